@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds into the folder given (default: build). Extra arguments go to cmake.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+shift || true
+werror=OFF
+[ -n "${CI:-}" ] && werror=ON
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROVANDEL_WERROR=$werror "$@" >/dev/null
+cmake --build "$dir" -j "$(nproc)"

@@ -1,0 +1,52 @@
+// The seven terrain operations as plain functions: source heights and parameters in,
+// every result element written, the running height range out. They throw
+// std::invalid_argument when the buffers do not match the grid (see CheckGrid).
+#pragma once
+
+#include <functional>
+#include <span>
+
+#include "terrain/grid.h"
+#include "terrain/parameters.h"
+
+namespace terrain {
+
+// 3 x 3 weighted mean (weights 1-2-1 / 2-3-2 / 1-2-1), cut off at the border.
+HeightRange Soften(GridSize size, std::span<const float> source, std::span<float> result);
+// 5 x 5 weighted mean, weight 1 + (2 - |dx|) + (2 - |dy|), cut off at the border.
+HeightRange SoftenMore(GridSize size, std::span<const float> source, std::span<float> result);
+
+// Every height keeps (100 - severity) % of its distance from the target. A result of a
+// single height has its range widened by kFlatRangeWidening.
+HeightRange Flatten(GridSize size, std::span<const float> source, std::span<float> result,
+                    const FlattenParameters& parameters);
+
+// Height times exp((n - 1) k), n the height's place in the recorded range.
+HeightRange Glaciate(GridSize size, std::span<const float> source, std::span<float> result,
+                     const ProfileParameters& parameters);
+// Height times 1 - exp(-k n).
+HeightRange Canyonize(GridSize size, std::span<const float> source, std::span<float> result,
+                      const ProfileParameters& parameters);
+
+// Water test for a grid point (x, y); called once per point in walk order.
+using WaterTest = std::function<bool(int32_t x, int32_t y)>;
+
+// Seeded random offsets on a share of the points, walked column by column. Points for
+// which isWater answers true (asked only when ignoreWater is set) keep their height
+// and are left out of the range.
+HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<float> result,
+                     const NoiseParameters& parameters, const WaterTest& isWater);
+
+// Adds a Gaussian bump; results at or below kHillFloorLimit become kHillFloor.
+HeightRange AddHill(GridSize size, std::span<const float> source, std::span<float> result,
+                    const HillParameters& parameters);
+
+// A percentage typed by the user as a fraction, formed in extended precision.
+double PercentToFraction(double percent);
+
+// Keeps a result that came from a finite height within the float range: overflow
+// becomes the largest finite float of its sign, a NaN the source height. Heights that
+// were not finite to begin with pass through as computed.
+double KeepFinite(double value, double source);
+
+}  // namespace terrain

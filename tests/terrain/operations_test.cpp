@@ -1,0 +1,200 @@
+// The optimised kernels against the literal reference walks, bit for bit, on random
+// grids of awkward sizes and contents.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/terrain/reference.h"
+
+namespace {
+
+using terrain::GridSize;
+using terrain::HeightRange;
+
+enum class Content { kTerrain, kSpecial, kZeros };
+
+std::vector<float> RandomGrid(GridSize size, Content content, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> height(-500.0f, 3000.0f);
+  std::uniform_int_distribution<int> pick(0, 99);
+  const float kSpecials[] = {std::numeric_limits<float>::quiet_NaN(),
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(),
+                             3.0e38f,
+                             -3.0e38f,
+                             1.0e-42f,
+                             -1.0e-42f,
+                             0.0f,
+                             -0.0f,
+                             FLT_MIN};
+  std::vector<float> grid(size.Count());
+  for (float& h : grid) {
+    const int p = pick(rng);
+    if (content == Content::kZeros) {
+      h = p < 40 ? 0.0f : p < 80 ? -0.0f : p < 90 ? 1.0e-44f : -1.0e-44f;
+    } else if (content == Content::kSpecial && p < 30) {
+      h = kSpecials[p % 10];
+    } else {
+      h = height(rng);
+    }
+  }
+  return grid;
+}
+
+void ExpectSameBits(const reference::Output& expected, const std::vector<float>& heights,
+                    HeightRange range) {
+  ASSERT_EQ(expected.heights.size(), heights.size());
+  for (size_t i = 0; i < heights.size(); ++i) {
+    // A NaN's sign and payload depend on operand order, which the compiler may swap.
+    if (std::isnan(expected.heights[i]) && std::isnan(heights[i])) continue;
+    ASSERT_EQ(std::bit_cast<uint32_t>(expected.heights[i]), std::bit_cast<uint32_t>(heights[i]))
+        << "element " << i << ": " << expected.heights[i] << " vs " << heights[i];
+  }
+  EXPECT_EQ(std::bit_cast<uint32_t>(expected.range.minimum), std::bit_cast<uint32_t>(range.minimum))
+      << expected.range.minimum << " vs " << range.minimum;
+  EXPECT_EQ(std::bit_cast<uint32_t>(expected.range.maximum), std::bit_cast<uint32_t>(range.maximum))
+      << expected.range.maximum << " vs " << range.maximum;
+}
+
+struct Case {
+  GridSize size;
+  Content content;
+};
+
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  const char* kinds[] = {"terrain", "special", "zeros"};
+  return std::to_string(info.param.size.width) + "x" + std::to_string(info.param.size.height) +
+         "_" + kinds[static_cast<int>(info.param.content)];
+}
+
+class KernelMatchesReference : public testing::TestWithParam<Case> {
+ protected:
+  GridSize size() const { return GetParam().size; }
+  std::vector<float> Source(unsigned salt) const {
+    return RandomGrid(size(), GetParam().content,
+                      salt * 7919u + static_cast<unsigned>(size().width * 131 + size().height));
+  }
+  std::vector<float> result_ = std::vector<float>(GetParam().size.Count(), 12345.0f);
+};
+
+TEST_P(KernelMatchesReference, SoftenAndSoftenMore) {
+  const auto source = Source(1);
+  ExpectSameBits(reference::Soften(size(), source, 1), result_,
+                 terrain::Soften(size(), source, result_));
+  ExpectSameBits(reference::Soften(size(), source, 2), result_,
+                 terrain::SoftenMore(size(), source, result_));
+}
+
+TEST_P(KernelMatchesReference, Flatten) {
+  const auto source = Source(2);
+  for (const terrain::FlattenParameters p :
+       {terrain::FlattenParameters{0.0, 0}, terrain::FlattenParameters{0.0, 50},
+        terrain::FlattenParameters{123.25, 37}, terrain::FlattenParameters{-7.5, 100},
+        terrain::FlattenParameters{3.0e38, 99}}) {
+    SCOPED_TRACE(p.severityPercent);
+    ExpectSameBits(reference::Flatten(size(), source, p), result_,
+                   terrain::Flatten(size(), source, result_, p));
+  }
+}
+
+TEST_P(KernelMatchesReference, GlaciateAndCanyonize) {
+  const auto source = Source(3);
+  for (const terrain::ProfileParameters p :
+       {terrain::ProfileParameters{0, -500.0, 3000.0}, terrain::ProfileParameters{10, -500.0, 3000.0},
+        terrain::ProfileParameters{100, 0.0, 100.0}, terrain::ProfileParameters{73, 5.0, 5.0},
+        terrain::ProfileParameters{100, 1.0, 1.0 + 1e-300}}) {
+    SCOPED_TRACE(p.severityPercent);
+    ExpectSameBits(reference::Profile(size(), source, p, false), result_,
+                   terrain::Glaciate(size(), source, result_, p));
+    ExpectSameBits(reference::Profile(size(), source, p, true), result_,
+                   terrain::Canyonize(size(), source, result_, p));
+  }
+}
+
+TEST_P(KernelMatchesReference, Hill) {
+  const auto source = Source(4);
+  for (const terrain::HillParameters p :
+       {terrain::HillParameters{}, terrain::HillParameters{0.2, 0.9, -4000.0, 0.3},
+        terrain::HillParameters{1.5, -0.2, 250.0, 0.7}, terrain::HillParameters{0.5, 0.5, 1e300, 0.2},
+        terrain::HillParameters{0.5, 0.5, 10.0, 0.0}}) {
+    ExpectSameBits(reference::Hill(size(), source, p), result_,
+                   terrain::AddHill(size(), source, result_, p));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Grids, KernelMatchesReference,
+    testing::Values(Case{{1, 1}, Content::kTerrain}, Case{{1, 1}, Content::kSpecial},
+                    Case{{1, 9}, Content::kTerrain}, Case{{9, 1}, Content::kSpecial},
+                    Case{{2, 2}, Content::kTerrain}, Case{{4, 3}, Content::kSpecial},
+                    Case{{5, 5}, Content::kTerrain}, Case{{17, 13}, Content::kTerrain},
+                    Case{{31, 29}, Content::kSpecial}, Case{{64, 33}, Content::kTerrain},
+                    Case{{23, 19}, Content::kZeros}, Case{{0, 7}, Content::kTerrain},
+                    Case{{7, 0}, Content::kTerrain}),
+    CaseName);
+
+// Invariants that hold for any correct smoothing, whatever the walk.
+TEST(Soften, ConstantLandscapeStaysConstantIncludingTheBorder) {
+  const GridSize size{13, 7};
+  const std::vector<float> source(size.Count(), 421.0f);
+  std::vector<float> result(size.Count());
+  for (auto kernel : {terrain::Soften, terrain::SoftenMore}) {
+    const HeightRange range = kernel(size, source, result);
+    for (float v : result) EXPECT_FLOAT_EQ(v, 421.0f);
+    EXPECT_FLOAT_EQ(range.minimum, 421.0f);
+    EXPECT_FLOAT_EQ(range.maximum, 421.0f);
+  }
+}
+
+TEST(Kernels, RejectBuffersThatDoNotMatchTheGrid) {
+  std::vector<float> source(12), result(11);
+  EXPECT_THROW(terrain::Soften({4, 3}, source, result), std::invalid_argument);
+  EXPECT_THROW(terrain::Flatten({-4, -3}, source, source, {}), std::invalid_argument);
+}
+
+TEST(Kernels, EmptyGridKeepsTheResetRange) {
+  std::vector<float> none;
+  const HeightRange range = terrain::Glaciate({0, 5}, none, none, {10, 0.0, 1.0});
+  EXPECT_EQ(range.minimum, 2147483648.0f);
+  EXPECT_EQ(range.maximum, -2147483648.0f);
+  EXPECT_FALSE(range.IsUsable());
+  // Flatten widens only a range with equal ends; the reset ends differ.
+  const HeightRange flat = terrain::Flatten({5, 0}, none, none, {0.0, 100});
+  EXPECT_EQ(flat.maximum, -2147483648.0f);
+}
+
+// The mended faults: nothing that is not a number or infinite comes out of finite input.
+TEST(Kernels, FiniteInputGivesFiniteOutputInDegenerateCases) {
+  const GridSize size{6, 5};
+  std::vector<float> source(size.Count());
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<float>(static_cast<double>(i) * 2.0e37 - 3.0e38);
+  source[3] = 0.0f;
+  std::vector<float> result(size.Count());
+  auto expectFinite = [&](HeightRange range) {
+    for (float v : result) EXPECT_TRUE(std::isfinite(v)) << v;
+    EXPECT_TRUE(std::isfinite(range.minimum));
+    EXPECT_TRUE(std::isfinite(range.maximum));
+  };
+  // A zero recorded range keeps the heights.
+  expectFinite(terrain::Glaciate(size, source, result, {100, 7.0, 7.0}));
+  EXPECT_EQ(result, source);
+  expectFinite(terrain::Canyonize(size, source, result, {100, 7.0, 7.0}));
+  EXPECT_EQ(result, source);
+  // A hair-thin range sends the factor to infinity.
+  expectFinite(terrain::Glaciate(size, source, result, {100, 0.0, 1e-300}));
+  expectFinite(terrain::Canyonize(size, source, result, {100, 0.0, 1e-300}));
+  // Zero width changes nothing; a huge change saturates.
+  expectFinite(terrain::AddHill(size, source, result, {0.5, 0.5, 50.0, 0.0}));
+  for (size_t i = 0; i < source.size(); ++i)
+    EXPECT_EQ(result[i], source[i] > -1001.0f ? source[i] : -1000.0f);
+  expectFinite(terrain::AddHill(size, source, result, {0.5, 0.5, 1e300, 10.0}));
+  EXPECT_EQ(result[0], FLT_MAX);
+}
+
+}  // namespace
