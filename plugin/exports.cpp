@@ -1,0 +1,49 @@
+// The module's three entry points. No C++ exception leaves them.
+#include <QString>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "components/controls.h"
+#include "components/dialogs.h"
+#include "plugin/contract.h"
+#include "plugin/core.h"
+
+#define ROVANDEL_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr char kDisplayName[] = "Landscape Rovandel";
+bool runInProgress = false;
+
+}  // namespace
+
+ROVANDEL_EXPORT void ROVANDEL_STDCALL DescribePlugin(char* name, int32_t* kind) {
+  std::memcpy(name, kDisplayName, sizeof kDisplayName);
+  *kind = kPluginKind;
+}
+
+ROVANDEL_EXPORT void ROVANDEL_STDCALL InitPlugin(const HostServiceEntry* table) {
+  if (table) KeepHostServices(table);
+}
+
+ROVANDEL_EXPORT int32_t ROVANDEL_STDCALL RunPlugin() {
+  // A host that calls again from inside a run (say, while serving a preview) is told no.
+  if (runInProgress || !HostServicesReady()) return 0;
+  QString whyNot;
+  if (!Application::EnsureInstance(&whyNot)) {
+    std::fprintf(stderr, "%s: %s\n", kDisplayName, qPrintable(whyNot));
+    return 0;
+  }
+  runInProgress = true;
+  int32_t result = 0;
+  try {
+    result = RunCycle();
+  } catch (const std::exception& e) {
+    ReportError(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    ReportError(QStringLiteral("An unexpected error ended the run."));
+  }
+  runInProgress = false;
+  return result;
+}

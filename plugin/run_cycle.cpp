@@ -1,0 +1,166 @@
+// One use of the plug-in: fetch the landscape, show the dialog, apply or back out.
+#include <QString>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "components/conversions.h"
+#include "components/registry.h"
+#include "dialog/mainform.h"
+#include "plugin/core.h"
+#include "plugin/settings.h"
+#include "terrain/grid.h"
+
+HostFunction HostServices[kHostServiceCount] = {};
+LandscapeInfoRecord LandscapeInfo = {};
+float* SourceHeights = nullptr;
+float* ResultHeights = nullptr;
+float RunningMinimum = terrain::kRangeResetMinimum;
+float RunningMaximum = terrain::kRangeResetMaximum;
+TRovandelParamsForm* RovandelParamsForm = nullptr;
+
+namespace {
+
+// Grids must stay below 2^30 points so the byte size of a buffer fits 32 bits.
+constexpr int64_t kMaxGridPoints = int64_t{1} << 30;
+
+template <typename Fn>
+Fn Service(HostServiceSlot slot) {
+  return reinterpret_cast<Fn>(HostServices[slot]);
+}
+
+void SendHeights(int32_t count, const float* heights) {
+  Service<SetHeightsFn>(kSetHeights)(0, count, heights);
+}
+void Redraw() { Service<RedrawFn>(kRedraw)(0); }
+
+// Everything a run creates, released on every way out of it. After a preview the
+// host shows heights that were never applied; unless the run applies its result,
+// the fetched heights go back.
+class RunResources {
+ public:
+  ~RunResources() {
+    if (restoreOnExit_) RestoreFetchedHeights();
+    Release();
+  }
+  void Release() {
+    delete RovandelParamsForm;
+    RovandelParamsForm = nullptr;
+    std::free(ResultHeights);
+    ResultHeights = nullptr;
+    std::free(SourceHeights);
+    SourceHeights = nullptr;
+  }
+  void RestoreFetchedHeights() {
+    restoreOnExit_ = false;
+    if (RovandelParamsForm && RovandelParamsForm->PreviewShown && SourceHeights) {
+      SendHeights(count, SourceHeights);
+      Redraw();
+    }
+  }
+  void KeepHostHeights() { restoreOnExit_ = false; }
+
+  int32_t count = 0;
+
+ private:
+  bool restoreOnExit_ = true;
+};
+
+void UpdateHostRange() {
+  const terrain::HeightRange range{RunningMinimum, RunningMaximum};
+  if (!range.IsUsable()) return;
+  Service<GetLandscapeInfoFn>(kGetLandscapeInfo)(0, &LandscapeInfo);
+  LandscapeInfo.MaxHeight = static_cast<double>(RunningMaximum);
+  LandscapeInfo.MinHeight = static_cast<double>(RunningMinimum);
+  Service<SetLandscapeInfoFn>(kSetLandscapeInfo)(0, &LandscapeInfo);
+}
+
+float* AllocateHeights(int32_t count) {
+  // At least one element, so an empty grid is not mistaken for exhausted memory.
+  return static_cast<float*>(std::malloc(static_cast<size_t>(count > 0 ? count : 1) * 4));
+}
+
+}  // namespace
+
+void KeepHostServices(const HostServiceEntry* table) {
+  for (int slot = 0; slot < kHostServiceCount; ++slot) HostServices[slot] = table[slot].function;
+}
+
+bool HostServicesReady() {
+  for (HostServiceSlot slot :
+       {kGetLandscapeInfo, kSetLandscapeInfo, kIsWater, kGetHeights, kSetHeights, kRedraw})
+    if (!HostServices[slot]) return false;
+  return true;
+}
+
+int32_t GetActionIndex() {
+  const TRovandelParamsForm& form = *RovandelParamsForm;
+  const TRadioButton* radios[] = {form.SoftenRadio, form.SoftenMoreRadio, form.NoiseRadio,
+                                  form.HillRadio,   form.FlattenRadio,    form.GlaciateRadio,
+                                  form.CanyonRadio};
+  for (int32_t i = 0; i < 7; ++i)
+    if (radios[i]->Checked()) return i;
+  return kSoften;
+}
+
+void PushPreview() {
+  RovandelParamsForm->PushingPreview = true;
+  try {
+    SendHeights(LandscapeInfo.GridWidth * LandscapeInfo.GridHeight, ResultHeights);
+    Redraw();
+  } catch (...) {
+  }
+  RovandelParamsForm->PushingPreview = false;
+}
+
+int32_t RunCycle() {
+  Service<GetLandscapeInfoFn>(kGetLandscapeInfo)(0, &LandscapeInfo);
+  RunResources run;
+  Application::CreateForm(RovandelParamsForm);
+  RovandelParamsForm->previewBackend = {GetActionIndex, RunOperation, PushPreview};
+  LoadSettings(*RovandelParamsForm);
+
+  const int64_t points = int64_t{LandscapeInfo.GridWidth} * LandscapeInfo.GridHeight;
+  if (LandscapeInfo.GridWidth < 0 || LandscapeInfo.GridHeight < 0 || points >= kMaxGridPoints) {
+    ShowMessage(QStringLiteral("The landscape's grid size (%1 x %2) is not supported.")
+                    .arg(LandscapeInfo.GridWidth)
+                    .arg(LandscapeInfo.GridHeight));
+    return 0;
+  }
+  run.count = static_cast<int32_t>(points);
+  SourceHeights = AllocateHeights(run.count);
+  if (!SourceHeights) return 0;
+  Service<GetHeightsFn>(kGetHeights)(0, run.count, SourceHeights);
+  ResultHeights = AllocateHeights(run.count);
+  if (!ResultHeights) return 0;
+  std::memcpy(ResultHeights, SourceHeights, static_cast<size_t>(run.count) * 4);
+
+  if (RovandelParamsForm->ShowModal() != mrOk) return 0;  // the resources restore and release
+
+  const int32_t actionIndex = GetActionIndex();
+  QString settingsProblem;
+  try {
+    SaveSettings(*RovandelParamsForm, actionIndex);
+  } catch (const ERegistryError& e) {
+    // The landscape matters more than the settings: apply, then tell the user.
+    settingsProblem = QString::fromLocal8Bit(e.what());
+  }
+
+  Screen().SetCursor(crHourGlass);
+  try {
+    RunOperation(actionIndex);
+  } catch (...) {
+    Screen().SetCursor(crDefault);
+    throw;  // no partial result reaches the host; the resources restore and release
+  }
+  Screen().SetCursor(crDefault);
+  SendHeights(run.count, ResultHeights);
+  run.KeepHostHeights();
+  run.Release();
+  UpdateHostRange();
+  Redraw();
+  if (!settingsProblem.isEmpty())
+    ShowMessage(QStringLiteral("The landscape was changed, but the settings were not saved: ") +
+                settingsProblem);
+  return 1;
+}

@@ -1,0 +1,188 @@
+// The parameters dialog driven as a user drives it: typing, clicking, Enter.
+#include "dialog/mainform.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <memory>
+#include <stdexcept>
+
+#include "tests/support/ui.h"
+
+namespace {
+
+constexpr char kPosition[] = "Position value must be a valid number between 0.0 and 100.0";
+
+class DialogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    form = std::make_unique<TRovandelParamsForm>(nullptr);
+    form->show();
+  }
+  std::unique_ptr<TRovandelParamsForm> form;
+  MessageBoxAnswerer messages;
+};
+
+TEST_F(DialogTest, ComesUpWithTheResourceValues) {
+  EXPECT_EQ(form->objectName(), "RovandelParamsForm");
+  EXPECT_EQ(form->windowTitle(), "Rovandel Plugin");
+  EXPECT_EQ(form->size(), QSize(401, 185));
+  EXPECT_TRUE(form->FlattenRadio->Checked());
+  EXPECT_EQ(form->PageControl->ActivePage(), form->Flatten);
+  EXPECT_EQ(form->NoiseTypeCombo->GetItemIndex(), -1);
+  EXPECT_EQ(form->NoiseTypeCombo->count(), 2);
+  EXPECT_EQ(form->AmpSpin->GetValue(), 50);
+  EXPECT_EQ(form->CoverSpin->GetValue(), 50);
+  EXPECT_EQ(form->SeedEdit->GetText(), "12345");
+  for (auto* spin : {form->FlattenSpin, form->GlaciateSpin, form->CanyonizeSpin})
+    EXPECT_EQ(spin->GetValue(), 0);
+  EXPECT_FALSE(form->WaterCheck->Checked());
+  for (auto* edit : {form->XGeoEdit, form->YGeoEdit, form->HeightEdit, form->WidthEdit,
+                     form->FlattenHeightEdit})
+    EXPECT_TRUE(edit->GetText().isEmpty());
+  EXPECT_FALSE(form->PreviewShown);
+  EXPECT_FALSE(form->PushingPreview);
+  for (const char* name : {"OKButton", "CancelButton", "PreviewButton", "SeedEdit", "XGeoEdit",
+                           "CanyonizeSpin", "WaterCheck", "HillRadio", "Hills", "Label11"})
+    EXPECT_NE(form->findChild<QWidget*>(name), nullptr) << name;
+  EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+struct Entry {
+  const char* field;
+  const char* text;
+  bool typed;  // typed key by key, or pasted whole
+  const char* message;
+  const char* finalText;
+};
+
+class FieldCheck : public DialogTest, public testing::WithParamInterface<Entry> {};
+
+TEST_P(FieldCheck, AnswersAsTheUserExpects) {
+  const Entry& e = GetParam();
+  auto* edit = form->findChild<TEdit*>(e.field);
+  ASSERT_NE(edit, nullptr);
+  edit->clear();
+  messages.texts.clear();
+  if (e.typed) {
+    QTest::keyClicks(edit, e.text);
+  } else {
+    edit->SetText(e.text);
+  }
+  QStringList expected;
+  if (*e.message) expected << e.message;
+  EXPECT_EQ(messages.texts, expected);
+  EXPECT_EQ(edit->GetText(), e.finalText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, FieldCheck,
+    testing::Values(Entry{"XGeoEdit", "0", true, "", "0"}, Entry{"XGeoEdit", "100", true, "", "100"},
+                    Entry{"YGeoEdit", "100.0", false, "", "100.0"},
+                    Entry{"XGeoEdit", "100.5", false, kPosition, "100.5"},
+                    Entry{"YGeoEdit", "-1", false, kPosition, "-1"},
+                    Entry{"XGeoEdit", "x", true, kPosition, "50"},
+                    Entry{"SeedEdit", "12a45", false, "Seed value must be a valid integer", "12345"},
+                    Entry{"SeedEdit", "-77", false, "", "-77"}, Entry{"SeedEdit", "0", true, "", "0"},
+                    Entry{"HeightEdit", "-", true, "Height value must be a valid number", "50"},
+                    Entry{"HeightEdit", "-25", false, "", "-25"},
+                    Entry{"FlattenHeightEdit", "-", true, "Height value must be a valid number", "0"},
+                    Entry{"WidthEdit", "w", true, "Width value must be a valid number", "50"}));
+
+TEST_F(DialogTest, ClearingAFieldSaysNothing) {
+  form->HeightEdit->SetText("12");
+  QTest::keyClick(form->HeightEdit, Qt::Key_Backspace);
+  QTest::keyClick(form->HeightEdit, Qt::Key_Backspace);
+  EXPECT_TRUE(form->HeightEdit->GetText().isEmpty());
+  EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+TEST_F(DialogTest, SeedTypingStopsAtFiveCharactersButCodeMaySetMore) {
+  form->SeedEdit->clear();
+  QTest::keyClicks(form->SeedEdit, "1234567");
+  EXPECT_EQ(form->SeedEdit->GetText(), "12345");
+  form->SeedEdit->SetText("987654");
+  EXPECT_EQ(form->SeedEdit->GetText(), "987654");
+  EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+TEST_F(DialogTest, RadioButtonsBringTheirPageButSoftenLeavesIt) {
+  QTest::mouseClick(form->NoiseRadio, Qt::LeftButton, {}, QPoint(6, 8));
+  EXPECT_EQ(form->PageControl->ActivePage(), form->Noise);
+  QTest::mouseClick(form->SoftenRadio, Qt::LeftButton, {}, QPoint(6, 8));
+  EXPECT_TRUE(form->SoftenRadio->Checked());
+  EXPECT_EQ(form->PageControl->ActivePage(), form->Noise);
+  form->HillRadio->SetChecked(true);  // from code, as the settings do
+  EXPECT_EQ(form->PageControl->ActivePage(), form->Hills);
+  form->PageControl->SetActivePage(form->Glaciate);  // a tab alone changes no action
+  EXPECT_TRUE(form->HillRadio->Checked());
+}
+
+TEST_F(DialogTest, PreviewRunsTheActionWithTheButtonDisabled) {
+  int ran = -1;
+  bool enabledDuringRun = true;
+  int pushes = 0;
+  form->previewBackend = {[] { return 6; },
+                          [&](int action) {
+                            ran = action;
+                            enabledDuringRun = form->PreviewButton->isEnabled();
+                          },
+                          [&] { ++pushes; }};
+  QTest::mouseClick(form->PreviewButton, Qt::LeftButton);
+  EXPECT_EQ(ran, 6);
+  EXPECT_FALSE(enabledDuringRun);
+  EXPECT_EQ(pushes, 1);
+  EXPECT_TRUE(form->PreviewShown);
+  EXPECT_TRUE(form->PreviewButton->isEnabled());
+}
+
+TEST_F(DialogTest, AFailingPreviewIsReportedAndLeavesTheDialogUsable) {
+  form->previewBackend = {[] { return 0; },
+                          [](int) { throw std::runtime_error("out of heights"); }, [] {}};
+  QTest::mouseClick(form->PreviewButton, Qt::LeftButton);
+  EXPECT_EQ(messages.texts, QStringList{"out of heights"});
+  EXPECT_FALSE(form->PreviewShown);
+  EXPECT_TRUE(form->PreviewButton->isEnabled());
+}
+
+TEST_F(DialogTest, NoCloseWhilePushingAPreview) {
+  form->PushingPreview = true;
+  QTest::mouseClick(form->OKButton, Qt::LeftButton);
+  QTest::mouseClick(form->CancelButton, Qt::LeftButton);
+  form->close();
+  EXPECT_TRUE(form->isVisible());
+  form->PushingPreview = false;
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), mrCancel);
+}
+
+TEST_F(DialogTest, EnterPressesOkAndEscapePressesNothing) {
+  form->hide();
+  WhenModalShown("RovandelParamsForm", [](QDialog* dialog) {
+    QTest::keyClick(dialog, Qt::Key_Escape);
+    EXPECT_TRUE(dialog->isVisible());
+    auto* seed = dialog->findChild<QWidget*>("SeedEdit");
+    seed->setFocus();
+    QTest::keyClick(seed, Qt::Key_Return);
+  });
+  EXPECT_EQ(form->ShowModal(), mrOk);
+
+  WhenModalShown("RovandelParamsForm", [](QDialog* dialog) { ClickButton(dialog, "CancelButton"); });
+  EXPECT_EQ(form->ShowModal(), mrCancel);
+}
+
+// Writes a picture of the dialog for the README when ROVANDEL_DIALOG_PNG names a file.
+TEST_F(DialogTest, RendersToAPicture) {
+  const QString path = qEnvironmentVariable("ROVANDEL_DIALOG_PNG");
+  if (path.isEmpty()) GTEST_SKIP() << "set ROVANDEL_DIALOG_PNG to write the picture";
+  form->HillRadio->SetChecked(true);
+  form->XGeoEdit->SetText("50");
+  form->YGeoEdit->SetText("50");
+  form->HeightEdit->SetText("10");
+  form->WidthEdit->SetText("10");
+  EXPECT_TRUE(form->grab().save(path));
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+// The built module as a host sees it: loaded with dlopen, driven through the three
+// entry points, its dialog operated by name as a user would.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QDialog>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTest>
+#include <cstring>
+#include <random>
+
+#include "terrain/operations.h"
+#include "tests/plugin/test_host.h"
+#include "tests/support/ui.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+template <typename W>
+W* Find(QDialog* dialog, const char* name) {
+  W* w = dialog->findChild<W*>(name);
+  EXPECT_NE(w, nullptr) << name;
+  return w;
+}
+
+// Clicks the radio button's indicator, where a user would.
+void Choose(QDialog* dialog, const char* name) {
+  auto* radio = Find<QRadioButton>(dialog, name);
+  QTest::mouseClick(radio, Qt::LeftButton, {}, QPoint(6, radio->height() / 2));
+  EXPECT_TRUE(radio->isChecked()) << name;
+}
+
+class ModuleTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ClearStoredSettings();
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> h(0.0f, 100.0f);
+    for (float& v : host.heights) v = h(rng);
+    fetched = host.heights;
+    host.Install();
+  }
+  TestHost host{9, 7};
+  std::vector<float> fetched;
+  MessageBoxAnswerer messages;
+};
+
+TEST_F(ModuleTest, DescribeWritesTheNameAndKindAndNothingElse) {
+  char name[64];
+  std::memset(name, 0xAB, sizeof name);
+  int32_t kind[2] = {0, 77};
+  TestHost::Describe()(name, kind);
+  EXPECT_STREQ(name, "Landscape Rovandel");
+  for (size_t i = sizeof "Landscape Rovandel"; i < sizeof name; ++i)
+    EXPECT_EQ(static_cast<unsigned char>(name[i]), 0xAB);
+  EXPECT_EQ(kind[0], 2);
+  EXPECT_EQ(kind[1], 77);
+}
+
+TEST_F(ModuleTest, OkAppliesTheActionAndUpdatesTheRange) {
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "SoftenRadio");
+    ClickButton(d, "OKButton");
+  });
+  const LandscapeInfoRecord before = host.info;
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights", "SetHeights", "GetLandscapeInfo",
+                               "SetLandscapeInfo", "Redraw"}));
+  std::vector<float> expected(fetched.size());
+  const auto range = terrain::Soften({9, 7}, fetched, expected);
+  EXPECT_EQ(host.heights, expected);
+  EXPECT_EQ(host.info.MaxHeight, static_cast<double>(range.maximum));
+  EXPECT_EQ(host.info.MinHeight, static_cast<double>(range.minimum));
+  // Every byte but the range is the host's own.
+  EXPECT_EQ(std::memcmp(&before, &host.info, 24), 0);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<const char*>(&before) + 40,
+                        reinterpret_cast<const char*>(&host.info) + 40, sizeof before - 40),
+            0);
+  EXPECT_EQ(TestHost::FormPointer(), nullptr);
+  EXPECT_EQ(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor")
+                .value("RovandelPlugin/Action")
+                .toInt(),
+            0);
+}
+
+TEST_F(ModuleTest, CancelWithoutPreviewSendsNothing) {
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) { ClickButton(d, "CancelButton"); });
+  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights"}));
+  EXPECT_FALSE(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor")
+                   .contains("RovandelPlugin/Action"));
+}
+
+TEST_F(ModuleTest, CancelAfterPreviewsPutsTheFetchedHeightsBack) {
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "FlattenRadio");
+    Find<QSpinBox>(d, "FlattenSpin")->setValue(100);
+    ClickButton(d, "PreviewButton");
+    ClickButton(d, "PreviewButton");
+    ClickButton(d, "CancelButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights", "SetHeights", "Redraw",
+                               "SetHeights", "Redraw", "SetHeights", "Redraw"}));
+  // Both previews computed from the fetched heights: a plane at 0.
+  EXPECT_EQ(host.sentHeights[0], std::vector<float>(fetched.size(), 0.0f));
+  EXPECT_EQ(host.sentHeights[1], host.sentHeights[0]);
+  EXPECT_EQ(host.heights, fetched);
+  EXPECT_EQ(host.info.MaxHeight, 100.0);
+}
+
+TEST_F(ModuleTest, RangeIsLeftAloneWhenTheResultHasOneHeightOrNone) {
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "CanyonRadio");
+    Find<QSpinBox>(d, "CanyonizeSpin")->setValue(0);  // every height becomes 0
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights", "SetHeights", "Redraw"}));
+  EXPECT_EQ(host.heights, std::vector<float>(fetched.size(), 0.0f));
+
+  // Noise ignoring water where everything is water records no height at all.
+  host.calls.clear();
+  host.water = [](int32_t, int32_t) { return true; };
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "NoiseRadio");
+    Find<QCheckBox>(d, "WaterCheck")->setChecked(true);
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights", "SetHeights", "Redraw"}));
+}
+
+TEST_F(ModuleTest, FlatResultOfFlattenStillGetsARange) {
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "FlattenRadio");
+    Find<QLineEdit>(d, "FlattenHeightEdit")->setText("12.5");
+    Find<QSpinBox>(d, "FlattenSpin")->setValue(100);
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_EQ(host.info.MinHeight, 12.5);
+  EXPECT_EQ(host.info.MaxHeight, 1012.5);
+}
+
+TEST_F(ModuleTest, WaterIsAskedOnlyWhenIgnoreWaterIsChecked) {
+  int asked = 0;
+  host.water = [&](int32_t x, int32_t y) {
+    ++asked;
+    return x < 3 && y < 7;  // the three left columns are a lake
+  };
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "NoiseRadio");
+    Find<QCheckBox>(d, "WaterCheck")->setChecked(false);
+    Find<QSpinBox>(d, "CoverSpin")->setValue(100);
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_EQ(asked, 0);
+
+  host.heights = fetched;
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Find<QCheckBox>(d, "WaterCheck")->setChecked(true);
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_EQ(asked, 9 * 7);
+  for (int y = 0; y < 7; ++y) {
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(host.heights[y * 9 + x], fetched[y * 9 + x]);
+  }
+}
+
+TEST_F(ModuleTest, NoiseWithAnEmptySeedShowsTheSeedItUsed) {
+  QString seedAfterPreview;
+  WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
+    Choose(d, "NoiseRadio");
+    Find<QLineEdit>(d, "SeedEdit")->clear();
+    ClickButton(d, "PreviewButton");
+    seedAfterPreview = Find<QLineEdit>(d, "SeedEdit")->text();
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_FALSE(seedAfterPreview.isEmpty());
+  // The OK run used the same seed as the preview, so it sent the same heights.
+  EXPECT_EQ(host.sentHeights[0], host.sentHeights[1]);
+  EXPECT_TRUE(messages.texts.isEmpty());
+}
+
+TEST_F(ModuleTest, SettingsSurviveBetweenRuns) {
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "GlaciateRadio");
+    Find<QSpinBox>(d, "GlaciateSpin")->setValue(42);
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  bool glaciate = false;
+  int severity = -1;
+  WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
+    glaciate = Find<QRadioButton>(d, "GlaciateRadio")->isChecked();
+    severity = Find<QSpinBox>(d, "GlaciateSpin")->value();
+    ClickButton(d, "CancelButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_TRUE(glaciate);
+  EXPECT_EQ(severity, 42);
+}
+
+TEST_F(ModuleTest, AFailingOperationSendsNoPartialResultAndRestores) {
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "FlattenRadio");
+    ClickButton(d, "PreviewButton");
+    // Text that does not convert, slipped past the field's check.
+    auto* edit = Find<QLineEdit>(d, "FlattenHeightEdit");
+    edit->blockSignals(true);
+    edit->setText("abc");
+    edit->blockSignals(false);
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights", "SetHeights", "Redraw",
+                               "SetHeights", "Redraw"}));
+  EXPECT_EQ(host.heights, fetched);
+  EXPECT_EQ(messages.texts.size(), 1);
+}
+
+TEST_F(ModuleTest, UnwritableSettingsStillApplyAndTellTheUser) {
+  const QString file =
+      QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor").fileName();
+  QFile::remove(file);
+  ASSERT_TRUE(QDir().mkpath(file));  // a folder where the file should be
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "SoftenMoreRadio");
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  QDir(file).removeRecursively();
+  std::vector<float> expected(fetched.size());
+  terrain::SoftenMore({9, 7}, fetched, expected);
+  EXPECT_EQ(host.heights, expected);
+  ASSERT_EQ(messages.texts.size(), 1);
+  EXPECT_TRUE(messages.texts[0].contains("settings were not saved"));
+}
+
+TEST_F(ModuleTest, NestedRunIsRefused) {
+  int32_t nested = -1;
+  host.onCall = [&](const std::string& call) {
+    if (call == "Redraw" && nested < 0) nested = TestHost::Run();
+  };
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    ClickButton(d, "PreviewButton");
+    ClickButton(d, "CancelButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_EQ(nested, 0);
+}
+
+struct BadSize {
+  int32_t width, height;
+};
+class UnsupportedGrid : public testing::TestWithParam<BadSize> {};
+
+TEST_P(UnsupportedGrid, EndsTheRunBeforeFetchingHeights) {
+  ClearStoredSettings();
+  MessageBoxAnswerer messages;
+  TestHost host(GetParam().width, GetParam().height);
+  host.Install();
+  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo"}));
+  EXPECT_EQ(messages.texts.size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, UnsupportedGrid,
+                         testing::Values(BadSize{-5, 10}, BadSize{32768, 32768},
+                                         BadSize{65536, 65537}, BadSize{-65536, -65536}));
+
+TEST(ModuleWithoutHost, RunBeforeInitReturnsZero) {
+  EXPECT_EQ(TestHost::Run(), 0);
+}
+
+}  // namespace

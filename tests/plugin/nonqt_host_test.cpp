@@ -1,0 +1,45 @@
+// A host that is not a Qt program: the module brings up its own application, once.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QPushButton>
+#include <QTimer>
+
+#include "tests/plugin/test_host.h"
+#include "tests/support/ui.h"
+
+namespace {
+
+TEST(NonQtHost, ModuleCreatesOneApplicationAndRuns) {
+  ASSERT_EQ(QCoreApplication::instance(), nullptr);
+  TestHost host(4, 4);
+  // By the time heights are fetched the module's application exists; the "user"
+  // is a timer in its event loop.
+  host.onCall = [](const std::string& call) {
+    if (call != "GetHeights") return;
+    QTimer::singleShot(10, [] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "RovandelParamsForm" && w->isVisible())
+          w->findChild<QPushButton*>("OKButton")->click();
+    });
+  };
+  host.Install();
+  EXPECT_EQ(TestHost::Run(), 1);
+  QCoreApplication* first = QCoreApplication::instance();
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(qobject_cast<QApplication*>(first), nullptr);
+  host.calls.clear();
+  EXPECT_EQ(TestHost::Run(), 1);
+  EXPECT_EQ(QCoreApplication::instance(), first);
+  EXPECT_EQ(host.calls.back(), "Redraw");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  UseTemporarySettingsFolder();
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

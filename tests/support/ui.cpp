@@ -1,0 +1,51 @@
+#include "tests/support/ui.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+MessageBoxAnswerer::MessageBoxAnswerer() {
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    texts << box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  timer_.start(2);
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() { timer_.stop(); }
+
+void WhenModalShown(const QString& objectName, std::function<void(QDialog*)> step) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, objectName, step] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog || dialog->objectName() != objectName || !dialog->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    step(dialog);
+  });
+  timer->start(2);
+}
+
+void ClickButton(QWidget* dialog, const char* name) {
+  auto* button = dialog->findChild<QPushButton*>(QString::fromLatin1(name));
+  Q_ASSERT(button);
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void UseTemporarySettingsFolder() {
+  static QTemporaryDir folder;
+  qputenv("XDG_CONFIG_HOME", folder.path().toLocal8Bit());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+}
+
+void ClearStoredSettings() {
+  QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor");
+  store.clear();
+  store.sync();
+}

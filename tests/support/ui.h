@@ -1,0 +1,32 @@
+// Helpers that act as the user of a modal Qt dialog: they answer message boxes and
+// drive a dialog once it is shown, from timers that run inside its modal loop.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+// While alive, answers every message box with OK and keeps its text.
+class MessageBoxAnswerer {
+ public:
+  MessageBoxAnswerer();
+  ~MessageBoxAnswerer();
+  QStringList texts;
+
+ private:
+  QTimer timer_;
+};
+
+// Runs step once the top-level widget with the given object name is the active modal
+// widget (as it is during its exec()).
+void WhenModalShown(const QString& objectName, std::function<void(QDialog*)> step);
+
+// Clicks the named button of the dialog.
+void ClickButton(QWidget* dialog, const char* name);
+
+// Points the per-user settings store at a fresh temporary folder for this process.
+void UseTemporarySettingsFolder();
+// Removes every stored setting.
+void ClearStoredSettings();
