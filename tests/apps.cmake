@@ -28,3 +28,11 @@ add_test(NAME NonQtHost COMMAND nonqt_host_test)
 
 add_test(NAME ModuleExportsExactlyTheContract
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_symbols.sh $<TARGET_FILE:rovandel>)
+
+add_executable(host_tests support/qt_main.cpp host/host_test.cpp)
+target_link_libraries(host_tests PRIVATE kelvamor_host_lib rovandel_terrain test_support GTest::gtest)
+target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"
+                           KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>")
+add_dependencies(host_tests rovandel kelvamor-host)
+gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

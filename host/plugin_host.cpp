@@ -1,0 +1,140 @@
+#include "host/plugin_host.h"
+
+#include <dlfcn.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+namespace host {
+namespace {
+
+HostSession* serving = nullptr;
+
+// The fixed part of the host's landscape record, filled from the landscape.
+LandscapeInfoRecord Describe(const Landscape& land) {
+  LandscapeInfoRecord info{};
+  info.GridWidth = land.width;
+  info.GridHeight = land.height;
+  info.MaxHeight = land.maxHeight;
+  info.MinHeight = land.minHeight;
+  return info;
+}
+
+int32_t ROVANDEL_STDCALL GetLandscapeInfo(int32_t, LandscapeInfoRecord* info) {
+  if (!serving || !info) return 0;
+  *info = Describe(serving->land);
+  return 1;
+}
+
+int32_t ROVANDEL_STDCALL SetLandscapeInfo(int32_t, LandscapeInfoRecord* info) {
+  if (!serving || !info) return 0;
+  // Only the recorded range may change; the grid size is the host's.
+  if (std::isfinite(info->MinHeight) && std::isfinite(info->MaxHeight)) {
+    serving->land.minHeight = info->MinHeight;
+    serving->land.maxHeight = info->MaxHeight;
+  }
+  return 1;
+}
+
+int32_t ROVANDEL_STDCALL IsWater(int32_t, int32_t x, int32_t y) {
+  if (!serving || !serving->waterLevel) return 0;
+  const Landscape& land = serving->land;
+  if (x < 0 || y < 0 || x >= land.width || y >= land.height) return 0;
+  return land.heights[static_cast<size_t>(y) * land.width + x] <= *serving->waterLevel ? 1 : 0;
+}
+
+int32_t ROVANDEL_STDCALL GetHeights(int32_t, int32_t count, float* dest) {
+  if (!serving || !dest || count < 0 || static_cast<size_t>(count) != serving->land.Count())
+    return 0;
+  std::memcpy(dest, serving->land.heights.data(), static_cast<size_t>(count) * 4);
+  return 1;
+}
+
+int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
+  if (!serving || !src || count < 0 || static_cast<size_t>(count) != serving->land.Count())
+    return 0;
+  std::memcpy(serving->land.heights.data(), src, static_cast<size_t>(count) * 4);
+  return 1;
+}
+
+int32_t ROVANDEL_STDCALL Redraw(int32_t) {
+  if (serving && serving->onRedraw) serving->onRedraw();
+  return 1;
+}
+
+int32_t ROVANDEL_STDCALL Unused() { return 0; }
+
+template <typename Fn>
+HostFunction AsEntry(Fn fn) {
+  return reinterpret_cast<HostFunction>(fn);
+}
+
+}  // namespace
+
+const HostServiceEntry* ServiceTable() {
+  static const auto table = [] {
+    std::array<HostServiceEntry, kHostServiceCount> t{};
+    for (auto& entry : t) entry.function = AsEntry(&Unused);
+    t[kGetLandscapeInfo].function = AsEntry(&GetLandscapeInfo);
+    t[kSetLandscapeInfo].function = AsEntry(&SetLandscapeInfo);
+    t[kIsWater].function = AsEntry(&IsWater);
+    t[kGetHeights].function = AsEntry(&GetHeights);
+    t[kSetHeights].function = AsEntry(&SetHeights);
+    t[kRedraw].function = AsEntry(&Redraw);
+    return t;
+  }();
+  return table.data();
+}
+
+HostSession::HostSession(Landscape& landscape) : land(landscape) {}
+
+HostSession::~HostSession() {
+  if (serving == this) serving = nullptr;
+}
+
+PluginModule::PluginModule(const std::string& path) : path_(path) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) throw std::runtime_error(path + ": cannot be loaded (" + dlerror() + ")");
+  auto describe = reinterpret_cast<DescribePluginFn>(dlsym(handle_, "DescribePlugin"));
+  auto init = reinterpret_cast<InitPluginFn>(dlsym(handle_, "InitPlugin"));
+  run_ = reinterpret_cast<RunPluginFn>(dlsym(handle_, "RunPlugin"));
+  if (!describe || !init || !run_) {
+    dlclose(handle_);
+    throw std::runtime_error(path + ": not a landscape plug-in (entry points missing)");
+  }
+  char name[256] = {};
+  int32_t kind = 0;
+  describe(name, &kind);
+  name[sizeof name - 1] = '\0';
+  name_ = name;
+  init(ServiceTable());
+}
+
+PluginModule::~PluginModule() {
+  // The module may have created process-wide state (its GUI toolkit); keep it loaded.
+}
+
+ServingScope::ServingScope(HostSession& session) : outer_(serving) { serving = &session; }
+
+ServingScope::~ServingScope() { serving = outer_; }
+
+bool PluginModule::Run(HostSession& session) {
+  const ServingScope scope(session);
+  return run_() == 1;
+}
+
+std::string DefaultPluginPath(const std::string& programPath) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::absolute(programPath).parent_path();
+  for (const fs::path& candidate :
+       {dir / "librovandel.so", dir / "../plugin/librovandel.so", dir / "../lib/librovandel.so"}) {
+    std::error_code ec;
+    if (fs::exists(candidate, ec)) return fs::weakly_canonical(candidate).string();
+  }
+  return (dir / "librovandel.so").string();
+}
+
+}  // namespace host

@@ -1,0 +1,70 @@
+// Serves a landscape to plug-in modules through the contract's service table, and
+// loads modules with dlopen, reaching them only through their three C entry points.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "host/landscape.h"
+#include "plugin/contract.h"
+
+namespace host {
+
+// The landscape a plug-in works on while it runs. One session serves at a time.
+class HostSession {
+ public:
+  explicit HostSession(Landscape& land);
+  ~HostSession();
+  HostSession(const HostSession&) = delete;
+  HostSession& operator=(const HostSession&) = delete;
+
+  // Points at or below this height are water; none when unset.
+  std::optional<double> waterLevel;
+  // Called after the plug-in asks for a redraw.
+  std::function<void()> onRedraw;
+
+  Landscape& land;
+};
+
+// The service table every module is handed; its services serve the active session.
+const HostServiceEntry* ServiceTable();
+
+// Makes a session the one the services serve, for as long as the scope lives.
+class ServingScope {
+ public:
+  explicit ServingScope(HostSession& session);
+  ~ServingScope();
+  ServingScope(const ServingScope&) = delete;
+  ServingScope& operator=(const ServingScope&) = delete;
+
+ private:
+  HostSession* outer_;
+};
+
+class PluginModule {
+ public:
+  // Loads the module, asks its name and hands it the service table; throws
+  // std::runtime_error when the file is not a plug-in.
+  explicit PluginModule(const std::string& path);
+  ~PluginModule();
+  PluginModule(const PluginModule&) = delete;
+  PluginModule& operator=(const PluginModule&) = delete;
+
+  const std::string& Name() const { return name_; }
+  const std::string& Path() const { return path_; }
+  // Runs the plug-in on the session's landscape; true when it applied an operation.
+  bool Run(HostSession& session);
+
+ private:
+  std::string path_;
+  std::string name_;
+  void* handle_ = nullptr;
+  RunPluginFn run_ = nullptr;
+};
+
+// The plug-in built with this program, next to it or in the build tree.
+std::string DefaultPluginPath(const std::string& programPath);
+
+}  // namespace host

@@ -1,0 +1,242 @@
+// kelvamor-host: heightmap files, the services it serves, and batch runs end to end.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <unistd.h>
+
+#include "host/heightmap_io.h"
+#include "host/plugin_host.h"
+#include "terrain/operations.h"
+
+namespace {
+
+using host::HeightmapError;
+using host::Landscape;
+
+Landscape Sample(int32_t w, int32_t h, unsigned seed = 3) {
+  Landscape land;
+  land.width = w;
+  land.height = h;
+  land.heights.resize(land.Count());
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> d(-120.0f, 880.0f);
+  for (float& v : land.heights) v = d(rng);
+  land.RecordRange();
+  return land;
+}
+
+class Files : public testing::Test {
+ protected:
+  std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
+  void WriteBytes(const char* name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  QTemporaryDir dir;
+};
+
+TEST_F(Files, RoundTripKeepsHeights) {
+  const Landscape land = Sample(37, 23);
+  for (const char* name : {"a.tif", "a.r32"}) {
+    host::WriteHeightmap(Path(name), land);
+    host::RawOptions raw;
+    raw.size = std::pair{37, 23};
+    const Landscape back = host::ReadHeightmap(Path(name), raw);
+    EXPECT_EQ(back.width, 37);
+    EXPECT_EQ(back.height, 23);
+    EXPECT_EQ(back.heights, land.heights) << name;
+    EXPECT_EQ(back.minHeight, land.minHeight);
+  }
+  // 16-bit files keep the real range: heights come back within one 16-bit step.
+  const double step = (land.maxHeight - land.minHeight) / 65535.0;
+  host::WriteHeightmap(Path("a.png"), land);
+  const Landscape png = host::ReadHeightmap(Path("a.png"));
+  ASSERT_EQ(png.Count(), land.Count());
+  for (size_t i = 0; i < land.Count(); ++i) EXPECT_NEAR(png.heights[i], land.heights[i], step);
+  host::WriteHeightmap(Path("a.r16"), land);
+  host::RawOptions raw;
+  raw.size = std::pair{37, 23};
+  raw.range = std::pair{land.minHeight, land.maxHeight};
+  const Landscape r16 = host::ReadHeightmap(Path("a.r16"), raw);
+  for (size_t i = 0; i < land.Count(); ++i) EXPECT_NEAR(r16.heights[i], land.heights[i], step);
+  EXPECT_FALSE(std::filesystem::exists(Path("a.png.aux.xml")));
+}
+
+TEST_F(Files, ReadsAsciiGridAndSquareRaw) {
+  WriteBytes("g.asc",
+             "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n4 5 6.5\n");
+  const Landscape asc = host::ReadHeightmap(Path("g.asc"));
+  EXPECT_EQ(asc.heights, (std::vector<float>{1, 2, 3, 4, 5, 6.5f}));
+  EXPECT_EQ(asc.maxHeight, 6.5);
+  // 4 samples of 16 bits: a 2 x 2 grid, values as they are without --range.
+  WriteBytes("s.r16", std::string("\x01\x00\x02\x00\x00\x01\xff\xff", 8));
+  const Landscape raw = host::ReadHeightmap(Path("s.r16"));
+  EXPECT_EQ(raw.width, 2);
+  EXPECT_EQ(raw.heights, (std::vector<float>{1, 2, 256, 65535}));
+}
+
+struct BadFile {
+  const char* name;
+  std::string bytes;
+  const char* reason;
+};
+
+class BadFiles : public Files, public testing::WithParamInterface<BadFile> {};
+
+TEST_P(BadFiles, GiveOneClearMessageNamingTheFile) {
+  const BadFile& bad = GetParam();
+  if (std::string(bad.name) != "missing.tif") WriteBytes(bad.name, bad.bytes);
+  host::RawOptions raw;
+  if (std::string(bad.name) == "huge.r32") raw.size = std::pair{32768, 32768};
+  try {
+    host::ReadHeightmap(Path(bad.name), raw);
+    FAIL() << "read " << bad.name;
+  } catch (const HeightmapError& e) {
+    EXPECT_NE(std::string(e.what()).find(Path(bad.name)), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(bad.reason), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BadFiles,
+    testing::Values(BadFile{"missing.tif", "", "no such file"},
+                    BadFile{"text.tif", "this is not a raster\n", "not a raster"},
+                    BadFile{"odd.r32", std::string(10, '\0'), "whole number of samples"},
+                    BadFile{"oblong.r16", std::string(6, '\0'), "not a square grid"},
+                    BadFile{"huge.r32", std::string(16, '\0'), "2^30"},
+                    BadFile{"empty.r32", "", "empty"}));
+
+TEST_F(Files, TruncatedAndMultiBandRastersAreRefused) {
+  host::WriteHeightmap(Path("whole.tif"), Sample(300, 300));
+  std::ifstream in(Path("whole.tif"), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  WriteBytes("cut.tif", bytes.substr(0, bytes.size() / 2));
+  EXPECT_THROW(host::ReadHeightmap(Path("cut.tif")), HeightmapError);
+
+  QImage rgb(4, 4, QImage::Format_RGB888);
+  rgb.fill(Qt::red);
+  ASSERT_TRUE(rgb.save(QString::fromStdString(Path("rgb.png"))));
+  try {
+    host::ReadHeightmap(Path("rgb.png"));
+    FAIL();
+  } catch (const HeightmapError& e) {
+    EXPECT_NE(std::string(e.what()).find("3 bands"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(Files, AFailedSaveLeavesTheOldFileInPlace) {
+  const Landscape old = Sample(8, 8, 1);
+  host::WriteHeightmap(Path("keep.r32"), old);
+  EXPECT_THROW(host::WriteHeightmap(Path("keep.xyz"), old), HeightmapError);
+  // A folder where the temporary file would go makes the write fail half way.
+  std::filesystem::create_directory(Path("keep.r32") + ".part-" + std::to_string(::getpid()));
+  EXPECT_THROW(host::WriteHeightmap(Path("keep.r32"), Sample(8, 8, 2)), HeightmapError);
+  host::RawOptions raw;
+  EXPECT_EQ(host::ReadHeightmap(Path("keep.r32"), raw).heights, old.heights);
+}
+
+// The services as the contract describes them, called through the table.
+TEST(Services, ServeTheLandscapeAsTheContractSays) {
+  Landscape land = Sample(5, 4);
+  host::HostSession session(land);
+  session.waterLevel = 100.0;
+  int redraws = 0;
+  session.onRedraw = [&] { ++redraws; };
+  const host::ServingScope scope(session);
+  const HostServiceEntry* table = host::ServiceTable();
+  auto call = [&](int slot) { return table[slot].function; };
+
+  LandscapeInfoRecord info;
+  std::memset(&info, 0x77, sizeof info);
+  reinterpret_cast<GetLandscapeInfoFn>(call(kGetLandscapeInfo))(0, &info);
+  EXPECT_EQ(info.GridWidth, 5);
+  EXPECT_EQ(info.GridHeight, 4);
+  EXPECT_EQ(info.MinHeight, land.minHeight);
+  EXPECT_EQ(info.MaxHeight, land.maxHeight);
+  info.MinHeight = -1.0;
+  info.MaxHeight = 2.0;
+  info.GridWidth = 99;  // the grid size stays the host's
+  reinterpret_cast<SetLandscapeInfoFn>(call(kSetLandscapeInfo))(0, &info);
+  EXPECT_EQ(land.minHeight, -1.0);
+  EXPECT_EQ(land.maxHeight, 2.0);
+  EXPECT_EQ(land.width, 5);
+
+  std::vector<float> heights(20);
+  reinterpret_cast<GetHeightsFn>(call(kGetHeights))(0, 20, heights.data());
+  EXPECT_EQ(heights, land.heights);
+  const auto isWater = reinterpret_cast<IsWaterFn>(call(kIsWater));
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < 5; ++x)
+      EXPECT_EQ(isWater(0, x, y) & 0xFF, land.heights[y * 5 + x] <= 100.0f ? 1 : 0);
+  std::vector<float> flat(20, 3.0f);
+  EXPECT_EQ(reinterpret_cast<SetHeightsFn>(call(kSetHeights))(0, 19, flat.data()), 0);
+  EXPECT_EQ(land.heights, heights);  // a wrong count changes nothing
+  reinterpret_cast<SetHeightsFn>(call(kSetHeights))(0, 20, flat.data());
+  EXPECT_EQ(land.heights, flat);
+  reinterpret_cast<RedrawFn>(call(kRedraw))(0);
+  EXPECT_EQ(redraws, 1);
+  // The slots the plug-in never calls answer 0.
+  EXPECT_EQ(reinterpret_cast<RedrawFn>(call(5))(0), 0);
+}
+
+class Batch : public testing::Test {
+ protected:
+  int Run(const QStringList& args, QString* output = nullptr) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(env);
+    process.start(KELVAMOR_HOST, QStringList{"--batch", "--plugin", ROVANDEL_MODULE} + args);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    if (output) *output = process.readAllStandardOutput() + process.readAllStandardError();
+    return process.exitCode();
+  }
+  std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
+  QString QPath(const char* name) const { return dir.filePath(name); }
+  QTemporaryDir dir;
+};
+
+TEST_F(Batch, AppliesTheChosenActionAndWritesTheKernelsResult) {
+  const Landscape land = Sample(31, 17);
+  host::WriteHeightmap(Path("in.tif"), land);
+  QString log;
+  ASSERT_EQ(Run({QPath("in.tif"), "--action", "flatten", "--set", "Flatten=50", "--set",
+                 "FlattenHeight=10", "-o", QPath("out.tif"), "--picture", QPath("out.png")},
+                &log),
+            0)
+      << log.toStdString();
+  std::vector<float> expected(land.Count());
+  const auto range = terrain::Flatten({31, 17}, land.heights, expected, {10.0, 50});
+  const Landscape out = host::ReadHeightmap(Path("out.tif"));
+  EXPECT_EQ(out.heights, expected);
+  EXPECT_TRUE(log.contains("action flatten"));
+  EXPECT_TRUE(log.contains(QString("range after: %1").arg(range.minimum, 0, 'g', 6)));
+  EXPECT_EQ(QImage(QPath("out.png")).size(), QSize(31, 17));
+}
+
+TEST_F(Batch, MessagesArePrintedAndBadInputWritesNothing) {
+  host::WriteHeightmap(Path("in.r32"), Sample(9, 9));
+  QString log;
+  // A stored position off the map: the dialog says so; the run still applies.
+  EXPECT_EQ(Run({QPath("in.r32"), "--action", "hill", "--set", "xpos=150", "-o", QPath("o.r32")},
+                &log),
+            0);
+  EXPECT_TRUE(log.contains("message: Position value must be a valid number between 0.0 and 100.0"))
+      << log.toStdString();
+
+  EXPECT_NE(Run({QPath("nothing.tif"), "-o", QPath("x.tif")}, &log), 0);
+  EXPECT_TRUE(log.contains("nothing.tif: no such file")) << log.toStdString();
+  EXPECT_NE(Run({QPath("in.r32"), "--set", "colour=red", "-o", QPath("x.tif")}, &log), 0);
+  EXPECT_TRUE(log.contains("unknown setting 'colour'"));
+  EXPECT_NE(Run({QPath("in.r32"), "--action", "smudge", "-o", QPath("x.tif")}, &log), 0);
+  EXPECT_FALSE(std::filesystem::exists(Path("x.tif")));
+}
+
+}  // namespace
