@@ -97,6 +97,8 @@ void TRovandelParamsForm::BuildLayout() {
   HillRadio = radio("HillRadio", "Add Hill / Depression", 6);
 
   PageControl = Place(new TPageControl(this), "PageControl", 152, 0, 249, 153);
+  // Compact tabs, so all five fit the page control's width.
+  PageControl->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 4px; }"));
   auto page = [&](const char* name, const char* caption) {
     auto* sheet = new TTabSheet;
     sheet->setObjectName(QString::fromLatin1(name));
