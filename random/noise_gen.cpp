@@ -7,9 +7,10 @@
 
 namespace {
 
-constexpr float kC = 362436.0f / 16777216.0f;
-constexpr float kCd = 7654321.0f / 16777216.0f;
-constexpr float kCm = 16777213.0f / 16777216.0f;
+// The arithmetic sequence's start, step and modulus, in units of 2^-24.
+constexpr int32_t kC = 362436;
+constexpr int32_t kCd = 7654321;
+constexpr int32_t kCm = 16777213;
 
 // 32-bit product that wraps in two's complement, without signed overflow.
 int32_t WrappingMultiply(int32_t a, int32_t b) {
@@ -51,8 +52,8 @@ void CNoiseGen::SeedPair(int32_t ij, int32_t kl) {
   int32_t k = (kl / 169) % 178 + 1;
   int32_t l = kl % 169;
   for (int n = 1; n <= 97; ++n) {
-    float v = 0.0f;
-    float t = 0.5f;
+    int32_t v = 0;
+    int32_t t = 1 << 23;  // 0.5 in units of 2^-24
     for (int bit = 0; bit < 24; ++bit) {
       const int32_t m = ((i * j % 179) * k) % 179;
       i = j;
@@ -60,11 +61,11 @@ void CNoiseGen::SeedPair(int32_t ij, int32_t kl) {
       k = m;
       l = (53 * l + 1) % 169;
       if ((l * m) % 64 >= 32) v += t;
-      t *= 0.5f;
+      t >>= 1;
     }
     u[n] = v;
   }
-  u[0] = 0.0f;
+  u[0] = 0;
   c = kC;
   cd = kCd;
   cm = kCm;
@@ -83,57 +84,3 @@ void CNoiseGen::SetRange(float a, float b) {
   span = high - low;
 }
 
-float CNoiseGen::Uniform() {
-  float x = u[i97] - u[j97];
-  if (x < 0.0f) x += 1.0f;
-  u[i97] = x;
-  i97 = i97 == 1 ? 97 : i97 - 1;
-  j97 = j97 == 1 ? 97 : j97 - 1;
-  c -= cd;
-  if (c < 0.0f) c += cm;
-  x -= c;
-  if (x < 0.0f) x += 1.0f;
-  return x;
-}
-
-float CNoiseGen::Next(int8_t type) {
-  float v;
-  switch (mode) {
-    case 0:
-      v = Uniform();
-      break;
-    case 1: {
-      double sum = Uniform();
-      sum += Uniform();
-      sum += Uniform();
-      sum += Uniform();
-      v = static_cast<float>(sum * 0.25);
-      break;
-    }
-    case 2:
-      // The contract's rand() yields 0..32767; glibc's reaches RAND_MAX, so keep 15 bits.
-      v = static_cast<float>(static_cast<double>(std::rand() % 32768) * randScale);
-      break;
-    default:
-      v = 0.0f;
-      break;
-  }
-  // Each transform is evaluated in double and rounded to float once.
-  const double dv = v;
-  switch (type) {
-    case 1:
-      return static_cast<float>((dv - 0.5) * 2.0);
-    case 2:
-      return static_cast<float>((dv - 0.5) * FLT_MAX);
-    case 3:
-      return static_cast<float>(dv * span + low);
-    case 4:
-      return static_cast<float>(std::fabs((dv - 0.5) * FLT_MAX));
-    case 5: {
-      const double r = (dv - 0.5) * FLT_MAX;
-      return static_cast<float>(r > 0.0 ? -r : r);
-    }
-    default:
-      return v;
-  }
-}

@@ -5,7 +5,10 @@
 // 2^-24, so the sequence is the same on every machine that rounds to 32-bit floats.
 #pragma once
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 class CNoiseGen {
  public:
@@ -28,10 +31,10 @@ class CNoiseGen {
   // Bounds of output type 3, swapped when given the wrong way round.
   void SetRange(float a, float b);
   // The next value of the core, a multiple of 2^-24 in [0, 1).
-  float Uniform();
+  inline float Uniform();
   // One draw in the current mode, transformed by type: 0 raw, 1 [-1, 1), 2 signed
   // +-FLT_MAX/2 scale, 3 [low, high), 4 non-negative, 5 non-positive; others raw.
-  float Next(int8_t type);
+  inline float Next(int8_t type);
 
   float Low() const { return low; }
   float High() const { return high; }
@@ -44,10 +47,73 @@ class CNoiseGen {
   float high;
   float span;
   int32_t seed;
-  float u[98];  // indices 1..97 are used, as in the published algorithm
-  float c;
-  float cd;
-  float cm;
+  // The core's fractions are multiples of 2^-24 in [0, 1), so they are kept as whole
+  // numbers of 2^-24: the same values and steps as 32-bit float arithmetic, exactly,
+  // with integer latencies on the draw's dependency chain.
+  int32_t u[98];  // indices 1..97 are used, as in the published algorithm
+  int32_t c;
+  int32_t cd;
+  int32_t cm;
   int32_t i97;
   int32_t j97;
 };
+
+inline float CNoiseGen::Uniform() {
+  // Selections rather than branches: the steps are coin flips no predictor learns.
+  constexpr int32_t kOne = 1 << 24;
+  const int32_t i = i97;
+  const int32_t j = j97;
+  int32_t next = c - cd;
+  next += (next >> 31) & cm;
+  i97 = i == 1 ? 97 : i - 1;
+  j97 = j == 1 ? 97 : j - 1;
+  c = next;
+  int32_t x = u[i] - u[j];
+  x += (x >> 31) & kOne;
+  u[i] = x;
+  x -= next;
+  x += (x >> 31) & kOne;
+  return static_cast<float>(x) * 0x1p-24f;
+}
+
+inline float CNoiseGen::Next(int8_t type) {
+  float v;
+  switch (mode) {
+    case 0:
+      v = Uniform();
+      break;
+    case 1: {
+      double sum = Uniform();
+      sum += Uniform();
+      sum += Uniform();
+      sum += Uniform();
+      v = static_cast<float>(sum * 0.25);
+      break;
+    }
+    case 2:
+      // The contract's rand() yields 0..32767; glibc's reaches RAND_MAX, so keep 15 bits.
+      v = static_cast<float>(static_cast<double>(std::rand() % 32768) * randScale);
+      break;
+    default:
+      v = 0.0f;
+      break;
+  }
+  // Each transform is evaluated in double and rounded to float once.
+  const double dv = v;
+  switch (type) {
+    case 1:
+      return static_cast<float>((dv - 0.5) * 2.0);
+    case 2:
+      return static_cast<float>((dv - 0.5) * FLT_MAX);
+    case 3:
+      return static_cast<float>(dv * span + low);
+    case 4:
+      return static_cast<float>(std::fabs((dv - 0.5) * FLT_MAX));
+    case 5: {
+      const double r = (dv - 0.5) * FLT_MAX;
+      return static_cast<float>(r > 0.0 ? -r : r);
+    }
+    default:
+      return v;
+  }
+}

@@ -39,13 +39,11 @@ void CheckGrid(GridSize size, std::span<const float> source, std::span<const flo
 struct Extremes {
   double lowest = std::numeric_limits<double>::infinity();
   double highest = -std::numeric_limits<double>::infinity();
-  void Add(double v) {
-    lowest = v < lowest ? v : lowest;
-    highest = v > highest ? v : highest;
-  }
-  void Merge(const Extremes& other) {
-    Add(other.lowest);
-    Add(other.highest);
+  void Add(double v) { Add(v, v); }
+  // Takes in extremes found elsewhere.
+  void Add(double low, double high) {
+    lowest = low < lowest ? low : lowest;
+    highest = high > highest ? high : highest;
   }
 };
 

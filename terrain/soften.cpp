@@ -2,11 +2,15 @@
 // cells of a weight class by row, then by column; the classes from weight 1 upward),
 // rounded once to float and divided by the divisor in float, so the result does not
 // depend on how the loops are arranged.
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "terrain/operations.h"
+#include "terrain/simd.h"
 
 namespace terrain {
 namespace {
@@ -46,17 +50,39 @@ constexpr auto OrderedCells() {
 template <int R>
 constexpr auto kCells = OrderedCells<R>();
 
-// The weighted sum of one element; sample(cell index) yields each cell's height.
-template <int R, typename Sample>
-inline double WeightedSum(Sample sample) {
-  double total = 0.0;
-  size_t i = 0;
-  for (int w = 1; w <= kCentreWeight<R>; ++w) {
-    double classSum = sample(i++);
-    while (i < kCells<R>.size() && WeightOf<R>(kCells<R>[i].dy, kCells<R>[i].dx) == w)
-      classSum += sample(i++);
-    total = w == 1 ? classSum : total + w * classSum;
-  }
+template <int R>
+constexpr int WeightOfCell(size_t i) {
+  return WeightOf<R>(kCells<R>[i].dy, kCells<R>[i].dx);
+}
+
+// The weighted sum of one element, unrolled at compile time; sample(i) yields the
+// height of cell kCells[i] as a double or as a vector of doubles.
+template <int R, typename T, typename Sample>
+inline T WeightedSum(Sample&& sample) {
+  constexpr size_t kCount = kCells<R>.size();
+  T total{};
+  T classSum{};
+  auto step = [&]<size_t I>(std::integral_constant<size_t, I>) {
+    constexpr int w = WeightOfCell<R>(I);
+    constexpr bool first = I == 0 || WeightOfCell<R>(I == 0 ? 0 : I - 1) != w;
+    constexpr bool last = I + 1 == kCount || WeightOfCell<R>(I + 1 == kCount ? I : I + 1) != w;
+    const T s = sample(I);
+    if constexpr (first) {
+      classSum = s;
+    } else {
+      classSum = classSum + s;
+    }
+    if constexpr (last) {
+      if constexpr (w == 1) {
+        total = classSum;
+      } else {
+        total = total + static_cast<double>(w) * classSum;
+      }
+    }
+  };
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    (step(std::integral_constant<size_t, I>{}), ...);
+  }(std::make_index_sequence<kCount>{});
   return total;
 }
 
@@ -64,7 +90,7 @@ inline double WeightedSum(Sample sample) {
 template <int R>
 float BorderElement(GridSize size, const float* source, int32_t x, int32_t y) {
   float divisor = static_cast<float>(kWeightSum<R>);
-  const double sum = WeightedSum<R>([&](size_t i) -> double {
+  const double sum = WeightedSum<R, double>([&](size_t i) -> double {
     const int32_t nx = x + kCells<R>[i].dx;
     const int32_t ny = y + kCells<R>[i].dy;
     if (nx < 0 || nx >= size.width || ny < 0 || ny >= size.height) {
@@ -84,7 +110,18 @@ HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float
   float* dst = result.data();
   const size_t width = static_cast<size_t>(size.width);
   Extremes extremes;
+  // The window's source rows widened to double once each, kept in a ring of 2R + 1
+  // rows, so each height is converted once rather than once per cell that reads it.
+  constexpr int kWindowRows = 2 * R + 1;
+  std::vector<double> ring(kWindowRows * width);
+  auto widened = [&](int32_t row) { return ring.data() + (row % kWindowRows) * width; };
+  auto widen = [&](int32_t row) {
+    const float* from = src + static_cast<size_t>(row) * width;
+    std::copy(from, from + width, widened(row));
+  };
+  for (int32_t row = 0; row < std::min<int32_t>(2 * R, size.height); ++row) widen(row);
   for (int32_t y = 0; y < size.height; ++y) {
+    if (y + R < size.height && y + R >= 2 * R) widen(y + R);
     float* out = dst + static_cast<size_t>(y) * width;
     const bool interiorRow = y >= R && y < size.height - R;
     const int32_t x0 = interiorRow ? R : size.width;
@@ -97,12 +134,22 @@ HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float
     for (int32_t x = 0; x < std::min(x0, size.width); ++x) border(x);
     if (x0 < x1) {
       // rows[i] is the row of cell kCells[i]; its column is x + kCells[i].dx.
-      std::array<const float*, kCells<R>.size()> rows;
-      for (size_t i = 0; i < rows.size(); ++i)
-        rows[i] = src + static_cast<size_t>(y + kCells<R>[i].dy) * width;
+      std::array<const double*, kCells<R>.size()> rows;
+      for (size_t i = 0; i < rows.size(); ++i) rows[i] = widened(y + kCells<R>[i].dy);
       constexpr float kDivisor = static_cast<float>(kWeightSum<R>);
-      for (int32_t x = x0; x < x1; ++x) {
-        const double sum = WeightedSum<R>([&](size_t i) -> double { return rows[i][x + kCells<R>[i].dx]; });
+      int32_t x = x0;
+      simd::LaneExtremes<simd::Floats> lanes;
+      for (; x + simd::kLanes <= x1; x += simd::kLanes) {
+        const simd::Doubles sum = WeightedSum<R, simd::Doubles>(
+            [&](size_t i) { return simd::LoadDoubles(rows[i] + x + kCells<R>[i].dx); });
+        const simd::Floats v = simd::Narrow(sum) / kDivisor;
+        simd::StoreFloats(out + x, v);
+        lanes.Add(v);
+      }
+      lanes.MergeInto(extremes);
+      for (; x < x1; ++x) {
+        const double sum = WeightedSum<R, double>(
+            [&](size_t i) { return rows[i][x + kCells<R>[i].dx]; });
         const float v = static_cast<float>(sum) / kDivisor;
         out[x] = v;
         extremes.Add(v);
