@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "terrain/simd.h"
+
 namespace terrain {
 
 void CheckGrid(GridSize size, std::span<const float> source, std::span<const float> result) {
@@ -50,6 +52,15 @@ float TrackerEnd(double extreme, float reset, bool isMinimum, GridSize size,
 }
 
 }  // namespace
+
+void StoredExtremes::Add(std::span<const float> heights) {
+  simd::LaneExtremes<simd::Floats> lanes;
+  size_t i = 0;
+  for (; i + simd::kLanes <= heights.size(); i += simd::kLanes)
+    lanes.Add(simd::LoadFloats(heights.data() + i));
+  lanes.MergeInto(extremes);
+  for (; i < heights.size(); ++i) extremes.Add(heights[i]);
+}
 
 HeightRange RangeOfWalk(const Extremes& extremes, GridSize size, std::span<const float> result,
                         WalkOrder order) {

@@ -58,4 +58,32 @@ enum class WalkOrder { kColumnByColumn, kRowByRow };
 HeightRange RangeOfWalk(const Extremes& extremes, GridSize size, std::span<const float> result,
                         WalkOrder order);
 
+// The extremes of heights as stored (floats), gathered a stretch at a time while the
+// stretch is still in cache. NaN is skipped.
+struct StoredExtremes {
+  void Add(std::span<const float> heights);
+  Extremes extremes;
+};
+
+// The same as RangeOfWalk, for kernels that do not track the exact values as they go:
+// the stored floats settle the range, and only when an end is a zero are the exact
+// values of the zero elements asked for (exact(i) recomputes element i).
+template <typename Exact>
+HeightRange RangeOfStored(const StoredExtremes& stored, GridSize size,
+                          std::span<const float> result, WalkOrder order, Exact&& exact) {
+  Extremes extremes = stored.extremes;
+  const float lowest = static_cast<float>(extremes.lowest);
+  const float highest = static_cast<float>(extremes.highest);
+  if (lowest == 0.0f || highest == 0.0f) {
+    // Which zero the tracker ends on depends on whether the exact extreme was zero
+    // itself or a tiny value that rounded to one.
+    Extremes zeros;
+    for (size_t i = 0; i < result.size(); ++i)
+      if (result[i] == 0.0f) zeros.Add(exact(i));
+    if (lowest == 0.0f) extremes.lowest = zeros.lowest;
+    if (highest == 0.0f) extremes.highest = zeros.highest;
+  }
+  return RangeOfWalk(extremes, size, result, order);
+}
+
 }  // namespace terrain
