@@ -136,7 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{{5, 5}, Content::kTerrain}, Case{{17, 13}, Content::kTerrain},
                     Case{{31, 29}, Content::kSpecial}, Case{{64, 33}, Content::kTerrain},
                     Case{{23, 19}, Content::kZeros}, Case{{0, 7}, Content::kTerrain},
-                    Case{{7, 0}, Content::kTerrain}),
+                    Case{{7, 0}, Content::kTerrain}, Case{{301, 257}, Content::kTerrain},
+                    Case{{257, 131}, Content::kSpecial}),
     CaseName);
 
 // Invariants that hold for any correct smoothing, whatever the walk.
