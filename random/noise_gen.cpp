@@ -84,3 +84,25 @@ void CNoiseGen::SetRange(float a, float b) {
   span = high - low;
 }
 
+
+void CNoiseGen::UniformBatch(float* out, size_t n) {
+  constexpr int32_t kOne = 1 << 24;
+  int32_t i = i97;
+  int32_t j = j97;
+  int32_t cc = c;
+  for (size_t k = 0; k < n; ++k) {
+    cc -= cd;
+    cc += (cc >> 31) & cm;
+    int32_t x = u[i] - u[j];
+    x += (x >> 31) & kOne;
+    u[i] = x;
+    i = i == 1 ? 97 : i - 1;
+    j = j == 1 ? 97 : j - 1;
+    x -= cc;
+    x += (x >> 31) & kOne;
+    out[k] = static_cast<float>(x) * 0x1p-24f;
+  }
+  i97 = i;
+  j97 = j;
+  c = cc;
+}

@@ -18,6 +18,22 @@ int64_t SaturatedInt32(double v) {
   return static_cast<int64_t>(v);
 }
 
+// Values of the generator drawn ahead in batches and used up in order, so the
+// sequence each point sees is the one single draws would give.
+struct DrawAhead {
+  static constexpr size_t kBatch = 1024;
+  float values[kBatch];
+  size_t next = kBatch;
+  // At least two values are ready after this.
+  void Refill(CNoiseGen& generator) {
+    if (next + 2 <= kBatch) return;
+    const size_t kept = kBatch - next;
+    for (size_t k = 0; k < kept; ++k) values[k] = values[next + k];
+    generator.UniformBatch(values + kept, kBatch - kept);
+    next = 0;
+  }
+};
+
 }  // namespace
 
 HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<float> result,
@@ -43,33 +59,41 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   // grid is row-major, so the walk works on a tile of kTileColumns columns copied into
   // column order, which keeps memory access sequential without changing the order of
   // water tests and draws.
-  constexpr int32_t kTileColumns = 16;
+  constexpr int32_t kTileColumns = 32;
   const size_t width = static_cast<size_t>(size.width);
   const size_t height = static_cast<size_t>(size.height);
-  std::vector<float> tile(std::min<size_t>(kTileColumns, width) * height);
+  const size_t stride = height + 16;  // not a power of two: columns must not share cache sets
+  std::vector<float> tile(std::min<size_t>(kTileColumns, width) * stride);
   float lowest = kRangeResetMinimum;
   float highest = kRangeResetMaximum;
+  DrawAhead draws;
   for (int32_t x0 = 0; x0 < size.width; x0 += kTileColumns) {
     const size_t columns = static_cast<size_t>(std::min(kTileColumns, size.width - x0));
     for (size_t y = 0; y < height; ++y) {
       const float* row = source.data() + y * width + static_cast<size_t>(x0);
-      for (size_t c = 0; c < columns; ++c) tile[c * height + y] = row[c];
+      for (size_t c = 0; c < columns; ++c) tile[c * stride + y] = row[c];
     }
     for (size_t c = 0; c < columns; ++c) {
       const int32_t x = x0 + static_cast<int32_t>(c);
-      float* column = tile.data() + c * height;
+      float* column = tile.data() + c * stride;
       for (int32_t y = 0; y < size.height; ++y) {
         if (testWater && isWater(x, y)) continue;  // keeps its height, draws nothing
-        float h = column[y];
-        if (generator.Next(0) <= coverage) h = h + generator.Next(3);
-        if (h < lowest) lowest = h;
-        if (h > highest) highest = h;
+        draws.Refill(generator);
+        // The offset is worked out whether or not the point takes it (no branch on a
+        // coin flip); only a point that takes it uses up its draw.
+        const float r = draws.values[draws.next];
+        const float offset = generator.Transform(draws.values[draws.next + 1], 3);
+        const bool take = r <= coverage;
+        draws.next += take ? 2 : 1;
+        const float h = take ? column[y] + offset : column[y];
+        lowest = h < lowest ? h : lowest;
+        highest = h > highest ? h : highest;
         column[y] = h;
       }
     }
     for (size_t y = 0; y < height; ++y) {
       float* row = result.data() + y * width + static_cast<size_t>(x0);
-      for (size_t c = 0; c < columns; ++c) row[c] = tile[c * height + y];
+      for (size_t c = 0; c < columns; ++c) row[c] = tile[c * stride + y];
     }
   }
   return {lowest, highest};
