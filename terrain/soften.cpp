@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -86,6 +87,15 @@ inline T WeightedSum(Sample&& sample) {
   return total;
 }
 
+// The weighted sum rounded to float, divided by the divisor. A sum of finite heights
+// near the float limit can exceed it before the division brings it back; such a mean
+// is divided in double instead of becoming infinite.
+inline float MeanOf(double sum, float divisor) {
+  const float rounded = static_cast<float>(sum);
+  if (std::isinf(rounded) && std::isfinite(sum)) return static_cast<float>(sum / divisor);
+  return rounded / divisor;
+}
+
 // An element near the border: cells outside the grid sample 0.0 and leave the divisor.
 template <int R>
 float BorderElement(GridSize size, const float* source, int32_t x, int32_t y) {
@@ -100,7 +110,7 @@ float BorderElement(GridSize size, const float* source, int32_t x, int32_t y) {
     return source[static_cast<size_t>(ny) * static_cast<size_t>(size.width) +
                   static_cast<size_t>(nx)];
   });
-  return static_cast<float>(sum) / divisor;
+  return MeanOf(sum, divisor);
 }
 
 template <int R>
@@ -142,7 +152,11 @@ HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float
       for (; x + simd::kLanes <= x1; x += simd::kLanes) {
         const simd::Doubles sum = WeightedSum<R, simd::Doubles>(
             [&](size_t i) { return simd::LoadDoubles(rows[i] + x + kCells<R>[i].dx); });
-        const simd::Floats v = simd::Narrow(sum) / kDivisor;
+        simd::Floats v = simd::Narrow(sum) / kDivisor;
+        const simd::Floats check = v - v;  // NaN in a lane that is not finite
+        if (check[0] + check[1] + check[2] + check[3] != 0.0f) {
+          for (int lane = 0; lane < simd::kLanes; ++lane) v[lane] = MeanOf(sum[lane], kDivisor);
+        }
         simd::StoreFloats(out + x, v);
         lanes.Add(v);
       }
@@ -150,7 +164,7 @@ HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float
       for (; x < x1; ++x) {
         const double sum = WeightedSum<R, double>(
             [&](size_t i) { return rows[i][x + kCells<R>[i].dx]; });
-        const float v = static_cast<float>(sum) / kDivisor;
+        const float v = MeanOf(sum, kDivisor);
         out[x] = v;
         extremes.Add(v);
       }

@@ -153,6 +153,17 @@ TEST(Soften, ConstantLandscapeStaysConstantIncludingTheBorder) {
   }
 }
 
+TEST(Soften, HeightsNearTheFloatLimitStayFinite) {
+  const GridSize size{9, 6};
+  const std::vector<float> source(size.Count(), 3.0e38f);
+  std::vector<float> result(size.Count());
+  for (auto kernel : {terrain::Soften, terrain::SoftenMore}) {
+    const HeightRange range = kernel(size, source, result);
+    for (float v : result) EXPECT_FLOAT_EQ(v, 3.0e38f);
+    EXPECT_FLOAT_EQ(range.maximum, 3.0e38f);
+  }
+}
+
 TEST(Kernels, RejectBuffersThatDoNotMatchTheGrid) {
   std::vector<float> source(12), result(11);
   EXPECT_THROW(terrain::Soften({4, 3}, source, result), std::invalid_argument);

@@ -59,7 +59,9 @@ Output Soften(GridSize size, const std::vector<float>& source, int radius) {
       }
       double s = sums[1];
       for (int w = 2; w <= centre; ++w) s = s + w * sums[w];
-      const float v = static_cast<float>(s) / d;
+      float v = static_cast<float>(s) / d;
+      // A finite mean whose sum overflows float is divided in double.
+      if (std::isinf(static_cast<float>(s)) && std::isfinite(s)) v = static_cast<float>(s / d);
       t.Float(v);
       out.heights[y * size.width + x] = v;
     }
