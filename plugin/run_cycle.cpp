@@ -80,6 +80,14 @@ float* AllocateHeights(int32_t count) {
   return static_cast<float*>(std::malloc(static_cast<size_t>(count > 0 ? count : 1) * 4));
 }
 
+// The run ends without touching the landscape; the user learns why.
+int32_t NotEnoughMemory() {
+  ShowMessage(QStringLiteral("There is not enough memory to work on this landscape (%1 x %2).")
+                  .arg(LandscapeInfo.GridWidth)
+                  .arg(LandscapeInfo.GridHeight));
+  return 0;
+}
+
 }  // namespace
 
 void KeepHostServices(const HostServiceEntry* table) {
@@ -129,10 +137,10 @@ int32_t RunCycle() {
   }
   run.count = static_cast<int32_t>(points);
   SourceHeights = AllocateHeights(run.count);
-  if (!SourceHeights) return 0;
+  if (!SourceHeights) return NotEnoughMemory();
   Service<GetHeightsFn>(kGetHeights)(0, run.count, SourceHeights);
   ResultHeights = AllocateHeights(run.count);
-  if (!ResultHeights) return 0;
+  if (!ResultHeights) return NotEnoughMemory();
   std::memcpy(ResultHeights, SourceHeights, static_cast<size_t>(run.count) * 4);
 
   if (RovandelParamsForm->ShowModal() != mrOk) return 0;  // the resources restore and release

@@ -13,8 +13,9 @@ gtest_discover_tests(dialog_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # The module as hosts load it: through dlopen, never linked.
-add_executable(module_tests support/qt_main.cpp plugin/test_host.cpp plugin/module_test.cpp)
-target_link_libraries(module_tests PRIVATE rovandel_terrain test_support GTest::gtest ${CMAKE_DL_LIBS})
+add_executable(module_tests support/qt_main.cpp plugin/test_host.cpp plugin/module_test.cpp
+  plugin/reliability_test.cpp)
+target_link_libraries(module_tests PRIVATE rovandel_terrain rovandel_components test_support GTest::gtest ${CMAKE_DL_LIBS})
 target_compile_definitions(module_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
 add_dependencies(module_tests rovandel)
 gtest_discover_tests(module_tests DISCOVERY_TIMEOUT 60
@@ -36,3 +37,9 @@ target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rov
 add_dependencies(host_tests rovandel kelvamor-host)
 gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+add_executable(alloc_fault_test plugin/test_host.cpp plugin/alloc_fault_test.cpp)
+target_link_libraries(alloc_fault_test PRIVATE test_support GTest::gtest ${CMAKE_DL_LIBS})
+target_compile_definitions(alloc_fault_test PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
+add_dependencies(alloc_fault_test rovandel)
+gtest_discover_tests(alloc_fault_test DISCOVERY_TIMEOUT 60)

@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -237,6 +238,49 @@ TEST_F(Batch, MessagesArePrintedAndBadInputWritesNothing) {
   EXPECT_TRUE(log.contains("unknown setting 'colour'"));
   EXPECT_NE(Run({QPath("in.r32"), "--action", "smudge", "-o", QPath("x.tif")}, &log), 0);
   EXPECT_FALSE(std::filesystem::exists(Path("x.tif")));
+}
+
+TEST_F(Batch, ASaveKilledHalfWayLeavesTheOldFileWhole) {
+  // Big enough that writing takes a while.
+  host::WriteHeightmap(Path("big.r32"), Sample(2500, 2500));
+  const Landscape old = Sample(40, 40, 9);
+  host::WriteHeightmap(Path("out.tif"), old);
+  auto bytes = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::string before = bytes(Path("out.tif"));
+  ASSERT_EQ(Run({QPath("big.r32"), "--action", "soften", "-o", QPath("complete.tif")}), 0);
+  const std::string complete = bytes(Path("complete.tif"));
+
+  // Kill the save later and later until a run finishes by itself; some kills must land
+  // while the file is being written (they leave the temporary file behind).
+  int killedWhileWriting = 0;
+  for (int delayMs = 50; delayMs < 5000; delayMs += 40) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(env);
+    process.start(KELVAMOR_HOST, {"--batch", "--plugin", ROVANDEL_MODULE, QPath("big.r32"),
+                                  "--action", "soften", "-o", QPath("out.tif")});
+    ASSERT_TRUE(process.waitForStarted());
+    const bool finished = process.waitForFinished(delayMs);
+    const std::string partial = Path("out.tif") + ".part-" + std::to_string(process.processId());
+    if (!finished) {
+      process.kill();
+      process.waitForFinished();
+    }
+    if (std::filesystem::exists(partial)) {
+      ++killedWhileWriting;
+      std::filesystem::remove(partial);
+    }
+    const std::string after = bytes(Path("out.tif"));
+    EXPECT_TRUE(after == before || after == complete) << "killed after " << delayMs << " ms";
+    if (finished) break;
+    if (after == complete) host::WriteHeightmap(Path("out.tif"), old);  // start over
+  }
+  EXPECT_GT(killedWhileWriting, 0);
 }
 
 }  // namespace
