@@ -3,6 +3,7 @@
 #include <QRegularExpressionValidator>
 #include <exception>
 
+#include "components/conversions.h"
 #include "components/dialogs.h"
 
 void ReportError(const QString& what) { ShowMessage(what); }
@@ -26,6 +27,11 @@ void TEdit::SetTypingLimit(int characters) {
   const QRegularExpression pattern(QStringLiteral("^.{0,%1}$").arg(characters),
                                    QRegularExpression::DotMatchesEverythingOption);
   setValidator(new QRegularExpressionValidator(pattern, this));
+}
+
+double FloatOrWhenEmpty(const TEdit* field, double whenEmpty) {
+  const QString text = field->GetText();
+  return text.isEmpty() ? whenEmpty : StrToFloat(text);
 }
 
 TCSpinEdit::TCSpinEdit(QWidget* parent) : QSpinBox(parent) {

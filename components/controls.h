@@ -50,6 +50,9 @@ class TEdit : public QLineEdit {
   TNotifyEvent OnChange;
 };
 
+// The field's number (StrToFloat), or whenEmpty when the field holds no text.
+double FloatOrWhenEmpty(const TEdit* field, double whenEmpty);
+
 class TCSpinEdit : public QSpinBox {
  public:
   explicit TCSpinEdit(QWidget* parent);

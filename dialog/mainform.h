@@ -2,6 +2,7 @@
 // controls are named (also their Qt object names), and the thirteen event handlers.
 #pragma once
 
+#include <array>
 #include <functional>
 
 #include "components/controls.h"
@@ -64,6 +65,12 @@ class TRovandelParamsForm : public TForm {
   TCSpinEdit* CanyonizeSpin;
   bool PreviewShown;
   bool PushingPreview;
+
+  // The action radio buttons in the order of their action index (Soften first).
+  std::array<TRadioButton*, 7> ActionRadios() const {
+    return {SoftenRadio,  SoftenMoreRadio, NoiseRadio, HillRadio,
+            FlattenRadio, GlaciateRadio,   CanyonRadio};
+  }
 
   void SeedEditChange();
   void XGeoEditChange();

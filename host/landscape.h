@@ -1,10 +1,8 @@
 // The host's landscape: a grid of heights and the height range recorded with it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace host {

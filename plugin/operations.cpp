@@ -20,14 +20,9 @@ void Record(terrain::HeightRange range) {
   RunningMaximum = range.maximum;
 }
 
-double FloatOr(const TEdit* field, double whenEmpty) {
-  const QString text = field->GetText();
-  return text.isEmpty() ? whenEmpty : StrToFloat(text);
-}
-
 double PercentOr(const TEdit* field, double whenEmpty) {
-  const QString text = field->GetText();
-  return text.isEmpty() ? whenEmpty : terrain::PercentToFraction(StrToFloat(text));
+  return field->GetText().isEmpty() ? whenEmpty
+                                    : terrain::PercentToFraction(FloatOrWhenEmpty(field, 0.0));
 }
 
 // An operation that stopped before writing every height leaves the fetched ones.
@@ -65,7 +60,7 @@ void ApplySoftenMore() { Record(terrain::SoftenMore(Grid(), Source(), Result()))
 void ApplyFlatten() {
   const TRovandelParamsForm& form = *RovandelParamsForm;
   terrain::FlattenParameters p;
-  p.targetHeight = FloatOr(form.FlattenHeightEdit, p.targetHeight);
+  p.targetHeight = FloatOrWhenEmpty(form.FlattenHeightEdit, p.targetHeight);
   p.severityPercent = form.FlattenSpin->GetValue();
   Record(terrain::Flatten(Grid(), Source(), Result(), p));
 }
@@ -114,7 +109,7 @@ bool ApplyHill() {
     terrain::HillParameters p;
     p.centreX = PercentOr(form.XGeoEdit, p.centreX);
     p.centreY = PercentOr(form.YGeoEdit, p.centreY);
-    p.heightChange = FloatOr(form.HeightEdit, p.heightChange);
+    p.heightChange = FloatOrWhenEmpty(form.HeightEdit, p.heightChange);
     p.width = PercentOr(form.WidthEdit, p.width);
     Record(terrain::AddHill(Grid(), Source(), Result(), p));
     return true;

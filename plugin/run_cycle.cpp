@@ -102,12 +102,9 @@ bool HostServicesReady() {
 }
 
 int32_t GetActionIndex() {
-  const TRovandelParamsForm& form = *RovandelParamsForm;
-  const TRadioButton* radios[] = {form.SoftenRadio, form.SoftenMoreRadio, form.NoiseRadio,
-                                  form.HillRadio,   form.FlattenRadio,    form.GlaciateRadio,
-                                  form.CanyonRadio};
-  for (int32_t i = 0; i < 7; ++i)
-    if (radios[i]->Checked()) return i;
+  const auto radios = RovandelParamsForm->ActionRadios();
+  for (size_t i = 0; i < radios.size(); ++i)
+    if (radios[i]->Checked()) return static_cast<int32_t>(i);
   return kSoften;
 }
 

@@ -9,8 +9,8 @@ namespace {
 const QString kKeyPath = QStringLiteral("software\\Quorvale\\Kelvamor");
 const QString kSection = QStringLiteral("RovandelPlugin");
 
-// What a missing value loads as, and what an empty field saves as.
-struct Defaults {
+// The fourteen values; as constants, what a missing value loads as.
+struct Values {
   int action = 0;
   int noise = 0;
   int amplitude = 20;
@@ -26,29 +26,17 @@ struct Defaults {
   int glaciate = 10;
   int canyonize = 10;
 };
-constexpr Defaults kLoadDefaults;
+constexpr Values kLoadDefaults;
 // Empty hill fields save as 50, the value the dialog resets an unreadable entry to.
 constexpr double kEmptyHillFieldSavesAs = 50.0;
-
-double FieldOr(const TEdit* field, double whenEmpty) {
-  const QString text = field->GetText();
-  return text.isEmpty() ? whenEmpty : StrToFloat(text);
-}
-
-TRadioButton* RadioOf(TRovandelParamsForm& form, int actionIndex) {
-  TRadioButton* radios[] = {form.SoftenRadio, form.SoftenMoreRadio, form.NoiseRadio,
-                            form.HillRadio,   form.FlattenRadio,    form.GlaciateRadio,
-                            form.CanyonRadio};
-  return actionIndex >= 0 && actionIndex < 7 ? radios[actionIndex] : nullptr;
-}
 
 }  // namespace
 
 void LoadSettings(TRovandelParamsForm& form) {
-  Defaults v;
+  Values v;
   {
     const TRegistryIniFile store(kKeyPath);
-    const Defaults& d = kLoadDefaults;
+    const Values& d = kLoadDefaults;
     v.action = store.ReadInteger(kSection, "Action", d.action);
     v.noise = store.ReadInteger(kSection, "Noise", d.noise);
     v.amplitude = store.ReadInteger(kSection, "Amplitude", d.amplitude);
@@ -65,7 +53,9 @@ void LoadSettings(TRovandelParamsForm& form) {
     v.canyonize = store.ReadInteger(kSection, "Canyonize", d.canyonize);
   }
   // An unknown action checks nothing, leaving the form's own choice.
-  if (TRadioButton* radio = RadioOf(form, v.action)) radio->SetChecked(true);
+  const auto radios = form.ActionRadios();
+  if (v.action >= 0 && v.action < static_cast<int>(radios.size()))
+    radios[static_cast<size_t>(v.action)]->SetChecked(true);
   form.NoiseTypeCombo->SetItemIndex(v.noise);
   form.AmpSpin->SetValue(v.amplitude);
   form.CoverSpin->SetValue(v.coverage);
@@ -83,18 +73,18 @@ void LoadSettings(TRovandelParamsForm& form) {
 
 void SaveSettings(const TRovandelParamsForm& form, int32_t actionIndex) {
   const QString seedText = form.SeedEdit->GetText();
-  Defaults v;
+  Values v;
   v.action = actionIndex;
   v.noise = form.NoiseTypeCombo->GetItemIndex();
   v.amplitude = form.AmpSpin->GetValue();
   v.coverage = form.CoverSpin->GetValue();
   v.seed = seedText.isEmpty() ? kLoadDefaults.seed : StrToInt(seedText);
-  v.xpos = FieldOr(form.XGeoEdit, kEmptyHillFieldSavesAs);
-  v.ypos = FieldOr(form.YGeoEdit, kEmptyHillFieldSavesAs);
-  v.height = FieldOr(form.HeightEdit, kEmptyHillFieldSavesAs);
-  v.radius = FieldOr(form.WidthEdit, kEmptyHillFieldSavesAs);
+  v.xpos = FloatOrWhenEmpty(form.XGeoEdit, kEmptyHillFieldSavesAs);
+  v.ypos = FloatOrWhenEmpty(form.YGeoEdit, kEmptyHillFieldSavesAs);
+  v.height = FloatOrWhenEmpty(form.HeightEdit, kEmptyHillFieldSavesAs);
+  v.radius = FloatOrWhenEmpty(form.WidthEdit, kEmptyHillFieldSavesAs);
   v.water = form.WaterCheck->Checked();
-  v.flattenHeight = FieldOr(form.FlattenHeightEdit, kLoadDefaults.flattenHeight);
+  v.flattenHeight = FloatOrWhenEmpty(form.FlattenHeightEdit, kLoadDefaults.flattenHeight);
   v.flatten = form.FlattenSpin->GetValue();
   v.glaciate = form.GlaciateSpin->GetValue();
   v.canyonize = form.CanyonizeSpin->GetValue();

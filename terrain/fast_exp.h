@@ -15,7 +15,7 @@ inline constexpr double kFastExpHigh = 709.0;
 inline constexpr double kExpIsZeroBelow = -746.0;
 
 // Relative error below 2^-50 for arguments in [kFastExpLow, kFastExpHigh].
-inline Doubles ExpLanes(Doubles x) {
+ROVANDEL_VECTOR_INLINE Doubles ExpLanes(Doubles x) {
   constexpr double kLog2e = 1.4426950408889634;
   constexpr double kLn2Hi = 6.93147180369123816490e-01;  // low bits zero: k * kLn2Hi is exact
   constexpr double kLn2Lo = 1.90821492927058770002e-10;
@@ -32,11 +32,10 @@ inline Doubles ExpLanes(Doubles x) {
   const Doubles r2 = r * r;
   const Doubles r4 = r2 * r2;
   const Doubles r8 = r4 * r4;
-  auto pair = [&](int i) { return kA[i] + kA[i + 1] * r; };
-  const Doubles s0 = pair(0) + pair(2) * r2;
-  const Doubles s1 = pair(4) + pair(6) * r2;
-  const Doubles s2 = pair(8) + pair(10) * r2;
-  const Doubles s3 = pair(12);
+  const Doubles s0 = (kA[0] + kA[1] * r) + (kA[2] + kA[3] * r) * r2;
+  const Doubles s1 = (kA[4] + kA[5] * r) + (kA[6] + kA[7] * r) * r2;
+  const Doubles s2 = (kA[8] + kA[9] * r) + (kA[10] + kA[11] * r) * r2;
+  const Doubles s3 = kA[12] + kA[13] * r;
   const Doubles p = (s0 + s1 * r4) + (s2 + s3 * r4) * r8;
   // The shifted sum holds k in its low mantissa bits; read it there rather than
   // converting, which few vector units can do for 64-bit integers.
@@ -53,7 +52,7 @@ inline Doubles ExpLanes(Doubles x) {
 
 // True in the lanes where every value within tolerance of v rounds to the same float
 // as v, so an exact computation within that tolerance stores the same height.
-inline auto RoundsSafely(Doubles v, Doubles tolerance) {
+ROVANDEL_VECTOR_INLINE auto RoundsSafely(Doubles v, Doubles tolerance) {
   const Floats low = Narrow(v - tolerance);
   const Floats high = Narrow(v + tolerance);
   using Ints = int __attribute__((vector_size(16)));

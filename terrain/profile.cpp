@@ -34,7 +34,7 @@ struct Profile {
   }
 
   // The fast values of four points and the lanes in which they hold.
-  auto Fast(Doubles h, Doubles& v) const {
+  ROVANDEL_VECTOR_INLINE auto Fast(Doubles h, Doubles& v) const {
     const Doubles n = (h - minHeight) / range;
     const Doubles x = canyonize ? -strength * n : (n - 1.0) * strength;
     const Doubles e = simd::ExpLanes(x);

@@ -21,7 +21,8 @@ add_dependencies(module_tests rovandel)
 gtest_discover_tests(module_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
-add_executable(nonqt_host_test plugin/test_host.cpp plugin/nonqt_host_test.cpp)
+add_executable(nonqt_host_test support/plain_main.cpp plugin/test_host.cpp
+  plugin/nonqt_host_test.cpp)
 target_link_libraries(nonqt_host_test PRIVATE test_support GTest::gtest ${CMAKE_DL_LIBS})
 target_compile_definitions(nonqt_host_test PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
 add_dependencies(nonqt_host_test rovandel)
@@ -38,7 +39,8 @@ add_dependencies(host_tests rovandel kelvamor-host)
 gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
-add_executable(alloc_fault_test plugin/test_host.cpp plugin/alloc_fault_test.cpp)
+add_executable(alloc_fault_test support/plain_main.cpp plugin/test_host.cpp
+  plugin/alloc_fault_test.cpp)
 target_link_libraries(alloc_fault_test PRIVATE test_support GTest::gtest ${CMAKE_DL_LIBS})
 target_compile_definitions(alloc_fault_test PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
 add_dependencies(alloc_fault_test rovandel)

@@ -92,10 +92,3 @@ TEST_P(AllocationFailure, EndsTheRunAndLeavesTheHostAlone) {
 INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::Values(1, 2));
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  UseTemporarySettingsFolder();
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

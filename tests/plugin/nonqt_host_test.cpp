@@ -36,10 +36,3 @@ TEST(NonQtHost, ModuleCreatesOneApplicationAndRuns) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  UseTemporarySettingsFolder();
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

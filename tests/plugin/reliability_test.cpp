@@ -203,7 +203,12 @@ TEST(ManyRuns, AThousandRunsDoNotGrow) {
     if (run == 50) afterWarmUp = ResidentKilobytes();
   }
   const long growth = ResidentKilobytes() - afterWarmUp;
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer holds freed memory back on purpose; LeakSanitizer checks at exit.
+  (void)growth;
+#else
   EXPECT_LT(growth, 16 * 1024) << "resident memory grew by " << growth << " kB";
+#endif
 }
 
 }  // namespace
