@@ -45,16 +45,20 @@ std::string GdalReason(const char* fallback) {
   return message && *message ? message : fallback;
 }
 
-void CheckSize(const std::string& path, int64_t width, int64_t height) {
+void CheckSize(const std::string& path, int64_t width, int64_t height, int64_t maxPoints) {
   if (width <= 0 || height <= 0)
     throw HeightmapError(path, "the grid is empty (" + std::to_string(width) + " x " +
                                    std::to_string(height) + ")");
-  if (width * height >= kMaxGridPoints)
+  const int64_t limit = std::min(maxPoints, kMaxGridPoints - 1);
+  if (width * height > limit)
     throw HeightmapError(path, "the grid has " + std::to_string(width * height) +
-                                   " points; at most 2^30 - 1 are supported");
+                                   " points; at most " + std::to_string(limit) +
+                                   (limit == kMaxGridPoints - 1 ? " (2^30 - 1)" : "") +
+                                   " are supported");
 }
 
-Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBit) {
+Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBit,
+                  int64_t maxPoints) {
   std::error_code ec;
   const auto bytes = fs::file_size(path, ec);
   if (ec) throw HeightmapError(path, ec.message());
@@ -68,7 +72,7 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
   if (raw.size) {
     width = raw.size->first;
     height = raw.size->second;
-    CheckSize(path, width, height);
+    CheckSize(path, width, height, maxPoints);
     if (static_cast<uint64_t>(width * height) != samples)
       throw HeightmapError(path, "the length (" + std::to_string(bytes) + " bytes) does not match " +
                                      std::to_string(width) + " x " + std::to_string(height));
@@ -77,7 +81,7 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
     if (static_cast<uint64_t>(width * height) != samples || samples == 0)
       throw HeightmapError(path, "the length (" + std::to_string(bytes) +
                                      " bytes) is not a square grid; give the size with --size WxH");
-    CheckSize(path, width, height);
+    CheckSize(path, width, height, maxPoints);
   }
   Landscape land;
   land.width = static_cast<int32_t>(width);
@@ -108,7 +112,7 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
   return land;
 }
 
-Landscape ReadRaster(const std::string& path) {
+Landscape ReadRaster(const std::string& path, int64_t maxPoints) {
   InitGdal();
   CPLErrorReset();
   GDALDatasetH dataset = GDALOpen(path.c_str(), GA_ReadOnly);
@@ -125,7 +129,7 @@ Landscape ReadRaster(const std::string& path) {
   const int bands = GDALGetRasterCount(dataset);
   if (bands != 1)
     throw HeightmapError(path, "has " + std::to_string(bands) + " bands; a heightmap has one");
-  CheckSize(path, GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset));
+  CheckSize(path, GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset), maxPoints);
   Landscape land;
   land.width = GDALGetRasterXSize(dataset);
   land.height = GDALGetRasterYSize(dataset);
@@ -239,11 +243,11 @@ void WritePng16(const std::string& temporary, const Landscape& land) {
 
 }  // namespace
 
-Landscape ReadHeightmap(const std::string& path, const RawOptions& raw) {
+Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t maxPoints) {
   const std::string ext = Extension(path);
-  if (ext == ".r16" || ext == ".raw") return ReadRaw(path, raw, true);
-  if (ext == ".r32") return ReadRaw(path, raw, false);
-  return ReadRaster(path);
+  if (ext == ".r16" || ext == ".raw") return ReadRaw(path, raw, true, maxPoints);
+  if (ext == ".r32") return ReadRaw(path, raw, false, maxPoints);
+  return ReadRaster(path, maxPoints);
 }
 
 void WriteHeightmap(const std::string& path, const Landscape& land) {

@@ -23,7 +23,10 @@ struct RawOptions {
   std::optional<std::pair<double, double>> range;       // heights of r16 0 and 65535
 };
 
-Landscape ReadHeightmap(const std::string& path, const RawOptions& raw = {});
+// Refuses grids of more than maxPoints points (and never more than kMaxGridPoints - 1),
+// before any memory is set aside for them: a file's header alone can claim any size.
+Landscape ReadHeightmap(const std::string& path, const RawOptions& raw = {},
+                        int64_t maxPoints = kMaxGridPoints - 1);
 
 // The format follows the extension: .tif/.tiff GeoTIFF float32, .png 16-bit PNG with
 // the height range stored in the file, .r16, .r32. The file appears whole or not at

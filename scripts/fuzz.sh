@@ -25,8 +25,10 @@ for target in conversions settings heightmap noise_gen; do
   echo "fuzz_$target: ${seconds} s"
   build-fuzz/tests/fuzz/fuzz_$target "$work/$target" -max_total_time="$seconds" -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 2>&1 | grep -E "stat::number_of_executed_units|ERROR|SUMMARY|crash|Done" || true
-  # libFuzzer's exit status is lost in the pipe: a finding leaves a crash file.
-  if ls crash-* leak-* timeout-* oom-* >/dev/null 2>&1; then
-    echo "fuzz_$target found a failing input"; exit 1
+  # libFuzzer's exit status is lost in the pipe: a finding leaves a file behind.
+  if compgen -G "crash-*" >/dev/null || compgen -G "leak-*" >/dev/null ||
+     compgen -G "timeout-*" >/dev/null || compgen -G "oom-*" >/dev/null; then
+    echo "fuzz_$target found a failing input:"; ls crash-* leak-* timeout-* oom-* 2>/dev/null
+    exit 1
   fi
 done
