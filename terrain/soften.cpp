@@ -59,11 +59,11 @@ constexpr int WeightOfCell(size_t i) {
 // The weighted sum of one element, unrolled at compile time; sample(i) yields the
 // height of cell kCells[i] as a double or as a vector of doubles.
 template <int R, typename T, typename Sample>
-inline T WeightedSum(Sample&& sample) {
+ROVANDEL_VECTOR_INLINE T WeightedSum(Sample&& sample) {
   constexpr size_t kCount = kCells<R>.size();
   T total{};
   T classSum{};
-  auto step = [&]<size_t I>(std::integral_constant<size_t, I>) {
+  auto step = [&]<size_t I>(std::integral_constant<size_t, I>) __attribute__((always_inline)) {
     constexpr int w = WeightOfCell<R>(I);
     constexpr bool first = I == 0 || WeightOfCell<R>(I == 0 ? 0 : I - 1) != w;
     constexpr bool last = I + 1 == kCount || WeightOfCell<R>(I + 1 == kCount ? I : I + 1) != w;
@@ -81,7 +81,7 @@ inline T WeightedSum(Sample&& sample) {
       }
     }
   };
-  [&]<size_t... I>(std::index_sequence<I...>) {
+  [&]<size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
     (step(std::integral_constant<size_t, I>{}), ...);
   }(std::make_index_sequence<kCount>{});
   return total;
@@ -114,7 +114,7 @@ float BorderElement(GridSize size, const float* source, int32_t x, int32_t y) {
 }
 
 template <int R>
-HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float> result) {
+__attribute__((target_clones("avx2", "default"))) HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float> result) {
   CheckGrid(size, source, result);
   const float* src = source.data();
   float* dst = result.data();
@@ -151,7 +151,9 @@ HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float
       simd::LaneExtremes<simd::Floats> lanes;
       for (; x + simd::kLanes <= x1; x += simd::kLanes) {
         const simd::Doubles sum = WeightedSum<R, simd::Doubles>(
-            [&](size_t i) { return simd::LoadDoubles(rows[i] + x + kCells<R>[i].dx); });
+            [&](size_t i) __attribute__((always_inline)) {
+              return simd::LoadDoubles(rows[i] + x + kCells<R>[i].dx);
+            });
         simd::Floats v = simd::Narrow(sum) / kDivisor;
         const simd::Floats check = v - v;  // NaN in a lane that is not finite
         if (check[0] + check[1] + check[2] + check[3] != 0.0f) {
