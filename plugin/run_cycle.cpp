@@ -2,9 +2,7 @@
 #include <QString>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 
-#include "components/conversions.h"
 #include "components/registry.h"
 #include "dialog/mainform.h"
 #include "plugin/core.h"
