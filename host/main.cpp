@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
+#include <string>
 
 #include "host/batch.h"
 #include "host/heightmap_io.h"
@@ -40,9 +42,30 @@ bool ParsePair(const QString& text, QChar separator, T& a, T& b) {
   std::exit(1);
 }
 
+// Takes "--plugin PATH" (or "--plugin=PATH") out of argv before Qt sees it: Qt's
+// application object would take it as one of its own platform-plugin options.
+std::optional<std::string> TakePluginOption(int& argc, char** argv) {
+  std::optional<std::string> path;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--plugin" || arg == "-plugin") && i + 1 < argc) {
+      path = argv[++i];
+    } else if (arg.rfind("--plugin=", 0) == 0) {
+      path = arg.substr(9);
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  return path;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::optional<std::string> pluginOption = TakePluginOption(argc, argv);
   const bool display = HasDisplay();
   if (!display && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -74,8 +97,7 @@ int main(int argc, char** argv) {
   const QStringList positional = parser.positionalArguments();
   if (positional.size() > 1) Usage("give at most one heightmap");
   if (!positional.isEmpty()) options.input = positional[0].toStdString();
-  options.pluginPath = parser.isSet("plugin") ? parser.value("plugin").toStdString()
-                                              : host::DefaultPluginPath(argv[0]);
+  options.pluginPath = pluginOption ? *pluginOption : host::DefaultPluginPath(argv[0]);
   options.batch = parser.isSet("batch") || !display;
   if (parser.isSet("output")) options.output = parser.value("output").toStdString();
   if (parser.isSet("picture")) options.picture = parser.value("picture").toStdString();

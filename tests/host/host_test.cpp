@@ -237,6 +237,9 @@ TEST_F(Batch, MessagesArePrintedAndBadInputWritesNothing) {
   EXPECT_NE(Run({QPath("in.r32"), "--set", "colour=red", "-o", QPath("x.tif")}, &log), 0);
   EXPECT_TRUE(log.contains("unknown setting 'colour'"));
   EXPECT_NE(Run({QPath("in.r32"), "--action", "smudge", "-o", QPath("x.tif")}, &log), 0);
+  // The module named on the command line is the one loaded (the last --plugin wins).
+  EXPECT_NE(Run({QPath("in.r32"), "--plugin", QPath("none.so"), "-o", QPath("x.tif")}, &log), 0);
+  EXPECT_TRUE(log.contains("none.so: cannot be loaded")) << log.toStdString();
   EXPECT_FALSE(std::filesystem::exists(Path("x.tif")));
 }
 
