@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace host {
@@ -190,7 +191,7 @@ void WriteRaw(const std::string& temporary, const Landscape& land, bool sixteenB
               static_cast<std::streamsize>(land.Count() * 4));
   }
   out.flush();
-  if (!out) throw HeightmapError(temporary, "cannot be written");
+  if (!out) throw std::runtime_error("cannot be written");
 }
 
 void WriteGeoTiff(const std::string& temporary, const Landscape& land) {
@@ -199,13 +200,13 @@ void WriteGeoTiff(const std::string& temporary, const Landscape& land) {
                            nullptr};
   GDALDatasetH out = GDALCreate(driver, temporary.c_str(), land.width, land.height, 1, GDT_Float32,
                                 const_cast<char**>(options));
-  if (!out) throw HeightmapError(temporary, "cannot be created (" + GdalReason("GeoTIFF") + ")");
+  if (!out) throw std::runtime_error("cannot be created (" + GdalReason("GeoTIFF") + ")");
   const CPLErr written =
       GDALRasterIO(GDALGetRasterBand(out, 1), GF_Write, 0, 0, land.width, land.height,
                    const_cast<float*>(land.heights.data()), land.width, land.height, GDT_Float32, 0, 0);
   GDALClose(out);
   if (written != CE_None || CPLGetLastErrorType() >= CE_Failure)
-    throw HeightmapError(temporary, "cannot be written (" + GdalReason("write error") + ")");
+    throw std::runtime_error("cannot be written (" + GdalReason("write error") + ")");
 }
 
 void WritePng16(const std::string& temporary, const Landscape& land) {
@@ -214,7 +215,7 @@ void WritePng16(const std::string& temporary, const Landscape& land) {
   const double offset = land.minHeight;
   GDALDatasetH memory = GDALCreate(GDALGetDriverByName("MEM"), "", land.width, land.height, 1,
                                    GDT_UInt16, nullptr);
-  if (!memory) throw HeightmapError(temporary, "not enough memory for the picture");
+  if (!memory) throw std::runtime_error("not enough memory for the picture");
   {
     std::vector<uint16_t> row(static_cast<size_t>(land.width));
     GDALRasterBandH band = GDALGetRasterBand(memory, 1);
@@ -237,7 +238,7 @@ void WritePng16(const std::string& temporary, const Landscape& land) {
   GDALDatasetH out = GDALCreateCopy(GDALGetDriverByName("PNG"), temporary.c_str(), memory, FALSE,
                                     const_cast<char**>(options), nullptr, nullptr);
   GDALClose(memory);
-  if (!out) throw HeightmapError(temporary, "cannot be written (" + GdalReason("PNG") + ")");
+  if (!out) throw std::runtime_error("cannot be written (" + GdalReason("PNG") + ")");
   GDALClose(out);
 }
 
@@ -267,10 +268,15 @@ void WriteHeightmap(const std::string& path, const Landscape& land) {
     } else {
       throw HeightmapError(path, "unknown format '" + ext + "' (use .tif, .png, .r16 or .r32)");
     }
-  } catch (...) {
+  } catch (const HeightmapError&) {
     std::error_code ec;
     fs::remove(temporary, ec);
     throw;
+  } catch (const std::runtime_error& e) {
+    // The writers name no file: the user knows the target, not the temporary one.
+    std::error_code ec;
+    fs::remove(temporary, ec);
+    throw HeightmapError(path, e.what());
   }
   Publish(temporary, path);
 }

@@ -26,7 +26,7 @@ struct Bump {
     return fy * fy;
   }
 
-  // What the hill makes of a height h under a bump exp(exponent) away.
+  // The floor for deep depressions, and the float limit for finite heights.
   static double Finish(double h, double src) {
     if (!(h > kHillFloorLimit)) return kHillFloor;
     if (h > FLT_MAX && std::isfinite(src)) return FLT_MAX;
