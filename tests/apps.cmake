@@ -3,6 +3,12 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 add_library(test_support STATIC support/ui.cpp)
 target_link_libraries(test_support PUBLIC Qt6::Widgets Qt6::Test)
 
+# The test host reaches the built module as hosts do: through dlopen, never linked.
+add_library(test_host STATIC plugin/test_host.cpp)
+target_compile_definitions(test_host PUBLIC ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
+target_link_libraries(test_host PUBLIC test_support GTest::gtest ${CMAKE_DL_LIBS})
+add_dependencies(test_host rovandel)
+
 add_executable(dialog_tests
   support/qt_main.cpp
   components/conversions_test.cpp
@@ -12,21 +18,20 @@ target_link_libraries(dialog_tests PRIVATE rovandel_core test_support GTest::gte
 gtest_discover_tests(dialog_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
-# The module as hosts load it: through dlopen, never linked.
-add_executable(module_tests support/qt_main.cpp plugin/test_host.cpp plugin/module_test.cpp
+add_executable(module_tests support/qt_main.cpp plugin/module_test.cpp
   plugin/reliability_test.cpp)
-target_link_libraries(module_tests PRIVATE rovandel_terrain rovandel_components test_support GTest::gtest ${CMAKE_DL_LIBS})
-target_compile_definitions(module_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
-add_dependencies(module_tests rovandel)
+target_link_libraries(module_tests PRIVATE test_host rovandel_terrain rovandel_components)
 gtest_discover_tests(module_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
-add_executable(nonqt_host_test support/plain_main.cpp plugin/test_host.cpp
-  plugin/nonqt_host_test.cpp)
-target_link_libraries(nonqt_host_test PRIVATE test_support GTest::gtest ${CMAKE_DL_LIBS})
-target_compile_definitions(nonqt_host_test PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
-add_dependencies(nonqt_host_test rovandel)
+# Hosts that are not Qt programs: the module brings up its own application.
+add_executable(nonqt_host_test support/plain_main.cpp plugin/nonqt_host_test.cpp)
+target_link_libraries(nonqt_host_test PRIVATE test_host)
 add_test(NAME NonQtHost COMMAND nonqt_host_test)
+
+add_executable(alloc_fault_test support/plain_main.cpp plugin/alloc_fault_test.cpp)
+target_link_libraries(alloc_fault_test PRIVATE test_host)
+gtest_discover_tests(alloc_fault_test DISCOVERY_TIMEOUT 60)
 
 add_test(NAME ModuleExportsExactlyTheContract
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_symbols.sh $<TARGET_FILE:rovandel>)
@@ -38,10 +43,3 @@ target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rov
 add_dependencies(host_tests rovandel kelvamor-host)
 gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-
-add_executable(alloc_fault_test support/plain_main.cpp plugin/test_host.cpp
-  plugin/alloc_fault_test.cpp)
-target_link_libraries(alloc_fault_test PRIVATE test_support GTest::gtest ${CMAKE_DL_LIBS})
-target_compile_definitions(alloc_fault_test PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
-add_dependencies(alloc_fault_test rovandel)
-gtest_discover_tests(alloc_fault_test DISCOVERY_TIMEOUT 60)
