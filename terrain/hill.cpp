@@ -1,13 +1,15 @@
-// Add Hill / Depression, with the same verified fast exp as Glaciate and Canyonize:
-// four points of a row at a time, std::exp wherever the fast value could round to a
-// different stored height.
+// Add Hill / Depression. The bump is exp(-(dx² + dy²) / w²); the fast path takes it as
+// exp(-dx² / w²) · exp(-dy² / w²), one factor worked out per column and one per row, so
+// no exp is left per point. That product differs from the contract's exp of the sum in
+// the last bits only, and a point keeps it only where no value within that difference
+// could round to another stored height; the others are computed with std::exp.
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-#include "terrain/fast_exp.h"
+#include "terrain/checked.h"
 #include "terrain/operations.h"
 
 namespace terrain {
@@ -16,6 +18,10 @@ namespace {
 using simd::Doubles;
 
 constexpr double kTolerance = 0x1p-46;
+// Beyond this exponent exp is exactly zero, for std::exp too; within the other, each
+// factor and their product stay normal doubles, so their relative errors hold.
+constexpr double kExpIsZeroBeyond = 747.0;
+constexpr double kFactorsNormalWithin = 700.0;
 
 struct Bump {
   double cx, cy, dh, w2;
@@ -63,46 +69,49 @@ HeightRange AddHill(GridSize size, std::span<const float> source, std::span<floa
     return bump.Exact(x, bump.Row(y), source[i]);
   };
   const bool fast = bump.w2 != 0.0;
-  // Each column's squared distance is the same on every row: work it out once.
-  std::vector<double> columnDistances(width);
+  // Each column's share of the exponent is the same on every row: work it out once.
+  std::vector<double> columnExponents(width), columnFactors(width);
   for (int32_t x = 0; x < size.width; ++x) {
     const double fx = (x + 0.5) / size.width - bump.cx;
-    columnDistances[static_cast<size_t>(x)] = fx * fx;
+    columnExponents[static_cast<size_t>(x)] = fx * fx / bump.w2;
+    columnFactors[static_cast<size_t>(x)] = std::exp(-(fx * fx / bump.w2));
   }
   StoredExtremes stored;
   for (int32_t y = 0; y < size.height; ++y) {
     const size_t row = static_cast<size_t>(y) * width;
     const double dy2 = bump.Row(y);
-    int32_t x = 0;
-    for (; fast && x + simd::kLanes <= size.width; x += simd::kLanes) {
-      const Doubles src = simd::LoadWide(source.data() + row + static_cast<size_t>(x));
-      Doubles dx2;
-      std::memcpy(&dx2, columnDistances.data() + x, sizeof dx2);
-      const Doubles exponent = -(dx2 + dy2) / bump.w2;
+    const double rowExponent = dy2 / bump.w2;
+    const double rowFactor = std::exp(-rowExponent);
+    auto fastFour = [&](size_t i, Doubles& value) {
+      const size_t x = i - row;
+      const Doubles src = simd::LoadWide(source.data() + i);
+      const Doubles exponent = simd::LoadDoubles(columnExponents.data() + x) + rowExponent;
       // Far enough out exp is exactly zero, for std::exp too.
-      const auto zero = exponent < simd::kExpIsZeroBelow;
-      const Doubles g = zero ? Doubles{} : simd::ExpLanes(exponent);
+      const auto zero = exponent > kExpIsZeroBeyond;
+      const Doubles g = zero ? Doubles{} : simd::LoadDoubles(columnFactors.data() + x) * rowFactor;
       const Doubles change = bump.dh * g;
       const Doubles h = src + change;
-      const Doubles magnitude =
-          (change < 0 ? -change : change) * kTolerance + (h < 0 ? -h : h) * 0x1p-50;
+      // The factors' exps and the exponent's roundings, relative to the change, then the
+      // sum's rounding; both with room to spare.
+      const Doubles relative = kTolerance + (zero ? Doubles{} : exponent) * 0x1p-48;
+      const Doubles absolute = simd::Abs(h);
+      const Doubles magnitude = simd::Abs(change) * relative + absolute * 0x1p-50;
       const Doubles low = h - magnitude;
       const Doubles high = h + magnitude;
-      const auto covered = zero | ((exponent >= simd::kFastExpLow) & (exponent <= 0.0));
-      const auto finite = (high <= 3.0e38) & (low >= -3.0e38);  // false for NaN
+      const auto covered = zero | (exponent <= kFactorsNormalWithin);
+      const auto finite = absolute + magnitude <= 3.0e38;  // false for NaN
       const auto floorAgrees = (low > kHillFloorLimit) == (high > kHillFloorLimit);
-      const auto safe =
-          covered & finite & floorAgrees & simd::RoundsSafely(h, magnitude);
-      for (int lane = 0; lane < simd::kLanes; ++lane) {
-        const size_t i = row + static_cast<size_t>(x + lane);
-        result[i] = static_cast<float>(safe[lane] ? Bump::Finish(h[lane], src[lane]) : exact(i));
-      }
+      value = h > kHillFloorLimit ? h : kHillFloor;
+      return covered & finite & floorAgrees & simd::RoundsSafely(h, magnitude);
+    };
+    if (fast) {
+      StoreChecked<simd::kLanes>(result, row, row + width, stored, fastFour, exact);
+    } else {
+      for (int32_t x = 0; x < size.width; ++x)
+        result[row + static_cast<size_t>(x)] =
+            static_cast<float>(bump.Exact(x, dy2, source[row + static_cast<size_t>(x)]));
+      stored.Add(result.subspan(row, width));
     }
-    for (; x < size.width; ++x) {
-      const size_t i = row + static_cast<size_t>(x);
-      result[i] = static_cast<float>(bump.Exact(x, dy2, source[i]));
-    }
-    stored.Add(result.subspan(row, width));
   }
   return RangeOfStored(stored, size, result, WalkOrder::kRowByRow, exact);
 }

@@ -1,6 +1,10 @@
 // Portable short vectors (GCC/Clang vector extensions) for the kernels. Lanes compute
 // exactly what the scalar code computes, element by element: no reassociation, no
 // fused multiply-add.
+//
+// Four lanes fill one AVX register of doubles. Eight lanes make the compiler issue two
+// independent instructions for every operation, which keeps both halves of a long
+// chain of dependent steps (an exp per point) in flight at once.
 #pragma once
 
 #include <cstring>
@@ -12,24 +16,87 @@
 
 namespace terrain::simd {
 
-using Floats = float __attribute__((vector_size(16)));
-using Doubles = double __attribute__((vector_size(32)));
-inline constexpr int kLanes = 4;
+template <int N>
+struct Lanes {
+  typedef float Floats __attribute__((vector_size(N * sizeof(float))));
+  typedef double Doubles __attribute__((vector_size(N * sizeof(double))));
+  typedef long Masks __attribute__((vector_size(N * sizeof(long))));  // comparing Doubles
+  typedef int Ints __attribute__((vector_size(N * sizeof(int))));     // comparing Floats
+};
 
-ROVANDEL_VECTOR_INLINE Floats LoadFloats(const float* p) {
-  Floats v;
+inline constexpr int kLanes = 4;
+using Floats = Lanes<kLanes>::Floats;
+using Doubles = Lanes<kLanes>::Doubles;
+using Masks = Lanes<kLanes>::Masks;
+
+// The number of lanes of a vector type.
+template <typename V>
+inline constexpr int kCount = static_cast<int>(sizeof(V) / sizeof(V{}[0]));
+
+template <typename V, typename T>
+ROVANDEL_VECTOR_INLINE V Load(const T* p) {
+  V v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-ROVANDEL_VECTOR_INLINE Doubles LoadDoubles(const double* p) {
-  Doubles v;
-  std::memcpy(&v, p, sizeof v);
+ROVANDEL_VECTOR_INLINE Floats LoadFloats(const float* p) { return Load<Floats>(p); }
+ROVANDEL_VECTOR_INLINE Doubles LoadDoubles(const double* p) { return Load<Doubles>(p); }
+template <typename F>
+ROVANDEL_VECTOR_INLINE void StoreFloats(float* p, F v) {
+  std::memcpy(p, &v, sizeof v);
+}
+template <typename F>
+ROVANDEL_VECTOR_INLINE auto Widen(F v) {
+  return __builtin_convertvector(v, typename Lanes<kCount<F>>::Doubles);
+}
+template <typename D>
+ROVANDEL_VECTOR_INLINE auto Narrow(D v) {
+  return __builtin_convertvector(v, typename Lanes<kCount<D>>::Floats);
+}
+// N floats from p, widened to doubles.
+template <int N = kLanes>
+ROVANDEL_VECTOR_INLINE auto LoadWide(const float* p) {
+  return Widen(Load<typename Lanes<N>::Floats>(p));
+}
+
+// Lanes [4 * half, 4 * half + 4) of an eight-lane vector.
+ROVANDEL_VECTOR_INLINE Doubles Half(Lanes<8>::Doubles v, int half) {
+  Doubles h;
+  std::memcpy(&h, reinterpret_cast<const char*>(&v) + half * sizeof h, sizeof h);
+  return h;
+}
+
+// |v| by clearing the sign bit (NaN stays NaN).
+template <typename D>
+ROVANDEL_VECTOR_INLINE D Abs(D v) {
+  typename Lanes<kCount<D>>::Masks bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  bits &= 0x7fffffffffffffffL;
+  std::memcpy(&v, &bits, sizeof v);
   return v;
 }
-ROVANDEL_VECTOR_INLINE void StoreFloats(float* p, Floats v) { std::memcpy(p, &v, sizeof v); }
-ROVANDEL_VECTOR_INLINE Doubles Widen(Floats v) { return __builtin_convertvector(v, Doubles); }
-ROVANDEL_VECTOR_INLINE Floats Narrow(Doubles v) { return __builtin_convertvector(v, Floats); }
-ROVANDEL_VECTOR_INLINE Doubles LoadWide(const float* p) { return Widen(LoadFloats(p)); }
+
+// True when every lane of a comparison's result is set.
+template <typename M>
+ROVANDEL_VECTOR_INLINE bool AllSet(M mask) {
+  long all = -1;
+  for (int i = 0; i < kCount<M>; ++i) all &= mask[i];
+  return all == -1;
+}
+
+// True in the lanes where every value within tolerance of v rounds to the same float
+// as v, so an exact computation within that tolerance stores the same height.
+template <typename D>
+ROVANDEL_VECTOR_INLINE auto RoundsSafely(D v, D tolerance) {
+  using L = Lanes<kCount<D>>;
+  const auto low = Narrow(v - tolerance);
+  const auto high = Narrow(v + tolerance);
+  typename L::Ints lowBits, highBits;
+  std::memcpy(&lowBits, &low, sizeof low);
+  std::memcpy(&highBits, &high, sizeof high);
+  // Bitwise, so a zero's sign counts too; widened to match the lanes of a double test.
+  return __builtin_convertvector(lowBits == highBits, typename L::Masks);
+}
 
 // Running extremes per lane; a NaN lane never moves them (as Extremes::Add).
 template <typename V>
@@ -42,7 +109,7 @@ struct LaneExtremes {
   }
   template <typename Sink>
   ROVANDEL_VECTOR_INLINE void MergeInto(Sink& extremes) const {
-    for (int i = 0; i < kLanes; ++i) extremes.Add(lowest[i], highest[i]);
+    for (int i = 0; i < kCount<V>; ++i) extremes.Add(lowest[i], highest[i]);
   }
 };
 

@@ -140,6 +140,30 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{{257, 131}, Content::kSpecial}),
     CaseName);
 
+// The kernels that need exp per point approximate it where the stored height cannot
+// change; a million points cover the hand-over to std::exp: changes near a height's last
+// bit, exponents out to where exp runs out, heights beyond the recorded range.
+TEST(KernelMatchesReferenceOnALargeGrid, ApproximatedExp) {
+  const GridSize size{1031, 1024};
+  const auto source = RandomGrid(size, Content::kTerrain, 99);
+  std::vector<float> result(size.Count());
+  for (const terrain::HillParameters p :
+       {terrain::HillParameters{0.3, 0.7, 5000.0, 0.05}, terrain::HillParameters{0.5, 0.5, 2e-4, 0.4},
+        terrain::HillParameters{0.1, 0.2, -1e6, 0.02}, terrain::HillParameters{0.6, 0.4, 0.37, 3.0}}) {
+    SCOPED_TRACE(p.heightChange);
+    ExpectSameBits(reference::Hill(size, source, p), result, terrain::AddHill(size, source, result, p));
+  }
+  for (const terrain::ProfileParameters p :
+       {terrain::ProfileParameters{30, -500.0, 3000.0}, terrain::ProfileParameters{100, 0.0, 1000.0},
+        terrain::ProfileParameters{1, -500.0, 3000.0}}) {
+    SCOPED_TRACE(p.severityPercent);
+    ExpectSameBits(reference::Profile(size, source, p, false), result,
+                   terrain::Glaciate(size, source, result, p));
+    ExpectSameBits(reference::Profile(size, source, p, true), result,
+                   terrain::Canyonize(size, source, result, p));
+  }
+}
+
 // Invariants that hold for any correct smoothing, whatever the walk.
 TEST(Soften, ConstantLandscapeStaysConstantIncludingTheBorder) {
   const GridSize size{13, 7};
