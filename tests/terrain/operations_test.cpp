@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "terrain/fast_exp.h"
 #include "tests/terrain/reference.h"
 
 namespace {
@@ -162,6 +163,33 @@ TEST(KernelMatchesReferenceOnALargeGrid, ApproximatedExp) {
     ExpectSameBits(reference::Profile(size, source, p, true), result,
                    terrain::Canyonize(size, source, result, p));
   }
+}
+
+// The checks that keep a fast exp's value rely on its stated error bound; measured here
+// in extended precision over its whole domain, ends and multiples of ln 2 included.
+TEST(FastExp, StaysWithinItsErrorBound) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> anywhere(terrain::simd::kFastExpLow,
+                                                  terrain::simd::kFastExpHigh);
+  std::uniform_real_distribution<double> nearZero(-1.0, 1.0);
+  std::vector<double> xs = {terrain::simd::kFastExpLow, terrain::simd::kFastExpHigh, 0.0, -0.0};
+  for (int k = -1021; k <= 1022; ++k) {
+    const double x = k * 0.6931471805599453;
+    if (x < terrain::simd::kFastExpLow || x > terrain::simd::kFastExpHigh) continue;
+    for (double d : {-0.34657, -1e-9, 0.0, 1e-9, 0.34657}) xs.push_back(x + d);
+  }
+  for (int i = 0; i < 200000; ++i) xs.push_back(i % 2 ? anywhere(rng) : nearZero(rng));
+  double worst = 0.0;
+  for (size_t i = 0; i + 4 <= xs.size(); i += 4) {
+    const terrain::simd::Doubles x = {xs[i], xs[i + 1], xs[i + 2], xs[i + 3]};
+    const terrain::simd::Doubles e = terrain::simd::ExpLanes(x);
+    for (int lane = 0; lane < 4; ++lane) {
+      const long double exact = std::exp(static_cast<long double>(x[lane]));
+      worst = std::max(worst, static_cast<double>(std::fabs(e[lane] / exact - 1.0L)));
+    }
+  }
+  EXPECT_LT(worst, 0x1p-39);
+  EXPECT_EQ(terrain::simd::ExpLanes(terrain::simd::Doubles{})[0], 1.0);
 }
 
 // Invariants that hold for any correct smoothing, whatever the walk.
