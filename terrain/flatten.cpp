@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 
 #include "terrain/operations.h"
+#include "terrain/simd.h"
 
 namespace terrain {
 namespace {
@@ -32,10 +34,34 @@ HeightRange Flatten(GridSize size, std::span<const float> source, std::span<floa
     return KeepFiniteSelect(fullFlatten ? target : target + (h - target) * keep, h);
   };
   StoredExtremes stored;
-  for (size_t start = 0; start < source.size(); start += kStretch) {
+  // With a target a float can hold and a share kept between none and all, a finite
+  // height's result lies between it and the target: never NaN, never beyond the float
+  // limit, so KeepFinite has nothing to do and the loop is a plain blend.
+  const bool targetFits = std::fabs(target) <= FLT_MAX;
+  const bool plain = targetFits && keep >= 0.0 && keep <= 1.0 && !fullFlatten;
+  const float* src = source.data();
+  float* dst = result.data();
+  size_t start = 0;
+  if (fullFlatten && targetFits) {
+    // Every point becomes the target, whatever it held.
+    std::fill(result.begin(), result.end(), static_cast<float>(target));
+    if (!result.empty()) stored.extremes.Add(static_cast<float>(target));
+    start = result.size();
+  }
+  if (plain) {
+    constexpr int kWidth = 8;
+    using L = simd::Lanes<kWidth>;
+    simd::LaneExtremes<L::Floats> lanes;
+    for (; start + kWidth <= source.size(); start += kWidth) {
+      const L::Doubles h = simd::LoadWide<kWidth>(src + start);
+      const L::Floats v = simd::Narrow(target + (h - target) * keep);
+      simd::StoreFloats(dst + start, v);
+      lanes.Add(v);
+    }
+    lanes.MergeInto(stored.extremes);
+  }
+  for (; start < source.size(); start += kStretch) {
     const size_t end = std::min(source.size(), start + kStretch);
-    const float* src = source.data();
-    float* dst = result.data();
     if (fullFlatten) {
       for (size_t i = start; i < end; ++i)
         dst[i] = static_cast<float>(KeepFiniteSelect(target, src[i]));
