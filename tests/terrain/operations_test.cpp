@@ -129,6 +129,26 @@ TEST_P(KernelMatchesReference, Hill) {
   }
 }
 
+TEST_P(KernelMatchesReference, Noise) {
+  const auto source = Source(5);
+  // Water in patches, so that whole stretches of a column draw nothing.
+  auto water = [](int32_t x, int32_t y) { return ((x / 3) ^ (y / 5)) % 3 == 0; };
+  for (const bool ignoreWater : {false, true}) {
+    for (const int coverage : {0, 37, 100}) {
+      terrain::NoiseParameters p;
+      p.seed = 4711 + coverage;
+      p.coveragePercent = coverage;
+      p.amplitudePercent = 30;
+      p.ignoreWater = ignoreWater;
+      p.minHeight = -500.0;
+      p.maxHeight = 3000.0;
+      SCOPED_TRACE(coverage);
+      ExpectSameBits(reference::Noise(size(), source, p, water), result_,
+                     terrain::AddNoise(size(), source, result_, p, water));
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Grids, KernelMatchesReference,
     testing::Values(Case{{1, 1}, Content::kTerrain}, Case{{1, 1}, Content::kSpecial},

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "random/noise_gen.h"
+
 namespace reference {
 namespace {
 
@@ -131,6 +133,35 @@ Output Hill(GridSize size, const std::vector<float>& source, const terrain::Hill
       if (h > FLT_MAX && std::isfinite(src)) h = FLT_MAX;
       t.Double(h);
       out.heights[i] = static_cast<float>(h);
+    }
+  }
+  out.range = {t.lo, t.hi};
+  return out;
+}
+
+Output Noise(GridSize size, const std::vector<float>& source, const terrain::NoiseParameters& p,
+             const terrain::WaterTest& isWater) {
+  Output out{source, {}};
+  Tracker t;
+  CNoiseGen gen;
+  gen.SetMode(0);
+  gen.Seed(p.seed);
+  auto toInt = [](double v) -> long long {
+    if (std::isnan(v)) return 0;
+    return static_cast<long long>(std::fmax(-2147483648.0, std::fmin(2147483647.0, v)));
+  };
+  long long range = toInt(std::ceil(p.maxHeight)) - toInt(std::floor(p.minHeight));
+  if (range == 0) range = (static_cast<long long>(size.width) + size.height) / 2;
+  const float amplitude = p.noiseType == 1 ? terrain::kFixedNoiseAmplitude
+                                           : static_cast<float>(static_cast<double>(p.amplitudePercent * range) * 0.01);
+  gen.SetRange(-amplitude, amplitude);
+  const float coverage = static_cast<float>(p.coveragePercent * 0.01);
+  for (int x = 0; x < size.width; ++x) {
+    for (int y = 0; y < size.height; ++y) {
+      if (p.ignoreWater && isWater && isWater(x, y)) continue;
+      float& h = out.heights[static_cast<size_t>(y) * size.width + x];
+      if (gen.Next(0) <= coverage) h = h + gen.Next(3);
+      t.Float(h);
     }
   }
   out.range = {t.lo, t.hi};

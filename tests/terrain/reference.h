@@ -22,4 +22,7 @@ Output Profile(terrain::GridSize size, const std::vector<float>& source,
 Output Hill(terrain::GridSize size, const std::vector<float>& source,
             const terrain::HillParameters& p);
 
+Output Noise(terrain::GridSize size, const std::vector<float>& source,
+             const terrain::NoiseParameters& p, const terrain::WaterTest& isWater);
+
 }  // namespace reference
