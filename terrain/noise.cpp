@@ -1,11 +1,15 @@
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <vector>
 
 #include "random/noise_gen.h"
 #include "terrain/operations.h"
+#include "terrain/simd.h"
 
 namespace terrain {
 namespace {
@@ -34,21 +38,14 @@ struct DrawAhead {
   }
 };
 
-// A tile's rows lie a whole grid row apart, further than the processor's own
-// prefetching reaches, so the copies ask for the rows they will need a little ahead.
-constexpr size_t kPrefetchRows = 16;
+// What the walk leaves for each point of a tile: an offset to add, or one of two
+// markers (NaN patterns that no arithmetic produces) for a point that keeps its height.
+constexpr uint32_t kKeepsHeight = 0x7fa00001u;  // drew, and did not take an offset
+constexpr uint32_t kIsWater = 0x7fa00002u;      // water: drew nothing, left out of the range
 
-template <typename Span>
-void Prefetch(Span heights, size_t first, size_t count, bool forWriting) {
-  if (first + count > heights.size()) return;
-  for (size_t k = 0; k < count; k += 64 / sizeof(float)) {
-    if (forWriting) {
-      __builtin_prefetch(heights.data() + first + k, 1);
-    } else {
-      __builtin_prefetch(heights.data() + first + k, 0);
-    }
-  }
-}
+// The walk's columns lie a whole grid row apart, further than the processor's own
+// prefetching reaches, so the row pass asks for the rows it will need a little ahead.
+constexpr size_t kPrefetchRows = 16;
 
 }  // namespace
 
@@ -72,29 +69,30 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   const bool testWater = parameters.ignoreWater && isWater;
 
   // Column by column: the walk fixes which random value lands on which point. The
-  // grid is row-major, so the walk works on a tile of kTileColumns columns copied into
-  // column order, which keeps memory access sequential without changing the order of
-  // water tests and draws.
-  constexpr int32_t kTileColumns = 32;
+  // grid is row-major, so the walk works on a tile of kTileColumns columns: it writes
+  // each point's offset (or a marker) into a small row-major table, and a second pass
+  // adds the table to the tile's rows, a row at a time, four columns per step. The
+  // range is tracked per column in walk order and the columns merged in walk order,
+  // which is what a single tracker along the walk would hold.
+  constexpr size_t kTileColumns = 32;
+  using simd::Floats;
+  using Bits = simd::Lanes<simd::kLanes>::Ints;
   const size_t width = static_cast<size_t>(size.width);
   const size_t height = static_cast<size_t>(size.height);
-  const size_t stride = height + 16;  // not a power of two: columns must not share cache sets
-  std::vector<float> tile(std::min<size_t>(kTileColumns, width) * stride);
+  std::vector<uint32_t> table(height * kTileColumns);
   float lowest = kRangeResetMinimum;
   float highest = kRangeResetMaximum;
   DrawAhead draws;
-  for (int32_t x0 = 0; x0 < size.width; x0 += kTileColumns) {
-    const size_t columns = static_cast<size_t>(std::min(kTileColumns, size.width - x0));
-    for (size_t y = 0; y < height; ++y) {
-      const float* row = source.data() + y * width + static_cast<size_t>(x0);
-      Prefetch(source, (y + kPrefetchRows) * width + static_cast<size_t>(x0), columns, false);
-      for (size_t c = 0; c < columns; ++c) tile[c * stride + y] = row[c];
-    }
+  for (size_t x0 = 0; x0 < width; x0 += kTileColumns) {
+    const size_t columns = std::min(kTileColumns, width - x0);
     for (size_t c = 0; c < columns; ++c) {
-      const int32_t x = x0 + static_cast<int32_t>(c);
-      float* column = tile.data() + c * stride;
-      for (int32_t y = 0; y < size.height; ++y) {
-        if (testWater && isWater(x, y)) continue;  // keeps its height, draws nothing
+      const auto x = static_cast<int32_t>(x0 + c);
+      uint32_t* cell = table.data() + c;
+      for (int32_t y = 0; y < size.height; ++y, cell += kTileColumns) {
+        if (testWater && isWater(x, y)) {  // keeps its height, draws nothing
+          *cell = kIsWater;
+          continue;
+        }
         draws.Refill(generator);
         // The offset is worked out whether or not the point takes it (no branch on a
         // coin flip); only a point that takes it uses up its draw.
@@ -102,16 +100,65 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
         const float offset = generator.Transform(draws.values[draws.next + 1], 3);
         const bool take = r <= coverage;
         draws.next += take ? 2 : 1;
-        const float h = take ? column[y] + offset : column[y];
-        lowest = h < lowest ? h : lowest;
-        highest = h > highest ? h : highest;
-        column[y] = h;
+        *cell = take ? std::bit_cast<uint32_t>(offset) : kKeepsHeight;
       }
     }
+    // Per column of the tile, its running range; a water point enters as NaN, which
+    // never moves a tracker.
+    constexpr size_t kGroups = kTileColumns / simd::kLanes;
+    Floats low[kGroups], high[kGroups];
+    for (size_t g = 0; g < kGroups; ++g) {
+      low[g] = Floats{} + kRangeResetMinimum;
+      high[g] = Floats{} + kRangeResetMaximum;
+    }
+    float lowTail[simd::kLanes], highTail[simd::kLanes];
+    std::fill(std::begin(lowTail), std::end(lowTail), kRangeResetMinimum);
+    std::fill(std::begin(highTail), std::end(highTail), kRangeResetMaximum);
+    const size_t groups = columns / simd::kLanes;
     for (size_t y = 0; y < height; ++y) {
-      float* row = result.data() + y * width + static_cast<size_t>(x0);
-      Prefetch(result, (y + kPrefetchRows) * width + static_cast<size_t>(x0), columns, true);
-      for (size_t c = 0; c < columns; ++c) row[c] = tile[c * stride + y];
+      const size_t start = y * width + x0;
+      if (y + kPrefetchRows < height) {
+        __builtin_prefetch(source.data() + start + kPrefetchRows * width, 0);
+        __builtin_prefetch(result.data() + start + kPrefetchRows * width, 1);
+        if (columns > 16) {
+          __builtin_prefetch(source.data() + start + kPrefetchRows * width + 16, 0);
+          __builtin_prefetch(result.data() + start + kPrefetchRows * width + 16, 1);
+        }
+      }
+      const uint32_t* cells = table.data() + y * kTileColumns;
+      for (size_t g = 0; g < groups; ++g) {
+        const size_t c = g * simd::kLanes;
+        const Floats h = simd::LoadFloats(source.data() + start + c);
+        const Bits bits = simd::Load<Bits>(cells + c);
+        const auto water = bits == static_cast<int>(kIsWater);
+        const auto keeps = (bits == static_cast<int>(kKeepsHeight)) | water;
+        Floats offset;
+        std::memcpy(&offset, &bits, sizeof offset);
+        const Floats v = keeps ? h : h + offset;
+        simd::StoreFloats(result.data() + start + c, v);
+        const Floats tracked = water ? Floats{} + __builtin_nanf("") : v;
+        low[g] = tracked < low[g] ? tracked : low[g];
+        high[g] = tracked > high[g] ? tracked : high[g];
+      }
+      for (size_t c = groups * simd::kLanes; c < columns; ++c) {
+        const float h = source[start + c];
+        const uint32_t cell = cells[c];
+        const float v = cell == kKeepsHeight || cell == kIsWater ? h : h + std::bit_cast<float>(cell);
+        result[start + c] = v;
+        if (cell == kIsWater) continue;
+        const size_t lane = c - groups * simd::kLanes;
+        lowTail[lane] = v < lowTail[lane] ? v : lowTail[lane];
+        highTail[lane] = v > highTail[lane] ? v : highTail[lane];
+      }
+    }
+    // The columns in walk order, each a tracker's end, merged by the same comparisons.
+    for (size_t c = 0; c < columns; ++c) {
+      const size_t g = c / simd::kLanes;
+      const size_t lane = c % simd::kLanes;
+      const float columnLow = g < groups ? low[g][lane] : lowTail[lane];
+      const float columnHigh = g < groups ? high[g][lane] : highTail[lane];
+      lowest = columnLow < lowest ? columnLow : lowest;
+      highest = columnHigh > highest ? columnHigh : highest;
     }
   }
   return {lowest, highest};
