@@ -23,19 +23,39 @@ int64_t SaturatedInt32(double v) {
 }
 
 // Values of the generator drawn ahead in batches and used up in order, so the
-// sequence each point sees is the one single draws would give.
-struct DrawAhead {
+// sequence each point sees is the one single draws would give. Each value is read
+// both ways ahead of use, since until the walk reaches it nobody knows whether it will
+// be a coin flip or an offset: the step a flip would take (2 when the point takes an
+// offset, the offset being the next value), and the offset it would make.
+class DrawAhead {
+ public:
   static constexpr size_t kBatch = 1024;
-  float values[kBatch];
-  size_t next = kBatch;
-  // At least two values are ready after this.
-  void Refill(CNoiseGen& generator) {
-    if (next + 2 <= kBatch) return;
+
+  DrawAhead(CNoiseGen& generator, float coverage) : generator_(generator), coverage_(coverage) {}
+
+  // At least two values are ready at next after this; returns where they start.
+  size_t Refill(size_t next) {
+    if (next + 2 <= kBatch) return next;
     const size_t kept = kBatch - next;
-    for (size_t k = 0; k < kept; ++k) values[k] = values[next + k];
-    generator.UniformBatch(values + kept, kBatch - kept);
-    next = 0;
+    for (size_t k = 0; k < kept; ++k) {
+      steps[k] = steps[next + k];
+      offsets[k] = offsets[next + k];
+    }
+    float values[kBatch];
+    generator_.UniformBatch(values + kept, kBatch - kept);
+    for (size_t k = kept; k < kBatch; ++k) {
+      steps[k] = values[k] <= coverage_ ? 2 : 1;
+      offsets[k] = std::bit_cast<uint32_t>(generator_.Transform(values[k], 3));
+    }
+    return 0;
   }
+
+  uint8_t steps[kBatch];
+  uint32_t offsets[kBatch];
+
+ private:
+  CNoiseGen& generator_;
+  float coverage_;
 };
 
 // What the walk leaves for each point of a tile: an offset to add, or one of two
@@ -82,7 +102,8 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   std::vector<uint32_t> table(height * kTileColumns);
   float lowest = kRangeResetMinimum;
   float highest = kRangeResetMaximum;
-  DrawAhead draws;
+  DrawAhead draws(generator, coverage);
+  size_t next = DrawAhead::kBatch;
   for (size_t x0 = 0; x0 < width; x0 += kTileColumns) {
     const size_t columns = std::min(kTileColumns, width - x0);
     for (size_t c = 0; c < columns; ++c) {
@@ -93,14 +114,11 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
           *cell = kIsWater;
           continue;
         }
-        draws.Refill(generator);
-        // The offset is worked out whether or not the point takes it (no branch on a
-        // coin flip); only a point that takes it uses up its draw.
-        const float r = draws.values[draws.next];
-        const float offset = generator.Transform(draws.values[draws.next + 1], 3);
-        const bool take = r <= coverage;
-        draws.next += take ? 2 : 1;
-        *cell = take ? std::bit_cast<uint32_t>(offset) : kKeepsHeight;
+        next = draws.Refill(next);
+        // Only a point that takes its offset uses up the offset's draw.
+        const uint8_t step = draws.steps[next];
+        *cell = step == 2 ? draws.offsets[next + 1] : kKeepsHeight;
+        next += step;
       }
     }
     // Per column of the tile, its running range; a water point enters as NaN, which

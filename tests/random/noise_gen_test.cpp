@@ -32,6 +32,21 @@ TEST(CNoiseGen, PublishedCheckValues) {
   EXPECT_EQ(Draw(g, 6), (std::vector<int>{6533892, 14220222, 7275067, 6172232, 8354498, 10633180}));
 }
 
+// Batches of any length, one after another, continue the single-draw sequence exactly,
+// across the lag table's wrap and the batch's own chunks.
+TEST(CNoiseGen, BatchesContinueTheSequence) {
+  CNoiseGen single, batched;
+  single.Seed(271828);
+  batched.Seed(271828);
+  for (size_t n : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{33}, size_t{96}, size_t{97},
+                   size_t{98}, size_t{1000}, size_t{1024}, size_t{2500}, size_t{3}}) {
+    std::vector<float> batch(n);
+    batched.UniformBatch(batch.data(), n);
+    for (size_t k = 0; k < n; ++k) ASSERT_EQ(batch[k], single.Uniform()) << n << " " << k;
+  }
+  EXPECT_EQ(batched.Uniform(), single.Uniform());
+}
+
 TEST(CNoiseGen, NewInstanceHasAClockSeedAndDefaults) {
   CNoiseGen g;
   EXPECT_GE(g.GetSeed(), 0);
