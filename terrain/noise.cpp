@@ -22,11 +22,17 @@ int64_t SaturatedInt32(double v) {
   return static_cast<int64_t>(v);
 }
 
+// What the walk leaves for each point of a tile: an offset to add, or one of two
+// markers (NaN patterns that no arithmetic produces) for a point that keeps its height.
+constexpr uint32_t kKeepsHeight = 0x7fa00001u;  // drew, and did not take an offset
+constexpr uint32_t kIsWater = 0x7fa00002u;      // water: drew nothing, left out of the range
+
 // Values of the generator drawn ahead in batches and used up in order, so the
-// sequence each point sees is the one single draws would give. Each value is read
-// both ways ahead of use, since until the walk reaches it nobody knows whether it will
-// be a coin flip or an offset: the step a flip would take (2 when the point takes an
-// offset, the offset being the next value), and the offset it would make.
+// sequence each point sees is the one single draws would give. Until the walk reaches
+// a value nobody knows whether it is a coin flip or an offset, so each is read ahead
+// as a flip: how far it moves the walk (2 when the point takes an offset, the offset
+// being the next value) and what it leaves in the point's cell. The walk then follows
+// the steps without a branch on the flip.
 class DrawAhead {
  public:
   static constexpr size_t kBatch = 1024;
@@ -37,31 +43,27 @@ class DrawAhead {
   size_t Refill(size_t next) {
     if (next + 2 <= kBatch) return next;
     const size_t kept = kBatch - next;
-    for (size_t k = 0; k < kept; ++k) {
-      steps[k] = steps[next + k];
-      offsets[k] = offsets[next + k];
-    }
-    float values[kBatch];
-    generator_.UniformBatch(values + kept, kBatch - kept);
-    for (size_t k = kept; k < kBatch; ++k) {
-      steps[k] = values[k] <= coverage_ ? 2 : 1;
-      offsets[k] = std::bit_cast<uint32_t>(generator_.Transform(values[k], 3));
+    for (size_t k = 0; k < kept; ++k) values_[k] = values_[next + k];
+    generator_.UniformBatch(values_ + kept, kBatch - kept);
+    for (size_t k = 0; k + 1 < kBatch; ++k) {
+      // Arithmetic rather than selections: the flips are what no predictor learns.
+      const uint32_t take = values_[k] <= coverage_;
+      const uint32_t offset = std::bit_cast<uint32_t>(generator_.Transform(values_[k + 1], 3));
+      const uint32_t mask = 0u - take;
+      steps[k] = static_cast<uint8_t>(1 + take);
+      cells[k] = (offset & mask) | (kKeepsHeight & ~mask);
     }
     return 0;
   }
 
   uint8_t steps[kBatch];
-  uint32_t offsets[kBatch];
+  uint32_t cells[kBatch];
 
  private:
   CNoiseGen& generator_;
   float coverage_;
+  float values_[kBatch];
 };
-
-// What the walk leaves for each point of a tile: an offset to add, or one of two
-// markers (NaN patterns that no arithmetic produces) for a point that keeps its height.
-constexpr uint32_t kKeepsHeight = 0x7fa00001u;  // drew, and did not take an offset
-constexpr uint32_t kIsWater = 0x7fa00002u;      // water: drew nothing, left out of the range
 
 // The walk's columns lie a whole grid row apart, further than the processor's own
 // prefetching reaches, so the row pass asks for the rows it will need a little ahead.
@@ -116,9 +118,8 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
         }
         next = draws.Refill(next);
         // Only a point that takes its offset uses up the offset's draw.
-        const uint8_t step = draws.steps[next];
-        *cell = step == 2 ? draws.offsets[next + 1] : kKeepsHeight;
-        next += step;
+        *cell = draws.cells[next];
+        next += draws.steps[next];
       }
     }
     // Per column of the tile, its running range; a water point enters as NaN, which
