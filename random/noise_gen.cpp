@@ -116,14 +116,24 @@ void CNoiseGen::UniformBatch(float* out, size_t n) {
       x += (x >> 31) & kOne;
       history[97 + m] = x;
     }
-    // The arithmetic sequence: each value cd below the last, modulo cm.
+    // The arithmetic sequence: each value cd below the last, modulo cm; the lanes hold
+    // eight consecutive values and step eight places at a time.
+    Ints lanes;
     int32_t cc = c;
-    for (size_t k = 0; k < count; ++k) {
+    for (int lane = 0; lane < kWidth; ++lane) {
       cc -= cd;
       cc += (cc >> 31) & cm;
-      steps[k] = cc;
+      lanes[lane] = cc;
     }
-    c = cc;
+    const auto eightSteps = static_cast<int32_t>((int64_t{kWidth} * cd) % cm);
+    size_t k = 0;
+    for (; k + kWidth <= count; k += kWidth) {
+      std::memcpy(steps + k, &lanes, sizeof lanes);
+      lanes -= eightSteps;
+      lanes += (lanes >> 31) & cm;
+    }
+    for (int lane = 0; k < count; ++k, ++lane) steps[k] = lanes[lane];
+    c = steps[count - 1];
     for (size_t k = 0; k < count; ++k) {
       int32_t x = history[97 + k] - steps[k];
       x += (x >> 31) & kOne;
