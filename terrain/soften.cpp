@@ -147,20 +147,31 @@ __attribute__((target_clones("avx2", "default"))) HeightRange Smooth(GridSize si
       std::array<const double*, kCells<R>.size()> rows;
       for (size_t i = 0; i < rows.size(); ++i) rows[i] = widened(y + kCells<R>[i].dy);
       constexpr float kDivisor = static_cast<float>(kWeightSum<R>);
+      auto sumAt = [&](int32_t x) __attribute__((always_inline)) {
+        return WeightedSum<R, simd::Doubles>([&](size_t i) __attribute__((always_inline)) {
+          return simd::LoadDoubles(rows[i] + x + kCells<R>[i].dx);
+        });
+      };
       int32_t x = x0;
       simd::LaneExtremes<simd::Floats> lanes;
+      simd::Floats check{};  // stays zero while every mean is finite, NaN otherwise
       for (; x + simd::kLanes <= x1; x += simd::kLanes) {
-        const simd::Doubles sum = WeightedSum<R, simd::Doubles>(
-            [&](size_t i) __attribute__((always_inline)) {
-              return simd::LoadDoubles(rows[i] + x + kCells<R>[i].dx);
-            });
-        simd::Floats v = simd::Narrow(sum) / kDivisor;
-        const simd::Floats check = v - v;  // NaN in a lane that is not finite
-        if (check[0] + check[1] + check[2] + check[3] != 0.0f) {
-          for (int lane = 0; lane < simd::kLanes; ++lane) v[lane] = MeanOf(sum[lane], kDivisor);
-        }
+        const simd::Floats v = simd::Narrow(sumAt(x)) / kDivisor;
+        check += v - v;
         simd::StoreFloats(out + x, v);
         lanes.Add(v);
+      }
+      if (check[0] + check[1] + check[2] + check[3] != 0.0f) {
+        // Rare: a mean that is not finite. Such a row is done again point by point,
+        // since a sum of finite heights may still round to infinity.
+        lanes = {};
+        for (int32_t v0 = x0; v0 < x; v0 += simd::kLanes) {
+          const simd::Doubles sum = sumAt(v0);
+          simd::Floats v;
+          for (int lane = 0; lane < simd::kLanes; ++lane) v[lane] = MeanOf(sum[lane], kDivisor);
+          simd::StoreFloats(out + v0, v);
+          lanes.Add(v);
+        }
       }
       lanes.MergeInto(extremes);
       for (; x < x1; ++x) {
