@@ -6,7 +6,6 @@
 // computed with std::exp, so the stored heights are those of std::exp throughout.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "terrain/checked.h"
 #include "terrain/fast_exp.h"
@@ -22,8 +21,7 @@ namespace {
 // float's rounding edge about once in 3000.
 constexpr double kTolerance = 0x1p-37;
 
-using Doubles8 = simd::Lanes<8>::Doubles;
-using Masks8 = simd::Lanes<8>::Masks;
+using simd::Doubles;
 
 template <bool kCanyonize>
 struct Profile {
@@ -39,26 +37,18 @@ struct Profile {
     return KeepFinite(v, h);
   }
 
-  // The fast values of eight points, and the lanes in which they hold.
-  ROVANDEL_VECTOR_INLINE Masks8 Fast(Doubles8 h, Doubles8& v) const {
-    const Doubles8 n = (h - minHeight) * inverseRange;
-    const Doubles8 x = kCanyonize ? -strength * n : (n - 1.0) * strength;
-    const Doubles8 e = simd::ExpLanes(x);
+  // The fast values of four points, and the lanes in which they hold.
+  ROVANDEL_VECTOR_INLINE simd::Masks Fast(Doubles h, Doubles& v) const {
+    const Doubles n = (h - minHeight) * inverseRange;
+    const Doubles x = kCanyonize ? -strength * n : (n - 1.0) * strength;
+    const Doubles e = simd::ExpLanes(x);
     v = kCanyonize ? (1.0 - e) * h : e * h;
     // Canyonize subtracts from 1, so exp's error counts against the whole factor.
-    const Doubles8 size = kCanyonize ? simd::Abs(v) + simd::Abs(e * h) : simd::Abs(v);
-    // Comparisons four lanes at a time: compilers handle those masks well.
-    Masks8 held;
-    for (int half = 0; half < 2; ++half) {
-      const simd::Masks check =
-          Check(simd::Half(h, half), simd::Half(x, half), simd::Half(v, half), simd::Half(size, half));
-      std::memcpy(reinterpret_cast<char*>(&held) + half * sizeof check, &check, sizeof check);
-    }
-    return held;
+    const Doubles size = kCanyonize ? simd::Abs(v) + simd::Abs(e * h) : simd::Abs(v);
+    return Check(h, x, v, size);
   }
 
-  ROVANDEL_VECTOR_INLINE simd::Masks Check(simd::Doubles h, simd::Doubles x, simd::Doubles v,
-                                           simd::Doubles size) const {
+  ROVANDEL_VECTOR_INLINE simd::Masks Check(Doubles h, Doubles x, Doubles v, Doubles size) const {
     const auto inRange = (x >= simd::kFastExpLow) & (x <= simd::kFastExpHigh);
     const auto finite = size <= 3.0e38;  // false for NaN and overflow
     const auto held = inRange & finite & simd::RoundsSafely(v, size * kTolerance);
@@ -84,11 +74,10 @@ ROVANDEL_VECTOR_INLINE HeightRange Reshape(GridSize size, std::span<const float>
   };
   StoredExtremes stored;
   if (placeable) {
-    constexpr int kWidth = 8;
-    auto fast = [&](size_t i, simd::Lanes<kWidth>::Doubles& v) {
-      return profile.Fast(simd::LoadWide<kWidth>(source.data() + i), v);
+    auto fast = [&](size_t i, Doubles& v) {
+      return profile.Fast(simd::LoadWide(source.data() + i), v);
     };
-    StoreChecked<kWidth>(result, 0, result.size(), stored, fast, exact);
+    StoreChecked<simd::kLanes>(result, 0, result.size(), stored, fast, exact);
   } else {
     std::copy(source.begin(), source.end(), result.begin());
     stored.Add(result);

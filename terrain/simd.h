@@ -59,13 +59,6 @@ ROVANDEL_VECTOR_INLINE auto LoadWide(const float* p) {
   return Widen(Load<typename Lanes<N>::Floats>(p));
 }
 
-// Lanes [4 * half, 4 * half + 4) of an eight-lane vector.
-ROVANDEL_VECTOR_INLINE Doubles Half(Lanes<8>::Doubles v, int half) {
-  Doubles h;
-  std::memcpy(&h, reinterpret_cast<const char*>(&v) + half * sizeof h, sizeof h);
-  return h;
-}
-
 // |v| by clearing the sign bit (NaN stays NaN).
 template <typename D>
 ROVANDEL_VECTOR_INLINE D Abs(D v) {
