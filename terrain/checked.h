@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <span>
+#include <utility>
 
 #include "terrain/grid.h"
 #include "terrain/simd.h"
@@ -13,7 +14,7 @@
 namespace terrain {
 
 // Fills out[begin, end), N points at a time. fast(i, values) computes the N points from
-// i on into values and returns which lanes hold; exact(i) is the value of point i by the
+// i on into values and returns which lanes hold (a comparison's result); exact(i) is the value of point i by the
 // contract's own arithmetic. The stored heights go into stored.
 template <int N, typename Fast, typename Exact>
 ROVANDEL_VECTOR_INLINE void StoreChecked(std::span<float> out, size_t begin, size_t end,
@@ -24,8 +25,9 @@ ROVANDEL_VECTOR_INLINE void StoreChecked(std::span<float> out, size_t begin, siz
   size_t i = begin;
   while (i + N <= end) {
     const size_t groups = std::min(kBlock, (end - i) / N);
-    typename L::Masks held[kBlock];
-    typename L::Masks allHeld = typename L::Masks{} - 1;
+    using Held = decltype(fast(i, std::declval<typename L::Doubles&>()));
+    Held held[kBlock];
+    Held allHeld = Held{} - 1;
     for (size_t g = 0; g < groups; ++g) {
       typename L::Doubles values;
       held[g] = fast(i + g * N, values);

@@ -102,7 +102,7 @@ HeightRange AddHill(GridSize size, std::span<const float> source, std::span<floa
       const auto finite = absolute + magnitude <= 3.0e38;  // false for NaN
       const auto floorAgrees = (low > kHillFloorLimit) == (high > kHillFloorLimit);
       value = h > kHillFloorLimit ? h : kHillFloor;
-      return covered & finite & floorAgrees & simd::RoundsSafely(h, magnitude);
+      return simd::RoundsSafely(h, magnitude, covered & finite & floorAgrees);
     };
     if (fast) {
       StoreChecked<simd::kLanes>(result, row, row + width, stored, fastFour, exact);

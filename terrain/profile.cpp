@@ -38,7 +38,7 @@ struct Profile {
   }
 
   // The fast values of four points, and the lanes in which they hold.
-  ROVANDEL_VECTOR_INLINE simd::Masks Fast(Doubles h, Doubles& v) const {
+  ROVANDEL_VECTOR_INLINE auto Fast(Doubles h, Doubles& v) const {
     const Doubles n = (h - minHeight) * inverseRange;
     const Doubles x = kCanyonize ? -strength * n : (n - 1.0) * strength;
     const Doubles e = simd::ExpLanes(x);
@@ -48,13 +48,14 @@ struct Profile {
     return Check(h, x, v, size);
   }
 
-  ROVANDEL_VECTOR_INLINE simd::Masks Check(Doubles h, Doubles x, Doubles v, Doubles size) const {
+  ROVANDEL_VECTOR_INLINE auto Check(Doubles h, Doubles x, Doubles v, Doubles size) const {
     const auto inRange = (x >= simd::kFastExpLow) & (x <= simd::kFastExpHigh);
     const auto finite = size <= 3.0e38;  // false for NaN and overflow
-    const auto held = inRange & finite & simd::RoundsSafely(v, size * kTolerance);
+    auto usable = inRange & finite;
     // A zero height stays zero; its sign comes from 1 - exp, which only the C library's
     // exp settles when the exponent is next to zero.
-    return kCanyonize ? held & ((h != 0.0) | (simd::Abs(x) >= 0x1p-30)) : held;
+    if constexpr (kCanyonize) usable &= (h != 0.0) | (simd::Abs(x) >= 0x1p-30);
+    return simd::RoundsSafely(v, size * kTolerance, usable);
   }
 };
 

@@ -77,18 +77,20 @@ ROVANDEL_VECTOR_INLINE bool AllSet(M mask) {
   return all == -1;
 }
 
-// True in the lanes where every value within tolerance of v rounds to the same float
-// as v, so an exact computation within that tolerance stores the same height.
-template <typename D>
-ROVANDEL_VECTOR_INLINE auto RoundsSafely(D v, D tolerance) {
+// True in the lanes where usable holds and every value within tolerance of v rounds to
+// the same float as v, so an exact computation within that tolerance stores the same
+// height. The answer comes in 32-bit lanes, as comparing floats gives it.
+template <typename D, typename M>
+ROVANDEL_VECTOR_INLINE auto RoundsSafely(D v, D tolerance, M usable) {
   using L = Lanes<kCount<D>>;
-  const auto low = Narrow(v - tolerance);
-  const auto high = Narrow(v + tolerance);
+  // A lane that is not usable is given the widest interval, which no float holds alone.
+  const D infinity = D{} + __builtin_inf();
+  const auto low = Narrow(usable ? v - tolerance : -infinity);
+  const auto high = Narrow(usable ? v + tolerance : infinity);
   typename L::Ints lowBits, highBits;
   std::memcpy(&lowBits, &low, sizeof low);
   std::memcpy(&highBits, &high, sizeof high);
-  // Bitwise, so a zero's sign counts too; widened to match the lanes of a double test.
-  return __builtin_convertvector(lowBits == highBits, typename L::Masks);
+  return lowBits == highBits;  // bitwise, so a zero's sign counts too
 }
 
 // Running extremes per lane; a NaN lane never moves them (as Extremes::Add).
