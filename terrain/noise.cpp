@@ -156,21 +156,10 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   float lowest = kRangeResetMinimum;
   float highest = kRangeResetMaximum;
   DrawAhead draws(generator, coverage);
-  // The walk's place in the batch, kept here so that it stays in registers.
+  // The walk's place in the batch: a word of coin-flip marks and which word it is.
+  // Plain locals, written out in the loop below, so that they stay in registers.
   size_t word = DrawAhead::kWords - 1;
   uint64_t flips = 0;
-  auto nextCell = [&] {
-    while (flips == 0) {
-      if (++word == DrawAhead::kWords) {
-        draws.Refill();
-        word = 0;
-      }
-      flips = draws.coinFlips[word];
-    }
-    const size_t k = word * 64 + static_cast<size_t>(std::countr_zero(flips));
-    flips &= flips - 1;
-    return draws.cells[k];
-  };
   for (size_t x0 = 0; x0 < width; x0 += kTileColumns) {
     const size_t columns = std::min(kTileColumns, width - x0);
     for (size_t c = 0; c < columns; ++c) {
@@ -181,7 +170,15 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
           *cell = kIsWater;
           continue;
         }
-        *cell = nextCell();
+        while (flips == 0) {
+          if (++word == DrawAhead::kWords) {
+            draws.Refill();
+            word = 0;
+          }
+          flips = draws.coinFlips[word];
+        }
+        *cell = draws.cells[word * 64 + static_cast<size_t>(std::countr_zero(flips))];
+        flips &= flips - 1;
       }
     }
     // Per column of the tile, its running range; a water point enters as NaN, which
