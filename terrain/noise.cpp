@@ -77,6 +77,7 @@ class DrawAhead {
     for (size_t w = 0; w < kWords; ++w) {
       uint64_t bits = 0;
       for (size_t octet = 0; octet < 8; ++octet) {
+        static_assert(std::endian::native == std::endian::little, "takes[k] is byte k");
         uint64_t bytes;  // eight takes, 0 or 1, gathered into eight bits by one product
         std::memcpy(&bytes, takes + w * 64 + octet * 8, sizeof bytes);
         bits |= ((bytes * 0x0102040810204080ull) >> 56) << (octet * 8);
@@ -96,7 +97,7 @@ class DrawAhead {
   float values_[kBatch + 1];
 };
 
-// Four columns of four cells each, stored as four rows from column c on.
+// Four columns of four cells each (a to d), stored as four rows from the given column on.
 template <size_t kColumns>
 void TurnFour(simd::Lanes<4>::Ints a, simd::Lanes<4>::Ints b, simd::Lanes<4>::Ints c,
               simd::Lanes<4>::Ints d, uint32_t (&rows)[4][kColumns], size_t column) {
@@ -112,7 +113,7 @@ void TurnFour(simd::Lanes<4>::Ints a, simd::Lanes<4>::Ints b, simd::Lanes<4>::In
   for (size_t j = 0; j < 4; ++j) std::memcpy(&rows[j][column], &turned[j], sizeof turned[j]);
 }
 
-// The walk's columns lie a whole grid row apart, further than the processor's own
+// A tile's rows lie a whole grid row apart, further than the processor's own
 // prefetching reaches, so the row pass asks for the rows it will need a little ahead.
 constexpr size_t kPrefetchRows = 16;
 
@@ -139,8 +140,8 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
 
   // Column by column: the walk fixes which random value lands on which point. The
   // grid is row-major, so the walk works on a tile of kTileColumns columns: it writes
-  // each point's offset (or a marker) into a small row-major table, and a second pass
-  // adds the table to the tile's rows, a row at a time, four columns per step. The
+  // each point's offset (or a marker) into a small table, and a second pass adds the
+  // table to the tile's rows, a row at a time, four columns per step. The
   // range is tracked per column in walk order and the columns merged in walk order,
   // which is what a single tracker along the walk would hold.
   constexpr size_t kTileColumns = 32;

@@ -1,10 +1,9 @@
 // Portable short vectors (GCC/Clang vector extensions) for the kernels. Lanes compute
 // exactly what the scalar code computes, element by element: no reassociation, no
-// fused multiply-add.
+// fused multiply-add (except where a kernel checks its fast values afterwards).
 //
-// Four lanes fill one AVX register of doubles. Eight lanes make the compiler issue two
-// independent instructions for every operation, which keeps both halves of a long
-// chain of dependent steps (an exp per point) in flight at once.
+// Four lanes fill one AVX register of doubles. Eight lanes suit plain arithmetic (the
+// compiler issues two instructions per operation); their comparisons compile poorly.
 #pragma once
 
 #include <cstring>
