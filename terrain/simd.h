@@ -58,6 +58,12 @@ ROVANDEL_VECTOR_INLINE auto LoadWide(const float* p) {
   return Widen(Load<typename Lanes<N>::Floats>(p));
 }
 
+// The first (0) or second (1) four lanes of an eight-lane vector.
+template <int kHalf>
+ROVANDEL_VECTOR_INLINE Doubles Half(Lanes<8>::Doubles v) {
+  return __builtin_shufflevector(v, v, 4 * kHalf, 4 * kHalf + 1, 4 * kHalf + 2, 4 * kHalf + 3);
+}
+
 // |v| by clearing the sign bit (NaN stays NaN).
 template <typename D>
 ROVANDEL_VECTOR_INLINE D Abs(D v) {
