@@ -1,5 +1,5 @@
 // Kernels whose fast path holds only where a check says so: the fast values are stored
-// four at a time, and the points the check turned down are computed again, exactly,
+// a few at a time, and the points the check turned down are computed again, exactly,
 // before their block leaves the cache.
 #pragma once
 
@@ -14,8 +14,9 @@
 namespace terrain {
 
 // Fills out[begin, end), N points at a time. fast(i, values) computes the N points from
-// i on into values and returns which lanes hold (a comparison's result); exact(i) is the value of point i by the
-// contract's own arithmetic. The stored heights go into stored.
+// i on into values and returns which lanes hold (a comparison's result); exact(i) is
+// the value of point i by the contract's own arithmetic. The stored heights go into
+// stored.
 template <int N, typename Fast, typename Exact>
 ROVANDEL_VECTOR_INLINE void StoreChecked(std::span<float> out, size_t begin, size_t end,
                                          StoredExtremes& stored, Fast&& fast, Exact&& exact) {
