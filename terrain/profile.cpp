@@ -1,6 +1,6 @@
 // Glaciate and Canyonize: a factor from each height's place in the recorded range.
 //
-// The factor needs exp once per point. Four points at a time take a fast exp; a point
+// The factor needs exp once per point. Eight points at a time take a fast exp; a point
 // keeps that result only when no exp within the fast one's error of it could round to
 // a different float. The few others, and every point the fast exp does not cover, are
 // computed with std::exp, so the stored heights are those of std::exp throughout.
