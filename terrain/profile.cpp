@@ -80,7 +80,7 @@ ROVANDEL_VECTOR_INLINE HeightRange Reshape(GridSize size, std::span<const float>
   };
   StoredExtremes stored;
   if (placeable) {
-    auto fast = [&](size_t i, Doubles8& v) {
+    auto fast = [&](size_t i, Doubles8& v) __attribute__((always_inline)) {
       return profile.Fast(simd::LoadWide<8>(source.data() + i), v);
     };
     StoreChecked<8>(result, 0, result.size(), stored, fast, exact);
