@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -184,15 +183,9 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
     }
     // Per column of the tile, its running range; a water point enters as NaN, which
     // never moves a tracker.
-    constexpr size_t kGroups = kTileColumns / simd::kLanes;
-    Floats low[kGroups], high[kGroups];
-    for (size_t g = 0; g < kGroups; ++g) {
-      low[g] = Floats{} + kRangeResetMinimum;
-      high[g] = Floats{} + kRangeResetMaximum;
-    }
-    float lowTail[simd::kLanes], highTail[simd::kLanes];
-    std::fill(std::begin(lowTail), std::end(lowTail), kRangeResetMinimum);
-    std::fill(std::begin(highTail), std::end(highTail), kRangeResetMaximum);
+    // Group g holds columns 4g to 4g + 3; a tile's last columns that do not fill a
+    // group are tracked lane by lane in the group after the full ones.
+    simd::LaneExtremes<Floats> columnRanges[kTileColumns / simd::kLanes];
     const size_t groups = columns / simd::kLanes;
     uint32_t rows[4][kTileColumns];  // the table's cells for four rows, row by row
     for (size_t y = 0; y < height; ++y) {
@@ -229,8 +222,7 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
         const Floats v = keeps ? h : h + offset;
         simd::StoreFloats(result.data() + start + c, v);
         const Floats tracked = water ? Floats{} + __builtin_nanf("") : v;
-        low[g] = tracked < low[g] ? tracked : low[g];
-        high[g] = tracked > high[g] ? tracked : high[g];
+        columnRanges[g].Add(tracked);
       }
       for (size_t c = groups * simd::kLanes; c < columns; ++c) {
         const float h = source[start + c];
@@ -238,17 +230,19 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
         const float v = cell == kKeepsHeight || cell == kIsWater ? h : h + std::bit_cast<float>(cell);
         result[start + c] = v;
         if (cell == kIsWater) continue;
+        auto& tail = columnRanges[groups];
         const size_t lane = c - groups * simd::kLanes;
-        lowTail[lane] = v < lowTail[lane] ? v : lowTail[lane];
-        highTail[lane] = v > highTail[lane] ? v : highTail[lane];
+        tail.lowest[lane] = v < tail.lowest[lane] ? v : tail.lowest[lane];
+        tail.highest[lane] = v > tail.highest[lane] ? v : tail.highest[lane];
       }
     }
     // The columns in walk order, each a tracker's end, merged by the same comparisons.
+    // A column's tracker starts at infinity rather than at the reset ends; whatever it
+    // takes that those ends would have kept out, the merge keeps out too.
     for (size_t c = 0; c < columns; ++c) {
-      const size_t g = c / simd::kLanes;
-      const size_t lane = c % simd::kLanes;
-      const float columnLow = g < groups ? low[g][lane] : lowTail[lane];
-      const float columnHigh = g < groups ? high[g][lane] : highTail[lane];
+      const auto& range = columnRanges[c / simd::kLanes];
+      const float columnLow = range.lowest[c % simd::kLanes];
+      const float columnHigh = range.highest[c % simd::kLanes];
       lowest = columnLow < lowest ? columnLow : lowest;
       highest = columnHigh > highest ? columnHigh : highest;
     }

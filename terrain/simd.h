@@ -26,7 +26,6 @@ struct Lanes {
 inline constexpr int kLanes = 4;
 using Floats = Lanes<kLanes>::Floats;
 using Doubles = Lanes<kLanes>::Doubles;
-using Masks = Lanes<kLanes>::Masks;
 
 // The number of lanes of a vector type.
 template <typename V>
