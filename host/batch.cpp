@@ -5,9 +5,9 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <iomanip>
 #include <ostream>
 
@@ -43,15 +43,16 @@ AutoAnswer::AutoAnswer() {
 
 namespace {
 
+std::string Range(std::pair<double, double> range) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%.9g .. %.9g", range.first, range.second);
+  return text;
+}
+
 std::string Range(const Landscape& land) {
   char text[96];
   std::snprintf(text, sizeof text, "%.6g .. %.6g", land.minHeight, land.maxHeight);
   return text;
-}
-
-void EnsureFolderOf(const std::string& path) {
-  const auto folder = std::filesystem::path(path).parent_path();
-  if (!folder.empty()) std::filesystem::create_directories(folder);
 }
 
 }  // namespace
@@ -63,7 +64,11 @@ int RunBatch(const Options& options, std::ostream& out) {
     std::optional<double> waterLevel = options.waterLevel;
     if (!options.input && !waterLevel) waterLevel = kDefaultSeaLevel;
     out << "landscape: " << (options.input ? *options.input : std::string("default (fractal)"))
-        << ", " << land.width << " x " << land.height << ", range " << Range(land) << "\n";
+        << ", " << land.width << " x " << land.height << ", range " << Range(land);
+    if (!land.noData.empty())
+      out << ", " << std::count(land.noData.begin(), land.noData.end(), 1)
+          << " NoData cells filled for the plug-in";
+    out << "\n";
 
     StorePluginSettings(options);
     PluginModule module(options.pluginPath);
@@ -84,14 +89,14 @@ int RunBatch(const Options& options, std::ostream& out) {
     }
     out << "range after: " << Range(land) << "\n";
     if (options.output) {
-      EnsureFolderOf(*options.output);
-      WriteHeightmap(*options.output, land);
-      out << "wrote " << *options.output << "\n";
+      const SaveReport report = WriteHeightmap(*options.output, land, options.write);
+      out << "wrote " << *options.output;
+      if (report.sixteenBitRange)
+        out << " (16-bit steps span " << Range(*report.sixteenBitRange) << ")";
+      out << "\n";
     }
     if (options.picture) {
-      EnsureFolderOf(*options.picture);
-      if (!ShadeLandscape(land, waterLevel).save(QString::fromStdString(*options.picture)))
-        throw HeightmapError(*options.picture, "the picture cannot be written");
+      SavePicture(*options.picture, ShadeLandscape(land, waterLevel));
       out << "wrote " << *options.picture << "\n";
     }
     return 0;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/landscape.h"
 
@@ -23,14 +24,36 @@ struct RawOptions {
   std::optional<std::pair<double, double>> range;       // heights of r16 0 and 65535
 };
 
-// Refuses grids of more than maxPoints points (and never more than kMaxGridPoints - 1),
-// before any memory is set aside for them: a file's header alone can claim any size.
+// Reads a heightmap with its georeferencing. Cells the file marks as NoData (its NoData
+// value, its mask, NaN) are remembered and filled with heights interpolated from their
+// valid surroundings; the recorded range is that of the valid cells. Refuses grids of
+// more than maxPoints points (never more than kMaxGridPoints - 1) before any memory is
+// set aside for them, and a grid without a single valid height.
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw = {},
                         int64_t maxPoints = kMaxGridPoints - 1);
 
-// The format follows the extension: .tif/.tiff GeoTIFF float32, .png 16-bit PNG with
-// the height range stored in the file, .r16, .r32. The file appears whole or not at
-// all: it is written beside the target and then renamed over it.
-void WriteHeightmap(const std::string& path, const Landscape& land);
+struct WriteOptions {
+  std::vector<std::string> creationOptions;  // GeoTIFF NAME=VALUE, over the defaults
+};
+
+// What a save did that the user needs to know to read the file back.
+struct SaveReport {
+  // The heights a 16-bit file's steps 0 (1 when step 0 is NoData) and 65535 stand for.
+  std::optional<std::pair<double, double>> sixteenBitRange;
+};
+
+// The format follows the extension: .tif/.tiff GeoTIFF float32 and .asc ASCII grid with
+// the georeferencing; .png 16-bit with its height range and NoData stored in the file;
+// .r16 (refused when a cell is NoData or not finite) and .r32 (NoData written as NaN).
+// A 16-bit file spans the finite heights of the valid cells. The file is replaced as a
+// whole (see FileReplacement).
+SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
+                          const WriteOptions& options = {});
+
+// Whether WriteHeightmap knows the format of `path` by its extension.
+bool IsHeightmapFormat(const std::string& path);
+inline constexpr char kHeightmapFormats[] = ".tif, .asc, .png, .r16 or .r32";
+// Empty when GDAL's GeoTIFF writer takes these NAME=VALUE options; else what is wrong.
+std::string CheckCreationOptions(const std::vector<std::string>& options);
 
 }  // namespace host

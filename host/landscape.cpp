@@ -9,8 +9,9 @@ namespace host {
 void Landscape::RecordRange() {
   double lo = std::numeric_limits<double>::infinity();
   double hi = -lo;
-  for (const float h : heights) {
-    if (!std::isfinite(h)) continue;
+  for (size_t i = 0; i < heights.size(); ++i) {
+    const float h = heights[i];
+    if (!std::isfinite(h) || IsNoData(i)) continue;
     lo = h < lo ? h : lo;
     hi = h > hi ? h : hi;
   }

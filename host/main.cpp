@@ -2,8 +2,11 @@
 // the result, in a window or, for scripts and machines without a display, in batch.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <limits>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -13,6 +16,8 @@
 #include "host/main_window.h"
 #include "host/options.h"
 #include "host/plugin_host.h"
+#include "host/replace_file.h"
+#include "host/shading.h"
 
 namespace {
 
@@ -37,9 +42,42 @@ bool ParsePair(const QString& text, QChar separator, T& a, T& b) {
   return okA && okB;
 }
 
+// A command line that cannot be run: said before any work, exit status 2.
 [[noreturn]] void Usage(const QString& message) {
   std::fprintf(stderr, "kelvamor-host: %s (see --help)\n", qPrintable(message));
-  std::exit(1);
+  std::exit(2);
+}
+
+// The files a run is to write: known formats, existing folders, and never one file
+// for two outputs.
+void CheckOutputs(const host::Options& options) {
+  namespace fs = std::filesystem;
+  auto checkFolder = [](const char* option, const std::string& path) {
+    const fs::path folder = fs::path(path).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !fs::is_directory(folder, ec))
+      Usage(QString("%1: the folder %2 does not exist").arg(option, QString::fromStdString(folder.string())));
+  };
+  if (options.output) {
+    if (!host::IsHeightmapFormat(*options.output))
+      Usage(QString("-o: unknown format of %1 (use %2)")
+                .arg(QString::fromStdString(*options.output), host::kHeightmapFormats));
+    checkFolder("-o", *options.output);
+  }
+  if (options.picture) {
+    if (!host::IsPictureFormat(*options.picture))
+      Usage(QString("--picture: unknown picture format of %1 (use .png)")
+                .arg(QString::fromStdString(*options.picture)));
+    checkFolder("--picture", *options.picture);
+  }
+  if (options.output && options.picture) {
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(host::FollowLinks(*options.output), ec);
+    const fs::path b = fs::weakly_canonical(host::FollowLinks(*options.picture), ec);
+    if (a == b) Usage("-o and --picture name the same file");
+  }
+  const std::string refused = host::CheckCreationOptions(options.write.creationOptions);
+  if (!refused.empty()) Usage(QString("--co: %1").arg(QString::fromStdString(refused)));
 }
 
 // Takes "--plugin PATH" (or "--plugin=PATH") out of argv before Qt sees it: Qt's
@@ -85,6 +123,8 @@ int main(int argc, char** argv) {
       {"batch", "Run the plug-in without a window and press OK."},
       {{"o", "output"}, "Write the result (.tif, .png, .r16, .r32).", "file"},
       {"picture", "Write the shaded landscape as a picture.", "file.png"},
+      {"co", "GeoTIFF creation option for -o (repeatable), over the defaults TILED=YES, "
+             "COMPRESS=DEFLATE, ZLEVEL=1, PREDICTOR=3, NUM_THREADS=ALL_CPUS.", "name=value"},
       {"water-level", "Points at or below this height are water.", "height"},
       {"size", "Grid size of a RAW file.", "WxH"},
       {"range", "Heights that r16 values 0 and 65535 stand for.", "min:max"},
@@ -104,7 +144,7 @@ int main(int argc, char** argv) {
   if (parser.isSet("water-level")) {
     bool ok = false;
     options.waterLevel = parser.value("water-level").toDouble(&ok);
-    if (!ok) Usage("--water-level takes a height");
+    if (!ok || !std::isfinite(*options.waterLevel)) Usage("--water-level takes a height");
   }
   if (parser.isSet("size")) {
     int32_t w = 0, h = 0;
@@ -114,7 +154,10 @@ int main(int argc, char** argv) {
   }
   if (parser.isSet("range")) {
     double lo = 0, hi = 0;
-    if (!ParsePair(parser.value("range"), ':', lo, hi)) Usage("--range takes min:max");
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    if (!ParsePair(parser.value("range"), ':', lo, hi) || !(lo < hi) || !(lo >= -kFloatMax) ||
+        !(hi <= kFloatMax))
+      Usage("--range takes min:max, two heights within +-3.4e38 with min below max");
     options.raw.range = std::pair{lo, hi};
   }
   for (const QString& item : parser.values("set")) {
@@ -123,6 +166,9 @@ int main(int argc, char** argv) {
     options.settings.emplace_back(item.left(eq).toStdString(), item.mid(eq + 1).toStdString());
   }
   if (parser.isSet("action")) options.action = parser.value("action").toStdString();
+  for (const QString& item : parser.values("co"))
+    options.write.creationOptions.push_back(item.toStdString());
+  CheckOutputs(options);
 
   if (options.batch) return host::RunBatch(options, std::cout);
 

@@ -48,7 +48,7 @@ struct BusyCursor {
 }  // namespace
 
 MainWindow::MainWindow(Landscape land, const Options& options)
-    : land_(std::move(land)), waterLevel_(options.waterLevel), raw_(options.raw) {
+    : land_(std::move(land)), waterLevel_(options.waterLevel), raw_(options.raw), writeOptions_(options.write) {
   setWindowTitle("kelvamor-host");
   view_ = new LandscapeView(this);
   setCentralWidget(view_);
@@ -63,7 +63,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   });
   file->addAction("Save &As...", QKeySequence::SaveAs, [this] {
     const QString path = QFileDialog::getSaveFileName(
-        this, "Save heightmap", {}, "GeoTIFF float32 (*.tif);;16-bit PNG (*.png);;RAW 16-bit (*.r16);;RAW float32 (*.r32)");
+        this, "Save heightmap", {}, "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;16-bit PNG (*.png);;RAW 16-bit (*.r16);;RAW float32 (*.r32)");
     if (!path.isEmpty()) SaveAs(path);
   });
   file->addSeparator();
@@ -120,7 +120,7 @@ bool MainWindow::Open(const QString& path) {
 bool MainWindow::SaveAs(const QString& path) {
   try {
     BusyCursor busy;
-    WriteHeightmap(path.toStdString(), land_);
+    WriteHeightmap(path.toStdString(), land_, writeOptions_);
   } catch (const std::exception& e) {
     QMessageBox::warning(this, "Save heightmap", e.what());
     return false;

@@ -35,6 +35,7 @@ class MainWindow : public QMainWindow {
   std::optional<Landscape> undo_;
   std::optional<double> waterLevel_;
   RawOptions raw_;
+  WriteOptions writeOptions_;
   std::vector<std::unique_ptr<PluginModule>> modules_;
   LandscapeView* view_;
   QLabel* status_;

@@ -18,6 +18,7 @@ struct Options {
   bool batch = false;                  // --batch, or no display
   std::optional<std::string> output;   // -o
   std::optional<std::string> picture;  // --picture
+  WriteOptions write;                  // --co NAME=VALUE for GeoTIFF output
   std::vector<std::pair<std::string, std::string>> settings;  // --set NAME=VALUE
   std::optional<std::string> action;   // --action NAME
 };

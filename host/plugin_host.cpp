@@ -31,8 +31,11 @@ int32_t ROVANDEL_STDCALL GetLandscapeInfo(int32_t, LandscapeInfoRecord* info) {
 
 int32_t ROVANDEL_STDCALL SetLandscapeInfo(int32_t, LandscapeInfoRecord* info) {
   if (!serving || !info) return 0;
-  // Only the recorded range may change; the grid size is the host's.
-  if (std::isfinite(info->MinHeight) && std::isfinite(info->MaxHeight)) {
+  // Only the recorded range may change; the grid size is the host's. Where cells are
+  // NoData, the plug-in's range also spans their stand-ins: record the valid cells'.
+  if (!serving->land.noData.empty()) {
+    serving->land.RecordRange();
+  } else if (std::isfinite(info->MinHeight) && std::isfinite(info->MaxHeight)) {
     serving->land.minHeight = info->MinHeight;
     serving->land.maxHeight = info->MaxHeight;
   }

@@ -1,8 +1,14 @@
 #include "host/shading.h"
 
+#include <QImageWriter>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
+
+#include "host/heightmap_io.h"
+#include "host/replace_file.h"
 
 namespace host {
 namespace {
@@ -34,8 +40,8 @@ void Ramp(double t, double& r, double& g, double& b) {
 }  // namespace
 
 QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel) {
-  QImage image(std::max(land.width, 1), std::max(land.height, 1), QImage::Format_RGB32);
-  image.fill(Qt::black);
+  QImage image(std::max(land.width, 1), std::max(land.height, 1), QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
   if (land.Count() == 0) return image;
   const double lo = land.minHeight;
   const double span = land.maxHeight > land.minHeight ? land.maxHeight - land.minHeight : 1.0;
@@ -51,6 +57,10 @@ QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel) {
   for (int32_t y = 0; y < land.height; ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int32_t x = 0; x < land.width; ++x) {
+      if (land.IsNoData(static_cast<size_t>(y) * land.width + x)) {
+        line[x] = qRgba(0, 0, 0, 0);
+        continue;
+      }
       const double h = at(x, y);
       const double dzdx = (at(x + 1, y) - at(x - 1, y)) * 0.5 * zFactor;
       const double dzdy = (at(x, y + 1) - at(x, y - 1)) * 0.5 * zFactor;
@@ -73,6 +83,28 @@ QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel) {
     }
   }
   return image;
+}
+
+std::string PictureFormat(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  if (!ext.empty()) ext.erase(0, 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool IsPictureFormat(const std::string& path) {
+  const std::string format = PictureFormat(path);
+  return !format.empty() &&
+         QImageWriter::supportedImageFormats().contains(QByteArray::fromStdString(format));
+}
+
+void SavePicture(const std::string& path, const QImage& image) {
+  const std::string format = PictureFormat(path);
+  FileReplacement file(path, "." + format);
+  QImageWriter writer(QString::fromStdString(file.TemporaryPath()), QByteArray::fromStdString(format));
+  if (!writer.write(image))
+    throw HeightmapError(path, "the picture cannot be written (" + writer.errorString().toStdString() + ")");
+  file.Commit();
 }
 
 }  // namespace host

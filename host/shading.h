@@ -4,11 +4,19 @@
 
 #include <QImage>
 #include <optional>
+#include <string>
 
 #include "host/landscape.h"
 
 namespace host {
 
+// NoData cells are transparent.
 QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel);
+
+// Saves a picture in the format its extension names, replacing the file as a whole.
+// Throws HeightmapError naming the file.
+void SavePicture(const std::string& path, const QImage& image);
+// Whether SavePicture knows the format of `path` by its extension.
+bool IsPictureFormat(const std::string& path);
 
 }  // namespace host
