@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <iomanip>
 #include <ostream>
 
 #include "host/heightmap_io.h"
@@ -55,10 +54,20 @@ std::string Range(const Landscape& land) {
   return text;
 }
 
+// " in 1.234 s", the time since `start`.
+std::string Since(std::chrono::steady_clock::time_point start) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  char text[48];
+  std::snprintf(text, sizeof text, " in %.3f s", seconds);
+  return text;
+}
+
 }  // namespace
 
 int RunBatch(const Options& options, std::ostream& out) {
   try {
+    auto start = std::chrono::steady_clock::now();
     Landscape land =
         options.input ? ReadHeightmap(*options.input, options.raw) : MakeDefaultLandscape();
     std::optional<double> waterLevel = options.waterLevel;
@@ -68,7 +77,7 @@ int RunBatch(const Options& options, std::ostream& out) {
     if (!land.noData.empty())
       out << ", " << std::count(land.noData.begin(), land.noData.end(), 1)
           << " NoData cells filled for the plug-in";
-    out << "\n";
+    out << ", read" << Since(start) << "\n";
 
     StorePluginSettings(options);
     PluginModule module(options.pluginPath);
@@ -76,24 +85,22 @@ int RunBatch(const Options& options, std::ostream& out) {
     session.waterLevel = waterLevel;
 
     AutoAnswer answer;
-    const auto start = std::chrono::steady_clock::now();
+    start = std::chrono::steady_clock::now();
     const bool applied = module.Run(session);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     out << "plug-in: " << module.Name() << ", action " << StoredActionName() << ", "
-        << (applied ? "applied" : "not applied") << " in " << std::fixed << std::setprecision(3)
-        << seconds << " s" << std::defaultfloat << "\n";
+        << (applied ? "applied" : "not applied") << Since(start) << "\n";
     if (!applied) {
       out << "nothing written: the plug-in did not apply its action\n";
       return 2;
     }
     out << "range after: " << Range(land) << "\n";
     if (options.output) {
+      start = std::chrono::steady_clock::now();
       const SaveReport report = WriteHeightmap(*options.output, land, options.write);
       out << "wrote " << *options.output;
       if (report.sixteenBitRange)
         out << " (16-bit steps span " << Range(*report.sixteenBitRange) << ")";
-      out << "\n";
+      out << Since(start) << "\n";
     }
     if (options.picture) {
       SavePicture(*options.picture, ShadeLandscape(land, waterLevel));
