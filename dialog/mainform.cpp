@@ -3,6 +3,7 @@
 #include <QFont>
 
 #include "components/conversions.h"
+#include "plugin/settings_schema.h"
 
 namespace {
 
@@ -30,13 +31,18 @@ struct FieldCheck {
   double resetValue;
 };
 
+double ResetValue(settings_schema::Index index) {
+  return settings_schema::kSettings[static_cast<size_t>(index)].resetValue;
+}
+
 const FieldCheck kSeedCheck{true, false, QStringLiteral("Seed value must be a valid integer"),
-                            12345};
-const FieldCheck kPositionCheck{false, true, kPositionMessage, 50.0};
-const FieldCheck kHeightCheck{false, false, kHeightMessage, 50.0};
+                            ResetValue(settings_schema::kSeed)};
+const FieldCheck kPositionCheck{false, true, kPositionMessage, ResetValue(settings_schema::kXpos)};
+const FieldCheck kHeightCheck{false, false, kHeightMessage, ResetValue(settings_schema::kHeight)};
 const FieldCheck kWidthCheck{false, false, QStringLiteral("Width value must be a valid number"),
-                             50.0};
-const FieldCheck kFlattenHeightCheck{false, false, kHeightMessage, 0.0};
+                             ResetValue(settings_schema::kRadius)};
+const FieldCheck kFlattenHeightCheck{false, false, kHeightMessage,
+                                     ResetValue(settings_schema::kFlattenHeight)};
 
 // Tests the field's text as it stands. Setting the reset text runs the handler once
 // more, nested, on a text that converts.

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <ostream>
 
 #include "host/heightmap_io.h"
 #include "host/plugin_host.h"
+#include "host/progress.h"
 #include "host/shading.h"
 
 namespace host {
@@ -63,50 +65,86 @@ std::string Since(std::chrono::steady_clock::time_point start) {
   return text;
 }
 
+// Lines for stdout, unless the run is quiet.
+class Report {
+ public:
+  Report(std::ostream& out, int verbosity) : out_(out), verbosity_(verbosity) {}
+  template <typename... Parts>
+  void Line(int level, const Parts&... parts) {
+    if (verbosity_ < level) return;
+    (out_ << ... << parts) << std::endl;
+  }
+
+ private:
+  std::ostream& out_;
+  int verbosity_;
+};
+
 }  // namespace
 
 int RunBatch(const Options& options, std::ostream& out) {
+  Report report(out, options.verbosity);
   try {
     auto start = std::chrono::steady_clock::now();
-    Landscape land =
-        options.input ? ReadHeightmap(*options.input, options.raw) : MakeDefaultLandscape();
+    Landscape land;
+    {
+      TermProgress progress(options.progress, "reading");
+      land = options.input ? ReadHeightmap(*options.input, options.raw, kMaxGridPoints - 1,
+                                           progress.Callback())
+                           : MakeDefaultLandscape();
+    }
     std::optional<double> waterLevel = options.waterLevel;
     if (!options.input && !waterLevel) waterLevel = kDefaultSeaLevel;
-    out << "landscape: " << (options.input ? *options.input : std::string("default (fractal)"))
-        << ", " << land.width << " x " << land.height << ", range " << Range(land);
-    if (!land.noData.empty())
-      out << ", " << std::count(land.noData.begin(), land.noData.end(), 1)
-          << " NoData cells filled for the plug-in";
-    out << ", read" << Since(start) << "\n";
+    const std::string noData =
+        land.noData.empty()
+            ? ""
+            : ", " + std::to_string(std::count(land.noData.begin(), land.noData.end(), 1)) +
+                  " NoData cells filled for the plug-in";
+    report.Line(1, "landscape: ", options.input ? *options.input : "default (fractal)", ", ",
+                land.width, " x ", land.height, ", range ", Range(land), noData, ", read",
+                Since(start));
 
-    StorePluginSettings(options);
+    PrivateSettings settings(options, std::cerr);
     PluginModule module(options.pluginPath);
+    report.Line(2, "plug-in module: ", module.Path());
     HostSession session(land);
     session.waterLevel = waterLevel;
 
     AutoAnswer answer;
     start = std::chrono::steady_clock::now();
+    if (options.progress) std::fprintf(stderr, "running %s...\n", settings.ActionName().c_str());
     const bool applied = module.Run(session);
-    out << "plug-in: " << module.Name() << ", action " << StoredActionName() << ", "
-        << (applied ? "applied" : "not applied") << Since(start) << "\n";
+    report.Line(1, "plug-in: ", module.Name(), ", action ", settings.ActionName(), ", ",
+                applied ? "applied" : "not applied", Since(start));
     if (!applied) {
-      out << "nothing written: the plug-in did not apply its action\n";
-      return 2;
+      std::fprintf(stderr, "kelvamor-host: the plug-in did not apply its action; nothing written\n");
+      return 1;
     }
-    out << "range after: " << Range(land) << "\n";
+    report.Line(1, "range after: ", Range(land));
+    if (options.saveSettings) {
+      settings.SaveToUser();
+      report.Line(2, "settings kept as the user's");
+    }
     if (options.output) {
       start = std::chrono::steady_clock::now();
-      const SaveReport report = WriteHeightmap(*options.output, land, options.write);
-      out << "wrote " << *options.output;
-      if (report.sixteenBitRange)
-        out << " (16-bit steps span " << Range(*report.sixteenBitRange) << ")";
-      out << Since(start) << "\n";
+      TermProgress progress(options.progress, "writing");
+      WriteOptions write = options.write;
+      write.progress = progress.Callback();
+      const SaveReport saved = WriteHeightmap(*options.output, land, write);
+      report.Line(1, "wrote ", *options.output,
+                  saved.sixteenBitRange
+                      ? " (16-bit steps span " + Range(*saved.sixteenBitRange) + ")"
+                      : std::string(),
+                  Since(start));
     }
     if (options.picture) {
       SavePicture(*options.picture, ShadeLandscape(land, waterLevel));
-      out << "wrote " << *options.picture << "\n";
+      report.Line(1, "wrote ", *options.picture);
     }
     return 0;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kelvamor-host: not enough memory\n");
+    return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kelvamor-host: %s\n", e.what());
     return 1;

@@ -71,8 +71,23 @@ void CheckSize(const std::string& path, int64_t width, int64_t height, int64_t m
                                    " are supported");
 }
 
+// Sets the grid's memory aside, or says how much it needed.
+void Allocate(Landscape& land, const std::string& path) {
+  try {
+    land.heights.resize(land.Count());
+  } catch (const std::bad_alloc&) {
+    throw HeightmapError(path, "not enough memory for its " + std::to_string(land.width) + " x " +
+                                   std::to_string(land.height) + " grid (" +
+                                   std::to_string(land.Count() * sizeof(float) >> 20) + " MB)");
+  }
+}
+
+void Report(const ProgressFn& progress, double done) {
+  if (progress) progress(done);
+}
+
 Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBit,
-                  int64_t maxPoints) {
+                  int64_t maxPoints, const ProgressFn& progress) {
   std::error_code ec;
   const auto bytes = fs::file_size(path, ec);
   if (ec) throw HeightmapError(path, ec.message());
@@ -100,7 +115,7 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
   Landscape land;
   land.width = static_cast<int32_t>(width);
   land.height = static_cast<int32_t>(height);
-  land.heights.resize(land.Count());
+  Allocate(land, path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw HeightmapError(path, "cannot be opened");
   if (sixteenBit) {
@@ -114,11 +129,16 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
         const uint16_t v = static_cast<uint16_t>(row[2 * x] | (row[2 * x + 1] << 8));
         land.heights[static_cast<size_t>(y * width + x)] = static_cast<float>(lo + v * step);
       }
+      if (y % 256 == 0) Report(progress, static_cast<double>(y) / height);
     }
   } else {
-    if (!in.read(reinterpret_cast<char*>(land.heights.data()),
-                 static_cast<std::streamsize>(land.Count() * 4)))
-      throw HeightmapError(path, "the file ended early");
+    for (int64_t y0 = 0; y0 < height; y0 += 256) {
+      const int64_t rows = std::min<int64_t>(256, height - y0);
+      if (!in.read(reinterpret_cast<char*>(land.heights.data() + y0 * width),
+                   static_cast<std::streamsize>(rows * width * 4)))
+        throw HeightmapError(path, "the file ended early");
+      Report(progress, static_cast<double>(y0 + rows) / height);
+    }
     if constexpr (std::endian::native == std::endian::big)
       for (float& h : land.heights) h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
   }
@@ -146,7 +166,7 @@ Georeference ReadGeoreference(GDALDatasetH dataset, GDALRasterBandH band) {
   return geo;
 }
 
-Landscape ReadRaster(const std::string& path, int64_t maxPoints) {
+Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressFn& progress) {
   InitGdal();
   CPLErrorReset();
   const Dataset dataset(GDALOpen(path.c_str(), GA_ReadOnly));
@@ -164,10 +184,14 @@ Landscape ReadRaster(const std::string& path, int64_t maxPoints) {
   Landscape land;
   land.width = GDALGetRasterXSize(ds);
   land.height = GDALGetRasterYSize(ds);
-  land.heights.resize(land.Count());
+  Allocate(land, path);
   GDALRasterBandH band = GDALGetRasterBand(ds, 1);
-  if (GDALRasterIO(band, GF_Read, 0, 0, land.width, land.height, land.heights.data(), land.width,
-                   land.height, GDT_Float32, 0, 0) != CE_None)
+  GDALRasterIOExtraArg extra;
+  INIT_RASTERIO_EXTRA_ARG(extra);
+  extra.pfnProgress = &GdalProgress;
+  extra.pProgressData = const_cast<ProgressFn*>(&progress);
+  if (GDALRasterIOEx(band, GF_Read, 0, 0, land.width, land.height, land.heights.data(), land.width,
+                     land.height, GDT_Float32, 0, 0, &extra) != CE_None)
     throw HeightmapError(path, "cannot be read (" + GdalReason("read error") + ")");
   // The mask says which cells are NoData, whether by a value, a mask band or voids.
   if (!(GDALGetMaskFlags(band) & GMF_ALL_VALID)) {
@@ -209,7 +233,7 @@ Dataset WrapInMemory(void* data, int32_t width, int32_t height, GDALDataType typ
 
 // Marks cells that hold no height (NaN, ±inf) as NoData and fills every NoData cell
 // from its valid surroundings, so that no operation sees a sentinel.
-void FillNoData(Landscape& land, const std::string& path) {
+void FillNoData(Landscape& land, const std::string& path, const ProgressFn& progress) {
   for (size_t i = 0; i < land.Count(); ++i) {
     if (std::isfinite(land.heights[i])) continue;
     if (land.noData.empty()) land.noData.resize(land.Count());
@@ -223,7 +247,12 @@ void FillNoData(Landscape& land, const std::string& path) {
   }
   if (missing == land.Count())
     throw HeightmapError(path, "holds no height: every cell is NoData");
-  std::vector<uint8_t> valid(land.Count());
+  std::vector<uint8_t> valid;
+  try {
+    valid.resize(land.Count());
+  } catch (const std::bad_alloc&) {
+    throw HeightmapError(path, "not enough memory to fill its NoData cells");
+  }
   for (size_t i = 0; i < land.Count(); ++i) {
     valid[i] = land.noData[i] ? 0 : 255;
     if (land.noData[i]) land.heights[i] = std::numeric_limits<float>::quiet_NaN();
@@ -237,7 +266,8 @@ void FillNoData(Landscape& land, const std::string& path) {
     const char* options[] = {"TEMP_FILE_DRIVER=MEM", nullptr};
     if (GDALFillNodata(GDALGetRasterBand(heights.get(), 1), GDALGetRasterBand(mask.get(), 1),
                        static_cast<double>(land.width) + land.height, 0, 0,
-                       const_cast<char**>(options), nullptr, nullptr) != CE_None)
+                       const_cast<char**>(options), &GdalProgress,
+                       const_cast<ProgressFn*>(&progress)) != CE_None)
       throw std::runtime_error(GdalReason("fill failed"));
   } catch (const std::runtime_error& e) {
     throw HeightmapError(path, std::string("its NoData cells cannot be filled (") + e.what() + ")");
@@ -314,7 +344,8 @@ void ApplyGeoreference(GDALDatasetH dataset, const Landscape& land, std::optiona
 }
 
 // Writes the heights (NoData cells as `noData`) into band 1, a block of rows at a time.
-CPLErr WriteFloatRows(GDALDatasetH dataset, const Landscape& land, float noData) {
+CPLErr WriteFloatRows(GDALDatasetH dataset, const Landscape& land, float noData,
+                      const ProgressFn& progress) {
   GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
   std::vector<float> block(static_cast<size_t>(land.width) * kRowsPerBlock);
   for (int32_t y0 = 0; y0 < land.height; y0 += kRowsPerBlock) {
@@ -324,6 +355,8 @@ CPLErr WriteFloatRows(GDALDatasetH dataset, const Landscape& land, float noData)
     if (GDALRasterIO(band, GF_Write, 0, y0, land.width, rows, block.data(), land.width, rows,
                      GDT_Float32, 0, 0) != CE_None)
       return CE_Failure;
+    // Closing the file writes what is still cached: leave room for it.
+    Report(progress, 0.9 * (y0 + rows) / land.height);
   }
   return CE_None;
 }
@@ -356,7 +389,7 @@ void WriteGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptio
   if (!out) throw std::runtime_error("cannot be created (" + GdalReason("GeoTIFF") + ")");
   ApplyGeoreference(out.get(), land, noData);
   const CPLErr written =
-      WriteFloatRows(out.get(), land, static_cast<float>(noData.value_or(0.0)));
+      WriteFloatRows(out.get(), land, static_cast<float>(noData.value_or(0.0)), options.progress);
   out.reset();  // closing writes what is still cached
   if (written != CE_None || CPLGetLastErrorType() >= CE_Failure)
     throw std::runtime_error("cannot be written (" + GdalReason("write error") + ")");
@@ -364,7 +397,8 @@ void WriteGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptio
 
 // Formats GDAL writes from a whole copy in memory, with the georeferencing they hold;
 // their side files (an ASCII grid's .prj) are replaced along with the file.
-void WriteByCopy(FileReplacement& file, const Landscape& land, const char* driverName) {
+void WriteByCopy(FileReplacement& file, const Landscape& land, const char* driverName,
+                 const ProgressFn& progress) {
   const WrittenHeights survey = Survey(land);
   std::optional<double> noData = land.geo.noDataValue;
   if (!noData && survey.needsNoData) noData = -9999.0;
@@ -375,7 +409,8 @@ void WriteByCopy(FileReplacement& file, const Landscape& land, const char* drive
   const Dataset memory = WrapInMemory(copy.data(), land.width, land.height, GDT_Float32);
   ApplyGeoreference(memory.get(), land, noData);
   Dataset out(GDALCreateCopy(GDALGetDriverByName(driverName), file.TemporaryPath().c_str(),
-                             memory.get(), FALSE, nullptr, nullptr, nullptr));
+                             memory.get(), FALSE, nullptr, &GdalProgress,
+                             const_cast<ProgressFn*>(&progress)));
   if (!out) throw std::runtime_error("cannot be written (" + GdalReason(driverName) + ")");
   char** files = GDALGetFileList(out.get());
   for (char** f = files; f && *f; ++f)
@@ -407,7 +442,7 @@ struct SixteenBit {
 };
 
 SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landscape& land,
-                    bool sixteenBit) {
+                    bool sixteenBit, const ProgressFn& progress) {
   SaveReport report;
   std::vector<uint8_t> row(static_cast<size_t>(land.width) * (sixteenBit ? 2 : 4));
   std::optional<SixteenBit> steps;
@@ -440,11 +475,12 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
       if (n <= 0) throw std::runtime_error(std::string("cannot be written (") + std::strerror(errno) + ")");
       done += static_cast<size_t>(n);
     }
+    if (y % 256 == 0) Report(progress, static_cast<double>(y) / land.height);
   }
   return report;
 }
 
-SaveReport WritePng16(FileReplacement& file, const Landscape& land) {
+SaveReport WritePng16(FileReplacement& file, const Landscape& land, const ProgressFn& progress) {
   const WrittenHeights survey = Survey(land);
   const SixteenBit steps(survey);
   std::vector<uint16_t> values(land.Count());
@@ -461,7 +497,8 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land) {
   GDALSetMetadataItem(memory.get(), kOffsetKey, o.c_str(), nullptr);
   const char* options[] = {"WRITE_METADATA_AS_TEXT=YES", nullptr};
   Dataset out(GDALCreateCopy(GDALGetDriverByName("PNG"), file.TemporaryPath().c_str(),
-                             memory.get(), FALSE, const_cast<char**>(options), nullptr, nullptr));
+                             memory.get(), FALSE, const_cast<char**>(options), &GdalProgress,
+                             const_cast<ProgressFn*>(&progress)));
   if (!out) throw std::runtime_error("cannot be written (" + GdalReason("PNG") + ")");
   out.reset();
   if (CPLGetLastErrorType() >= CE_Failure)
@@ -474,13 +511,15 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land) {
 
 }  // namespace
 
-Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t maxPoints) {
+Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t maxPoints,
+                        const ProgressFn& progress) {
   const std::string ext = Extension(path);
-  Landscape land = ext == ".r16" || ext == ".raw" ? ReadRaw(path, raw, true, maxPoints)
-                   : ext == ".r32"                ? ReadRaw(path, raw, false, maxPoints)
-                                                  : ReadRaster(path, maxPoints);
-  FillNoData(land, path);
+  Landscape land = ext == ".r16" || ext == ".raw" ? ReadRaw(path, raw, true, maxPoints, progress)
+                   : ext == ".r32" ? ReadRaw(path, raw, false, maxPoints, progress)
+                                   : ReadRaster(path, maxPoints, progress);
+  FillNoData(land, path, {});
   land.RecordRange();
+  Report(progress, 1.0);
   return land;
 }
 
@@ -531,11 +570,11 @@ SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
     if (ext == ".tif" || ext == ".tiff") {
       WriteGeoTiff(file, land, options);
     } else if (ext == ".asc") {
-      WriteByCopy(file, land, "AAIGrid");
+      WriteByCopy(file, land, "AAIGrid", options.progress);
     } else if (ext == ".png") {
-      report = WritePng16(file, land);
+      report = WritePng16(file, land, options.progress);
     } else {
-      report = WriteRaw(file, path, land, ext != ".r32");
+      report = WriteRaw(file, path, land, ext != ".r32", options.progress);
     }
   } catch (const HeightmapError&) {
     throw;
@@ -546,6 +585,7 @@ SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
     throw HeightmapError(path, "not enough memory to write it");
   }
   file.Commit();
+  Report(options.progress, 1.0);
   return report;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/landscape.h"
+#include "host/progress.h"
 
 namespace host {
 
@@ -30,10 +31,11 @@ struct RawOptions {
 // more than maxPoints points (never more than kMaxGridPoints - 1) before any memory is
 // set aside for them, and a grid without a single valid height.
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw = {},
-                        int64_t maxPoints = kMaxGridPoints - 1);
+                        int64_t maxPoints = kMaxGridPoints - 1, const ProgressFn& progress = {});
 
 struct WriteOptions {
   std::vector<std::string> creationOptions;  // GeoTIFF NAME=VALUE, over the defaults
+  ProgressFn progress;                       // told how far the write has come
 };
 
 // What a save did that the user needs to know to read the file back.

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "plugin/contract.h"
+
 namespace host {
+
+using ::kMaxGridPoints;
 
 // What a heightmap file carries besides its heights. It travels to every output that
 // can hold it; a landscape made here or read from a RAW grid has none of it.
@@ -39,9 +43,6 @@ struct Landscape {
   // is none).
   void RecordRange();
 };
-
-// Grids must stay below 2^30 points: the plug-in contract sizes buffers in 32 bits.
-inline constexpr int64_t kMaxGridPoints = int64_t{1} << 30;
 
 // A fractal landscape from a fixed seed: hills, valleys and ground below sea level.
 Landscape MakeDefaultLandscape(int32_t side = 513, uint32_t seed = 20261208);

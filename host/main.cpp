@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <unistd.h>
 
 #include "host/batch.h"
 #include "host/heightmap_io.h"
@@ -100,45 +102,84 @@ std::optional<std::string> TakePluginOption(int& argc, char** argv) {
   return path;
 }
 
+// Qt's warnings that say nothing about this program's work: a runtime folder it makes
+// itself when the environment names none, and window hints the offscreen platform
+// cannot take.
+void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  static const char* const kHarmless[] = {"XDG_RUNTIME_DIR", "propagateSizeHints"};
+  for (const char* text : kHarmless)
+    if (message.contains(QLatin1String(text))) return;
+  (void)context;
+  std::fprintf(stderr, "%s\n", qPrintable(message));
+  if (type == QtFatalMsg) std::abort();
+}
+
+bool HasArgument(int argc, char** argv, const char* name) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each result line as it comes, also in a pipe
+  qInstallMessageHandler(&FilterQtMessages);
   const std::optional<std::string> pluginOption = TakePluginOption(argc, argv);
-  const bool display = HasDisplay();
-  if (!display && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Batch never needs a display, whatever DISPLAY says; without one, batch it is.
+  const bool batch = HasArgument(argc, argv, "--batch") || !HasDisplay();
+  if (batch) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QApplication::setApplicationName("kelvamor-host");
+  QApplication::setApplicationVersion(KELVAMOR_VERSION);
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(QString::fromStdString(
       "Opens a heightmap, runs a landscape plug-in on it and saves the result.\n"
       "Without a display (or with --batch) it presses OK for you: the plug-in's "
-      "parameters come from its stored settings, which --set and --action change.");
+      "parameters are your stored settings with --set and --action applied, for this run "
+      "only.\n\nExit status: 0 the action was applied and every output written, 1 it failed "
+      "or the plug-in did not apply its action, 2 the command line was refused.\n\n"
+      "Settings for --set:\n" +
+      host::SettingsTable()));
   parser.addHelpOption();
+  // Long only: -v is --verbose, as in GDAL's tools.
+  parser.addOption({"version", "Print the program's version and exit."});
   parser.addPositionalArgument("heightmap", "File to open (GeoTIFF, PNG, ASCII grid, HGT, .r16, "
                                             ".r32, ...); a fractal landscape when omitted.");
   parser.addOptions({
       {"plugin", "Plug-in module to load.", "path"},
       {"batch", "Run the plug-in without a window and press OK."},
-      {{"o", "output"}, "Write the result (.tif, .png, .r16, .r32).", "file"},
+      {{"o", "output"}, "Write the result (.tif, .asc, .png, .r16, .r32).", "file"},
       {"picture", "Write the shaded landscape as a picture.", "file.png"},
       {"co", "GeoTIFF creation option for -o (repeatable), over the defaults TILED=YES, "
              "COMPRESS=DEFLATE, ZLEVEL=1, PREDICTOR=3, NUM_THREADS=ALL_CPUS.", "name=value"},
       {"water-level", "Points at or below this height are water.", "height"},
       {"size", "Grid size of a RAW file.", "WxH"},
       {"range", "Heights that r16 values 0 and 65535 stand for.", "min:max"},
-      {"set", "Store a plug-in setting before the run (repeatable).", "name=value"},
+      {"set", "A plug-in setting for this run (repeatable; see below).", "name=value"},
       {"action", "soften, soften-more, noise, hill, flatten, glaciate or canyonize.", "name"},
+      {"save-settings", "Keep this run's plug-in settings as your own (batch)."},
+      {{"q", "quiet"}, "Print nothing but errors."},
+      {{"v", "verbose"}, "Say more about the run."},
+      {"progress", "Show progress on stderr even when it is not a terminal."},
   });
-  parser.process(app);
+  if (!parser.parse(QApplication::arguments())) Usage(parser.errorText());
+  if (parser.isSet("help")) {
+    std::fputs(qPrintable(parser.helpText()), stdout);
+    return 0;
+  }
+  if (parser.isSet("version")) {
+    std::printf("kelvamor-host %s\n", KELVAMOR_VERSION);
+    return 0;
+  }
 
   host::Options options;
   const QStringList positional = parser.positionalArguments();
   if (positional.size() > 1) Usage("give at most one heightmap");
   if (!positional.isEmpty()) options.input = positional[0].toStdString();
   options.pluginPath = pluginOption ? *pluginOption : host::DefaultPluginPath(argv[0]);
-  options.batch = parser.isSet("batch") || !display;
+  options.batch = batch;
   if (parser.isSet("output")) options.output = parser.value("output").toStdString();
   if (parser.isSet("picture")) options.picture = parser.value("picture").toStdString();
   if (parser.isSet("water-level")) {
@@ -168,7 +209,21 @@ int main(int argc, char** argv) {
   if (parser.isSet("action")) options.action = parser.value("action").toStdString();
   for (const QString& item : parser.values("co"))
     options.write.creationOptions.push_back(item.toStdString());
+  options.saveSettings = parser.isSet("save-settings");
+  if (parser.isSet("quiet") && parser.isSet("verbose")) Usage("--quiet and --verbose exclude each other");
+  options.verbosity = parser.isSet("quiet") ? 0 : parser.isSet("verbose") ? 2 : 1;
+  options.progress = parser.isSet("progress") || (options.verbosity > 0 && ::isatty(2));
   CheckOutputs(options);
+  const std::string refused = host::CheckPluginSettings(options);
+  if (!refused.empty()) Usage(QString::fromStdString(refused));
+  if (options.input) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(*options.input, ec) ||
+        ::access(options.input->c_str(), R_OK) != 0)
+      Usage(QString("%1: no such file, or it cannot be read").arg(QString::fromStdString(*options.input)));
+  }
+  if (!options.batch && (options.output || options.picture))
+    Usage("-o and --picture write files in batch mode only; add --batch, or save from the window");
 
   if (options.batch) return host::RunBatch(options, std::cout);
 

@@ -60,6 +60,9 @@ using GetHeightsFn = int32_t(ROVANDEL_STDCALL*)(int32_t, int32_t count, float* d
 using SetHeightsFn = int32_t(ROVANDEL_STDCALL*)(int32_t, int32_t count, const float* src);
 using RedrawFn = int32_t(ROVANDEL_STDCALL*)(int32_t);
 
+// Grids hold fewer points than this: the contract counts heights in 32 bits.
+inline constexpr int64_t kMaxGridPoints = int64_t{1} << 30;
+
 // The module's kind code and its exported entry points.
 inline constexpr int32_t kPluginKind = 2;
 using DescribePluginFn = void(ROVANDEL_STDCALL*)(char* name, int32_t* kind);

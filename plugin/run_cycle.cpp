@@ -19,9 +19,6 @@ TRovandelParamsForm* RovandelParamsForm = nullptr;
 
 namespace {
 
-// Grids must stay below 2^30 points so the byte size of a buffer fits 32 bits.
-constexpr int64_t kMaxGridPoints = int64_t{1} << 30;
-
 template <typename Fn>
 Fn Service(HostServiceSlot slot) {
   return reinterpret_cast<Fn>(HostServices[slot]);

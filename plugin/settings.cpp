@@ -1,34 +1,22 @@
 #include "plugin/settings.h"
 
+#include <array>
+
 #include "components/conversions.h"
 #include "components/registry.h"
 #include "dialog/mainform.h"
+#include "plugin/settings_schema.h"
 
 namespace {
 
-const QString kKeyPath = QStringLiteral("software\\Quorvale\\Kelvamor");
-const QString kSection = QStringLiteral("RovandelPlugin");
+namespace schema = settings_schema;
+using Values = std::array<double, schema::kSettings.size()>;
 
-// The fourteen values; as constants, what a missing value loads as.
-struct Values {
-  int action = 0;
-  int noise = 0;
-  int amplitude = 20;
-  int coverage = 20;
-  int seed = 12345;
-  double xpos = 50.0;
-  double ypos = 50.0;
-  double radius = 10.0;
-  double height = 10.0;
-  bool water = true;
-  double flattenHeight = 0.0;
-  int flatten = 50;
-  int glaciate = 10;
-  int canyonize = 10;
-};
-constexpr Values kLoadDefaults;
-// Empty hill fields save as 50, the value the dialog resets an unreadable entry to.
-constexpr double kEmptyHillFieldSavesAs = 50.0;
+const QString kKeyPath = QString::fromLatin1(schema::kKeyPath);
+const QString kSection = QString::fromLatin1(schema::kSection);
+
+double Default(int index) { return schema::kSettings[static_cast<size_t>(index)].defaultValue; }
+double Reset(int index) { return schema::kSettings[static_cast<size_t>(index)].resetValue; }
 
 }  // namespace
 
@@ -36,73 +24,77 @@ void LoadSettings(TRovandelParamsForm& form) {
   Values v;
   {
     const TRegistryIniFile store(kKeyPath);
-    const Values& d = kLoadDefaults;
-    v.action = store.ReadInteger(kSection, "Action", d.action);
-    v.noise = store.ReadInteger(kSection, "Noise", d.noise);
-    v.amplitude = store.ReadInteger(kSection, "Amplitude", d.amplitude);
-    v.coverage = store.ReadInteger(kSection, "Coverage", d.coverage);
-    v.seed = store.ReadInteger(kSection, "Seed", d.seed);
-    v.xpos = store.ReadFloat(kSection, "xpos", d.xpos);
-    v.ypos = store.ReadFloat(kSection, "ypos", d.ypos);
-    v.radius = store.ReadFloat(kSection, "radius", d.radius);
-    v.height = store.ReadFloat(kSection, "height", d.height);
-    v.water = store.ReadBool(kSection, "water", d.water);
-    v.flattenHeight = store.ReadFloat(kSection, "FlattenHeight", d.flattenHeight);
-    v.flatten = store.ReadInteger(kSection, "Flatten", d.flatten);
-    v.glaciate = store.ReadInteger(kSection, "Glaciate", d.glaciate);
-    v.canyonize = store.ReadInteger(kSection, "Canyonize", d.canyonize);
+    for (size_t i = 0; i < v.size(); ++i) {
+      const schema::Setting& s = schema::kSettings[i];
+      const QString key = QString::fromLatin1(s.key);
+      switch (s.kind) {
+        case schema::Kind::kInteger:
+          v[i] = store.ReadInteger(kSection, key, static_cast<int>(s.defaultValue));
+          break;
+        case schema::Kind::kFloat:
+          v[i] = store.ReadFloat(kSection, key, s.defaultValue);
+          break;
+        case schema::Kind::kBool:
+          v[i] = store.ReadBool(kSection, key, s.defaultValue != 0.0) ? 1.0 : 0.0;
+          break;
+      }
+    }
   }
+  auto integer = [&](int index) { return static_cast<int32_t>(v[static_cast<size_t>(index)]); };
+  auto number = [&](int index) { return FloatToStr(v[static_cast<size_t>(index)]); };
   // An unknown action checks nothing, leaving the form's own choice.
   const auto radios = form.ActionRadios();
-  if (v.action >= 0 && v.action < static_cast<int>(radios.size()))
-    radios[static_cast<size_t>(v.action)]->SetChecked(true);
-  form.NoiseTypeCombo->SetItemIndex(v.noise);
-  form.AmpSpin->SetValue(v.amplitude);
-  form.CoverSpin->SetValue(v.coverage);
-  form.SeedEdit->SetText(IntToStr(v.seed));
-  form.XGeoEdit->SetText(FloatToStr(v.xpos));
-  form.YGeoEdit->SetText(FloatToStr(v.ypos));
-  form.WidthEdit->SetText(FloatToStr(v.radius));
-  form.HeightEdit->SetText(FloatToStr(v.height));
-  form.WaterCheck->SetChecked(v.water);
-  form.FlattenHeightEdit->SetText(FloatToStr(v.flattenHeight));
-  form.FlattenSpin->SetValue(v.flatten);
-  form.GlaciateSpin->SetValue(v.glaciate);
-  form.CanyonizeSpin->SetValue(v.canyonize);
+  if (integer(schema::kAction) >= 0 && integer(schema::kAction) < static_cast<int>(radios.size()))
+    radios[static_cast<size_t>(integer(schema::kAction))]->SetChecked(true);
+  form.NoiseTypeCombo->SetItemIndex(integer(schema::kNoise));
+  form.AmpSpin->SetValue(integer(schema::kAmplitude));
+  form.CoverSpin->SetValue(integer(schema::kCoverage));
+  form.SeedEdit->SetText(IntToStr(integer(schema::kSeed)));
+  form.XGeoEdit->SetText(number(schema::kXpos));
+  form.YGeoEdit->SetText(number(schema::kYpos));
+  form.WidthEdit->SetText(number(schema::kRadius));
+  form.HeightEdit->SetText(number(schema::kHeight));
+  form.WaterCheck->SetChecked(v[schema::kWater] != 0.0);
+  form.FlattenHeightEdit->SetText(number(schema::kFlattenHeight));
+  form.FlattenSpin->SetValue(integer(schema::kFlatten));
+  form.GlaciateSpin->SetValue(integer(schema::kGlaciate));
+  form.CanyonizeSpin->SetValue(integer(schema::kCanyonize));
 }
 
 void SaveSettings(const TRovandelParamsForm& form, int32_t actionIndex) {
   const QString seedText = form.SeedEdit->GetText();
   Values v;
-  v.action = actionIndex;
-  v.noise = form.NoiseTypeCombo->GetItemIndex();
-  v.amplitude = form.AmpSpin->GetValue();
-  v.coverage = form.CoverSpin->GetValue();
-  v.seed = seedText.isEmpty() ? kLoadDefaults.seed : StrToInt(seedText);
-  v.xpos = FloatOrWhenEmpty(form.XGeoEdit, kEmptyHillFieldSavesAs);
-  v.ypos = FloatOrWhenEmpty(form.YGeoEdit, kEmptyHillFieldSavesAs);
-  v.height = FloatOrWhenEmpty(form.HeightEdit, kEmptyHillFieldSavesAs);
-  v.radius = FloatOrWhenEmpty(form.WidthEdit, kEmptyHillFieldSavesAs);
-  v.water = form.WaterCheck->Checked();
-  v.flattenHeight = FloatOrWhenEmpty(form.FlattenHeightEdit, kLoadDefaults.flattenHeight);
-  v.flatten = form.FlattenSpin->GetValue();
-  v.glaciate = form.GlaciateSpin->GetValue();
-  v.canyonize = form.CanyonizeSpin->GetValue();
+  v[schema::kAction] = actionIndex;
+  v[schema::kNoise] = form.NoiseTypeCombo->GetItemIndex();
+  v[schema::kAmplitude] = form.AmpSpin->GetValue();
+  v[schema::kCoverage] = form.CoverSpin->GetValue();
+  v[schema::kSeed] = seedText.isEmpty() ? Default(schema::kSeed) : StrToInt(seedText);
+  // An empty field saves as the value the dialog resets an unreadable entry to.
+  v[schema::kXpos] = FloatOrWhenEmpty(form.XGeoEdit, Reset(schema::kXpos));
+  v[schema::kYpos] = FloatOrWhenEmpty(form.YGeoEdit, Reset(schema::kYpos));
+  v[schema::kHeight] = FloatOrWhenEmpty(form.HeightEdit, Reset(schema::kHeight));
+  v[schema::kRadius] = FloatOrWhenEmpty(form.WidthEdit, Reset(schema::kRadius));
+  v[schema::kWater] = form.WaterCheck->Checked() ? 1.0 : 0.0;
+  v[schema::kFlattenHeight] = FloatOrWhenEmpty(form.FlattenHeightEdit, Reset(schema::kFlattenHeight));
+  v[schema::kFlatten] = form.FlattenSpin->GetValue();
+  v[schema::kGlaciate] = form.GlaciateSpin->GetValue();
+  v[schema::kCanyonize] = form.CanyonizeSpin->GetValue();
 
   TRegistryIniFile store(kKeyPath);
-  store.WriteInteger(kSection, "Action", v.action);
-  store.WriteInteger(kSection, "Noise", v.noise);
-  store.WriteInteger(kSection, "Amplitude", v.amplitude);
-  store.WriteInteger(kSection, "Coverage", v.coverage);
-  store.WriteInteger(kSection, "Seed", v.seed);
-  store.WriteFloat(kSection, "xpos", v.xpos);
-  store.WriteFloat(kSection, "ypos", v.ypos);
-  store.WriteFloat(kSection, "radius", v.radius);
-  store.WriteFloat(kSection, "height", v.height);
-  store.WriteBool(kSection, "water", v.water);
-  store.WriteFloat(kSection, "FlattenHeight", v.flattenHeight);
-  store.WriteInteger(kSection, "Flatten", v.flatten);
-  store.WriteInteger(kSection, "Glaciate", v.glaciate);
-  store.WriteInteger(kSection, "Canyonize", v.canyonize);
+  for (size_t i = 0; i < v.size(); ++i) {
+    const schema::Setting& s = schema::kSettings[i];
+    const QString key = QString::fromLatin1(s.key);
+    switch (s.kind) {
+      case schema::Kind::kInteger:
+        store.WriteInteger(kSection, key, static_cast<int>(v[i]));
+        break;
+      case schema::Kind::kFloat:
+        store.WriteFloat(kSection, key, v[i]);
+        break;
+      case schema::Kind::kBool:
+        store.WriteBool(kSection, key, v[i] != 0.0);
+        break;
+    }
+  }
   store.UpdateFile();
 }

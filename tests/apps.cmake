@@ -37,10 +37,12 @@ add_test(NAME ModuleExportsExactlyTheContract
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_symbols.sh $<TARGET_FILE:rovandel>)
 
 add_executable(host_tests support/qt_main.cpp host/fixtures.cpp host/host_test.cpp
-  host/save_test.cpp)
+  host/save_test.cpp host/batch_test.cpp)
 target_link_libraries(host_tests PRIVATE kelvamor_host_lib rovandel_terrain test_support GTest::gtest)
 target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"
-                           KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>")
+                           KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>"
+                           KELVAMOR_VERSION="${PROJECT_VERSION}"
+                           README_PATH="${PROJECT_SOURCE_DIR}/README.md")
 add_dependencies(host_tests rovandel kelvamor-host)
 gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

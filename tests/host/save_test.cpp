@@ -249,14 +249,19 @@ class RefusedCommandLines : public Batch, public testing::WithParamInterface<Ref
 
 TEST_P(RefusedCommandLines, ExitWithAUsageErrorAndWriteNothing) {
   host::WriteHeightmap(Path("in.r16"), Sample(8, 8));
-  QStringList args = {QPath("in.r16")};
+  fs::create_directory(Path("Quorvale"));
+  const std::string stored = "[RovandelPlugin]\nAction=3\nSeed=4242\n";
+  WriteBytes("Quorvale/Kelvamor.conf", stored);
+  QStringList args;
   for (QString arg : GetParam().args) args << arg.replace("DIR", dir.path());
+  if (!GetParam().args.contains("DIR/nothing.tif")) args.prepend(QPath("in.r16"));
   QString log;
   EXPECT_EQ(Run(args, &log), 2) << log.toStdString();
   EXPECT_TRUE(log.contains(GetParam().says)) << log.toStdString();
   EXPECT_FALSE(log.contains("landscape:")) << "work began: " << log.toStdString();
   for (const std::string& name : host_test::Listing(dir.path().toStdString()))
     EXPECT_TRUE(name == "in.r16" || name == "Quorvale") << name;
+  EXPECT_EQ(host_test::Bytes(Path("Quorvale/Kelvamor.conf")), stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -270,7 +275,24 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"SameFile", {"-o", "DIR/x.png", "--picture", "DIR/x.png"}, "the same file"},
         Refused{"MissingFolder", {"-o", "DIR/nowhere/o.tif"}, "does not exist"},
         Refused{"BadPicture", {"--picture", "DIR/p.nope"}, "--picture"},
-        Refused{"BadCreationOption", {"--co", "COMPRESS=FANCY", "-o", "DIR/o.tif"}, "--co"}),
+        Refused{"BadCreationOption", {"--co", "COMPRESS=FANCY", "-o", "DIR/o.tif"}, "--co"},
+        Refused{"UnknownSetting", {"--set", "colour=red", "-o", "DIR/o.tif"},
+                "unknown setting 'colour'"},
+        // One bad value refuses the whole line: the good one before it is not kept.
+        Refused{"PartlyBadSettings", {"--set", "Seed=777", "--set", "Bogus=1", "-o", "DIR/o.tif"},
+                "Bogus"},
+        Refused{"PositionOffTheMap", {"--set", "xpos=150", "-o", "DIR/o.tif"},
+                "xpos takes a number from 0 to 100"},
+        Refused{"ZeroWidth", {"--set", "radius=0", "-o", "DIR/o.tif"}, "radius takes a number above 0"},
+        Refused{"NegativeSeverity", {"--set", "Flatten=-20", "-o", "DIR/o.tif"}, "Flatten takes"},
+        Refused{"Amplitude", {"--set", "Amplitude=500", "-o", "DIR/o.tif"}, "Amplitude takes"},
+        Refused{"NoiseType", {"--set", "Noise=7", "-o", "DIR/o.tif"}, "Noise takes"},
+        Refused{"ActionIndex", {"--set", "Action=9", "-o", "DIR/o.tif"}, "Action takes"},
+        Refused{"SeedBeyond32Bits", {"--set", "Seed=4294967296", "-o", "DIR/o.tif"}, "Seed takes"},
+        Refused{"NotANumber", {"--set", "height=nan", "-o", "DIR/o.tif"}, "height takes"},
+        Refused{"UnknownAction", {"--action", "smudge", "-o", "DIR/o.tif"}, "unknown action 'smudge'"},
+        Refused{"MissingInput", {"DIR/nothing.tif", "-o", "DIR/o.tif"}, "nothing.tif: no such file"},
+        Refused{"UnknownOption", {"--colour", "red"}, "colour"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
