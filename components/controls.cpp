@@ -1,6 +1,7 @@
 #include "components/controls.h"
 
-#include <QRegularExpressionValidator>
+#include <QValidator>
+#include <algorithm>
 #include <exception>
 
 #include "components/conversions.h"
@@ -19,14 +20,39 @@ void Dispatch(const TNotifyEvent& handler) {
   }
 }
 
+// Refuses a user's edit that would make the field longer than its limit or than it
+// was. It must accept what code sets: QLineEdit reverts a refused edit only while the
+// text before it was accepted.
+class TypingLimit : public QValidator {
+ public:
+  explicit TypingLimit(TEdit* edit) : QValidator(edit), edit_(edit) {}
+  State validate(QString& input, int&) const override {
+    if (edit_->settingFromCode_) return Acceptable;
+    const qsizetype allowed = std::max<qsizetype>(edit_->typingLimit_, edit_->shownLength_);
+    return input.size() <= allowed ? Acceptable : Invalid;
+  }
+
+ private:
+  TEdit* edit_;
+};
+
 TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
-  connect(this, &QLineEdit::textChanged, this, [this] { Dispatch(OnChange); });
+  connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
+    shownLength_ = text.size();
+    Dispatch(OnChange);
+  });
+}
+
+void TEdit::SetText(const QString& value) {
+  settingFromCode_ = true;
+  setText(value);
+  settingFromCode_ = false;
 }
 
 void TEdit::SetTypingLimit(int characters) {
-  const QRegularExpression pattern(QStringLiteral("^.{0,%1}$").arg(characters),
-                                   QRegularExpression::DotMatchesEverythingOption);
-  setValidator(new QRegularExpressionValidator(pattern, this));
+  typingLimit_ = characters;
+  shownLength_ = text().size();
+  setValidator(new TypingLimit(this));
 }
 
 double FloatOrWhenEmpty(const TEdit* field, double whenEmpty) {

@@ -44,10 +44,17 @@ class TEdit : public QLineEdit {
   explicit TEdit(QWidget* parent);
   QString GetText() const { return text(); }
   // Raises OnChange like typing does, also when the text is set from code.
-  void SetText(const QString& value) { setText(value); }
-  // Limits what the user can type; text set from code may be longer.
+  void SetText(const QString& value);
+  // Limits what the user can type: no edit makes the text longer than `characters` or
+  // than it already was. Text set from code may be longer.
   void SetTypingLimit(int characters);
   TNotifyEvent OnChange;
+
+ private:
+  friend class TypingLimit;
+  int typingLimit_ = -1;      // none when negative
+  bool settingFromCode_ = false;
+  qsizetype shownLength_ = 0;  // the length of the text before the edit being checked
 };
 
 // The field's number (StrToFloat), or whenEmpty when the field holds no text.

@@ -5,8 +5,9 @@
 
 namespace {
 
+// The user's locale (Qt's default locale, the system's unless a program sets another).
 QLocale NumberLocale() {
-  QLocale locale = QLocale::system();
+  QLocale locale;
   locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
   return locale;
 }
@@ -26,11 +27,8 @@ int32_t StrToInt(const QString& text) {
 double StrToFloat(const QString& text) {
   bool ok = false;
   const QString trimmed = text.trimmed();
-  double value = NumberLocale().toDouble(trimmed, &ok);
-  QLocale c = QLocale::c();
-  c.setNumberOptions(QLocale::RejectGroupSeparator);
-  // The C notation is understood too, so settings written under another locale load.
-  if (!ok) value = c.toDouble(trimmed, &ok);
+  // The locale's own notation only: under a comma locale "1.000" is not one.
+  const double value = NumberLocale().toDouble(trimmed, &ok);
   if (!ok || !std::isfinite(value)) throw EConvertError(text);
   return value;
 }

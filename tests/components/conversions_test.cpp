@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLocale>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -31,6 +33,21 @@ TEST(Conversions, FloatsInAndOut) {
   // What FloatToStr writes, StrToFloat reads back to 15 digits.
   for (double v : {87.9, -12.3, 1e-7, 123456789012.0})
     EXPECT_NEAR(StrToFloat(FloatToStr(v)), v, std::abs(v) * 1e-14);
+}
+
+// Under a comma locale only its own notation is a number: "1.000" typed for one
+// thousand must not be read as one.
+TEST(Conversions, ACommaLocaleTakesOnlyItsOwnNotation) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  EXPECT_DOUBLE_EQ(StrToFloat("12,5"), 12.5);
+  EXPECT_DOUBLE_EQ(StrToFloat("-0,25"), -0.25);
+  for (const char* bad : {"12.5", "1.000", "1.000,5"})
+    EXPECT_THROW(StrToFloat(bad), EConvertError) << bad;
+  EXPECT_EQ(FloatToStr(-12.5), "-12,5");
+  for (double v : {87.9, -12.3, 1e-7, 123456789012.0})
+    EXPECT_NEAR(StrToFloat(FloatToStr(v)), v, std::abs(v) * 1e-14);
+  QLocale::setDefault(before);
 }
 
 }  // namespace

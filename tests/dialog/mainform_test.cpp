@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QTest>
 #include <memory>
 #include <stdexcept>
@@ -104,6 +105,24 @@ TEST_F(DialogTest, SeedTypingStopsAtFiveCharactersButCodeMaySetMore) {
   EXPECT_EQ(form->SeedEdit->GetText(), "12345");
   form->SeedEdit->SetText("987654");
   EXPECT_EQ(form->SeedEdit->GetText(), "987654");
+  // A longer text from code (a stored or clock seed) stays, but typing cannot lengthen it.
+  form->SeedEdit->setFocus();
+  form->SeedEdit->end(false);
+  QTest::keyClicks(form->SeedEdit, "123");
+  EXPECT_EQ(form->SeedEdit->GetText(), "987654");
+  form->SeedEdit->selectAll();
+  QApplication::clipboard()->setText("9876543");
+  QTest::keyClick(form->SeedEdit, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(form->SeedEdit->GetText(), "987654");
+  // Deleting works, and then the field is held to what it has become.
+  QTest::keyClick(form->SeedEdit, Qt::Key_End);
+  QTest::keyClick(form->SeedEdit, Qt::Key_Backspace);
+  QTest::keyClicks(form->SeedEdit, "12");
+  EXPECT_EQ(form->SeedEdit->GetText(), "98765");
+  // A selection replaced by text no longer than the limit.
+  form->SeedEdit->setSelection(1, 3);
+  QTest::keyClicks(form->SeedEdit, "0");
+  EXPECT_EQ(form->SeedEdit->GetText(), "905");
   EXPECT_TRUE(messages.texts.isEmpty());
 }
 
