@@ -148,7 +148,7 @@ void TRovandelParamsForm::BuildLayout() {
   Label4 = label(Noise, "Label4", "Seed", 3);
   SeedEdit = input(new TEdit(Noise), "SeedEdit", 3);
   SeedEdit->SetTypingLimit(kTypingLimitOfSeed);
-  SeedEdit->SetText(QStringLiteral("12345"));
+  SeedEdit->SetText(IntToStr(static_cast<int32_t>(ResetValue(settings_schema::kSeed))));
   WaterCheck = Place(new TCheckBox(QStringLiteral("Ignore Water"), Noise), "WaterCheck", kLabelLeft,
                      RowTop(4), kInputRight - kLabelLeft, kRowHeight);
   WaterCheck->setLayoutDirection(Qt::RightToLeft);  // caption to the left of the box

@@ -7,6 +7,7 @@
 
 #include "components/controls.h"
 #include "components/dialogs.h"
+#include "terrain/parameters.h"
 
 class TRovandelParamsForm : public TForm {
  public:
@@ -71,6 +72,15 @@ class TRovandelParamsForm : public TForm {
     return {SoftenRadio,  SoftenMoreRadio, NoiseRadio, HillRadio,
             FlattenRadio, GlaciateRadio,   CanyonRadio};
   }
+
+  // The operations' parameters as the controls give them at this moment, an empty
+  // field standing for the parameter's default. Heights are the recorded range.
+  terrain::FlattenParameters ReadFlatten() const;
+  terrain::ProfileParameters ReadProfile(const TCSpinEdit* severity, double minHeight,
+                                         double maxHeight) const;
+  terrain::HillParameters ReadHill() const;
+  // An empty seed is taken from the clock and shown, so the user can repeat the run.
+  terrain::NoiseParameters ReadNoise(double minHeight, double maxHeight);
 
   void SeedEditChange();
   void XGeoEditChange();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 
 #include "plugin/contract.h"
 
@@ -43,7 +44,14 @@ int32_t GetActionIndex();
 // Shows ResultHeights in the host while the dialog stays open.
 void PushPreview();
 
-// Resets the running range and runs the selected operation on the working set.
+// An operation that could not write its result; the message says which and why.
+class EOperationFailed : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Resets the running range and runs the selected operation on the working set. Throws
+// EOperationFailed when Add Noise or Add Hill reports a failure (they catch their own).
 void RunOperation(int32_t actionIndex);
 void ApplySoften();
 void ApplySoftenMore();

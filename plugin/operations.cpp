@@ -1,12 +1,14 @@
 // The operations as the dialog drives them: each reads its parameters from the
 // controls at the moment it runs, an empty field standing for the parameter's default.
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <span>
+#include <stdexcept>
+#include <string>
 
-#include "components/conversions.h"
 #include "dialog/mainform.h"
 #include "plugin/core.h"
-#include "random/noise_gen.h"
 #include "terrain/operations.h"
 
 namespace {
@@ -20,20 +22,37 @@ void Record(terrain::HeightRange range) {
   RunningMaximum = range.maximum;
 }
 
-double PercentOr(const TEdit* field, double whenEmpty) {
-  return field->GetText().isEmpty() ? whenEmpty
-                                    : terrain::PercentToFraction(FloatOrWhenEmpty(field, 0.0));
-}
-
 // An operation that stopped before writing every height leaves the fetched ones.
 void KeepSourceHeights() { std::copy_n(SourceHeights, Grid().Count(), ResultHeights); }
 
-terrain::ProfileParameters Profile(const TCSpinEdit* spin) {
-  terrain::ProfileParameters p;
-  p.severityPercent = spin->GetValue();
-  p.minHeight = LandscapeInfo.MinHeight;
-  p.maxHeight = LandscapeInfo.MaxHeight;
-  return p;
+// Why the last Noise or Hill operation stopped, for the run to report.
+std::string lastFailure;
+
+// Noise and Hill catch every failure themselves and report it by their result.
+template <typename Fn>
+bool Guarded(Fn&& operation) {
+  try {
+    operation();
+    return true;
+  } catch (const std::exception& e) {
+    lastFailure = e.what();
+  } catch (...) {
+    lastFailure = "an unknown error";
+  }
+  KeepSourceHeights();
+  return false;
+}
+
+// A test hook: ROVANDEL_FAULT_INJECTION names an operation ("noise", "hill",
+// "flatten") that then fails after reading its parameters, as if its kernel had thrown.
+void FaultPoint(const char* operation) {
+  const char* fault = std::getenv("ROVANDEL_FAULT_INJECTION");
+  if (fault && std::strcmp(fault, operation) == 0)
+    throw std::runtime_error(std::string("injected fault in ") + operation);
+}
+
+[[noreturn]] void Failed(const char* operation) {
+  throw EOperationFailed(std::string(operation) + " could not be applied: " + lastFailure);
 }
 
 }  // namespace
@@ -44,8 +63,12 @@ void RunOperation(int32_t actionIndex) {
   switch (actionIndex) {
     case kSoften: ApplySoften(); break;
     case kSoftenMore: ApplySoftenMore(); break;
-    case kNoise: ApplyNoise(); break;
-    case kHill: ApplyHill(); break;
+    case kNoise:
+      if (!ApplyNoise()) Failed("Add Noise");
+      break;
+    case kHill:
+      if (!ApplyHill()) Failed("Add Hill / Depression");
+      break;
     case kFlatten: ApplyFlatten(); break;
     case kGlaciate: ApplyGlaciate(); break;
     case kCanyonize: ApplyCanyonize(); break;
@@ -58,63 +81,39 @@ void ApplySoften() { Record(terrain::Soften(Grid(), Source(), Result())); }
 void ApplySoftenMore() { Record(terrain::SoftenMore(Grid(), Source(), Result())); }
 
 void ApplyFlatten() {
-  const TRovandelParamsForm& form = *RovandelParamsForm;
-  terrain::FlattenParameters p;
-  p.targetHeight = FloatOrWhenEmpty(form.FlattenHeightEdit, p.targetHeight);
-  p.severityPercent = form.FlattenSpin->GetValue();
+  const terrain::FlattenParameters p = RovandelParamsForm->ReadFlatten();
+  FaultPoint("flatten");
   Record(terrain::Flatten(Grid(), Source(), Result(), p));
 }
 
 void ApplyGlaciate() {
-  Record(terrain::Glaciate(Grid(), Source(), Result(), Profile(RovandelParamsForm->GlaciateSpin)));
+  const terrain::ProfileParameters p = RovandelParamsForm->ReadProfile(
+      RovandelParamsForm->GlaciateSpin, LandscapeInfo.MinHeight, LandscapeInfo.MaxHeight);
+  Record(terrain::Glaciate(Grid(), Source(), Result(), p));
 }
 
 void ApplyCanyonize() {
-  Record(
-      terrain::Canyonize(Grid(), Source(), Result(), Profile(RovandelParamsForm->CanyonizeSpin)));
+  const terrain::ProfileParameters p = RovandelParamsForm->ReadProfile(
+      RovandelParamsForm->CanyonizeSpin, LandscapeInfo.MinHeight, LandscapeInfo.MaxHeight);
+  Record(terrain::Canyonize(Grid(), Source(), Result(), p));
 }
 
 bool ApplyNoise() {
-  try {
-    TRovandelParamsForm& form = *RovandelParamsForm;
-    terrain::NoiseParameters p;
-    const QString seedText = form.SeedEdit->GetText();
-    if (seedText.isEmpty()) {
-      // A seed from the clock, shown in the field so the user can repeat the run.
-      p.seed = CNoiseGen().GetSeed();
-      form.SeedEdit->SetText(IntToStr(p.seed));
-    } else {
-      p.seed = StrToInt(seedText);
-    }
-    p.noiseType = form.NoiseTypeCombo->GetItemIndex();
-    p.amplitudePercent = form.AmpSpin->GetValue();
-    p.coveragePercent = form.CoverSpin->GetValue();
-    p.ignoreWater = form.WaterCheck->Checked();
-    p.minHeight = LandscapeInfo.MinHeight;
-    p.maxHeight = LandscapeInfo.MaxHeight;
+  return Guarded([] {
+    const terrain::NoiseParameters p =
+        RovandelParamsForm->ReadNoise(LandscapeInfo.MinHeight, LandscapeInfo.MaxHeight);
+    FaultPoint("noise");
     const auto isWater = reinterpret_cast<IsWaterFn>(HostServices[kIsWater]);
     Record(terrain::AddNoise(Grid(), Source(), Result(), p, [isWater](int32_t x, int32_t y) {
       return (isWater(0, x, y) & 0xFF) != 0;
     }));
-    return true;
-  } catch (...) {
-    KeepSourceHeights();
-    return false;
-  }
+  });
 }
 
 bool ApplyHill() {
-  try {
-    const TRovandelParamsForm& form = *RovandelParamsForm;
-    terrain::HillParameters p;
-    p.centreX = PercentOr(form.XGeoEdit, p.centreX);
-    p.centreY = PercentOr(form.YGeoEdit, p.centreY);
-    p.heightChange = FloatOrWhenEmpty(form.HeightEdit, p.heightChange);
-    p.width = PercentOr(form.WidthEdit, p.width);
+  return Guarded([] {
+    const terrain::HillParameters p = RovandelParamsForm->ReadHill();
+    FaultPoint("hill");
     Record(terrain::AddHill(Grid(), Source(), Result(), p));
-    return true;
-  } catch (...) {
-    KeepSourceHeights();
-    return false;
-  }
+  });
 }

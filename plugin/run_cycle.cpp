@@ -61,6 +61,8 @@ class RunResources {
   bool restoreOnExit_ = true;
 };
 
+bool previewProblemReported = false;
+
 void UpdateHostRange() {
   const terrain::HeightRange range{RunningMinimum, RunningMaximum};
   if (!range.IsUsable()) return;
@@ -105,15 +107,25 @@ int32_t GetActionIndex() {
 
 void PushPreview() {
   RovandelParamsForm->PushingPreview = true;
+  QString problem;
   try {
     SendHeights(LandscapeInfo.GridWidth * LandscapeInfo.GridHeight, ResultHeights);
     Redraw();
+  } catch (const std::exception& e) {
+    problem = QString::fromLocal8Bit(e.what());
   } catch (...) {
+    problem = QStringLiteral("an unknown error");
   }
   RovandelParamsForm->PushingPreview = false;
+  // The dialog goes on either way; the user hears of the problem once a run.
+  if (!problem.isEmpty() && !previewProblemReported) {
+    previewProblemReported = true;
+    ShowMessage(QStringLiteral("The preview could not be shown: ") + problem);
+  }
 }
 
 int32_t RunCycle() {
+  previewProblemReported = false;
   Service<GetLandscapeInfoFn>(kGetLandscapeInfo)(0, &LandscapeInfo);
   RunResources run;
   Application::CreateForm(RovandelParamsForm);

@@ -213,23 +213,60 @@ TEST_F(ModuleTest, SettingsSurviveBetweenRuns) {
   EXPECT_EQ(severity, 42);
 }
 
-TEST_F(ModuleTest, AFailingOperationSendsNoPartialResultAndRestores) {
-  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
-    Choose(d, "FlattenRadio");
+// An operation that fails (through the module's fault hook) sends no result, puts back
+// what a preview showed, returns 0 and says why; a failing Preview leaves the dialog
+// usable. Add Noise and Add Hill catch their own failures: the run must not take that
+// for success.
+struct Failing {
+  const char* radio;
+  const char* fault;
+  const char* says;
+};
+
+class FailingOperation : public ModuleTest, public testing::WithParamInterface<Failing> {
+ protected:
+  void TearDown() override { qunsetenv("ROVANDEL_FAULT_INJECTION"); }
+};
+
+TEST_P(FailingOperation, SendsNothingAndTellsTheUser) {
+  const Failing failing = GetParam();
+  WhenModalShown("RovandelParamsForm", [failing](QDialog* d) {
+    Choose(d, failing.radio);
     ClickButton(d, "PreviewButton");
-    // Text that does not convert, slipped past the field's check.
-    auto* edit = Find<QLineEdit>(d, "FlattenHeightEdit");
-    edit->blockSignals(true);
-    edit->setText("abc");
-    edit->blockSignals(false);
+    qputenv("ROVANDEL_FAULT_INJECTION", failing.fault);
     ClickButton(d, "OKButton");
   });
   EXPECT_EQ(TestHost::Run(), 0);
   EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights", "SetHeights", "Redraw",
                                "SetHeights", "Redraw"}));
   EXPECT_EQ(host.heights, fetched);
-  EXPECT_EQ(messages.texts.size(), 1);
+  ASSERT_EQ(messages.texts.size(), 1);
+  EXPECT_TRUE(messages.texts[0].contains(failing.says)) << messages.texts[0].toStdString();
 }
+
+TEST_P(FailingOperation, AFailedPreviewKeepsTheDialogUsable) {
+  const Failing failing = GetParam();
+  bool previewEnabled = false;
+  qputenv("ROVANDEL_FAULT_INJECTION", failing.fault);
+  WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
+    Choose(d, failing.radio);
+    ClickButton(d, "PreviewButton");
+    previewEnabled = Find<QWidget>(d, "PreviewButton")->isEnabled();
+    ClickButton(d, "CancelButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_TRUE(previewEnabled);
+  EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights"}));
+  ASSERT_EQ(messages.texts.size(), 1);
+  EXPECT_TRUE(messages.texts[0].contains(failing.says)) << messages.texts[0].toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, FailingOperation,
+    testing::Values(Failing{"FlattenRadio", "flatten", "injected fault in flatten"},
+                    Failing{"HillRadio", "hill", "Add Hill / Depression could not be applied"},
+                    Failing{"NoiseRadio", "noise", "Add Noise could not be applied"}),
+    [](const auto& info) { return std::string(info.param.radio); });
 
 TEST_F(ModuleTest, UnwritableSettingsStillApplyAndTellTheUser) {
   const QString file =

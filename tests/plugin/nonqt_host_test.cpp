@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <dlfcn.h>
 
 #include "tests/plugin/test_host.h"
 #include "tests/support/ui.h"
@@ -33,6 +34,13 @@ TEST(NonQtHost, ModuleCreatesOneApplicationAndRuns) {
   EXPECT_EQ(TestHost::Run(), 1);
   EXPECT_EQ(QCoreApplication::instance(), first);
   EXPECT_EQ(host.calls.back(), "Redraw");
+
+  // The host lets the module go; the application the module made lives on, so the
+  // module must stay: Qt still points into it.
+  TestHost::Unload();
+  EXPECT_NE(dlopen(ROVANDEL_MODULE, RTLD_NOW | RTLD_NOLOAD), nullptr);
+  EXPECT_FALSE(QCoreApplication::arguments().isEmpty());
+  QCoreApplication::processEvents();
 }
 
 }  // namespace

@@ -10,8 +10,14 @@ namespace {
 
 TestHost* current = nullptr;
 
+void*& ModuleHandle() {
+  static void* module = nullptr;
+  return module;
+}
+
 void* Module() {
-  static void* module = [] {
+  void*& module = ModuleHandle();
+  if (!module) module = [] {
     void* m = dlopen(ROVANDEL_MODULE, RTLD_NOW | RTLD_LOCAL);
     if (!m) {
       std::fprintf(stderr, "cannot load %s: %s\n", ROVANDEL_MODULE, dlerror());
@@ -96,3 +102,8 @@ DescribePluginFn TestHost::Describe() { return Entry<DescribePluginFn>("Describe
 void TestHost::Init(const HostServiceEntry* t) { Entry<InitPluginFn>("InitPlugin")(t); }
 int32_t TestHost::Run() { return Entry<RunPluginFn>("RunPlugin")(); }
 void* TestHost::FormPointer() { return *Entry<void**>("_RovandelParamsForm"); }
+
+void TestHost::Unload() {
+  if (ModuleHandle()) dlclose(ModuleHandle());
+  ModuleHandle() = nullptr;
+}

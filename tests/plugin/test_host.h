@@ -19,6 +19,8 @@ class TestHost {
   static int32_t Run();
   // The exported dialog pointer.
   static void* FormPointer();
+  // Gives this process's reference to the module back, as a host unloading it would.
+  static void Unload();
 
   // Hands this host's table to the module.
   void Install();
