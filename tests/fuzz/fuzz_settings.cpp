@@ -5,61 +5,81 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
 #include "components/registry.h"
+#include "plugin/settings_schema.h"
 
 namespace {
 
-const QString kKeyPath = QStringLiteral("software\\Quorvale\\Kelvamor");
-const QString kSection = QStringLiteral("RovandelPlugin");
+namespace schema = settings_schema;
+const QString kKeyPath = QString::fromLatin1(schema::kKeyPath);
+const QString kSection = QString::fromLatin1(schema::kSection);
 
 QString Folder() {
   static const QString folder = QStringLiteral("/tmp/rovandel-fuzz-settings-%1").arg(::getpid());
   return folder;
 }
 
+// Reads one value of its kind; `fallback` for what is missing or does not convert.
+double Read(const TRegistryIniFile& store, const schema::Setting& s, double fallback) {
+  switch (s.kind) {
+    case schema::Kind::kInteger:
+      return store.ReadInteger(kSection, s.key, static_cast<int>(fallback));
+    case schema::Kind::kFloat:
+      return store.ReadFloat(kSection, s.key, fallback);
+    case schema::Kind::kBool:
+      break;
+  }
+  return store.ReadBool(kSection, s.key, fallback != 0.0) ? 1.0 : 0.0;
+}
+
+void Write(TRegistryIniFile& store, const schema::Setting& s, double value) {
+  switch (s.kind) {
+    case schema::Kind::kInteger:
+      return store.WriteInteger(kSection, s.key, static_cast<int>(value));
+    case schema::Kind::kFloat:
+      return store.WriteFloat(kSection, s.key, value);
+    case schema::Kind::kBool:
+      return store.WriteBool(kSection, s.key, value != 0.0);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  QDir().mkpath(Folder() + "/Quorvale");
+  QDir().mkpath(Folder() + "/" + schema::kCompany);
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Folder());
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const QString file = Folder() + "/Quorvale/Kelvamor.conf";
+  const QString file = Folder() + "/" + schema::kCompany + "/" + schema::kProduct + ".conf";
   {
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) std::abort();
     out.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
   }
-  double x, y;
-  int action;
-  bool water;
+  std::array<double, schema::kSettings.size()> values;
   {
     TRegistryIniFile store(kKeyPath);
-    action = store.ReadInteger(kSection, "Action", 0);
-    water = store.ReadBool(kSection, "water", true);
-    x = store.ReadFloat(kSection, "xpos", 50.0);
-    y = store.ReadFloat(kSection, "FlattenHeight", 0.0);
-    if (!std::isfinite(x) || !std::isfinite(y)) std::abort();
-    store.WriteInteger(kSection, "Action", action);
-    store.WriteBool(kSection, "water", water);
-    store.WriteFloat(kSection, "xpos", x);
-    store.WriteFloat(kSection, "FlattenHeight", y);
+    for (size_t i = 0; i < values.size(); ++i) {
+      values[i] = Read(store, schema::kSettings[i], schema::kSettings[i].defaultValue);
+      if (!std::isfinite(values[i])) std::abort();
+      Write(store, schema::kSettings[i], values[i]);
+    }
     try {
       store.UpdateFile();
     } catch (const ERegistryError&) {
       return 0;  // a file the store cannot rewrite is reported, not lost silently
     }
   }
-  TRegistryIniFile again(kKeyPath);
-  if (again.ReadInteger(kSection, "Action", action + 1) != action) std::abort();
-  if (again.ReadBool(kSection, "water", !water) != water) std::abort();
-  if (again.ReadFloat(kSection, "xpos", x + 1.0) != x) std::abort();
-  if (again.ReadFloat(kSection, "FlattenHeight", y + 1.0) != y) std::abort();
+  // What was saved reads back exactly, whatever the fallback.
+  const TRegistryIniFile again(kKeyPath);
+  for (size_t i = 0; i < values.size(); ++i)
+    if (Read(again, schema::kSettings[i], values[i] + 1.0) != values[i]) std::abort();
   return 0;
 }

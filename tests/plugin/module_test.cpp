@@ -18,6 +18,7 @@
 
 #include "terrain/operations.h"
 #include "tests/plugin/test_host.h"
+#include "plugin/settings_schema.h"
 #include "tests/support/ui.h"
 
 namespace {
@@ -85,8 +86,9 @@ TEST_F(ModuleTest, OkAppliesTheActionAndUpdatesTheRange) {
                         reinterpret_cast<const char*>(&host.info) + 40, sizeof before - 40),
             0);
   EXPECT_EQ(TestHost::FormPointer(), nullptr);
-  EXPECT_EQ(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor")
-                .value("RovandelPlugin/Action")
+  EXPECT_EQ(QSettings(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
+                   settings_schema::kProduct)
+                .value(QString(settings_schema::kSection) + "/Action")
                 .toInt(),
             0);
 }
@@ -95,8 +97,9 @@ TEST_F(ModuleTest, CancelWithoutPreviewSendsNothing) {
   WhenModalShown("RovandelParamsForm", [](QDialog* d) { ClickButton(d, "CancelButton"); });
   EXPECT_EQ(TestHost::Run(), 0);
   EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights"}));
-  EXPECT_FALSE(QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor")
-                   .contains("RovandelPlugin/Action"));
+  EXPECT_FALSE(QSettings(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
+                   settings_schema::kProduct)
+                   .contains(QString(settings_schema::kSection) + "/Action"));
 }
 
 TEST_F(ModuleTest, CancelAfterPreviewsPutsTheFetchedHeightsBack) {
@@ -270,7 +273,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ModuleTest, UnwritableSettingsStillApplyAndTellTheUser) {
   const QString file =
-      QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor").fileName();
+      QSettings(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
+                   settings_schema::kProduct).fileName();
   QFile::remove(file);
   ASSERT_TRUE(QDir().mkpath(file));  // a folder where the file should be
   WhenModalShown("RovandelParamsForm", [](QDialog* d) {

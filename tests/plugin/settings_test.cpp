@@ -152,7 +152,7 @@ TEST_F(SettingsTest, SaveWritesAllFourteenWithTheEmptyFieldValues) {
   form->GlaciateSpin->SetValue(42);
   SaveSettings(*form, 3);
   QSettings store = Store();
-  store.beginGroup("RovandelPlugin");
+  store.beginGroup(schema::kSection);
   EXPECT_EQ(store.childKeys().size(), 14);
   EXPECT_EQ(Stored("Action").toInt(), 3);
   EXPECT_EQ(Stored("Seed").toInt(), 12345);

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "plugin/settings_schema.h"
+
 MessageBoxAnswerer::MessageBoxAnswerer() {
   QObject::connect(&timer_, &QTimer::timeout, [this] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -45,7 +47,8 @@ void UseTemporarySettingsFolder() {
 }
 
 void ClearStoredSettings() {
-  QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Quorvale", "Kelvamor");
+  QSettings store(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
+                   settings_schema::kProduct);
   store.clear();
   store.sync();
 }
