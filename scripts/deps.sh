@@ -2,7 +2,7 @@
 # Installs what the project needs to build, test and run, on Debian 12 as root.
 # Does nothing when everything is there already.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev qt6-base-dev libgdal-dev
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev qt6-base-dev libgdal-dev libtbb-dev
           fonts-dejavu-core python3)
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,7 @@
 
 #include "terrain/checked.h"
 #include "terrain/operations.h"
+#include "terrain/parallel.h"
 
 namespace terrain {
 namespace {
@@ -49,34 +50,21 @@ struct Bump {
   }
 };
 
-}  // namespace
-
+// Rows [y0, y1) of the result; the extremes of what they hold as stored. The columns'
+// shares of the exponent and their factors are the same on every row.
 __attribute__((target_clones("avx2", "default")))
-HeightRange AddHill(GridSize size, std::span<const float> source, std::span<float> result,
-                    const HillParameters& parameters) {
-  CheckGrid(size, source, result);
-  const Bump bump{parameters.centreX,
-                  parameters.centreY,
-                  parameters.heightChange,
-                  parameters.width * parameters.width,
-                  size.width,
-                  size.height};
-  const size_t width = static_cast<size_t>(size.width);
+Extremes HillRows(const Bump& bump, std::span<const float> source, std::span<float> result,
+                  const double* columnExponents, const double* columnFactors, int32_t y0,
+                  int32_t y1) {
+  const size_t width = static_cast<size_t>(bump.width);
   auto exact = [&](size_t i) {
     const auto y = static_cast<int32_t>(i / width);
     const auto x = static_cast<int32_t>(i % width);
     return bump.Exact(x, bump.Row(y), source[i]);
   };
   const bool fast = bump.w2 != 0.0;
-  // Each column's share of the exponent is the same on every row: work it out once.
-  std::vector<double> columnExponents(width), columnFactors(width);
-  for (int32_t x = 0; x < size.width; ++x) {
-    const double fx = (x + 0.5) / size.width - bump.cx;
-    columnExponents[static_cast<size_t>(x)] = fx * fx / bump.w2;
-    columnFactors[static_cast<size_t>(x)] = std::exp(-(fx * fx / bump.w2));
-  }
   StoredExtremes stored;
-  for (int32_t y = 0; y < size.height; ++y) {
+  for (int32_t y = y0; y < y1; ++y) {
     const size_t row = static_cast<size_t>(y) * width;
     const double dy2 = bump.Row(y);
     const double rowExponent = dy2 / bump.w2;
@@ -84,10 +72,10 @@ HeightRange AddHill(GridSize size, std::span<const float> source, std::span<floa
     auto fastFour = [&](size_t i, Doubles& value) __attribute__((always_inline)) {
       const size_t x = i - row;
       const Doubles src = simd::LoadWide(source.data() + i);
-      const Doubles exponent = simd::LoadDoubles(columnExponents.data() + x) + rowExponent;
+      const Doubles exponent = simd::LoadDoubles(columnExponents + x) + rowExponent;
       // Far enough out exp is exactly zero, for std::exp too.
       const auto zero = exponent > kExpIsZeroBeyond;
-      const Doubles g = zero ? Doubles{} : simd::LoadDoubles(columnFactors.data() + x) * rowFactor;
+      const Doubles g = zero ? Doubles{} : simd::LoadDoubles(columnFactors + x) * rowFactor;
       const Doubles change = bump.dh * g;
       const Doubles h = src + change;
       // The factors' exps and the exponent's roundings, relative to the change, then the
@@ -106,12 +94,42 @@ HeightRange AddHill(GridSize size, std::span<const float> source, std::span<floa
     if (fast) {
       StoreChecked<simd::kLanes>(result, row, row + width, stored, fastFour, exact);
     } else {
-      for (int32_t x = 0; x < size.width; ++x)
+      for (int32_t x = 0; x < bump.width; ++x)
         result[row + static_cast<size_t>(x)] =
             static_cast<float>(bump.Exact(x, dy2, source[row + static_cast<size_t>(x)]));
       stored.Add(result.subspan(row, width));
     }
   }
+  return stored.extremes;
+}
+
+}  // namespace
+
+HeightRange AddHill(GridSize size, std::span<const float> source, std::span<float> result,
+                    const HillParameters& parameters) {
+  CheckGrid(size, source, result);
+  const Bump bump{parameters.centreX,
+                  parameters.centreY,
+                  parameters.heightChange,
+                  parameters.width * parameters.width,
+                  size.width,
+                  size.height};
+  const size_t width = static_cast<size_t>(size.width);
+  auto exact = [&](size_t i) {
+    const auto y = static_cast<int32_t>(i / width);
+    const auto x = static_cast<int32_t>(i % width);
+    return bump.Exact(x, bump.Row(y), source[i]);
+  };
+  std::vector<double> columnExponents(width), columnFactors(width);
+  for (int32_t x = 0; x < size.width; ++x) {
+    const double fx = (x + 0.5) / size.width - bump.cx;
+    columnExponents[static_cast<size_t>(x)] = fx * fx / bump.w2;
+    columnFactors[static_cast<size_t>(x)] = std::exp(-(fx * fx / bump.w2));
+  }
+  StoredExtremes stored;
+  stored.extremes = ForRowBands(size, [&](int32_t y0, int32_t y1) {
+    return HillRows(bump, source, result, columnExponents.data(), columnFactors.data(), y0, y1);
+  });
   return RangeOfStored(stored, size, result, WalkOrder::kRowByRow, exact);
 }
 

@@ -1,3 +1,6 @@
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -8,6 +11,7 @@
 
 #include "random/noise_gen.h"
 #include "terrain/operations.h"
+#include "terrain/parallel.h"
 #include "terrain/simd.h"
 
 namespace terrain {
@@ -116,6 +120,170 @@ void TurnFour(simd::Lanes<4>::Ints a, simd::Lanes<4>::Ints b, simd::Lanes<4>::In
 // prefetching reaches, so the row pass asks for the rows it will need a little ahead.
 constexpr size_t kPrefetchRows = 16;
 
+// Column by column: the walk fixes which random value lands on which point. The grid
+// is row-major, so the walk works on a tile of kTileColumns columns: it writes each
+// point's offset (or a marker) into the tile's table, and the row pass adds the table
+// to the tile's rows, a row at a time, four columns per step. The range is tracked per
+// column in walk order and the columns merged in walk order, which is what a single
+// tracker along the walk would hold.
+//
+// The walk draws, so it goes tile after tile on one thread; row passes of tiles already
+// walked run on the others, and their ranges are merged in tile order.
+constexpr size_t kTileColumns = 32;
+using simd::Floats;
+using Bits = simd::Lanes<simd::kLanes>::Ints;
+
+struct Tile {
+  size_t x0 = 0;
+  size_t columns = 0;
+  std::vector<uint32_t> table;  // column c's cells from c * stride on, row by row
+  // Per column of the tile, its running range. Group g holds columns 4g to 4g + 3; a
+  // tile's last columns that do not fill a group are tracked lane by lane in the group
+  // after the full ones.
+  simd::LaneExtremes<Floats> columnRanges[kTileColumns / simd::kLanes];
+};
+
+class NoiseWalk {
+ public:
+  NoiseWalk(GridSize size, std::span<const float> source, std::span<float> result,
+            CNoiseGen& generator, float coverage, const std::vector<uint64_t>* water)
+      : size_(size),
+        width_(static_cast<size_t>(size.width)),
+        height_(static_cast<size_t>(size.height)),
+        // Columns lie a little more than a column apart, so that those read together
+        // do not compete for the same cache sets.
+        stride_(height_ + 16),
+        source_(source),
+        result_(result),
+        water_(water),
+        draws_(generator, coverage) {}
+
+  size_t Tiles() const { return (width_ + kTileColumns - 1) / kTileColumns; }
+  void Prepare(Tile& tile) const { tile.table.resize(stride_ * kTileColumns); }
+
+  // Fills the tile's table with the draws of its points, in walk order.
+  void Walk(Tile& tile, size_t index) {
+    tile.x0 = index * kTileColumns;
+    tile.columns = std::min(kTileColumns, width_ - tile.x0);
+    // The walk's place in the batch, as plain locals so that they stay in registers.
+    size_t word = word_;
+    uint64_t flips = flips_;
+    for (size_t c = 0; c < tile.columns; ++c) {
+      const size_t x = tile.x0 + c;
+      uint32_t* cell = tile.table.data() + c * stride_;
+      for (size_t y = 0; y < height_; ++y, ++cell) {
+        if (water_) {
+          const size_t k = x * height_ + y;
+          if ((*water_)[k / 64] >> (k % 64) & 1) {  // keeps its height, draws nothing
+            *cell = kIsWater;
+            continue;
+          }
+        }
+        while (flips == 0) {
+          if (++word == DrawAhead::kWords) {
+            draws_.Refill();
+            word = 0;
+          }
+          flips = draws_.coinFlips[word];
+        }
+        *cell = draws_.cells[word * 64 + static_cast<size_t>(std::countr_zero(flips))];
+        flips &= flips - 1;
+      }
+    }
+    word_ = word;
+    flips_ = flips;
+  }
+
+  // Adds the tile's table to its rows; tracks each column's range.
+  void RowPass(Tile& tile) const {
+    const size_t columns = tile.columns;
+    const size_t x0 = tile.x0;
+    const size_t stride = stride_;
+    const uint32_t* table = tile.table.data();
+    for (auto& range : tile.columnRanges) range = {};
+    const size_t groups = columns / simd::kLanes;
+    uint32_t rows[4][kTileColumns];  // the table's cells for four rows, row by row
+    for (size_t y = 0; y < height_; ++y) {
+      const size_t quad = y % 4;
+      if (quad == 0) {
+        size_t c = 0;
+        if (y + 4 <= height_) {
+          for (; c + 4 <= columns; c += 4) {
+            const uint32_t* at = table + c * stride + y;
+            TurnFour(simd::Load<Bits>(at), simd::Load<Bits>(at + stride),
+                     simd::Load<Bits>(at + 2 * stride), simd::Load<Bits>(at + 3 * stride),
+                     rows, c);
+          }
+        }
+        for (; c < columns; ++c)
+          for (size_t j = 0; j < 4 && y + j < height_; ++j) rows[j][c] = table[c * stride + y + j];
+      }
+      const size_t start = y * width_ + x0;
+      if (y + kPrefetchRows < height_) {
+        for (size_t c = 0; c < columns; c += 64 / sizeof(float)) {
+          __builtin_prefetch(source_.data() + start + kPrefetchRows * width_ + c, 0);
+          __builtin_prefetch(result_.data() + start + kPrefetchRows * width_ + c, 1);
+        }
+      }
+      const uint32_t* cells = rows[quad];
+      for (size_t g = 0; g < groups; ++g) {
+        const size_t c = g * simd::kLanes;
+        const Floats h = simd::LoadFloats(source_.data() + start + c);
+        const Bits bits = simd::Load<Bits>(cells + c);
+        const auto water = bits == static_cast<int>(kIsWater);
+        const auto keeps = (bits == static_cast<int>(kKeepsHeight)) | water;
+        Floats offset;
+        std::memcpy(&offset, &bits, sizeof offset);
+        const Floats v = keeps ? h : h + offset;
+        simd::StoreFloats(result_.data() + start + c, v);
+        // A water point enters as NaN, which never moves a tracker.
+        const Floats tracked = water ? Floats{} + __builtin_nanf("") : v;
+        tile.columnRanges[g].Add(tracked);
+      }
+      for (size_t c = groups * simd::kLanes; c < columns; ++c) {
+        const float h = source_[start + c];
+        const uint32_t cell = cells[c];
+        const float v = cell == kKeepsHeight || cell == kIsWater ? h : h + std::bit_cast<float>(cell);
+        result_[start + c] = v;
+        if (cell == kIsWater) continue;
+        auto& tail = tile.columnRanges[groups];
+        const size_t lane = c - groups * simd::kLanes;
+        tail.lowest[lane] = v < tail.lowest[lane] ? v : tail.lowest[lane];
+        tail.highest[lane] = v > tail.highest[lane] ? v : tail.highest[lane];
+      }
+    }
+  }
+
+  // The tile's columns in walk order, each a tracker's end, merged by the same
+  // comparisons. A column's tracker starts at infinity rather than at the reset ends;
+  // whatever it takes that those ends would have kept out, the merge keeps out too.
+  void Merge(const Tile& tile) {
+    for (size_t c = 0; c < tile.columns; ++c) {
+      const auto& range = tile.columnRanges[c / simd::kLanes];
+      const float columnLow = range.lowest[c % simd::kLanes];
+      const float columnHigh = range.highest[c % simd::kLanes];
+      lowest_ = columnLow < lowest_ ? columnLow : lowest_;
+      highest_ = columnHigh > highest_ ? columnHigh : highest_;
+    }
+  }
+
+  HeightRange Range() const { return {lowest_, highest_}; }
+
+ private:
+  GridSize size_;
+  size_t width_;
+  size_t height_;
+  size_t stride_;
+  std::span<const float> source_;
+  std::span<float> result_;
+  const std::vector<uint64_t>* water_;
+  DrawAhead draws_;
+  size_t word_ = DrawAhead::kWords - 1;
+  uint64_t flips_ = 0;
+  float lowest_ = kRangeResetMinimum;
+  float highest_ = kRangeResetMaximum;
+};
+
 }  // namespace
 
 HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<float> result,
@@ -135,119 +303,55 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
           : static_cast<float>(static_cast<double>(parameters.amplitudePercent * range) * 0.01);
   generator.SetRange(-amplitude, amplitude);
   const float coverage = static_cast<float>(parameters.coveragePercent * 0.01);
-  const bool testWater = parameters.ignoreWater && isWater;
 
-  // Column by column: the walk fixes which random value lands on which point. The
-  // grid is row-major, so the walk works on a tile of kTileColumns columns: it writes
-  // each point's offset (or a marker) into a small table, and a second pass adds the
-  // table to the tile's rows, a row at a time, four columns per step. The
-  // range is tracked per column in walk order and the columns merged in walk order,
-  // which is what a single tracker along the walk would hold.
-  constexpr size_t kTileColumns = 32;
-  using simd::Floats;
-  using Bits = simd::Lanes<simd::kLanes>::Ints;
-  const size_t width = static_cast<size_t>(size.width);
-  const size_t height = static_cast<size_t>(size.height);
-  // The walk fills the table a column at a time, in order; the row pass reads it back
-  // four rows at a time, turned round in registers. Columns lie a little more than a
-  // column apart, so that those read together do not compete for the same cache sets.
-  const size_t stride = height + 16;
-  std::vector<uint32_t> table(stride * kTileColumns);
-  float lowest = kRangeResetMinimum;
-  float highest = kRangeResetMaximum;
-  DrawAhead draws(generator, coverage);
-  // The walk's place in the batch: a word of coin-flip marks and which word it is.
-  // Plain locals, written out in the loop below, so that they stay in registers.
-  size_t word = DrawAhead::kWords - 1;
-  uint64_t flips = 0;
-  for (size_t x0 = 0; x0 < width; x0 += kTileColumns) {
-    const size_t columns = std::min(kTileColumns, width - x0);
-    for (size_t c = 0; c < columns; ++c) {
-      const auto x = static_cast<int32_t>(x0 + c);
-      uint32_t* cell = table.data() + c * stride;
-      for (int32_t y = 0; y < size.height; ++y, ++cell) {
-        if (testWater && isWater(x, y)) {  // keeps its height, draws nothing
-          *cell = kIsWater;
-          continue;
-        }
-        while (flips == 0) {
-          if (++word == DrawAhead::kWords) {
-            draws.Refill();
-            word = 0;
-          }
-          flips = draws.coinFlips[word];
-        }
-        *cell = draws.cells[word * 64 + static_cast<size_t>(std::countr_zero(flips))];
-        flips &= flips - 1;
-      }
-    }
-    // Per column of the tile, its running range; a water point enters as NaN, which
-    // never moves a tracker.
-    // Group g holds columns 4g to 4g + 3; a tile's last columns that do not fill a
-    // group are tracked lane by lane in the group after the full ones.
-    simd::LaneExtremes<Floats> columnRanges[kTileColumns / simd::kLanes];
-    const size_t groups = columns / simd::kLanes;
-    uint32_t rows[4][kTileColumns];  // the table's cells for four rows, row by row
-    for (size_t y = 0; y < height; ++y) {
-      const size_t quad = y % 4;
-      if (quad == 0) {
-        size_t c = 0;
-        if (y + 4 <= height) {
-          for (; c + 4 <= columns; c += 4) {
-            const uint32_t* at = table.data() + c * stride + y;
-            TurnFour(simd::Load<Bits>(at), simd::Load<Bits>(at + stride),
-                     simd::Load<Bits>(at + 2 * stride), simd::Load<Bits>(at + 3 * stride),
-                     rows, c);
-          }
-        }
-        for (; c < columns; ++c)
-          for (size_t j = 0; j < 4 && y + j < height; ++j) rows[j][c] = table[c * stride + y + j];
-      }
-      const size_t start = y * width + x0;
-      if (y + kPrefetchRows < height) {
-        for (size_t c = 0; c < columns; c += 64 / sizeof(float)) {
-          __builtin_prefetch(source.data() + start + kPrefetchRows * width + c, 0);
-          __builtin_prefetch(result.data() + start + kPrefetchRows * width + c, 1);
-        }
-      }
-      const uint32_t* cells = rows[quad];
-      for (size_t g = 0; g < groups; ++g) {
-        const size_t c = g * simd::kLanes;
-        const Floats h = simd::LoadFloats(source.data() + start + c);
-        const Bits bits = simd::Load<Bits>(cells + c);
-        const auto water = bits == static_cast<int>(kIsWater);
-        const auto keeps = (bits == static_cast<int>(kKeepsHeight)) | water;
-        Floats offset;
-        std::memcpy(&offset, &bits, sizeof offset);
-        const Floats v = keeps ? h : h + offset;
-        simd::StoreFloats(result.data() + start + c, v);
-        const Floats tracked = water ? Floats{} + __builtin_nanf("") : v;
-        columnRanges[g].Add(tracked);
-      }
-      for (size_t c = groups * simd::kLanes; c < columns; ++c) {
-        const float h = source[start + c];
-        const uint32_t cell = cells[c];
-        const float v = cell == kKeepsHeight || cell == kIsWater ? h : h + std::bit_cast<float>(cell);
-        result[start + c] = v;
-        if (cell == kIsWater) continue;
-        auto& tail = columnRanges[groups];
-        const size_t lane = c - groups * simd::kLanes;
-        tail.lowest[lane] = v < tail.lowest[lane] ? v : tail.lowest[lane];
-        tail.highest[lane] = v > tail.highest[lane] ? v : tail.highest[lane];
-      }
-    }
-    // The columns in walk order, each a tracker's end, merged by the same comparisons.
-    // A column's tracker starts at infinity rather than at the reset ends; whatever it
-    // takes that those ends would have kept out, the merge keeps out too.
-    for (size_t c = 0; c < columns; ++c) {
-      const auto& range = columnRanges[c / simd::kLanes];
-      const float columnLow = range.lowest[c % simd::kLanes];
-      const float columnHigh = range.highest[c % simd::kLanes];
-      lowest = columnLow < lowest ? columnLow : lowest;
-      highest = columnHigh > highest ? columnHigh : highest;
-    }
+  // Water is asked for first, on the calling thread and in walk order, one bit a point.
+  std::vector<uint64_t> water;
+  if (parameters.ignoreWater && isWater) {
+    water.assign((size.Count() + 63) / 64, 0);
+    size_t k = 0;
+    for (int32_t x = 0; x < size.width; ++x)
+      for (int32_t y = 0; y < size.height; ++y, ++k)
+        if (isWater(x, y)) water[k / 64] |= uint64_t{1} << (k % 64);
   }
-  return {lowest, highest};
+  NoiseWalk walk(size, source, result, generator, coverage, water.empty() ? nullptr : &water);
+  const size_t tiles = walk.Tiles();
+  const size_t threads = static_cast<size_t>(tbb::this_task_arena::max_concurrency());
+  if (threads <= 1 || size.Count() < MinimumBandPoints() || tiles < 2) {
+    Tile tile;
+    walk.Prepare(tile);
+    for (size_t t = 0; t < tiles; ++t) {
+      walk.Walk(tile, t);
+      walk.RowPass(tile);
+      walk.Merge(tile);
+    }
+    return walk.Range();
+  }
+  // A tile is in flight from its walk to its merge; tile t uses slot t % slots, free
+  // again because tiles leave the last stage in order.
+  const size_t slots = threads + 1;
+  std::vector<Tile> pool(slots);
+  for (Tile& tile : pool) walk.Prepare(tile);
+  size_t next = 0;
+  tbb::parallel_pipeline(
+      slots,
+      tbb::make_filter<void, Tile*>(tbb::filter_mode::serial_in_order,
+                                    [&](tbb::flow_control& control) -> Tile* {
+                                      if (next == tiles) {
+                                        control.stop();
+                                        return nullptr;
+                                      }
+                                      Tile* tile = &pool[next % slots];
+                                      walk.Walk(*tile, next++);
+                                      return tile;
+                                    }) &
+          tbb::make_filter<Tile*, Tile*>(tbb::filter_mode::parallel,
+                                         [&](Tile* tile) {
+                                           walk.RowPass(*tile);
+                                           return tile;
+                                         }) &
+          tbb::make_filter<Tile*, void>(tbb::filter_mode::serial_in_order,
+                                        [&](Tile* tile) { walk.Merge(*tile); }));
+  return walk.Range();
 }
 
 }  // namespace terrain

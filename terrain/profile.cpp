@@ -10,6 +10,7 @@
 #include "terrain/checked.h"
 #include "terrain/fast_exp.h"
 #include "terrain/operations.h"
+#include "terrain/parallel.h"
 
 namespace terrain {
 namespace {
@@ -64,10 +65,36 @@ struct Profile {
   }
 };
 
+// Elements [begin, end) of the result; the extremes of what they hold as stored.
 template <bool kCanyonize>
-ROVANDEL_VECTOR_INLINE HeightRange Reshape(GridSize size, std::span<const float> source,
-                                           std::span<float> result,
-                                           const ProfileParameters& parameters) {
+ROVANDEL_VECTOR_INLINE Extremes ReshapeStretch(const Profile<kCanyonize>& profile,
+                                               std::span<const float> source,
+                                               std::span<float> result, size_t begin,
+                                               size_t end) {
+  StoredExtremes stored;
+  auto fast = [&](size_t i, Doubles8& v) __attribute__((always_inline)) {
+    return profile.Fast(simd::LoadWide<8>(source.data() + i), v);
+  };
+  auto exact = [&](size_t i) { return profile.Exact(source[i]); };
+  StoreChecked<8>(result, begin, end, stored, fast, exact);
+  return stored.extremes;
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+Extremes GlaciateStretch(const Profile<false>& profile, std::span<const float> source,
+                         std::span<float> result, size_t begin, size_t end) {
+  return ReshapeStretch<false>(profile, source, result, begin, end);
+}
+
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+Extremes CanyonizeStretch(const Profile<true>& profile, std::span<const float> source,
+                          std::span<float> result, size_t begin, size_t end) {
+  return ReshapeStretch<true>(profile, source, result, begin, end);
+}
+
+template <bool kCanyonize>
+HeightRange Reshape(GridSize size, std::span<const float> source, std::span<float> result,
+                    const ProfileParameters& parameters) {
   CheckGrid(size, source, result);
   const Profile<kCanyonize> profile{parameters.minHeight,
                                     parameters.maxHeight - parameters.minHeight,
@@ -80,10 +107,12 @@ ROVANDEL_VECTOR_INLINE HeightRange Reshape(GridSize size, std::span<const float>
   };
   StoredExtremes stored;
   if (placeable) {
-    auto fast = [&](size_t i, Doubles8& v) __attribute__((always_inline)) {
-      return profile.Fast(simd::LoadWide<8>(source.data() + i), v);
-    };
-    StoreChecked<8>(result, 0, result.size(), stored, fast, exact);
+    const size_t width = static_cast<size_t>(size.width);
+    stored.extremes = ForRowBands(size, [&](int32_t y0, int32_t y1) {
+      const size_t begin = static_cast<size_t>(y0) * width, end = static_cast<size_t>(y1) * width;
+      if constexpr (kCanyonize) return CanyonizeStretch(profile, source, result, begin, end);
+      else return GlaciateStretch(profile, source, result, begin, end);
+    });
   } else {
     std::copy(source.begin(), source.end(), result.begin());
     stored.Add(result);
@@ -93,13 +122,11 @@ ROVANDEL_VECTOR_INLINE HeightRange Reshape(GridSize size, std::span<const float>
 
 }  // namespace
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
 HeightRange Glaciate(GridSize size, std::span<const float> source, std::span<float> result,
                      const ProfileParameters& parameters) {
   return Reshape<false>(size, source, result, parameters);
 }
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
 HeightRange Canyonize(GridSize size, std::span<const float> source, std::span<float> result,
                       const ProfileParameters& parameters) {
   return Reshape<true>(size, source, result, parameters);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "terrain/operations.h"
+#include "terrain/parallel.h"
 #include "terrain/simd.h"
 
 namespace terrain {
@@ -113,11 +114,9 @@ float BorderElement(GridSize size, const float* source, int32_t x, int32_t y) {
   return MeanOf(sum, divisor);
 }
 
+// Rows [y0, y1) of the result; the extremes of what they hold.
 template <int R>
-__attribute__((target_clones("avx2", "default"))) HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float> result) {
-  CheckGrid(size, source, result);
-  const float* src = source.data();
-  float* dst = result.data();
+__attribute__((target_clones("avx2", "default"))) Extremes SmoothRows(GridSize size, const float* src, float* dst, int32_t y0, int32_t y1) {
   const size_t width = static_cast<size_t>(size.width);
   Extremes extremes;
   // The window's source rows widened to double once each, kept in a ring of 2R + 1
@@ -129,9 +128,9 @@ __attribute__((target_clones("avx2", "default"))) HeightRange Smooth(GridSize si
     const float* from = src + static_cast<size_t>(row) * width;
     std::copy(from, from + width, widened(row));
   };
-  for (int32_t row = 0; row < std::min<int32_t>(2 * R, size.height); ++row) widen(row);
-  for (int32_t y = 0; y < size.height; ++y) {
-    if (y + R < size.height && y + R >= 2 * R) widen(y + R);
+  for (int32_t row = std::max(0, y0 - R); row < std::min(y0 + R, size.height); ++row) widen(row);
+  for (int32_t y = y0; y < y1; ++y) {
+    if (y + R < size.height) widen(y + R);
     float* out = dst + static_cast<size_t>(y) * width;
     const bool interiorRow = y >= R && y < size.height - R;
     const int32_t x0 = interiorRow ? R : size.width;
@@ -184,6 +183,15 @@ __attribute__((target_clones("avx2", "default"))) HeightRange Smooth(GridSize si
     }
     for (int32_t x = std::max(x1, x0); x < size.width; ++x) border(x);
   }
+  return extremes;
+}
+
+template <int R>
+HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float> result) {
+  CheckGrid(size, source, result);
+  const Extremes extremes = ForRowBands(size, [&](int32_t y0, int32_t y1) {
+    return SmoothRows<R>(size, source.data(), result.data(), y0, y1);
+  });
   return RangeOfWalk(extremes, size, result, WalkOrder::kColumnByColumn);
 }
 
