@@ -1,7 +1,12 @@
 // The seven kernels against two baselines on the same grid, in one run: a copy of the
 // source into the result (what any operation must at least do) and a read of the
-// source (a sum). bench/report.py turns the output into ratios to the copy.
+// source (a sum). Each at one thread and at every thread (the third argument, 0 for
+// all); the copy is shared out the same way. bench/peers.py turns the output into
+// ratios to the copy.
 #include <benchmark/benchmark.h>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
 
 #include <cstring>
 #include <memory>
@@ -37,15 +42,26 @@ Grid& GridOf(int64_t width, int64_t height) {
 template <typename Kernel>
 void Run(benchmark::State& state, Kernel kernel) {
   Grid& g = GridOf(state.range(0), state.range(1));
+  const int threads = state.range(2) > 0 ? static_cast<int>(state.range(2))
+                                         : tbb::task_arena::automatic;
+  tbb::task_arena arena(threads);
   for (auto _ : state) {
-    kernel(g);
+    arena.execute([&] { kernel(g); });
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(g.size.Count()));
+  state.counters["threads"] = arena.max_concurrency();
 }
 
 void BM_Copy(benchmark::State& s) {
-  Run(s, [](Grid& g) { std::memcpy(g.result.data(), g.source.data(), g.source.size() * 4); });
+  Run(s, [](Grid& g) {
+    // In row bands, as the kernels share out their work.
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, g.source.size(), size_t{1} << 16),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                        std::memcpy(g.result.data() + r.begin(), g.source.data() + r.begin(),
+                                    r.size() * 4);
+                      });
+  });
 }
 void BM_Sum(benchmark::State& s) {
   Run(s, [](Grid& g) {
@@ -83,7 +99,9 @@ void BM_Noise(benchmark::State& s) {
 }
 
 void Sizes(benchmark::internal::Benchmark* b) {
-  b->Args({1024, 1024})->Args({4096, 4096})->Args({4097, 3001})->Unit(benchmark::kMillisecond);
+  for (const int threads : {1, 0})
+    b->Args({1024, 1024, threads})->Args({4096, 4096, threads})->Args({4097, 3001, threads});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
 BENCHMARK(BM_Copy)->Apply(Sizes);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Runs the kernel benchmark and the same computations in OpenCV / NumPy, single-
-threaded, on the same grid, in one go; prints each kernel's time per point, its ratio
-to the copy baseline of the same run, and ours / peer."""
+"""Runs the kernel benchmark and the same computations in OpenCV / NumPy on the same
+grid, in one go, each at one thread and at its default (every core); prints each
+kernel's time per point, its ratios to the copy baseline of the same run and thread
+count, its speed-up from one thread to all, and ours / peer at both."""
 import argparse
 import json
 import os
@@ -19,9 +20,10 @@ SIZE = (4096, 4096)
 
 
 def ours(binary, width, height, repetitions):
+    """{(name, threads): seconds}; threads 0 stands for all."""
     # The median of several repetitions: the machine this runs on may be shared.
     out = subprocess.run(
-        [binary, f"--benchmark_filter=/{width}/{height}$", "--benchmark_format=json",
+        [binary, f"--benchmark_filter=/{width}/{height}/", "--benchmark_format=json",
          "--benchmark_min_time=0.5", f"--benchmark_repetitions={repetitions}",
          "--benchmark_report_aggregates_only=true"],
         check=True, capture_output=True, text=True).stdout
@@ -29,9 +31,10 @@ def ours(binary, width, height, repetitions):
     for b in json.loads(out)["benchmarks"]:
         if b.get("aggregate_name", "median") != "median":
             continue
-        name = b["run_name"].split("/")[0].removeprefix("BM_")
+        parts = b["run_name"].split("/")
+        name = parts[0].removeprefix("BM_")
         scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
-        result[name] = b["real_time"] * scale
+        result[(name, int(parts[3]))] = b["real_time"] * scale
     return result
 
 
@@ -44,8 +47,9 @@ def best_of(fn, repeats=5):
     return min(times)
 
 
-def peers(width, height):
-    cv2.setNumThreads(1)
+def peers(width, height, threads):
+    """OpenCV at `threads` (0: its default, every core); NumPy runs on one thread."""
+    cv2.setNumThreads(1 if threads == 1 else cv2.getNumberOfCPUs())
     rng = np.random.default_rng(11)
     src = rng.uniform(-200.0, 1800.0, (height, width)).astype(np.float32)
     ones = np.ones_like(src)
@@ -104,18 +108,24 @@ def main():
     width, height = SIZE
     points = width * height
     mine = ours(args.binary, width, height, args.repetitions)
-    theirs = peers(width, height)
-    copy = mine["Copy"]
-    print(f"grid {width} x {height}, single thread; ratio = kernel / copy of the same run")
-    print("| kernel | ns / point | ratio to copy | OpenCV/NumPy ns / point | ours / peer |")
-    print("|---|---|---|---|---|")
+    theirs = {threads: peers(width, height, threads) for threads in (1, 0)}
+    cores = os.cpu_count()
+    ns = lambda t: f"{t / points * 1e9:.2f}"  # noqa: E731
+    print(f"grid {width} x {height}, {cores} cores; ratios against the copy of the same run "
+          "and thread count; speed-up = 1 thread / all threads")
+    print("| kernel | 1 thread ns/pt | ratio to copy | all threads ns/pt | ratio to copy "
+          "| speed-up | peer 1 thread ns/pt | ours / peer | peer default ns/pt | ours / peer |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
     for name in ["Copy", "Sum", "Soften", "SoftenMore", "Flatten", "Glaciate", "Canyonize",
                  "Hill", "Noise"]:
-        t = mine[name]
-        peer = theirs.get(name)
-        peer_text = f"{peer / points * 1e9:.2f}" if peer else "-"
-        vs = f"{t / peer:.2f}" if peer else "-"
-        print(f"| {name} | {t / points * 1e9:.2f} | {t / copy:.2f} | {peer_text} | {vs} |")
+        one, every = mine[(name, 1)], mine[(name, 0)]
+        row = [name, ns(one), f"{one / mine[('Copy', 1)]:.2f}", ns(every),
+               f"{every / mine[('Copy', 0)]:.2f}", f"{one / every:.2f}"]
+        for threads, t in ((1, one), (0, every)):
+            peer = theirs[threads].get(name)
+            row += [ns(peer), f"{t / peer:.2f}"] if peer else ["-", "-"]
+        print("| " + " | ".join(row) + " |")
+    print("(the OpenCV peers are the smoothing and the copy; the rest are NumPy, one thread)")
     return 0
 
 

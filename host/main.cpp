@@ -163,6 +163,8 @@ int main(int argc, char** argv) {
       {{"q", "quiet"}, "Print nothing but errors."},
       {{"v", "verbose"}, "Say more about the run."},
       {"progress", "Show progress on stderr even when it is not a terminal."},
+      {"threads", "The most threads the plug-in's operations use (default: every core "
+                  "this process may run on; sets ROVANDEL_THREADS).", "N"},
   });
   if (!parser.parse(QApplication::arguments())) Usage(parser.errorText());
   if (parser.isSet("help")) {
@@ -210,6 +212,13 @@ int main(int argc, char** argv) {
   for (const QString& item : parser.values("co"))
     options.write.creationOptions.push_back(item.toStdString());
   options.saveSettings = parser.isSet("save-settings");
+  if (parser.isSet("threads")) {
+    bool ok = false;
+    const int threads = parser.value("threads").toInt(&ok);
+    if (!ok || threads < 1) Usage("--threads takes a number of threads, 1 or more");
+    // The plug-in reads its limit from the environment: the contract has no other way.
+    qputenv("ROVANDEL_THREADS", QByteArray::number(threads));
+  }
   if (parser.isSet("quiet") && parser.isSet("verbose")) Usage("--quiet and --verbose exclude each other");
   options.verbosity = parser.isSet("quiet") ? 0 : parser.isSet("verbose") ? 2 : 1;
   options.progress = parser.isSet("progress") || (options.verbosity > 0 && ::isatty(2));

@@ -50,6 +50,12 @@ class EOperationFailed : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Limits the threads the operations use (a positive number); unset, they use every
+// core the process may run on. For hosts that cannot pass a limit otherwise.
+inline constexpr char kThreadsVariable[] = "ROVANDEL_THREADS";
+// The operations' thread limit from kThreadsVariable, or TBB's automatic choice.
+int OperationThreads();
+
 // Resets the running range and runs the selected operation on the working set. Throws
 // EOperationFailed when Add Noise or Add Hill reports a failure (they catch their own).
 void RunOperation(int32_t actionIndex);

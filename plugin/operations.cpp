@@ -1,5 +1,7 @@
 // The operations as the dialog drives them: each reads its parameters from the
 // controls at the moment it runs, an empty field standing for the parameter's default.
+#include <tbb/task_arena.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -57,23 +59,39 @@ void FaultPoint(const char* operation) {
 
 }  // namespace
 
+int OperationThreads() {
+  const char* text = std::getenv(kThreadsVariable);
+  if (text && *text) {
+    char* end = nullptr;
+    const long threads = std::strtol(text, &end, 10);
+    if (*end == '\0' && threads > 0) return static_cast<int>(std::min(threads, 4096L));
+  }
+  return tbb::task_arena::automatic;
+}
+
 void RunOperation(int32_t actionIndex) {
   RunningMinimum = terrain::kRangeResetMinimum;
   RunningMaximum = terrain::kRangeResetMaximum;
-  switch (actionIndex) {
-    case kSoften: ApplySoften(); break;
-    case kSoftenMore: ApplySoftenMore(); break;
-    case kNoise:
-      if (!ApplyNoise()) Failed("Add Noise");
-      break;
-    case kHill:
-      if (!ApplyHill()) Failed("Add Hill / Depression");
-      break;
-    case kFlatten: ApplyFlatten(); break;
-    case kGlaciate: ApplyGlaciate(); break;
-    case kCanyonize: ApplyCanyonize(); break;
-    default: break;
-  }
+  // The kernels share out their work in an arena of their own: whatever threading the
+  // host does, they stay within the number of threads allowed here. The calling (host)
+  // thread takes part, and the host's services are called on it only.
+  tbb::task_arena arena(OperationThreads());
+  arena.execute([actionIndex] {
+    switch (actionIndex) {
+      case kSoften: ApplySoften(); break;
+      case kSoftenMore: ApplySoftenMore(); break;
+      case kNoise:
+        if (!ApplyNoise()) Failed("Add Noise");
+        break;
+      case kHill:
+        if (!ApplyHill()) Failed("Add Hill / Depression");
+        break;
+      case kFlatten: ApplyFlatten(); break;
+      case kGlaciate: ApplyGlaciate(); break;
+      case kCanyonize: ApplyCanyonize(); break;
+      default: break;
+    }
+  });
 }
 
 void ApplySoften() { Record(terrain::Soften(Grid(), Source(), Result())); }

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "terrain/operations.h"
 #include "tests/plugin/test_host.h"
@@ -179,6 +180,35 @@ TEST_F(ModuleTest, WaterIsAskedOnlyWhenIgnoreWaterIsChecked) {
   for (int y = 0; y < 7; ++y) {
     for (int x = 0; x < 3; ++x) EXPECT_EQ(host.heights[y * 9 + x], fetched[y * 9 + x]);
   }
+}
+
+// The services are the host's, called on its own thread, however many threads the
+// operations use: a host that checks its thread sees every water question there, in
+// walk order.
+TEST(ModuleThreads, WaterIsAskedOnTheHostsThreadInWalkOrder) {
+  ClearStoredSettings();
+  TestHost host(400, 300);  // large enough to be shared out
+  host.Install();
+  const std::thread::id hostThread = std::this_thread::get_id();
+  int asked = 0, elsewhere = 0, outOfOrder = 0;
+  host.water = [&](int32_t x, int32_t y) {
+    if (std::this_thread::get_id() != hostThread) ++elsewhere;
+    if (x * 300 + y != asked) ++outOfOrder;
+    ++asked;
+    return x < 40;
+  };
+  qputenv("ROVANDEL_THREADS", "4");
+  MessageBoxAnswerer messages;
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "NoiseRadio");
+    Find<QCheckBox>(d, "WaterCheck")->setChecked(true);
+    ClickButton(d, "OKButton");
+  });
+  EXPECT_EQ(TestHost::Run(), 1);
+  qunsetenv("ROVANDEL_THREADS");
+  EXPECT_EQ(asked, 400 * 300);
+  EXPECT_EQ(elsewhere, 0);
+  EXPECT_EQ(outOfOrder, 0);
 }
 
 TEST_F(ModuleTest, NoiseWithAnEmptySeedShowsTheSeedItUsed) {
