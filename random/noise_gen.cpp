@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/simd.h"
+
 namespace {
 
 // The arithmetic sequence's start, step and modulus, in units of 2^-24.
@@ -90,9 +92,9 @@ void CNoiseGen::SetRange(float a, float b) {
 // of them can be formed at once: the state is laid out oldest first, extended a batch
 // at a time eight lanes per step, and folded back into the table afterwards. The
 // arithmetic sequence steps eight places per lane step.
-__attribute__((target_clones("avx2", "default")))
+ROVANDEL_CLONES_AVX2
 void CNoiseGen::UniformBatch(float* out, size_t n) {
-  typedef int32_t Ints __attribute__((vector_size(32)));
+  using Ints = rovandel::simd::Lanes<8>::Ints;
   constexpr int kWidth = 8;
   constexpr int32_t kOne = 1 << 24;
   constexpr size_t kChunk = 1024;

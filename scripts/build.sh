@@ -4,7 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
-werror=OFF
-[ -n "${CI:-}" ] && werror=ON
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROVANDEL_WERROR=$werror "$@" >/dev/null
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROVANDEL_WERROR=ON "$@" >/dev/null
 cmake --build "$dir" -j "$(nproc)"

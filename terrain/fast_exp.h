@@ -6,7 +6,7 @@
 
 #include "terrain/simd.h"
 
-namespace terrain::simd {
+namespace rovandel::simd {
 
 // Arguments for which ExpLanes is accurate; outside it, callers use std::exp.
 inline constexpr double kFastExpLow = -708.0;
@@ -14,7 +14,7 @@ inline constexpr double kFastExpHigh = 709.0;
 
 // Relative error below 2^-39 for arguments in [kFastExpLow, kFastExpHigh].
 template <typename D>
-ROVANDEL_VECTOR_INLINE D ExpLanes(D x) {
+ROVANDEL_VECTOR_INLINE D ExpLanes(const D& x) {
   constexpr double kLog2e = 1.4426950408889634;
   constexpr double kLn2 = 0.6931471805599453;
   constexpr double kShifter = 0x1.8p52;  // adding and subtracting it rounds to an integer
@@ -47,4 +47,4 @@ ROVANDEL_VECTOR_INLINE D ExpLanes(D x) {
   return p * scale;
 }
 
-}  // namespace terrain::simd
+}  // namespace rovandel::simd

@@ -22,7 +22,7 @@ inline double KeepFiniteSelect(double v, double h) {
 constexpr size_t kStretch = 4096;
 
 // Elements [begin, end) of the result; the extremes of what they hold as stored.
-__attribute__((target_clones("avx2", "default")))
+ROVANDEL_CLONES_AVX2
 Extremes FlattenStretch(const float* src, float* dst, size_t begin, size_t end,
                         const FlattenParameters& parameters) {
   const double target = parameters.targetHeight;

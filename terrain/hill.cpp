@@ -52,7 +52,7 @@ struct Bump {
 
 // Rows [y0, y1) of the result; the extremes of what they hold as stored. The columns'
 // shares of the exponent and their factors are the same on every row.
-__attribute__((target_clones("avx2", "default")))
+ROVANDEL_CLONES_AVX2
 Extremes HillRows(const Bump& bump, std::span<const float> source, std::span<float> result,
                   const double* columnExponents, const double* columnFactors, int32_t y0,
                   int32_t y1) {

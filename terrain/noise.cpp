@@ -105,14 +105,14 @@ template <size_t kColumns>
 void TurnFour(simd::Lanes<4>::Ints a, simd::Lanes<4>::Ints b, simd::Lanes<4>::Ints c,
               simd::Lanes<4>::Ints d, uint32_t (&rows)[4][kColumns], size_t column) {
   using Ints = simd::Lanes<4>::Ints;
-  const Ints ab0 = __builtin_shuffle(a, b, Ints{0, 4, 1, 5});
-  const Ints ab1 = __builtin_shuffle(a, b, Ints{2, 6, 3, 7});
-  const Ints cd0 = __builtin_shuffle(c, d, Ints{0, 4, 1, 5});
-  const Ints cd1 = __builtin_shuffle(c, d, Ints{2, 6, 3, 7});
-  const Ints turned[4] = {__builtin_shuffle(ab0, cd0, Ints{0, 1, 4, 5}),
-                          __builtin_shuffle(ab0, cd0, Ints{2, 3, 6, 7}),
-                          __builtin_shuffle(ab1, cd1, Ints{0, 1, 4, 5}),
-                          __builtin_shuffle(ab1, cd1, Ints{2, 3, 6, 7})};
+  const Ints ab0 = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+  const Ints ab1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+  const Ints cd0 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+  const Ints cd1 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+  const Ints turned[4] = {__builtin_shufflevector(ab0, cd0, 0, 1, 4, 5),
+                          __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7),
+                          __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5),
+                          __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7)};
   for (size_t j = 0; j < 4; ++j) std::memcpy(&rows[j][column], &turned[j], sizeof turned[j]);
 }
 

@@ -42,7 +42,7 @@ struct Profile {
 
   // The fast values of eight points, and the lanes in which they hold. The arithmetic
   // runs on eight lanes, two independent chains through exp; the checks on four.
-  ROVANDEL_VECTOR_INLINE auto Fast(Doubles8 h, Doubles8& v) const {
+  ROVANDEL_VECTOR_INLINE auto Fast(const Doubles8& h, Doubles8& v) const {
     const Doubles8 n = (h - minHeight) * inverseRange;
     const Doubles8 x = kCanyonize ? -strength * n : (n - 1.0) * strength;
     const Doubles8 e = simd::ExpLanes(x);
@@ -54,7 +54,8 @@ struct Profile {
     return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
   }
 
-  ROVANDEL_VECTOR_INLINE auto Check(Doubles h, Doubles x, Doubles v, Doubles size) const {
+  ROVANDEL_VECTOR_INLINE auto Check(const Doubles& h, const Doubles& x, const Doubles& v,
+                                    const Doubles& size) const {
     const auto inRange = (x >= simd::kFastExpLow) & (x <= simd::kFastExpHigh);
     const auto finite = size <= 3.0e38;  // false for NaN and overflow
     auto usable = inRange & finite;
@@ -80,13 +81,13 @@ ROVANDEL_VECTOR_INLINE Extremes ReshapeStretch(const Profile<kCanyonize>& profil
   return stored.extremes;
 }
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
+ROVANDEL_CLONES_V3
 Extremes GlaciateStretch(const Profile<false>& profile, std::span<const float> source,
                          std::span<float> result, size_t begin, size_t end) {
   return ReshapeStretch<false>(profile, source, result, begin, end);
 }
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
+ROVANDEL_CLONES_V3
 Extremes CanyonizeStretch(const Profile<true>& profile, std::span<const float> source,
                           std::span<float> result, size_t begin, size_t end) {
   return ReshapeStretch<true>(profile, source, result, begin, end);

@@ -116,7 +116,8 @@ float BorderElement(GridSize size, const float* source, int32_t x, int32_t y) {
 
 // Rows [y0, y1) of the result; the extremes of what they hold.
 template <int R>
-__attribute__((target_clones("avx2", "default"))) Extremes SmoothRows(GridSize size, const float* src, float* dst, int32_t y0, int32_t y1) {
+ROVANDEL_VECTOR_INLINE Extremes SmoothRows(GridSize size, const float* src, float* dst,
+                                           int32_t y0, int32_t y1) {
   const size_t width = static_cast<size_t>(size.width);
   Extremes extremes;
   // The window's source rows widened to double once each, kept in a ring of 2R + 1
@@ -186,11 +187,21 @@ __attribute__((target_clones("avx2", "default"))) Extremes SmoothRows(GridSize s
   return extremes;
 }
 
+// Built per instruction set as plain functions: not every compiler clones templates.
+ROVANDEL_CLONES_AVX2 Extremes SoftenRows(GridSize size, const float* src, float* dst, int32_t y0,
+                                         int32_t y1) {
+  return SmoothRows<1>(size, src, dst, y0, y1);
+}
+ROVANDEL_CLONES_AVX2 Extremes SoftenMoreRows(GridSize size, const float* src, float* dst,
+                                             int32_t y0, int32_t y1) {
+  return SmoothRows<2>(size, src, dst, y0, y1);
+}
+
 template <int R>
 HeightRange Smooth(GridSize size, std::span<const float> source, std::span<float> result) {
   CheckGrid(size, source, result);
   const Extremes extremes = ForRowBands(size, [&](int32_t y0, int32_t y1) {
-    return SmoothRows<R>(size, source.data(), result.data(), y0, y1);
+    return (R == 1 ? SoftenRows : SoftenMoreRows)(size, source.data(), result.data(), y0, y1);
   });
   return RangeOfWalk(extremes, size, result, WalkOrder::kColumnByColumn);
 }

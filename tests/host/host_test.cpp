@@ -231,14 +231,18 @@ TEST_F(Batch, ASaveKilledHalfWayLeavesTheOldFileWhole) {
         process.waitForFinished();
       }
       const int left = temporaries();
-      if (terminate) EXPECT_EQ(left, 0) << "terminated after " << delayMs << " ms";
+      if (terminate) {
+        EXPECT_EQ(left, 0) << "terminated after " << delayMs << " ms";
+      }
       killedWhileWriting += left;
       const std::string after = host_test::Bytes(Path("out.tif"));
       EXPECT_TRUE(after == before || after == complete) << "killed after " << delayMs << " ms";
       if (finished) break;
       if (after == complete) host::WriteHeightmap(Path("out.tif"), old);  // start over
     }
-    if (!terminate) EXPECT_GT(killedWhileWriting, 0);
+    if (!terminate) {
+      EXPECT_GT(killedWhileWriting, 0);
+    }
   }
 }
 

@@ -192,7 +192,9 @@ TEST_F(Files, SixteenBitSavesSpanTheHeightsNotTheRecordedRange) {
   const Landscape back = host::ReadHeightmap(Path("b.png"));
   for (size_t i = 0; i < land.Count(); ++i) {
     EXPECT_EQ(back.IsNoData(i), i == 7);
-    if (i != 7) EXPECT_NEAR(back.heights[i], land.heights[i], step) << i;
+    if (i != 7) {
+      EXPECT_NEAR(back.heights[i], land.heights[i], step) << i;
+    }
   }
 }
 
