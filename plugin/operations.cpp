@@ -1,5 +1,6 @@
 // The operations as the dialog drives them: each reads its parameters from the
 // controls at the moment it runs, an empty field standing for the parameter's default.
+#include <tbb/info.h>
 #include <tbb/task_arena.h>
 
 #include <algorithm>
@@ -64,7 +65,9 @@ int OperationThreads() {
   if (text && *text) {
     char* end = nullptr;
     const long threads = std::strtol(text, &end, 10);
-    if (*end == '\0' && threads > 0) return static_cast<int>(std::min(threads, 4096L));
+    // More than the machine's threads would only ask TBB for workers it will not start.
+    if (*end == '\0' && threads > 0)
+      return static_cast<int>(std::min<long>(threads, tbb::info::default_concurrency()));
   }
   return tbb::task_arena::automatic;
 }

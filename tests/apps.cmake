@@ -15,26 +15,27 @@ add_executable(dialog_tests
   dialog/mainform_test.cpp
   plugin/settings_test.cpp)
 target_link_libraries(dialog_tests PRIVATE rovandel_core test_support GTest::gtest)
-gtest_discover_tests(dialog_tests DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+rovandel_discover_tests(dialog_tests ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 add_executable(module_tests support/qt_main.cpp plugin/module_test.cpp
   plugin/reliability_test.cpp)
 target_link_libraries(module_tests PRIVATE test_host rovandel_terrain rovandel_components)
-gtest_discover_tests(module_tests DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+rovandel_discover_tests(module_tests SLOW "ManyRuns.*:Monkey.*"
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # Hosts that are not Qt programs: the module brings up its own application.
 add_executable(nonqt_host_test support/plain_main.cpp plugin/nonqt_host_test.cpp)
 target_link_libraries(nonqt_host_test PRIVATE test_host)
 add_test(NAME NonQtHost COMMAND nonqt_host_test)
+set_tests_properties(NonQtHost PROPERTIES LABELS fast)
 
 add_executable(alloc_fault_test support/plain_main.cpp plugin/alloc_fault_test.cpp)
 target_link_libraries(alloc_fault_test PRIVATE test_host)
-gtest_discover_tests(alloc_fault_test DISCOVERY_TIMEOUT 60)
+rovandel_discover_tests(alloc_fault_test)
 
 add_test(NAME ModuleExportsExactlyTheContract
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_symbols.sh $<TARGET_FILE:rovandel>)
+set_tests_properties(ModuleExportsExactlyTheContract PROPERTIES LABELS fast)
 
 add_executable(host_tests support/qt_main.cpp host/fixtures.cpp host/host_test.cpp
   host/save_test.cpp host/batch_test.cpp)
@@ -44,5 +45,5 @@ target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rov
                            KELVAMOR_VERSION="${PROJECT_VERSION}"
                            README_PATH="${PROJECT_SOURCE_DIR}/README.md")
 add_dependencies(host_tests rovandel kelvamor-host)
-gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60
-  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+rovandel_discover_tests(host_tests SLOW "*Killed*:*Parallel*"
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

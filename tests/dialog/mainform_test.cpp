@@ -56,6 +56,9 @@ struct Entry {
   bool typed;  // typed key by key, or pasted whole
   const char* message;
   const char* finalText;
+  friend void PrintTo(const Entry& e, std::ostream* os) {
+    *os << e.field << (e.typed ? " typed " : " set to ") << '"' << e.text << '"';
+  }
 };
 
 class FieldCheck : public DialogTest, public testing::WithParamInterface<Entry> {};
@@ -89,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Entry{"HeightEdit", "-", true, "Height value must be a valid number", "50"},
                     Entry{"HeightEdit", "-25", false, "", "-25"},
                     Entry{"FlattenHeightEdit", "-", true, "Height value must be a valid number", "0"},
-                    Entry{"WidthEdit", "w", true, "Width value must be a valid number", "50"}));
+                    Entry{"WidthEdit", "w", true, "Width value must be a valid number", "50"}),
+    [](const auto& info) { return info.param.field + std::to_string(info.index); });
 
 TEST_F(DialogTest, ClearingAFieldSaysNothing) {
   form->HeightEdit->SetText("12");

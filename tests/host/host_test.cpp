@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QThread>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -69,6 +70,7 @@ struct BadFile {
   const char* name;
   std::string bytes;
   const char* reason;
+  friend void PrintTo(const BadFile& b, std::ostream* os) { *os << b.name; }
 };
 
 class BadFiles : public Files, public testing::WithParamInterface<BadFile> {};
@@ -94,7 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"odd.r32", std::string(10, '\0'), "whole number of samples"},
                     BadFile{"oblong.r16", std::string(6, '\0'), "not a square grid"},
                     BadFile{"huge.r32", std::string(16, '\0'), "2^30"},
-                    BadFile{"empty.r32", "", "empty"}));
+                    BadFile{"empty.r32", "", "empty"}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      std::replace(name.begin(), name.end(), '.', '_');
+      return name;
+    });
 
 TEST_F(Files, TruncatedAndMultiBandRastersAreRefused) {
   host::WriteHeightmap(Path("whole.tif"), Sample(300, 300));

@@ -245,6 +245,7 @@ struct Refused {
   const char* name;
   QStringList args;
   const char* says;
+  friend void PrintTo(const Refused& r, std::ostream* os) { *os << r.name; }
 };
 
 class RefusedCommandLines : public Batch, public testing::WithParamInterface<Refused> {};

@@ -89,6 +89,9 @@ TEST_P(AllocationFailure, EndsTheRunAndLeavesTheHostAlone) {
   EXPECT_EQ(host.calls, (std::vector<std::string>{"GetLandscapeInfo", "GetHeights"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::Values(1, 2));
+INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::Values(1, 2),
+                         [](const auto& info) {
+                           return std::string(info.param == 1 ? "SourceHeights" : "ResultHeights");
+                         });
 
 }  // namespace

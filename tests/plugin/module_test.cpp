@@ -254,6 +254,7 @@ struct Failing {
   const char* radio;
   const char* fault;
   const char* says;
+  friend void PrintTo(const Failing& f, std::ostream* os) { *os << f.radio; }
 };
 
 class FailingOperation : public ModuleTest, public testing::WithParamInterface<Failing> {
@@ -335,6 +336,7 @@ TEST_F(ModuleTest, NestedRunIsRefused) {
 
 struct BadSize {
   int32_t width, height;
+  friend void PrintTo(const BadSize& b, std::ostream* os) { *os << b.width << " x " << b.height; }
 };
 class UnsupportedGrid : public testing::TestWithParam<BadSize> {};
 
@@ -350,7 +352,13 @@ TEST_P(UnsupportedGrid, EndsTheRunBeforeFetchingHeights) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, UnsupportedGrid,
                          testing::Values(BadSize{-5, 10}, BadSize{32768, 32768},
-                                         BadSize{65536, 65537}, BadSize{-65536, -65536}));
+                                         BadSize{65536, 65537}, BadSize{-65536, -65536}),
+                         [](const auto& info) {
+                           auto side = [](int32_t v) {
+                             return (v < 0 ? "minus" : "") + std::to_string(v < 0 ? -v : v);
+                           };
+                           return side(info.param.width) + "x" + side(info.param.height);
+                         });
 
 TEST(ModuleWithoutHost, RunBeforeInitReturnsZero) {
   EXPECT_EQ(TestHost::Run(), 0);

@@ -167,7 +167,8 @@ TEST_P(NonFinite, EveryActionRunsAndKeepsFiniteHeightsFinite) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Actions, NonFinite, testing::ValuesIn(kRadios));
+INSTANTIATE_TEST_SUITE_P(Actions, NonFinite, testing::ValuesIn(kRadios),
+                         [](const auto& info) { return std::string(info.param); });
 
 // Resident memory of this process in kilobytes.
 long ResidentKilobytes() {

@@ -83,6 +83,7 @@ TEST_F(SettingsTest, ValuesBeyondTheControlsAreClampedOrQuestioned) {
 struct RoundTrip {
   const char* key;
   const char* stored;  // a value other than the default, as the store keeps it
+  friend void PrintTo(const RoundTrip& r, std::ostream* os) { *os << r.key << "=" << r.stored; }
 };
 
 class SettingsRoundTrip : public SettingsTest,

@@ -93,6 +93,9 @@ class SmallBands {
 struct Case {
   GridSize size;
   Content content;
+  friend void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.size.width << " x " << c.size.height;
+  }
 };
 
 std::string CaseName(const testing::TestParamInfo<Case>& info) {
