@@ -132,8 +132,9 @@ bool PluginModule::Run(HostSession& session) {
 std::string DefaultPluginPath(const std::string& programPath) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::absolute(programPath).parent_path();
-  for (const fs::path& candidate :
-       {dir / "librovandel.so", dir / "../plugin/librovandel.so", dir / "../lib/librovandel.so"}) {
+  // Beside the program, in the build tree, or where the install put it.
+  for (const fs::path& candidate : {dir / "librovandel.so", dir / "../plugin/librovandel.so",
+                                    dir / KELVAMOR_PLUGIN_DIR / "librovandel.so"}) {
     std::error_code ec;
     if (fs::exists(candidate, ec)) return fs::weakly_canonical(candidate).string();
   }
