@@ -42,8 +42,8 @@ Grid& GridOf(int64_t width, int64_t height) {
 template <typename Kernel>
 void Run(benchmark::State& state, Kernel kernel) {
   Grid& g = GridOf(state.range(0), state.range(1));
-  const int threads = state.range(2) > 0 ? static_cast<int>(state.range(2))
-                                         : tbb::task_arena::automatic;
+  const int threads =
+      state.range(2) > 0 ? static_cast<int>(state.range(2)) : tbb::task_arena::automatic;
   tbb::task_arena arena(threads);
   for (auto _ : state) {
     arena.execute([&] { kernel(g); });

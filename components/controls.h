@@ -52,7 +52,7 @@ class TEdit : public QLineEdit {
 
  private:
   friend class TypingLimit;
-  int typingLimit_ = -1;      // none when negative
+  int typingLimit_ = -1;  // none when negative
   bool settingFromCode_ = false;
   qsizetype shownLength_ = 0;  // the length of the text before the edit being checked
 };

@@ -8,8 +8,8 @@
 #include "components/controls.h"
 
 void ShowMessage(const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Landscape Rovandel"), text,
-                  QMessageBox::Ok, QApplication::activeWindow());
+  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Landscape Rovandel"), text, QMessageBox::Ok,
+                  QApplication::activeWindow());
   box.setObjectName(QStringLiteral("ShowMessage"));
   box.exec();
 }
@@ -67,8 +67,8 @@ bool EnsureInstance(QString* whyNot) {
     *whyNot = QStringLiteral("the host runs a Qt application without widgets");
     return false;
   }
-  const bool hasDisplay = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ||
-                          std::getenv("QT_QPA_PLATFORM");
+  const bool hasDisplay =
+      std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
   if (!hasDisplay) {
     *whyNot = QStringLiteral("there is no display to show the dialog on");
     return false;

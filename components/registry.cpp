@@ -8,8 +8,8 @@ TRegistryIniFile::TRegistryIniFile(const QString& keyPath) {
   QStringList parts = keyPath.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
   const QString product = parts.isEmpty() ? QStringLiteral("Settings") : parts.takeLast();
   const QString company = parts.isEmpty() ? product : parts.takeLast();
-  settings_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, company,
-                                          product);
+  settings_ =
+      std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, company, product);
 }
 
 TRegistryIniFile::~TRegistryIniFile() = default;
@@ -51,7 +51,8 @@ void TRegistryIniFile::WriteBool(const QString& section, const QString& name, bo
 
 void TRegistryIniFile::WriteFloat(const QString& section, const QString& name, double value) {
   // Shortest text that reads back as the same double.
-  settings_->setValue(Key(section, name), QString::number(value, 'g', QLocale::FloatingPointShortest));
+  settings_->setValue(Key(section, name),
+                      QString::number(value, 'g', QLocale::FloatingPointShortest));
 }
 
 void TRegistryIniFile::UpdateFile() {

@@ -155,27 +155,29 @@ void TRovandelParamsForm::BuildLayout() {
 
   Label5 = label(Hills, "Label5", "Position (% x,y)", 0);
   const int half = (kInputWidth - 4) / 2;
-  XGeoEdit = Place(new TEdit(Hills), "XGeoEdit", kInputRight - kInputWidth, RowTop(0), half,
-                   kRowHeight);
+  XGeoEdit =
+      Place(new TEdit(Hills), "XGeoEdit", kInputRight - kInputWidth, RowTop(0), half, kRowHeight);
   YGeoEdit = Place(new TEdit(Hills), "YGeoEdit", kInputRight - half, RowTop(0), half, kRowHeight);
   Label6 = label(Hills, "Label6", "Height Change", 1);
   HeightEdit = input(new TEdit(Hills), "HeightEdit", 1);
   Label7 = label(Hills, "Label7", "Width", 2);
   WidthEdit = input(new TEdit(Hills), "WidthEdit", 2);
 
-  PreviewButton = Place(new TButton(QStringLiteral("Preview"), this), "PreviewButton", 82, 160, 75, 25);
+  PreviewButton =
+      Place(new TButton(QStringLiteral("Preview"), this), "PreviewButton", 82, 160, 75, 25);
   OKButton = Place(new TButton(QStringLiteral("OK"), this), "OKButton", 164, 160, 75, 25);
   OKButton->ModalResult = mrOk;
   OKButton->setDefault(true);
-  CancelButton = Place(new TButton(QStringLiteral("Cancel"), this), "CancelButton", 245, 160, 75, 25);
+  CancelButton =
+      Place(new TButton(QStringLiteral("Cancel"), this), "CancelButton", 245, 160, 75, 25);
   CancelButton->ModalResult = mrCancel;
 
   FlattenRadio->SetChecked(true);
   PageControl->SetActivePage(Flatten);
 
-  const QWidget* order[] = {OKButton,     CancelButton,  HillRadio,   NoiseRadio,
-                            SoftenMoreRadio, SoftenRadio, FlattenRadio, GlaciateRadio,
-                            CanyonRadio,  PageControl,   PreviewButton};
+  const QWidget* order[] = {OKButton,        CancelButton, HillRadio,    NoiseRadio,
+                            SoftenMoreRadio, SoftenRadio,  FlattenRadio, GlaciateRadio,
+                            CanyonRadio,     PageControl,  PreviewButton};
   for (size_t i = 0; i + 1 < std::size(order); ++i)
     setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
 }

@@ -117,7 +117,8 @@ int RunBatch(const Options& options, std::ostream& out) {
     report.Line(1, "plug-in: ", module.Name(), ", action ", settings.ActionName(), ", ",
                 applied ? "applied" : "not applied", Since(start));
     if (!applied) {
-      std::fprintf(stderr, "kelvamor-host: the plug-in did not apply its action; nothing written\n");
+      std::fprintf(stderr,
+                   "kelvamor-host: the plug-in did not apply its action; nothing written\n");
       return 1;
     }
     report.Line(1, "range after: ", Range(land));

@@ -34,7 +34,8 @@ constexpr int32_t kRowsPerBlock = 256;
 
 std::string Extension(const std::string& path) {
   std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return ext;
 }
 
@@ -61,8 +62,8 @@ using Dataset = std::unique_ptr<void, DatasetCloser>;
 
 void CheckSize(const std::string& path, int64_t width, int64_t height, int64_t maxPoints) {
   if (width <= 0 || height <= 0)
-    throw HeightmapError(path, "the grid is empty (" + std::to_string(width) + " x " +
-                                   std::to_string(height) + ")");
+    throw HeightmapError(
+        path, "the grid is empty (" + std::to_string(width) + " x " + std::to_string(height) + ")");
   const int64_t limit = std::min(maxPoints, kMaxGridPoints - 1);
   if (width * height > limit)
     throw HeightmapError(path, "the grid has " + std::to_string(width * height) +
@@ -94,8 +95,8 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
   if (bytes == 0) throw HeightmapError(path, "the file is empty");
   const uint64_t sampleSize = sixteenBit ? 2 : 4;
   if (bytes % sampleSize != 0)
-    throw HeightmapError(path, "the length (" + std::to_string(bytes) +
-                                   " bytes) is not a whole number of samples");
+    throw HeightmapError(
+        path, "the length (" + std::to_string(bytes) + " bytes) is not a whole number of samples");
   const uint64_t samples = bytes / sampleSize;
   int64_t width, height;
   if (raw.size) {
@@ -103,8 +104,9 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
     height = raw.size->second;
     CheckSize(path, width, height, maxPoints);
     if (static_cast<uint64_t>(width * height) != samples)
-      throw HeightmapError(path, "the length (" + std::to_string(bytes) + " bytes) does not match " +
-                                     std::to_string(width) + " x " + std::to_string(height));
+      throw HeightmapError(path, "the length (" + std::to_string(bytes) +
+                                     " bytes) does not match " + std::to_string(width) + " x " +
+                                     std::to_string(height));
   } else {
     width = height = static_cast<int64_t>(std::llround(std::sqrt(static_cast<double>(samples))));
     if (static_cast<uint64_t>(width * height) != samples || samples == 0)
@@ -140,7 +142,8 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
       Report(progress, static_cast<double>(y0 + rows) / height);
     }
     if constexpr (std::endian::native == std::endian::big)
-      for (float& h : land.heights) h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
+      for (float& h : land.heights)
+        h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
   }
   return land;
 }
@@ -173,8 +176,8 @@ Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressF
   if (!dataset) {
     std::error_code ec;
     if (!fs::exists(path, ec)) throw HeightmapError(path, "no such file");
-    throw HeightmapError(path, "not a raster this program can read (" +
-                                   GdalReason("unknown format") + ")");
+    throw HeightmapError(
+        path, "not a raster this program can read (" + GdalReason("unknown format") + ")");
   }
   GDALDatasetH ds = dataset.get();
   const int bands = GDALGetRasterCount(ds);
@@ -198,7 +201,8 @@ Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressF
     land.noData.resize(land.Count());
     if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, 0, 0, land.width, land.height,
                      land.noData.data(), land.width, land.height, GDT_Byte, 0, 0) != CE_None)
-      throw HeightmapError(path, "its NoData mask cannot be read (" + GdalReason("read error") + ")");
+      throw HeightmapError(path,
+                           "its NoData mask cannot be read (" + GdalReason("read error") + ")");
     for (uint8_t& cell : land.noData) cell = cell == 0 ? 1 : 0;
   }
   int hasScale = 0, hasOffset = 0;
@@ -245,8 +249,7 @@ void FillNoData(Landscape& land, const std::string& path, const ProgressFn& prog
     land.noData.clear();
     return;
   }
-  if (missing == land.Count())
-    throw HeightmapError(path, "holds no height: every cell is NoData");
+  if (missing == land.Count()) throw HeightmapError(path, "holds no height: every cell is NoData");
   std::vector<uint8_t> valid;
   try {
     valid.resize(land.Count());
@@ -424,7 +427,7 @@ void WriteByCopy(FileReplacement& file, const Landscape& land, const char* drive
 // The 16-bit steps of a save: heights minimum..maximum onto first..65535, so no height
 // is clipped; step 0 is NoData when `first` is 1.
 struct SixteenBit {
-  double scale;   // height = value * scale + offset
+  double scale;  // height = value * scale + offset
   double offset;
   int first;
 
@@ -449,8 +452,9 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
   if (sixteenBit) {
     const WrittenHeights survey = Survey(land);
     if (survey.needsNoData)
-      throw HeightmapError(path, "a .r16 file cannot mark NoData, and this landscape has cells "
-                                 "without a height; save it as .tif, .png or .r32");
+      throw HeightmapError(path,
+                           "a .r16 file cannot mark NoData, and this landscape has cells "
+                           "without a height; save it as .tif, .png or .r32");
     steps.emplace(survey);
     report.sixteenBitRange = std::pair{survey.minimum, steps->offset + 65535 * steps->scale};
   }
@@ -466,13 +470,15 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
     } else {
       RowAsWritten(land, y, std::numeric_limits<float>::quiet_NaN(), heights.data());
       if constexpr (std::endian::native == std::endian::big)
-        for (float& h : heights) h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
+        for (float& h : heights)
+          h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
       std::memcpy(row.data(), heights.data(), row.size());
     }
     for (size_t done = 0; done < row.size();) {
       const ssize_t n = ::write(file.Descriptor(), row.data() + done, row.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error(std::string("cannot be written (") + std::strerror(errno) + ")");
+      if (n <= 0)
+        throw std::runtime_error(std::string("cannot be written (") + std::strerror(errno) + ")");
       done += static_cast<size_t>(n);
     }
     if (y % 256 == 0) Report(progress, static_cast<double>(y) / land.height);
@@ -496,16 +502,16 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land, const Progre
   GDALSetMetadataItem(memory.get(), kScaleKey, s.c_str(), nullptr);
   GDALSetMetadataItem(memory.get(), kOffsetKey, o.c_str(), nullptr);
   const char* options[] = {"WRITE_METADATA_AS_TEXT=YES", nullptr};
-  Dataset out(GDALCreateCopy(GDALGetDriverByName("PNG"), file.TemporaryPath().c_str(),
-                             memory.get(), FALSE, const_cast<char**>(options), &GdalProgress,
+  Dataset out(GDALCreateCopy(GDALGetDriverByName("PNG"), file.TemporaryPath().c_str(), memory.get(),
+                             FALSE, const_cast<char**>(options), &GdalProgress,
                              const_cast<ProgressFn*>(&progress)));
   if (!out) throw std::runtime_error("cannot be written (" + GdalReason("PNG") + ")");
   out.reset();
   if (CPLGetLastErrorType() >= CE_Failure)
     throw std::runtime_error("cannot be written (" + GdalReason("PNG") + ")");
   SaveReport report;
-  report.sixteenBitRange = std::pair{steps.offset + steps.first * steps.scale,
-                                     steps.offset + 65535 * steps.scale};
+  report.sixteenBitRange =
+      std::pair{steps.offset + steps.first * steps.scale, steps.offset + 65535 * steps.scale};
   return report;
 }
 
@@ -515,8 +521,8 @@ Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t 
                         const ProgressFn& progress) {
   const std::string ext = Extension(path);
   Landscape land = ext == ".r16" || ext == ".raw" ? ReadRaw(path, raw, true, maxPoints, progress)
-                   : ext == ".r32" ? ReadRaw(path, raw, false, maxPoints, progress)
-                                   : ReadRaster(path, maxPoints, progress);
+                   : ext == ".r32"                ? ReadRaw(path, raw, false, maxPoints, progress)
+                                                  : ReadRaster(path, maxPoints, progress);
   FillNoData(land, path, {});
   land.RecordRange();
   Report(progress, 1.0);

@@ -21,8 +21,8 @@ class HeightmapError : public std::runtime_error {
 };
 
 struct RawOptions {
-  std::optional<std::pair<int32_t, int32_t>> size;      // width x height; square when unset
-  std::optional<std::pair<double, double>> range;       // heights of r16 0 and 65535
+  std::optional<std::pair<int32_t, int32_t>> size;  // width x height; square when unset
+  std::optional<std::pair<double, double>> range;   // heights of r16 0 and 65535
 };
 
 // Reads a heightmap with its georeferencing. Cells the file marks as NoData (its NoData

@@ -35,7 +35,9 @@ Landscape MakeDefaultLandscape(int32_t side, uint32_t seed) {
     for (int32_t y = half; y < size; y += step)
       for (int32_t x = half; x < size; x += step)
         at(x, y) = (at(x - half, y - half) + at(x + half, y - half) + at(x - half, y + half) +
-                    at(x + half, y + half)) / 4.0 + amplitude * unit(rng);
+                    at(x + half, y + half)) /
+                       4.0 +
+                   amplitude * unit(rng);
     for (int32_t y = 0; y < size; y += half) {
       for (int32_t x = (y / half) % 2 == 0 ? half : 0; x < size; x += step) {
         double sum = 0.0;

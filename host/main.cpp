@@ -1,5 +1,7 @@
 // kelvamor-host: opens a heightmap, runs landscape plug-ins on it, shows and saves
 // the result, in a window or, for scripts and machines without a display, in batch.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cmath>
@@ -7,11 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 #include "host/batch.h"
 #include "host/heightmap_io.h"
@@ -58,7 +59,8 @@ void CheckOutputs(const host::Options& options) {
     const fs::path folder = fs::path(path).parent_path();
     std::error_code ec;
     if (!folder.empty() && !fs::is_directory(folder, ec))
-      Usage(QString("%1: the folder %2 does not exist").arg(option, QString::fromStdString(folder.string())));
+      Usage(QString("%1: the folder %2 does not exist")
+                .arg(option, QString::fromStdString(folder.string())));
   };
   if (options.output) {
     if (!host::IsHeightmapFormat(*options.output))
@@ -145,15 +147,18 @@ int main(int argc, char** argv) {
   parser.addHelpOption();
   // Long only: -v is --verbose, as in GDAL's tools.
   parser.addOption({"version", "Print the program's version and exit."});
-  parser.addPositionalArgument("heightmap", "File to open (GeoTIFF, PNG, ASCII grid, HGT, .r16, "
-                                            ".r32, ...); a fractal landscape when omitted.");
+  parser.addPositionalArgument("heightmap",
+                               "File to open (GeoTIFF, PNG, ASCII grid, HGT, .r16, "
+                               ".r32, ...); a fractal landscape when omitted.");
   parser.addOptions({
       {"plugin", "Plug-in module to load.", "path"},
       {"batch", "Run the plug-in without a window and press OK."},
       {{"o", "output"}, "Write the result (.tif, .asc, .png, .r16, .r32).", "file"},
       {"picture", "Write the shaded landscape as a picture.", "file.png"},
-      {"co", "GeoTIFF creation option for -o (repeatable), over the defaults TILED=YES, "
-             "COMPRESS=DEFLATE, ZLEVEL=1, PREDICTOR=3, NUM_THREADS=ALL_CPUS.", "name=value"},
+      {"co",
+       "GeoTIFF creation option for -o (repeatable), over the defaults TILED=YES, "
+       "COMPRESS=DEFLATE, ZLEVEL=1, PREDICTOR=3, NUM_THREADS=ALL_CPUS.",
+       "name=value"},
       {"water-level", "Points at or below this height are water.", "height"},
       {"size", "Grid size of a RAW file.", "WxH"},
       {"range", "Heights that r16 values 0 and 65535 stand for.", "min:max"},
@@ -163,8 +168,10 @@ int main(int argc, char** argv) {
       {{"q", "quiet"}, "Print nothing but errors."},
       {{"v", "verbose"}, "Say more about the run."},
       {"progress", "Show progress on stderr even when it is not a terminal."},
-      {"threads", "The most threads the plug-in's operations use (default: every core "
-                  "this process may run on; sets ROVANDEL_THREADS).", "N"},
+      {"threads",
+       "The most threads the plug-in's operations use (default: every core "
+       "this process may run on; sets ROVANDEL_THREADS).",
+       "N"},
   });
   if (!parser.parse(QApplication::arguments())) Usage(parser.errorText());
   if (parser.isSet("help")) {
@@ -219,7 +226,8 @@ int main(int argc, char** argv) {
     // The plug-in reads its limit from the environment: the contract has no other way.
     qputenv("ROVANDEL_THREADS", QByteArray::number(threads));
   }
-  if (parser.isSet("quiet") && parser.isSet("verbose")) Usage("--quiet and --verbose exclude each other");
+  if (parser.isSet("quiet") && parser.isSet("verbose"))
+    Usage("--quiet and --verbose exclude each other");
   options.verbosity = parser.isSet("quiet") ? 0 : parser.isSet("verbose") ? 2 : 1;
   options.progress = parser.isSet("progress") || (options.verbosity > 0 && ::isatty(2));
   CheckOutputs(options);
@@ -229,7 +237,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(*options.input, ec) ||
         ::access(options.input->c_str(), R_OK) != 0)
-      Usage(QString("%1: no such file, or it cannot be read").arg(QString::fromStdString(*options.input)));
+      Usage(QString("%1: no such file, or it cannot be read")
+                .arg(QString::fromStdString(*options.input)));
   }
   if (!options.batch && (options.output || options.picture))
     Usage("-o and --picture write files in batch mode only; add --batch, or save from the window");

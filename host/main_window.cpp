@@ -48,7 +48,10 @@ struct BusyCursor {
 }  // namespace
 
 MainWindow::MainWindow(Landscape land, const Options& options)
-    : land_(std::move(land)), waterLevel_(options.waterLevel), raw_(options.raw), writeOptions_(options.write) {
+    : land_(std::move(land)),
+      waterLevel_(options.waterLevel),
+      raw_(options.raw),
+      writeOptions_(options.write) {
   setWindowTitle("kelvamor-host");
   view_ = new LandscapeView(this);
   setCentralWidget(view_);
@@ -58,12 +61,15 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction("&Open...", QKeySequence::Open, [this] {
     const QString path = QFileDialog::getOpenFileName(
-        this, "Open heightmap", {}, "Heightmaps (*.tif *.tiff *.png *.asc *.hgt *.r16 *.r32 *.raw);;All files (*)");
+        this, "Open heightmap", {},
+        "Heightmaps (*.tif *.tiff *.png *.asc *.hgt *.r16 *.r32 *.raw);;All files (*)");
     if (!path.isEmpty()) Open(path);
   });
   file->addAction("Save &As...", QKeySequence::SaveAs, [this] {
-    const QString path = QFileDialog::getSaveFileName(
-        this, "Save heightmap", {}, "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;16-bit PNG (*.png);;RAW 16-bit (*.r16);;RAW float32 (*.r32)");
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Save heightmap", {},
+                                     "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;16-bit PNG "
+                                     "(*.png);;RAW 16-bit (*.r16);;RAW float32 (*.r32)");
     if (!path.isEmpty()) SaveAs(path);
   });
   file->addSeparator();

@@ -92,7 +92,8 @@ std::vector<std::pair<size_t, QString>> CommandLineValues(const Options& options
 
 std::string ActionList() {
   std::string list;
-  for (const char* name : schema::kActionNames) list += std::string(list.empty() ? "" : ", ") + name;
+  for (const char* name : schema::kActionNames)
+    list += std::string(list.empty() ? "" : ", ") + name;
   return list;
 }
 
@@ -193,10 +194,11 @@ void StorePluginSettings(const Options& options) {
 std::string SettingsTable() {
   std::string table = "| setting | default | values | what |\n|---|---|---|---|\n";
   for (const schema::Setting& s : schema::kSettings) {
-    const std::string value = s.kind == schema::Kind::kBool ? (s.defaultValue != 0 ? "true" : "false")
-                                                            : Number(s.defaultValue);
-    table += std::string("| `") + s.key + "` | " + value + " | " + Allowed(s) + " | " +
-             s.meaning + " |\n";
+    const std::string value = s.kind == schema::Kind::kBool
+                                  ? (s.defaultValue != 0 ? "true" : "false")
+                                  : Number(s.defaultValue);
+    table += std::string("| `") + s.key + "` | " + value + " | " + Allowed(s) + " | " + s.meaning +
+             " |\n";
   }
   return table;
 }

@@ -102,8 +102,8 @@ FileReplacement::FileReplacement(const std::string& target, const std::string& s
   // mkstemps creates the file exclusively (never through a link) with mode 0600.
   fd_ = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
   if (fd_ < 0)
-    throw HeightmapError(target, "cannot be written in " + folder.string() + " (" +
-                                     ErrnoText(errno) + ")");
+    throw HeightmapError(target,
+                         "cannot be written in " + folder.string() + " (" + ErrnoText(errno) + ")");
   temporary_ = pattern;
   ClaimSlot(temporary_);
 }
@@ -135,12 +135,15 @@ void FileReplacement::Commit() {
     fail("cannot be given its permissions", errno);
   if (existed) {
     // Owner and group where the process may set them; the group alone otherwise.
-    if (::fchown(fd_, old.st_uid, old.st_gid) != 0) (void)::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
+    if (::fchown(fd_, old.st_uid, old.st_gid) != 0)
+      (void)::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
     // Changing the owner may drop set-id bits; put back what the target had.
     (void)::fchmod(fd_, old.st_mode & 07777);
   }
-  const std::string temporaryStem = temporary_.substr(0, temporary_.size() - fs::path(temporary_).extension().string().size());
-  const std::string targetStem = (fs::path(resolved_).parent_path() / fs::path(resolved_).stem()).string();
+  const std::string temporaryStem =
+      temporary_.substr(0, temporary_.size() - fs::path(temporary_).extension().string().size());
+  const std::string targetStem =
+      (fs::path(resolved_).parent_path() / fs::path(resolved_).stem()).string();
   for (const std::string& side : sideFiles_) {
     const std::string name = targetStem + side.substr(temporaryStem.size());
     if (::rename(side.c_str(), name.c_str()) != 0) fail("cannot be given its side files", errno);

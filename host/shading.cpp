@@ -1,7 +1,6 @@
 #include "host/shading.h"
 
 #include <QImageWriter>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -101,9 +100,11 @@ bool IsPictureFormat(const std::string& path) {
 void SavePicture(const std::string& path, const QImage& image) {
   const std::string format = PictureFormat(path);
   FileReplacement file(path, "." + format);
-  QImageWriter writer(QString::fromStdString(file.TemporaryPath()), QByteArray::fromStdString(format));
+  QImageWriter writer(QString::fromStdString(file.TemporaryPath()),
+                      QByteArray::fromStdString(format));
   if (!writer.write(image))
-    throw HeightmapError(path, "the picture cannot be written (" + writer.errorString().toStdString() + ")");
+    throw HeightmapError(
+        path, "the picture cannot be written (" + writer.errorString().toStdString() + ")");
   file.Commit();
 }
 

@@ -18,8 +18,8 @@ extern float RunningMinimum;
 extern float RunningMaximum;
 // The dialog of the run in progress, null outside a run; hosts see it by its
 // exported name.
-extern __attribute__((visibility("default"))) TRovandelParamsForm* RovandelParamsForm
-    asm("_RovandelParamsForm");
+extern __attribute__((visibility("default")))
+TRovandelParamsForm* RovandelParamsForm asm("_RovandelParamsForm");
 
 enum ActionIndex : int32_t {
   kSoften = 0,

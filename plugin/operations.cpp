@@ -1,5 +1,7 @@
 // The operations as the dialog drives them: each reads its parameters from the
 // controls at the moment it runs, an empty field standing for the parameter's default.
+#include "terrain/operations.h"
+
 #include <tbb/info.h>
 #include <tbb/task_arena.h>
 
@@ -12,7 +14,6 @@
 
 #include "dialog/mainform.h"
 #include "plugin/core.h"
-#include "terrain/operations.h"
 
 namespace {
 
@@ -81,18 +82,29 @@ void RunOperation(int32_t actionIndex) {
   tbb::task_arena arena(OperationThreads());
   arena.execute([actionIndex] {
     switch (actionIndex) {
-      case kSoften: ApplySoften(); break;
-      case kSoftenMore: ApplySoftenMore(); break;
+      case kSoften:
+        ApplySoften();
+        break;
+      case kSoftenMore:
+        ApplySoftenMore();
+        break;
       case kNoise:
         if (!ApplyNoise()) Failed("Add Noise");
         break;
       case kHill:
         if (!ApplyHill()) Failed("Add Hill / Depression");
         break;
-      case kFlatten: ApplyFlatten(); break;
-      case kGlaciate: ApplyGlaciate(); break;
-      case kCanyonize: ApplyCanyonize(); break;
-      default: break;
+      case kFlatten:
+        ApplyFlatten();
+        break;
+      case kGlaciate:
+        ApplyGlaciate();
+        break;
+      case kCanyonize:
+        ApplyCanyonize();
+        break;
+      default:
+        break;
     }
   });
 }

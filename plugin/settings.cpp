@@ -75,7 +75,8 @@ void SaveSettings(const TRovandelParamsForm& form, int32_t actionIndex) {
   v[schema::kHeight] = FloatOrWhenEmpty(form.HeightEdit, Reset(schema::kHeight));
   v[schema::kRadius] = FloatOrWhenEmpty(form.WidthEdit, Reset(schema::kRadius));
   v[schema::kWater] = form.WaterCheck->Checked() ? 1.0 : 0.0;
-  v[schema::kFlattenHeight] = FloatOrWhenEmpty(form.FlattenHeightEdit, Reset(schema::kFlattenHeight));
+  v[schema::kFlattenHeight] =
+      FloatOrWhenEmpty(form.FlattenHeightEdit, Reset(schema::kFlattenHeight));
   v[schema::kFlatten] = form.FlattenSpin->GetValue();
   v[schema::kGlaciate] = form.GlaciateSpin->GetValue();
   v[schema::kCanyonize] = form.CanyonizeSpin->GetValue();

@@ -34,8 +34,20 @@ struct Setting {
 
 // In the order the store lists them.
 enum Index : int {
-  kAction, kNoise, kAmplitude, kCoverage, kSeed, kXpos, kYpos, kRadius, kHeight, kWater,
-  kFlattenHeight, kFlatten, kGlaciate, kCanyonize,
+  kAction,
+  kNoise,
+  kAmplitude,
+  kCoverage,
+  kSeed,
+  kXpos,
+  kYpos,
+  kRadius,
+  kHeight,
+  kWater,
+  kFlattenHeight,
+  kFlatten,
+  kGlaciate,
+  kCanyonize,
 };
 
 inline constexpr double kInt32Min = std::numeric_limits<int32_t>::min();

@@ -87,7 +87,6 @@ void CNoiseGen::SetRange(float a, float b) {
   span = high - low;
 }
 
-
 // The lagged sequence's new value depends on values 97 and 33 steps back, so up to 33
 // of them can be formed at once: the state is laid out oldest first, extended a batch
 // at a time eight lanes per step, and folded back into the table afterwards. The

@@ -26,9 +26,15 @@ ROVANDEL_VECTOR_INLINE D ExpLanes(const D& x) {
   // A degree-8 polynomial through exp at the Chebyshev points of [-0.3466, 0.3466]:
   // within 2^-39.7 of exp there, relative, and exactly 1 at 0. Estrin's scheme: a
   // shallow tree of products instead of a long chain.
-  constexpr double kC[9] = {1.0,    0.9999999999797674,    0.49999999999797207,
-                            0.1666666689119418,    0.0416666668910201,    0.00833326606823613,
-                            0.001388882166441063,  0.0001991588350460579, 2.4876175600990793e-05};
+  constexpr double kC[9] = {1.0,
+                            0.9999999999797674,
+                            0.49999999999797207,
+                            0.1666666689119418,
+                            0.0416666668910201,
+                            0.00833326606823613,
+                            0.001388882166441063,
+                            0.0001991588350460579,
+                            2.4876175600990793e-05};
   const D r2 = r * r;
   const D r4 = r2 * r2;
   const D low = (kC[0] + kC[1] * r) + (kC[2] + kC[3] * r) * r2;

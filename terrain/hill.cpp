@@ -69,7 +69,7 @@ Extremes HillRows(const Bump& bump, std::span<const float> source, std::span<flo
     const double dy2 = bump.Row(y);
     const double rowExponent = dy2 / bump.w2;
     const double rowFactor = std::exp(-rowExponent);
-    auto fastFour = [&](size_t i, Doubles& value) __attribute__((always_inline)) {
+    auto fastFour = [&](size_t i, Doubles & value) __attribute__((always_inline)) {
       const size_t x = i - row;
       const Doubles src = simd::LoadWide(source.data() + i);
       const Doubles exponent = simd::LoadDoubles(columnExponents + x) + rowExponent;

@@ -109,10 +109,9 @@ void TurnFour(simd::Lanes<4>::Ints a, simd::Lanes<4>::Ints b, simd::Lanes<4>::In
   const Ints ab1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
   const Ints cd0 = __builtin_shufflevector(c, d, 0, 4, 1, 5);
   const Ints cd1 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
-  const Ints turned[4] = {__builtin_shufflevector(ab0, cd0, 0, 1, 4, 5),
-                          __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7),
-                          __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5),
-                          __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7)};
+  const Ints turned[4] = {
+      __builtin_shufflevector(ab0, cd0, 0, 1, 4, 5), __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7),
+      __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5), __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7)};
   for (size_t j = 0; j < 4; ++j) std::memcpy(&rows[j][column], &turned[j], sizeof turned[j]);
 }
 
@@ -211,8 +210,7 @@ class NoiseWalk {
           for (; c + 4 <= columns; c += 4) {
             const uint32_t* at = table + c * stride + y;
             TurnFour(simd::Load<Bits>(at), simd::Load<Bits>(at + stride),
-                     simd::Load<Bits>(at + 2 * stride), simd::Load<Bits>(at + 3 * stride),
-                     rows, c);
+                     simd::Load<Bits>(at + 2 * stride), simd::Load<Bits>(at + 3 * stride), rows, c);
           }
         }
         for (; c < columns; ++c)
@@ -243,7 +241,8 @@ class NoiseWalk {
       for (size_t c = groups * simd::kLanes; c < columns; ++c) {
         const float h = source_[start + c];
         const uint32_t cell = cells[c];
-        const float v = cell == kKeepsHeight || cell == kIsWater ? h : h + std::bit_cast<float>(cell);
+        const float v =
+            cell == kKeepsHeight || cell == kIsWater ? h : h + std::bit_cast<float>(cell);
         result_[start + c] = v;
         if (cell == kIsWater) continue;
         auto& tail = tile.columnRanges[groups];
@@ -332,25 +331,24 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   std::vector<Tile> pool(slots);
   for (Tile& tile : pool) walk.Prepare(tile);
   size_t next = 0;
-  tbb::parallel_pipeline(
-      slots,
-      tbb::make_filter<void, Tile*>(tbb::filter_mode::serial_in_order,
-                                    [&](tbb::flow_control& control) -> Tile* {
-                                      if (next == tiles) {
-                                        control.stop();
-                                        return nullptr;
-                                      }
-                                      Tile* tile = &pool[next % slots];
-                                      walk.Walk(*tile, next++);
-                                      return tile;
-                                    }) &
-          tbb::make_filter<Tile*, Tile*>(tbb::filter_mode::parallel,
-                                         [&](Tile* tile) {
-                                           walk.RowPass(*tile);
-                                           return tile;
-                                         }) &
-          tbb::make_filter<Tile*, void>(tbb::filter_mode::serial_in_order,
-                                        [&](Tile* tile) { walk.Merge(*tile); }));
+  tbb::parallel_pipeline(slots,
+                         tbb::make_filter<void, Tile*>(tbb::filter_mode::serial_in_order,
+                                                       [&](tbb::flow_control& control) -> Tile* {
+                                                         if (next == tiles) {
+                                                           control.stop();
+                                                           return nullptr;
+                                                         }
+                                                         Tile* tile = &pool[next % slots];
+                                                         walk.Walk(*tile, next++);
+                                                         return tile;
+                                                       }) &
+                             tbb::make_filter<Tile*, Tile*>(tbb::filter_mode::parallel,
+                                                            [&](Tile* tile) {
+                                                              walk.RowPass(*tile);
+                                                              return tile;
+                                                            }) &
+                             tbb::make_filter<Tile*, void>(tbb::filter_mode::serial_in_order,
+                                                           [&](Tile* tile) { walk.Merge(*tile); }));
   return walk.Range();
 }
 

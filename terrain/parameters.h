@@ -19,12 +19,12 @@ struct ProfileParameters {
 };
 
 struct NoiseParameters {
-  int32_t seed = 12345;          // generator seed; seed and -seed give the same noise
-  int32_t noiseType = 0;         // 0 "Random", 1 "Gaussian" (fixed amplitude), -1 none
-  int32_t amplitudePercent = 20; // half-width of the offsets, % of the height range
-  int32_t coveragePercent = 20;  // share of the points that receive an offset
-  bool ignoreWater = true;       // leave points the host reports as water alone
-  double minHeight = 0.0;        // the landscape's recorded range (height units)
+  int32_t seed = 12345;           // generator seed; seed and -seed give the same noise
+  int32_t noiseType = 0;          // 0 "Random", 1 "Gaussian" (fixed amplitude), -1 none
+  int32_t amplitudePercent = 20;  // half-width of the offsets, % of the height range
+  int32_t coveragePercent = 20;   // share of the points that receive an offset
+  bool ignoreWater = true;        // leave points the host reports as water alone
+  double minHeight = 0.0;         // the landscape's recorded range (height units)
   double maxHeight = 0.0;
 };
 
@@ -32,10 +32,10 @@ struct NoiseParameters {
 inline constexpr float kFixedNoiseAmplitude = 10.0f;
 
 struct HillParameters {
-  double centreX = 0.5;       // fraction of the map's width (0 left edge, 1 right edge)
-  double centreY = 0.5;       // fraction of the map's height
-  double heightChange = 10.0; // height units at the centre; negative digs a depression
-  double width = 0.1;         // fraction of the map at which the change falls to 1/e
+  double centreX = 0.5;        // fraction of the map's width (0 left edge, 1 right edge)
+  double centreY = 0.5;        // fraction of the map's height
+  double heightChange = 10.0;  // height units at the centre; negative digs a depression
+  double width = 0.1;          // fraction of the map at which the change falls to 1/e
 };
 
 // Heights a hill or depression leaves at or below kHillFloorLimit become kHillFloor.

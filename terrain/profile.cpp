@@ -35,8 +35,8 @@ struct Profile {
 
   double Exact(double h) const {
     const double n = (h - minHeight) / range;
-    const double v = kCanyonize ? (1.0 - std::exp(-strength * n)) * h
-                                : std::exp((n - 1.0) * strength) * h;
+    const double v =
+        kCanyonize ? (1.0 - std::exp(-strength * n)) * h : std::exp((n - 1.0) * strength) * h;
     return KeepFinite(v, h);
   }
 
@@ -49,8 +49,10 @@ struct Profile {
     v = kCanyonize ? (1.0 - e) * h : e * h;
     // Canyonize subtracts from 1, so exp's error counts against the whole factor.
     const Doubles8 size = kCanyonize ? simd::Abs(v) + simd::Abs(e * h) : simd::Abs(v);
-    const auto low = Check(simd::Half<0>(h), simd::Half<0>(x), simd::Half<0>(v), simd::Half<0>(size));
-    const auto high = Check(simd::Half<1>(h), simd::Half<1>(x), simd::Half<1>(v), simd::Half<1>(size));
+    const auto low =
+        Check(simd::Half<0>(h), simd::Half<0>(x), simd::Half<0>(v), simd::Half<0>(size));
+    const auto high =
+        Check(simd::Half<1>(h), simd::Half<1>(x), simd::Half<1>(v), simd::Half<1>(size));
     return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
   }
 
@@ -70,10 +72,9 @@ struct Profile {
 template <bool kCanyonize>
 ROVANDEL_VECTOR_INLINE Extremes ReshapeStretch(const Profile<kCanyonize>& profile,
                                                std::span<const float> source,
-                                               std::span<float> result, size_t begin,
-                                               size_t end) {
+                                               std::span<float> result, size_t begin, size_t end) {
   StoredExtremes stored;
-  auto fast = [&](size_t i, Doubles8& v) __attribute__((always_inline)) {
+  auto fast = [&](size_t i, Doubles8 & v) __attribute__((always_inline)) {
     return profile.Fast(simd::LoadWide<8>(source.data() + i), v);
   };
   auto exact = [&](size_t i) { return profile.Exact(source[i]); };
@@ -111,8 +112,10 @@ HeightRange Reshape(GridSize size, std::span<const float> source, std::span<floa
     const size_t width = static_cast<size_t>(size.width);
     stored.extremes = ForRowBands(size, [&](int32_t y0, int32_t y1) {
       const size_t begin = static_cast<size_t>(y0) * width, end = static_cast<size_t>(y1) * width;
-      if constexpr (kCanyonize) return CanyonizeStretch(profile, source, result, begin, end);
-      else return GlaciateStretch(profile, source, result, begin, end);
+      if constexpr (kCanyonize)
+        return CanyonizeStretch(profile, source, result, begin, end);
+      else
+        return GlaciateStretch(profile, source, result, begin, end);
     });
   } else {
     std::copy(source.begin(), source.end(), result.begin());

@@ -84,7 +84,8 @@ ROVANDEL_VECTOR_INLINE T WeightedSum(Sample&& sample) {
   };
   [&]<size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
     (step(std::integral_constant<size_t, I>{}), ...);
-  }(std::make_index_sequence<kCount>{});
+  }
+  (std::make_index_sequence<kCount>{});
   return total;
 }
 
@@ -116,8 +117,8 @@ float BorderElement(GridSize size, const float* source, int32_t x, int32_t y) {
 
 // Rows [y0, y1) of the result; the extremes of what they hold.
 template <int R>
-ROVANDEL_VECTOR_INLINE Extremes SmoothRows(GridSize size, const float* src, float* dst,
-                                           int32_t y0, int32_t y1) {
+ROVANDEL_VECTOR_INLINE Extremes SmoothRows(GridSize size, const float* src, float* dst, int32_t y0,
+                                           int32_t y1) {
   const size_t width = static_cast<size_t>(size.width);
   Extremes extremes;
   // The window's source rows widened to double once each, kept in a ring of 2R + 1
@@ -175,8 +176,8 @@ ROVANDEL_VECTOR_INLINE Extremes SmoothRows(GridSize size, const float* src, floa
       }
       lanes.MergeInto(extremes);
       for (; x < x1; ++x) {
-        const double sum = WeightedSum<R, double>(
-            [&](size_t i) { return rows[i][x + kCells<R>[i].dx]; });
+        const double sum =
+            WeightedSum<R, double>([&](size_t i) { return rows[i][x + kCells<R>[i].dx]; });
         const float v = MeanOf(sum, kDivisor);
         out[x] = v;
         extremes.Add(v);

@@ -39,8 +39,8 @@ TEST_F(DialogTest, ComesUpWithTheResourceValues) {
   for (auto* spin : {form->FlattenSpin, form->GlaciateSpin, form->CanyonizeSpin})
     EXPECT_EQ(spin->GetValue(), 0);
   EXPECT_FALSE(form->WaterCheck->Checked());
-  for (auto* edit : {form->XGeoEdit, form->YGeoEdit, form->HeightEdit, form->WidthEdit,
-                     form->FlattenHeightEdit})
+  for (auto* edit :
+       {form->XGeoEdit, form->YGeoEdit, form->HeightEdit, form->WidthEdit, form->FlattenHeightEdit})
     EXPECT_TRUE(edit->GetText().isEmpty());
   EXPECT_FALSE(form->PreviewShown);
   EXPECT_FALSE(form->PushingPreview);
@@ -82,17 +82,18 @@ TEST_P(FieldCheck, AnswersAsTheUserExpects) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, FieldCheck,
-    testing::Values(Entry{"XGeoEdit", "0", true, "", "0"}, Entry{"XGeoEdit", "100", true, "", "100"},
-                    Entry{"YGeoEdit", "100.0", false, "", "100.0"},
-                    Entry{"XGeoEdit", "100.5", false, kPosition, "100.5"},
-                    Entry{"YGeoEdit", "-1", false, kPosition, "-1"},
-                    Entry{"XGeoEdit", "x", true, kPosition, "50"},
-                    Entry{"SeedEdit", "12a45", false, "Seed value must be a valid integer", "12345"},
-                    Entry{"SeedEdit", "-77", false, "", "-77"}, Entry{"SeedEdit", "0", true, "", "0"},
-                    Entry{"HeightEdit", "-", true, "Height value must be a valid number", "50"},
-                    Entry{"HeightEdit", "-25", false, "", "-25"},
-                    Entry{"FlattenHeightEdit", "-", true, "Height value must be a valid number", "0"},
-                    Entry{"WidthEdit", "w", true, "Width value must be a valid number", "50"}),
+    testing::Values(
+        Entry{"XGeoEdit", "0", true, "", "0"}, Entry{"XGeoEdit", "100", true, "", "100"},
+        Entry{"YGeoEdit", "100.0", false, "", "100.0"},
+        Entry{"XGeoEdit", "100.5", false, kPosition, "100.5"},
+        Entry{"YGeoEdit", "-1", false, kPosition, "-1"},
+        Entry{"XGeoEdit", "x", true, kPosition, "50"},
+        Entry{"SeedEdit", "12a45", false, "Seed value must be a valid integer", "12345"},
+        Entry{"SeedEdit", "-77", false, "", "-77"}, Entry{"SeedEdit", "0", true, "", "0"},
+        Entry{"HeightEdit", "-", true, "Height value must be a valid number", "50"},
+        Entry{"HeightEdit", "-25", false, "", "-25"},
+        Entry{"FlattenHeightEdit", "-", true, "Height value must be a valid number", "0"},
+        Entry{"WidthEdit", "w", true, "Width value must be a valid number", "50"}),
     [](const auto& info) { return info.param.field + std::to_string(info.index); });
 
 TEST_F(DialogTest, ClearingAFieldSaysNothing) {
@@ -161,8 +162,8 @@ TEST_F(DialogTest, PreviewRunsTheActionWithTheButtonDisabled) {
 }
 
 TEST_F(DialogTest, AFailingPreviewIsReportedAndLeavesTheDialogUsable) {
-  form->previewBackend = {[] { return 0; },
-                          [](int) { throw std::runtime_error("out of heights"); }, [] {}};
+  form->previewBackend = {[] { return 0; }, [](int) { throw std::runtime_error("out of heights"); },
+                          [] {}};
   QTest::mouseClick(form->PreviewButton, Qt::LeftButton);
   EXPECT_EQ(messages.texts, QStringList{"out of heights"});
   EXPECT_FALSE(form->PreviewShown);
@@ -192,7 +193,8 @@ TEST_F(DialogTest, EnterPressesOkAndEscapePressesNothing) {
   });
   EXPECT_EQ(form->ShowModal(), mrOk);
 
-  WhenModalShown("RovandelParamsForm", [](QDialog* dialog) { ClickButton(dialog, "CancelButton"); });
+  WhenModalShown("RovandelParamsForm",
+                 [](QDialog* dialog) { ClickButton(dialog, "CancelButton"); });
   EXPECT_EQ(form->ShowModal(), mrCancel);
 }
 

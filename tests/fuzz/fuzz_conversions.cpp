@@ -8,8 +8,8 @@
 #include "components/conversions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data),
-                                         static_cast<qsizetype>(size));
+  const QString text =
+      QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   try {
     const int32_t v = StrToInt(text);
     if (StrToInt(IntToStr(v)) != v) std::abort();

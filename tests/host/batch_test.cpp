@@ -26,10 +26,12 @@ class Scripting : public Batch {
     WriteBytes("Quorvale/Kelvamor.conf", text);
   }
   static QStringList Job(int i, const QString& out) {
-    static const char* const kActions[] = {"soften", "noise",    "hill",     "flatten",
+    static const char* const kActions[] = {"soften",   "noise",     "hill",       "flatten",
                                            "glaciate", "canyonize", "soften-more"};
-    return {"--action", kActions[i % 7], "--set", QString("Seed=%1").arg(100 + i), "--set",
-            QString("xpos=%1").arg(10 + 7 * i), "-o", out};
+    return {"--action", kActions[i % 7],
+            "--set",    QString("Seed=%1").arg(100 + i),
+            "--set",    QString("xpos=%1").arg(10 + 7 * i),
+            "-o",       out};
   }
 };
 
@@ -46,7 +48,8 @@ TEST_F(Scripting, ParallelRunsMatchRunsOneAfterAnother) {
   std::vector<std::unique_ptr<QProcess>> running;
   for (int i = 0; i < kJobs; ++i) {
     running.push_back(std::make_unique<QProcess>());
-    Start(*running.back(), QStringList{QPath("in.r32")} + Job(i, QPath("par") + QString::number(i) + ".r32"));
+    Start(*running.back(),
+          QStringList{QPath("in.r32")} + Job(i, QPath("par") + QString::number(i) + ".r32"));
   }
   for (int i = 0; i < kJobs; ++i) {
     ASSERT_TRUE(running[i]->waitForFinished(60000));
@@ -62,7 +65,8 @@ TEST_F(Scripting, ParallelRunsMatchRunsOneAfterAnother) {
 
 TEST_F(Scripting, SaveSettingsKeepsTheRunsValuesAsTheUsers) {
   StoreSettings("[RovandelPlugin]\nAction=4\n\n[Other]\nmine=kept\n");
-  ASSERT_EQ(Run({QPath("in.r32"), "--action", "hill", "--set", "height=-25", "--save-settings"}), 0);
+  ASSERT_EQ(Run({QPath("in.r32"), "--action", "hill", "--set", "height=-25", "--save-settings"}),
+            0);
   const std::string after = Settings();
   EXPECT_NE(after.find("Action=3"), std::string::npos) << after;
   EXPECT_NE(after.find("height=-25"), std::string::npos) << after;
@@ -94,8 +98,8 @@ TEST_F(Scripting, ConventionsOfCommandLineTools) {
   env.remove("QT_QPA_PLATFORM");
   env.remove("XDG_RUNTIME_DIR");
   process.setProcessEnvironment(env);
-  process.start(KELVAMOR_HOST, {"--batch", "--plugin", ROVANDEL_MODULE, QPath("in.r32"), "-o",
-                                QPath("o.tif")});
+  process.start(KELVAMOR_HOST,
+                {"--batch", "--plugin", ROVANDEL_MODULE, QPath("in.r32"), "-o", QPath("o.tif")});
   ASSERT_TRUE(process.waitForFinished(60000));
   EXPECT_EQ(process.exitCode(), 0);
   // No chatter from the toolkit: stderr stays empty in a normal run.

@@ -1,17 +1,17 @@
 // kelvamor-host: heightmap files, the services it serves, and batch runs end to end.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <QProcess>
-#include <QThread>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <unistd.h>
 
 #include "host/heightmap_io.h"
 #include "host/plugin_host.h"
@@ -54,8 +54,7 @@ TEST_F(Files, RoundTripKeepsHeights) {
 }
 
 TEST_F(Files, ReadsAsciiGridAndSquareRaw) {
-  WriteBytes("g.asc",
-             "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n4 5 6.5\n");
+  WriteBytes("g.asc", "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n4 5 6.5\n");
   const Landscape asc = host::ReadHeightmap(Path("g.asc"));
   EXPECT_EQ(asc.heights, (std::vector<float>{1, 2, 3, 4, 5, 6.5f}));
   EXPECT_EQ(asc.maxHeight, 6.5);

@@ -1,11 +1,10 @@
 // What a save keeps: georeferencing, NoData, every height of a 16-bit file within a
 // step, and the file it replaces (links, permissions); command lines refused up front.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <cpl_string.h>
 #include <gdal.h>
+#include <gtest/gtest.h>
 #include <ogr_srs_api.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QImage>
@@ -75,7 +74,8 @@ class Georeferenced : public Batch {
     std::vector<int16_t> values(kW * kH);
     for (int32_t y = 0; y < kH; ++y)
       for (int32_t x = 0; x < kW; ++x)
-        values[y * kW + x] = InHole(x, y) ? kVoid : static_cast<int16_t>(100 + (x * 7 + y * 5) % 501);
+        values[y * kW + x] =
+            InHole(x, y) ? kVoid : static_cast<int16_t>(100 + (x * 7 + y * 5) % 501);
     ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, kW, kH, values.data(), kW, kH, GDT_Int16, 0, 0),
               CE_None);
   }
@@ -104,10 +104,10 @@ class EveryAction : public Georeferenced, public testing::WithParamInterface<con
 TEST_P(EveryAction, KeepsTheVoidAndTheGeoreferencing) {
   for (const char* output : {"out.tif", "out.asc"}) {
     QString log;
-    ASSERT_EQ(Run({QPath("tile.tif"), "--action", GetParam(), "--set", "radius=8", "-o",
-                   QPath(output)},
-                  &log),
-              0)
+    ASSERT_EQ(
+        Run({QPath("tile.tif"), "--action", GetParam(), "--set", "radius=8", "-o", QPath(output)},
+            &log),
+        0)
         << log.toStdString();
     Dataset ds(GDALOpen(Path(output).c_str(), GA_ReadOnly));
     ASSERT_TRUE(ds) << output;
@@ -279,22 +279,28 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"MissingFolder", {"-o", "DIR/nowhere/o.tif"}, "does not exist"},
         Refused{"BadPicture", {"--picture", "DIR/p.nope"}, "--picture"},
         Refused{"BadCreationOption", {"--co", "COMPRESS=FANCY", "-o", "DIR/o.tif"}, "--co"},
-        Refused{"UnknownSetting", {"--set", "colour=red", "-o", "DIR/o.tif"},
+        Refused{"UnknownSetting",
+                {"--set", "colour=red", "-o", "DIR/o.tif"},
                 "unknown setting 'colour'"},
         // One bad value refuses the whole line: the good one before it is not kept.
-        Refused{"PartlyBadSettings", {"--set", "Seed=777", "--set", "Bogus=1", "-o", "DIR/o.tif"},
+        Refused{"PartlyBadSettings",
+                {"--set", "Seed=777", "--set", "Bogus=1", "-o", "DIR/o.tif"},
                 "Bogus"},
-        Refused{"PositionOffTheMap", {"--set", "xpos=150", "-o", "DIR/o.tif"},
+        Refused{"PositionOffTheMap",
+                {"--set", "xpos=150", "-o", "DIR/o.tif"},
                 "xpos takes a number from 0 to 100"},
-        Refused{"ZeroWidth", {"--set", "radius=0", "-o", "DIR/o.tif"}, "radius takes a number above 0"},
+        Refused{
+            "ZeroWidth", {"--set", "radius=0", "-o", "DIR/o.tif"}, "radius takes a number above 0"},
         Refused{"NegativeSeverity", {"--set", "Flatten=-20", "-o", "DIR/o.tif"}, "Flatten takes"},
         Refused{"Amplitude", {"--set", "Amplitude=500", "-o", "DIR/o.tif"}, "Amplitude takes"},
         Refused{"NoiseType", {"--set", "Noise=7", "-o", "DIR/o.tif"}, "Noise takes"},
         Refused{"ActionIndex", {"--set", "Action=9", "-o", "DIR/o.tif"}, "Action takes"},
         Refused{"SeedBeyond32Bits", {"--set", "Seed=4294967296", "-o", "DIR/o.tif"}, "Seed takes"},
         Refused{"NotANumber", {"--set", "height=nan", "-o", "DIR/o.tif"}, "height takes"},
-        Refused{"UnknownAction", {"--action", "smudge", "-o", "DIR/o.tif"}, "unknown action 'smudge'"},
-        Refused{"MissingInput", {"DIR/nothing.tif", "-o", "DIR/o.tif"}, "nothing.tif: no such file"},
+        Refused{
+            "UnknownAction", {"--action", "smudge", "-o", "DIR/o.tif"}, "unknown action 'smudge'"},
+        Refused{
+            "MissingInput", {"DIR/nothing.tif", "-o", "DIR/o.tif"}, "nothing.tif: no such file"},
         Refused{"UnknownOption", {"--colour", "red"}, "colour"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -76,7 +76,8 @@ TEST_P(AllocationFailure, EndsTheRunAndLeavesTheHostAlone) {
 
   EXPECT_EQ(result, 0);
   ASSERT_EQ(messages.texts.size(), 1);
-  EXPECT_TRUE(messages.texts[0].startsWith("There is not enough memory")) << messages.texts[0].toStdString();
+  EXPECT_TRUE(messages.texts[0].startsWith("There is not enough memory"))
+      << messages.texts[0].toStdString();
   std::vector<std::string> expected{"GetLandscapeInfo"};
   if (failing == 2) expected.push_back("GetHeights");
   EXPECT_EQ(host.calls, expected);
@@ -89,9 +90,8 @@ TEST_P(AllocationFailure, EndsTheRunAndLeavesTheHostAlone) {
   EXPECT_EQ(host.calls, (std::vector<std::string>{"GetLandscapeInfo", "GetHeights"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::Values(1, 2),
-                         [](const auto& info) {
-                           return std::string(info.param == 1 ? "SourceHeights" : "ResultHeights");
-                         });
+INSTANTIATE_TEST_SUITE_P(Buffers, AllocationFailure, testing::Values(1, 2), [](const auto& info) {
+  return std::string(info.param == 1 ? "SourceHeights" : "ResultHeights");
+});
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QDialog>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSettings>
@@ -17,9 +17,9 @@
 #include <random>
 #include <thread>
 
+#include "plugin/settings_schema.h"
 #include "terrain/operations.h"
 #include "tests/plugin/test_host.h"
-#include "plugin/settings_schema.h"
 #include "tests/support/ui.h"
 
 namespace {
@@ -88,7 +88,7 @@ TEST_F(ModuleTest, OkAppliesTheActionAndUpdatesTheRange) {
             0);
   EXPECT_EQ(TestHost::FormPointer(), nullptr);
   EXPECT_EQ(QSettings(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
-                   settings_schema::kProduct)
+                      settings_schema::kProduct)
                 .value(QString(settings_schema::kSection) + "/Action")
                 .toInt(),
             0);
@@ -99,7 +99,7 @@ TEST_F(ModuleTest, CancelWithoutPreviewSendsNothing) {
   EXPECT_EQ(TestHost::Run(), 0);
   EXPECT_EQ(host.calls, (Calls{"GetLandscapeInfo", "GetHeights"}));
   EXPECT_FALSE(QSettings(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
-                   settings_schema::kProduct)
+                         settings_schema::kProduct)
                    .contains(QString(settings_schema::kSection) + "/Action"));
 }
 
@@ -303,9 +303,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.radio); });
 
 TEST_F(ModuleTest, UnwritableSettingsStillApplyAndTellTheUser) {
-  const QString file =
-      QSettings(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
-                   settings_schema::kProduct).fileName();
+  const QString file = QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                 settings_schema::kCompany, settings_schema::kProduct)
+                           .fileName();
   QFile::remove(file);
   ASSERT_TRUE(QDir().mkpath(file));  // a folder where the file should be
   WhenModalShown("RovandelParamsForm", [](QDialog* d) {
@@ -360,8 +360,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UnsupportedGrid,
                            return side(info.param.width) + "x" + side(info.param.height);
                          });
 
-TEST(ModuleWithoutHost, RunBeforeInitReturnsZero) {
-  EXPECT_EQ(TestHost::Run(), 0);
-}
+TEST(ModuleWithoutHost, RunBeforeInitReturnsZero) { EXPECT_EQ(TestHost::Run(), 0); }
 
 }  // namespace

@@ -1,11 +1,11 @@
 // A host that is not a Qt program: the module brings up its own application, once.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
 #include <QTimer>
-#include <dlfcn.h>
 
 #include "tests/plugin/test_host.h"
 #include "tests/support/ui.h"

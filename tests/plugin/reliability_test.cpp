@@ -25,10 +25,10 @@
 
 namespace {
 
-const char* const kNumericFields[] = {"SeedEdit", "XGeoEdit", "YGeoEdit", "HeightEdit",
-                                      "WidthEdit", "FlattenHeightEdit"};
-const char* const kRadios[] = {"SoftenRadio", "SoftenMoreRadio", "NoiseRadio", "HillRadio",
-                               "FlattenRadio", "GlaciateRadio", "CanyonRadio"};
+const char* const kNumericFields[] = {"SeedEdit",   "XGeoEdit",  "YGeoEdit",
+                                      "HeightEdit", "WidthEdit", "FlattenHeightEdit"};
+const char* const kRadios[] = {"SoftenRadio",  "SoftenMoreRadio", "NoiseRadio", "HillRadio",
+                               "FlattenRadio", "GlaciateRadio",   "CanyonRadio"};
 
 // One random thing a user might do to the dialog.
 void RandomEvent(QDialog* d, std::mt19937& rng) {
@@ -46,8 +46,8 @@ void RandomEvent(QDialog* d, std::mt19937& rng) {
     }
     case 2: {  // paste something whole
       auto* edit = d->findChild<QLineEdit*>(kNumericFields[pick(6)]);
-      static const char* kPastes[] = {"", "100", "-1", "1e308", "nan", "50.5", "999999999999",
-                                      "-0", "12345", " 7 "};
+      static const char* kPastes[] = {"",     "100",          "-1", "1e308", "nan",
+                                      "50.5", "999999999999", "-0", "12345", " 7 "};
       QApplication::clipboard()->setText(kPastes[pick(10)]);
       edit->selectAll();
       QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
@@ -141,8 +141,8 @@ TEST_P(NonFinite, EveryActionRunsAndKeepsFiniteHeightsFinite) {
   MessageBoxAnswerer messages;
   TestHost host(12, 9);
   const float kInf = std::numeric_limits<float>::infinity();
-  const float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(), kInf, -kInf, 3.4e38f,
-                            -3.4e38f, 1e-44f};
+  const float kSpecial[] = {
+      std::numeric_limits<float>::quiet_NaN(), kInf, -kInf, 3.4e38f, -3.4e38f, 1e-44f};
   for (size_t i = 0; i < host.heights.size(); ++i)
     host.heights[i] = i % 7 == 3 ? kSpecial[i % 6] : static_cast<float>(i % 13) * 25.0f;
   host.info.MinHeight = -std::numeric_limits<double>::infinity();  // a host's bad record
@@ -151,8 +151,7 @@ TEST_P(NonFinite, EveryActionRunsAndKeepsFiniteHeightsFinite) {
   host.Install();
   const std::string radio = GetParam();
   WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
-    QTest::mouseClick(d->findChild<QRadioButton*>(radio.c_str()), Qt::LeftButton, {},
-                      QPoint(6, 8));
+    QTest::mouseClick(d->findChild<QRadioButton*>(radio.c_str()), Qt::LeftButton, {}, QPoint(6, 8));
     d->findChild<QCheckBox*>("WaterCheck")->setChecked(false);
     ClickButton(d, "PreviewButton");
     ClickButton(d, "OKButton");

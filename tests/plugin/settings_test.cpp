@@ -43,7 +43,8 @@ TEST_F(SettingsTest, FirstUseLoadsTheDefaults) {
   EXPECT_EQ(form->NoiseTypeCombo->GetItemIndex(), 0);
   EXPECT_EQ(form->AmpSpin->GetValue(), 20);
   EXPECT_EQ(form->CoverSpin->GetValue(), 20);
-  EXPECT_EQ(form->SeedEdit->GetText(), QString::number(schema::kSettings[schema::kSeed].defaultValue));
+  EXPECT_EQ(form->SeedEdit->GetText(),
+            QString::number(schema::kSettings[schema::kSeed].defaultValue));
   EXPECT_EQ(form->XGeoEdit->GetText(), "50");
   EXPECT_EQ(form->YGeoEdit->GetText(), "50");
   EXPECT_EQ(form->WidthEdit->GetText(), "10");
@@ -69,7 +70,7 @@ TEST_F(SettingsTest, StoredActionChecksItsRadioAndUnknownOnesCheckNone) {
 
 TEST_F(SettingsTest, ValuesBeyondTheControlsAreClampedOrQuestioned) {
   Put("Amplitude", 250);  // the spin edit keeps 0..100
-  Put("xpos", 150.0);  // out of range: the dialog says so while it is filled
+  Put("xpos", 150.0);     // out of range: the dialog says so while it is filled
   auto form = Loaded();
   EXPECT_EQ(form->AmpSpin->GetValue(), 100);
   EXPECT_EQ(form->XGeoEdit->GetText(), "150");
@@ -117,7 +118,7 @@ TEST_P(SettingsRoundTrip, StoredValueComesBackAndBadTextFallsBack) {
   LoadAndSave();
   const schema::Setting& s = schema::kSettings[static_cast<size_t>(*schema::FindSetting(trip.key))];
   const QString fallback = s.kind == schema::Kind::kBool ? (s.defaultValue != 0 ? "true" : "false")
-                                                          : QString::number(s.defaultValue);
+                                                         : QString::number(s.defaultValue);
   EXPECT_EQ(Stored(trip.key).toString(), fallback);
 }
 

@@ -17,14 +17,15 @@ void*& ModuleHandle() {
 
 void* Module() {
   void*& module = ModuleHandle();
-  if (!module) module = [] {
-    void* m = dlopen(ROVANDEL_MODULE, RTLD_NOW | RTLD_LOCAL);
-    if (!m) {
-      std::fprintf(stderr, "cannot load %s: %s\n", ROVANDEL_MODULE, dlerror());
-      std::abort();
-    }
-    return m;
-  }();
+  if (!module)
+    module = [] {
+      void* m = dlopen(ROVANDEL_MODULE, RTLD_NOW | RTLD_LOCAL);
+      if (!m) {
+        std::fprintf(stderr, "cannot load %s: %s\n", ROVANDEL_MODULE, dlerror());
+        std::abort();
+      }
+      return m;
+    }();
   return module;
 }
 
@@ -74,7 +75,8 @@ int32_t Unused(int32_t) { return 0; }
 TestHost::TestHost(int32_t width, int32_t height) {
   current = this;
   // Bytes the module must hand back untouched.
-  for (size_t i = 0; i < sizeof info; ++i) reinterpret_cast<uint8_t*>(&info)[i] = uint8_t(i * 7 + 3);
+  for (size_t i = 0; i < sizeof info; ++i)
+    reinterpret_cast<uint8_t*>(&info)[i] = uint8_t(i * 7 + 3);
   info.GridWidth = width;
   info.GridHeight = height;
   info.MinHeight = 0.0;

@@ -27,8 +27,8 @@ class TestHost {
 
   LandscapeInfoRecord info{};
   std::vector<float> heights;
-  std::vector<std::string> calls;              // service names, in call order
-  std::vector<std::vector<float>> sentHeights; // each SetHeights
+  std::vector<std::string> calls;               // service names, in call order
+  std::vector<std::vector<float>> sentHeights;  // each SetHeights
   std::function<bool(int32_t x, int32_t y)> water = [](int32_t, int32_t) { return false; };
   std::function<void(const std::string&)> onCall;  // runs after each recorded call
   HostServiceEntry table[kHostServiceCount]{};

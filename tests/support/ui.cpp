@@ -48,7 +48,7 @@ void UseTemporarySettingsFolder() {
 
 void ClearStoredSettings() {
   QSettings store(QSettings::NativeFormat, QSettings::UserScope, settings_schema::kCompany,
-                   settings_schema::kProduct);
+                  settings_schema::kProduct);
   store.clear();
   store.sync();
 }

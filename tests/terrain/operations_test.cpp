@@ -1,6 +1,7 @@
 // The optimised kernels against the literal reference walks, bit for bit, on random
 // grids of awkward sizes and contents.
 #include <gtest/gtest.h>
+#include <tbb/task_arena.h>
 
 #include <bit>
 #include <cfloat>
@@ -9,8 +10,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <tbb/task_arena.h>
 
 #include "terrain/fast_exp.h"
 #include "terrain/parallel.h"
@@ -138,8 +137,9 @@ TEST_P(KernelMatchesReference, Flatten) {
 TEST_P(KernelMatchesReference, GlaciateAndCanyonize) {
   const auto source = Source(3);
   for (const terrain::ProfileParameters p :
-       {terrain::ProfileParameters{0, -500.0, 3000.0}, terrain::ProfileParameters{10, -500.0, 3000.0},
-        terrain::ProfileParameters{100, 0.0, 100.0}, terrain::ProfileParameters{73, 5.0, 5.0},
+       {terrain::ProfileParameters{0, -500.0, 3000.0},
+        terrain::ProfileParameters{10, -500.0, 3000.0}, terrain::ProfileParameters{100, 0.0, 100.0},
+        terrain::ProfileParameters{73, 5.0, 5.0},
         terrain::ProfileParameters{100, 1.0, 1.0 + 1e-300}}) {
     SCOPED_TRACE(p.severityPercent);
     ExpectAtEveryThreadCount(reference::Profile(size(), source, p, false), result_,
@@ -153,7 +153,8 @@ TEST_P(KernelMatchesReference, Hill) {
   const auto source = Source(4);
   for (const terrain::HillParameters p :
        {terrain::HillParameters{}, terrain::HillParameters{0.2, 0.9, -4000.0, 0.3},
-        terrain::HillParameters{1.5, -0.2, 250.0, 0.7}, terrain::HillParameters{0.5, 0.5, 1e300, 0.2},
+        terrain::HillParameters{1.5, -0.2, 250.0, 0.7},
+        terrain::HillParameters{0.5, 0.5, 1e300, 0.2},
         terrain::HillParameters{0.5, 0.5, 10.0, 0.0}}) {
     ExpectAtEveryThreadCount(reference::Hill(size(), source, p), result_,
                              [&] { return terrain::AddHill(size(), source, result_, p); });
@@ -174,8 +175,9 @@ TEST_P(KernelMatchesReference, Noise) {
       p.minHeight = -500.0;
       p.maxHeight = 3000.0;
       SCOPED_TRACE(coverage);
-      ExpectAtEveryThreadCount(reference::Noise(size(), source, p, water), result_,
-                               [&] { return terrain::AddNoise(size(), source, result_, p, water); });
+      ExpectAtEveryThreadCount(reference::Noise(size(), source, p, water), result_, [&] {
+        return terrain::AddNoise(size(), source, result_, p, water);
+      });
     }
   }
 }
@@ -200,14 +202,16 @@ TEST(KernelMatchesReferenceOnALargeGrid, ApproximatedExp) {
   const auto source = RandomGrid(size, Content::kTerrain, 99);
   std::vector<float> result(size.Count());
   for (const terrain::HillParameters p :
-       {terrain::HillParameters{0.3, 0.7, 5000.0, 0.05}, terrain::HillParameters{0.5, 0.5, 2e-4, 0.4},
-        terrain::HillParameters{0.1, 0.2, -1e6, 0.02}, terrain::HillParameters{0.6, 0.4, 0.37, 3.0}}) {
+       {terrain::HillParameters{0.3, 0.7, 5000.0, 0.05},
+        terrain::HillParameters{0.5, 0.5, 2e-4, 0.4}, terrain::HillParameters{0.1, 0.2, -1e6, 0.02},
+        terrain::HillParameters{0.6, 0.4, 0.37, 3.0}}) {
     SCOPED_TRACE(p.heightChange);
-    ExpectSameBits(reference::Hill(size, source, p), result, terrain::AddHill(size, source, result, p));
+    ExpectSameBits(reference::Hill(size, source, p), result,
+                   terrain::AddHill(size, source, result, p));
   }
-  for (const terrain::ProfileParameters p :
-       {terrain::ProfileParameters{30, -500.0, 3000.0}, terrain::ProfileParameters{100, 0.0, 1000.0},
-        terrain::ProfileParameters{1, -500.0, 3000.0}}) {
+  for (const terrain::ProfileParameters p : {terrain::ProfileParameters{30, -500.0, 3000.0},
+                                             terrain::ProfileParameters{100, 0.0, 1000.0},
+                                             terrain::ProfileParameters{1, -500.0, 3000.0}}) {
     SCOPED_TRACE(p.severityPercent);
     ExpectSameBits(reference::Profile(size, source, p, false), result,
                    terrain::Glaciate(size, source, result, p));
@@ -288,7 +292,8 @@ TEST(Kernels, EmptyGridKeepsTheResetRange) {
 TEST(Kernels, FiniteInputGivesFiniteOutputInDegenerateCases) {
   const GridSize size{6, 5};
   std::vector<float> source(size.Count());
-  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<float>(static_cast<double>(i) * 2.0e37 - 3.0e38);
+  for (size_t i = 0; i < source.size(); ++i)
+    source[i] = static_cast<float>(static_cast<double>(i) * 2.0e37 - 3.0e38);
   source[3] = 0.0f;
   std::vector<float> result(size.Count());
   auto expectFinite = [&](HeightRange range) {

@@ -92,8 +92,8 @@ Output Flatten(GridSize size, const std::vector<float>& source,
   return out;
 }
 
-Output Profile(GridSize size, const std::vector<float>& source,
-               const terrain::ProfileParameters& p, bool canyonize) {
+Output Profile(GridSize size, const std::vector<float>& source, const terrain::ProfileParameters& p,
+               bool canyonize) {
   Output out{std::vector<float>(source.size()), {}};
   Tracker t;
   const double r = p.maxHeight - p.minHeight;
@@ -120,11 +120,13 @@ Output Hill(GridSize size, const std::vector<float>& source, const terrain::Hill
   Tracker t;
   const double w2 = p.width * p.width;
   for (int y = 0; y < size.height; ++y) {
-    const double dy2 = ((y + 0.5) / size.height - p.centreY) * ((y + 0.5) / size.height - p.centreY);
+    const double dy2 =
+        ((y + 0.5) / size.height - p.centreY) * ((y + 0.5) / size.height - p.centreY);
     for (int x = 0; x < size.width; ++x) {
       const int i = y * size.width + x;
       const double src = source[i];
-      const double dx2 = ((x + 0.5) / size.width - p.centreX) * ((x + 0.5) / size.width - p.centreX);
+      const double dx2 =
+          ((x + 0.5) / size.width - p.centreX) * ((x + 0.5) / size.width - p.centreX);
       const double g = w2 == 0.0 ? 0.0 : std::exp(-(dx2 + dy2) / w2);
       double bump = p.heightChange * g;
       if (std::isnan(bump)) bump = 0.0;
@@ -152,8 +154,9 @@ Output Noise(GridSize size, const std::vector<float>& source, const terrain::Noi
   };
   long long range = toInt(std::ceil(p.maxHeight)) - toInt(std::floor(p.minHeight));
   if (range == 0) range = (static_cast<long long>(size.width) + size.height) / 2;
-  const float amplitude = p.noiseType == 1 ? terrain::kFixedNoiseAmplitude
-                                           : static_cast<float>(static_cast<double>(p.amplitudePercent * range) * 0.01);
+  const float amplitude =
+      p.noiseType == 1 ? terrain::kFixedNoiseAmplitude
+                       : static_cast<float>(static_cast<double>(p.amplitudePercent * range) * 0.01);
   gen.SetRange(-amplitude, amplitude);
   const float coverage = static_cast<float>(p.coveragePercent * 0.01);
   for (int x = 0; x < size.width; ++x) {

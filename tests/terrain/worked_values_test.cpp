@@ -40,7 +40,8 @@ TEST(Noise, WaterIsAskedOncePerPointInWalkOrderOnlyWhenIgnored) {
     return true;
   };
   const auto range = terrain::AddNoise(size, source, result, p, everywhere);
-  EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}}));
+  EXPECT_EQ(asked,
+            (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}}));
   EXPECT_EQ(result, source);
   EXPECT_FALSE(range.IsUsable());
   EXPECT_EQ(range.maximum, -2147483648.0f);
@@ -96,7 +97,8 @@ TEST(Noise, ExtremeRecordedRangeIsDefined) {
   p.amplitudePercent = 100;
   p.coveragePercent = 100;
   p.ignoreWater = false;
-  for (auto [lo, hi] : {std::pair{-1e300, 1e300}, std::pair{double(NAN), double(NAN)}, std::pair{-3e9, 3e9}}) {
+  for (auto [lo, hi] :
+       {std::pair{-1e300, 1e300}, std::pair{double(NAN), double(NAN)}, std::pair{-3e9, 3e9}}) {
     p.minHeight = lo;
     p.maxHeight = hi;
     terrain::AddNoise(size, source, result, p, nullptr);
