@@ -109,6 +109,10 @@ int RunBatch(const Options& options, std::ostream& out) {
     report.Line(2, "plug-in module: ", module.Path());
     HostSession session(land);
     session.waterLevel = waterLevel;
+    if (options.mask) {
+      session.Select(ReadWeights(*options.mask, land.width, land.height));
+      report.Line(2, "selection: ", *options.mask);
+    }
 
     AutoAnswer answer;
     start = std::chrono::steady_clock::now();

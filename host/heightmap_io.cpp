@@ -87,8 +87,9 @@ void Report(const ProgressFn& progress, double done) {
   if (progress) progress(done);
 }
 
-Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBit,
-                  int64_t maxPoints, const ProgressFn& progress) {
+// The grid a RAW file holds, from its length and --size.
+std::pair<int64_t, int64_t> RawGridSize(const std::string& path, const RawOptions& raw,
+                                        bool sixteenBit, int64_t maxPoints) {
   std::error_code ec;
   const auto bytes = fs::file_size(path, ec);
   if (ec) throw HeightmapError(path, ec.message());
@@ -114,6 +115,12 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
                                      " bytes) is not a square grid; give the size with --size WxH");
     CheckSize(path, width, height, maxPoints);
   }
+  return {width, height};
+}
+
+Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBit,
+                  int64_t maxPoints, const ProgressFn& progress) {
+  const auto [width, height] = RawGridSize(path, raw, sixteenBit, maxPoints);
   Landscape land;
   land.width = static_cast<int32_t>(width);
   land.height = static_cast<int32_t>(height);
@@ -527,6 +534,36 @@ Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t 
   land.RecordRange();
   Report(progress, 1.0);
   return land;
+}
+
+std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw) {
+  const std::string ext = Extension(path);
+  if (ext == ".r16" || ext == ".raw" || ext == ".r32") {
+    const auto [w, h] = RawGridSize(path, raw, ext != ".r32", kMaxGridPoints - 1);
+    return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
+  }
+  InitGdal();
+  CPLErrorReset();
+  const Dataset dataset(GDALOpen(path.c_str(), GA_ReadOnly));
+  if (!dataset)
+    throw HeightmapError(
+        path, "not a raster this program can read (" + GdalReason("unknown format") + ")");
+  return {GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get())};
+}
+
+std::vector<float> ReadWeights(const std::string& path, int32_t width, int32_t height) {
+  const Landscape mask = ReadHeightmap(path, RawOptions{std::pair{width, height}, {}});
+  if (mask.width != width || mask.height != height)
+    throw HeightmapError(path, "the mask is " + std::to_string(mask.width) + " x " +
+                                   std::to_string(mask.height) + ", the landscape " +
+                                   std::to_string(width) + " x " + std::to_string(height));
+  // Weights 0..1 as they are; a mask that goes beyond 1 is taken as 0..255.
+  const double scale = mask.maxHeight > 1.0 ? 1.0 / 255.0 : 1.0;
+  std::vector<float> weights(mask.Count());
+  for (size_t i = 0; i < weights.size(); ++i)
+    weights[i] =
+        mask.IsNoData(i) ? 0.0f : static_cast<float>(std::clamp(mask.heights[i] * scale, 0.0, 1.0));
+  return weights;
 }
 
 bool IsHeightmapFormat(const std::string& path) {

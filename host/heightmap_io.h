@@ -52,6 +52,13 @@ struct SaveReport {
 SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
                           const WriteOptions& options = {});
 
+// The grid size of a heightmap file, from its header (or length and --size) alone.
+std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw = {});
+
+// A selection mask: any single-band raster of the landscape's size, weights 0..1 or
+// 0..255 (taken as such when a value exceeds 1); NoData cells weigh 0.
+std::vector<float> ReadWeights(const std::string& path, int32_t width, int32_t height);
+
 // Whether WriteHeightmap knows the format of `path` by its extension.
 bool IsHeightmapFormat(const std::string& path);
 inline constexpr char kHeightmapFormats[] = ".tif, .asc, .png, .r16 or .r32";

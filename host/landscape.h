@@ -45,7 +45,8 @@ struct Landscape {
 };
 
 // A fractal landscape from a fixed seed: hills, valleys and ground below sea level.
-Landscape MakeDefaultLandscape(int32_t side = 513, uint32_t seed = 20261208);
+inline constexpr int32_t kDefaultLandscapeSide = 513;
+Landscape MakeDefaultLandscape(int32_t side = kDefaultLandscapeSide, uint32_t seed = 20261208);
 // The default landscape's sea level.
 inline constexpr double kDefaultSeaLevel = 0.0;
 

@@ -168,6 +168,10 @@ int main(int argc, char** argv) {
       {{"q", "quiet"}, "Print nothing but errors."},
       {{"v", "verbose"}, "Say more about the run."},
       {"progress", "Show progress on stderr even when it is not a terminal."},
+      {"mask",
+       "Apply the plug-in only where this raster of weights (0..1 or 0..255, the "
+       "landscape's size) selects, blended by the weight (batch).",
+       "file"},
       {"threads",
        "The most threads the plug-in's operations use (default: every core "
        "this process may run on; sets ROVANDEL_THREADS).",
@@ -240,8 +244,28 @@ int main(int argc, char** argv) {
       Usage(QString("%1: no such file, or it cannot be read")
                 .arg(QString::fromStdString(*options.input)));
   }
-  if (!options.batch && (options.output || options.picture))
-    Usage("-o and --picture write files in batch mode only; add --batch, or save from the window");
+  if (parser.isSet("mask")) {
+    options.mask = parser.value("mask").toStdString();
+    std::pair<int32_t, int32_t> landscape{host::kDefaultLandscapeSide, host::kDefaultLandscapeSide};
+    std::pair<int32_t, int32_t> mask;
+    try {
+      if (options.input) landscape = host::GridSizeOf(*options.input, options.raw);
+      host::RawOptions raw;
+      raw.size = landscape;
+      mask = host::GridSizeOf(*options.mask, raw);
+    } catch (const std::exception& e) {
+      Usage(QString("--mask: %1").arg(e.what()));
+    }
+    if (mask != landscape)
+      Usage(QString("--mask: %1 is %2 x %3; the landscape is %4 x %5")
+                .arg(QString::fromStdString(*options.mask))
+                .arg(mask.first)
+                .arg(mask.second)
+                .arg(landscape.first)
+                .arg(landscape.second));
+  }
+  if (!options.batch && (options.output || options.picture || options.mask))
+    Usage("-o, --picture and --mask are for batch mode; add --batch, or use the window");
 
   if (options.batch) return host::RunBatch(options, std::cout);
 

@@ -1,40 +1,160 @@
 #include "host/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QStatusBar>
+#include <QToolBar>
+#include <QUndoStack>
+#include <QWheelEvent>
+#include <cmath>
+#include <functional>
 
 #include "host/heightmap_io.h"
+#include "host/selection.h"
 #include "host/shading.h"
 
 namespace host {
 
+// The picture of the landscape, zoomed and panned; the wheel zooms about the cursor, a
+// drag pans, or draws the selection when a selection tool is chosen.
 class LandscapeView : public QWidget {
  public:
-  explicit LandscapeView(QWidget* parent) : QWidget(parent) { setMinimumSize(320, 320); }
+  enum class Tool { kPan, kRectangle, kEllipse, kFreehand };
+
+  explicit LandscapeView(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(240, 240);
+    setMouseTracking(true);
+  }
   void SetImage(QImage image) {
+    const bool first = image_.isNull() || image.size() != image_.size();
     image_ = std::move(image);
+    if (first) Fit();
     update();
   }
+  void SetOutline(const QPainterPath& outline) {
+    outline_ = outline;
+    update();
+  }
+  void Fit() {
+    if (image_.isNull()) return;
+    scale_ = std::min(width() / double(image_.width()), height() / double(image_.height()));
+    origin_ =
+        QPointF((width() - image_.width() * scale_) / 2, (height() - image_.height() * scale_) / 2);
+    update();
+  }
+  void ActualSize() { ZoomAbout(rect().center(), 1.0 / scale_); }
+  void ZoomAbout(QPointF at, double factor) {
+    const QPointF cell = ToCell(at);
+    scale_ = std::clamp(scale_ * factor, 0.02, 64.0);
+    origin_ = at - cell * scale_;
+    update();
+  }
+  QPointF ToCell(QPointF p) const { return (p - origin_) / scale_; }
+
+  Tool tool = Tool::kPan;
+  std::function<void(QPointF cell, bool inside)> onHover;
+  std::function<void(const QPainterPath& outline)> onSelected;
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().window());
+    // NoData shows as a checkerboard through the transparent cells.
+    painter.fillRect(rect(), QBrush(QColor(90, 90, 90), Qt::Dense4Pattern));
     if (image_.isNull()) return;
-    const QSize size = image_.size().scaled(this->size(), Qt::KeepAspectRatio);
-    const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, image_);
+    painter.save();
+    painter.translate(origin_);
+    painter.scale(scale_, scale_);
+    painter.drawImage(QPointF(0, 0), image_);
+    if (!outline_.isEmpty() || !drawing_.isEmpty()) {
+      QPen pen(Qt::yellow, 0, Qt::DashLine);
+      painter.setPen(pen);
+      painter.drawPath(drawing_.isEmpty() ? outline_ : drawing_);
+    }
+    painter.restore();
+  }
+  void resizeEvent(QResizeEvent*) override { Fit(); }
+  void wheelEvent(QWheelEvent* e) override {
+    ZoomAbout(e->position(), std::pow(1.0015, e->angleDelta().y()));
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    press_ = e->position();
+    last_ = press_;
+    drawing_ = QPainterPath();
+    if (tool == Tool::kFreehand) drawing_.moveTo(ToCell(press_));
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    const QPointF cell = ToCell(e->position());
+    if (onHover)
+      onHover(cell, cell.x() >= 0 && cell.y() >= 0 && cell.x() < image_.width() &&
+                        cell.y() < image_.height());
+    if (!(e->buttons() & Qt::LeftButton)) return;
+    if (tool == Tool::kPan) {
+      origin_ += e->position() - last_;
+      last_ = e->position();
+    } else {
+      drawing_ = Shape(ToCell(press_), cell);
+    }
+    update();
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    if (tool == Tool::kPan) return;
+    QPainterPath shape = Shape(ToCell(press_), ToCell(e->position()));
+    drawing_ = QPainterPath();
+    if (onSelected) onSelected(shape);
   }
 
  private:
+  QPainterPath Shape(QPointF from, QPointF to) {
+    QPainterPath path;
+    const QRectF box = QRectF(from, to).normalized();
+    if (tool == Tool::kRectangle) path.addRect(box);
+    if (tool == Tool::kEllipse) path.addEllipse(box);
+    if (tool == Tool::kFreehand) {
+      path = drawing_;
+      path.lineTo(to);
+      if (drawing_.isEmpty()) path.moveTo(from);
+    }
+    path.closeSubpath();
+    return path;
+  }
+
   QImage image_;
+  QPainterPath outline_;
+  QPainterPath drawing_;
+  double scale_ = 1.0;
+  QPointF origin_;
+  QPointF press_;
+  QPointF last_;
+};
+
+// One applied change: the landscape on the other side of it. Undo and redo swap it with
+// the window's, so each step holds one landscape.
+class LandscapeStep : public QUndoCommand {
+ public:
+  LandscapeStep(MainWindow* window, const QString& text, Landscape other)
+      : QUndoCommand(text), window_(window), other_(std::move(other)) {}
+  void undo() override { window_->SwapLandscape(other_); }
+  void redo() override {
+    if (pushed_) window_->SwapLandscape(other_);
+    pushed_ = true;  // pushing does not apply it again: it is applied already
+  }
+
+ private:
+  MainWindow* window_;
+  Landscape other_;
+  bool pushed_ = false;
 };
 
 namespace {
@@ -45,39 +165,113 @@ struct BusyCursor {
   ~BusyCursor() { QApplication::restoreOverrideCursor(); }
 };
 
+constexpr char kOpenFilter[] =
+    "Heightmaps (*.tif *.tiff *.png *.asc *.hgt *.r16 *.r32 *.raw);;All files (*)";
+constexpr char kSaveFilters[] =
+    "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;16-bit PNG (*.png);;RAW 16-bit (*.r16);;"
+    "RAW float32 (*.r32)";
+
 }  // namespace
 
 MainWindow::MainWindow(Landscape land, const Options& options)
     : land_(std::move(land)),
+      path_(options.input ? QString::fromStdString(*options.input) : QString()),
       waterLevel_(options.waterLevel),
       raw_(options.raw),
       writeOptions_(options.write) {
-  setWindowTitle("kelvamor-host");
   view_ = new LandscapeView(this);
   setCentralWidget(view_);
+  history_ = new QUndoStack(this);
   status_ = new QLabel(this);
+  cursor_ = new QLabel(this);
   statusBar()->addWidget(status_);
+  statusBar()->addPermanentWidget(cursor_);
 
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction("&Open...", QKeySequence::Open, [this] {
-    const QString path = QFileDialog::getOpenFileName(
-        this, "Open heightmap", {},
-        "Heightmaps (*.tif *.tiff *.png *.asc *.hgt *.r16 *.r32 *.raw);;All files (*)");
+    const QString path = QFileDialog::getOpenFileName(this, "Open heightmap", {}, kOpenFilter);
     if (!path.isEmpty()) Open(path);
   });
+  file->addAction("&Save", QKeySequence::Save, [this] { Save(); });
   file->addAction("Save &As...", QKeySequence::SaveAs, [this] {
+    QString filter;
     const QString path =
-        QFileDialog::getSaveFileName(this, "Save heightmap", {},
-                                     "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;16-bit PNG "
-                                     "(*.png);;RAW 16-bit (*.r16);;RAW float32 (*.r32)");
-    if (!path.isEmpty()) SaveAs(path);
+        QFileDialog::getSaveFileName(this, "Save heightmap", path_, kSaveFilters, &filter);
+    if (!path.isEmpty()) SaveAs(path, filter);
   });
   file->addSeparator();
   file->addAction("&Quit", QKeySequence::Quit, this, &QWidget::close);
 
   QMenu* edit = menuBar()->addMenu("&Edit");
-  undoAction_ = edit->addAction("&Undo", QKeySequence::Undo, [this] { Undo(); });
-  undoAction_->setEnabled(false);
+  QAction* undo = history_->createUndoAction(this, "&Undo");
+  undo->setShortcut(QKeySequence::Undo);
+  QAction* redo = history_->createRedoAction(this, "&Redo");
+  redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence::Redo});
+  edit->addAction(undo);
+  edit->addAction(redo);
+  connect(history_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
+
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addAction("&Fit", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { view_->Fit(); });
+  view->addAction("&Actual size (1:1)", QKeySequence(Qt::CTRL | Qt::Key_1),
+                  [this] { view_->ActualSize(); });
+  view->addAction("Zoom &in", QKeySequence::ZoomIn,
+                  [this] { view_->ZoomAbout(view_->rect().center(), 1.25); });
+  view->addAction("Zoom &out", QKeySequence::ZoomOut,
+                  [this] { view_->ZoomAbout(view_->rect().center(), 0.8); });
+  fixedRange_ = view->addAction("Colours by the &opened range", [this] { Refresh(); });
+  fixedRange_->setCheckable(true);
+  fixedRange_->setChecked(true);
+
+  QToolBar* tools = addToolBar("Tools");
+  auto* group = new QActionGroup(this);
+  const std::pair<const char*, LandscapeView::Tool> kTools[] = {
+      {"Pan", LandscapeView::Tool::kPan},
+      {"Rectangle", LandscapeView::Tool::kRectangle},
+      {"Ellipse", LandscapeView::Tool::kEllipse},
+      {"Freehand", LandscapeView::Tool::kFreehand}};
+  for (const auto& [name, tool] : kTools) {
+    QAction* action = tools->addAction(name, [this, t = tool] { view_->tool = t; });
+    action->setCheckable(true);
+    action->setChecked(tool == LandscapeView::Tool::kPan);
+    group->addAction(action);
+  }
+  tools->addWidget(new QLabel(" Feather ", this));
+  featherSpin_ = new QDoubleSpinBox(this);
+  featherSpin_->setRange(0.0, 10000.0);
+  featherSpin_->setSuffix(" cells");
+  featherSpin_->setObjectName("FeatherSpin");
+  tools->addWidget(featherSpin_);
+  connect(featherSpin_, &QDoubleSpinBox::valueChanged, this,
+          [this](double feather) { Select(outline_, feather); });
+  tools->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
+  tools->addSeparator();
+  waterCheck_ = new QCheckBox("Water at", this);
+  waterCheck_->setObjectName("WaterCheck");
+  waterSpin_ = new QDoubleSpinBox(this);
+  waterSpin_->setObjectName("WaterLevelSpin");
+  waterSpin_->setRange(-1e9, 1e9);
+  waterSpin_->setDecimals(2);
+  waterSpin_->setSuffix(" m");
+  tools->addWidget(waterCheck_);
+  tools->addWidget(waterSpin_);
+  auto waterChanged = [this] {
+    waterLevel_ = waterCheck_->isChecked() ? std::optional(waterSpin_->value()) : std::nullopt;
+    waterSpin_->setEnabled(waterCheck_->isChecked());
+    Refresh();
+  };
+  connect(waterCheck_, &QCheckBox::toggled, this, waterChanged);
+  connect(waterSpin_, &QDoubleSpinBox::valueChanged, this, waterChanged);
+  SetWaterLevel(waterLevel_);
+
+  view_->onHover = [this](QPointF cell, bool inside) {
+    cursor_->setText(
+        inside ? CellReadout(static_cast<int32_t>(cell.x()), static_cast<int32_t>(cell.y()))
+               : QString());
+  };
+  view_->onSelected = [this](const QPainterPath& outline) {
+    Select(outline, featherSpin_->value());
+  };
 
   QMenu* plugins = menuBar()->addMenu("&Plug-ins");
   try {
@@ -90,25 +284,108 @@ MainWindow::MainWindow(Landscape land, const Options& options)
     plugins->addAction(QString::fromStdString(m->Name()) + "...", [this, m] { RunPlugin(*m); });
   }
   if (modules_.empty()) plugins->addAction("(no plug-in loaded)")->setEnabled(false);
-  resize(760, 720);
+
+  // Fit the screen whatever its scale: at most 90 % of the room it offers.
+  const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 760, 720);
+  resize(std::min(760, room.width() * 9 / 10), std::min(720, room.height() * 9 / 10));
+  StartHistory();
   Refresh();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  // The steps hold landscapes and point back here: let them go first.
+  history_->clear();
+}
+
+void MainWindow::StartHistory() {
+  history_->clear();
+  openedRange_ = {land_.minHeight, land_.maxHeight};
+  // Each step holds one landscape: as many as fit the bound, two at the least.
+  const size_t bytes = std::max<size_t>(1, land_.Count() * (sizeof(float) + 1));
+  history_->setUndoLimit(static_cast<int>(std::clamp<size_t>(kHistoryBytes / bytes, 2, 1000)));
+  history_->setClean();
+  UpdateTitle();
+}
+
+void MainWindow::UpdateTitle() {
+  const QString name = path_.isEmpty() ? QString("default landscape") : QFileInfo(path_).fileName();
+  setWindowTitle(name + "[*] - kelvamor-host");
+  setWindowModified(!history_->isClean());
+}
 
 void MainWindow::Refresh() {
-  view_->SetImage(ShadeLandscape(land_, waterLevel_));
+  std::optional<std::pair<double, double>> range;
+  if (fixedRange_->isChecked()) range = openedRange_;
+  view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
+  view_->SetOutline(outline_);
   QString text = QString("%1 x %2   range %3 .. %4")
                      .arg(land_.width)
                      .arg(land_.height)
                      .arg(land_.minHeight, 0, 'g', 6)
                      .arg(land_.maxHeight, 0, 'g', 6);
-  text += waterLevel_ ? QString("   water level %1").arg(*waterLevel_, 0, 'g', 6)
-                      : QString("   no water");
+  if (!selection_.empty()) text += "   selection";
   status_->setText(text);
 }
 
+void MainWindow::SwapLandscape(Landscape& other) {
+  std::swap(land_, other);
+  Refresh();
+}
+
+QString MainWindow::CellReadout(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0 || x >= land_.width || y >= land_.height) return {};
+  QString text = QString("x %1  y %2").arg(x).arg(y);
+  if (const auto& t = land_.geo.geoTransform) {
+    const double cx = x + 0.5, cy = y + 0.5;
+    text += QString("  (%1, %2)")
+                .arg((*t)[0] + cx * (*t)[1] + cy * (*t)[2], 0, 'f', 3)
+                .arg((*t)[3] + cx * (*t)[4] + cy * (*t)[5], 0, 'f', 3);
+  }
+  const size_t i = static_cast<size_t>(y) * land_.width + x;
+  text += land_.IsNoData(i) ? QString("  NoData")
+                            : QString("  height %1").arg(land_.heights[i], 0, 'g', 7);
+  return text;
+}
+
+void MainWindow::SetWaterLevel(std::optional<double> level) {
+  waterLevel_ = level;
+  const QSignalBlocker blockCheck(waterCheck_), blockSpin(waterSpin_);
+  waterCheck_->setChecked(level.has_value());
+  waterSpin_->setEnabled(level.has_value());
+  if (level) waterSpin_->setValue(*level);
+  Refresh();
+}
+
+void MainWindow::Select(const QPainterPath& outline, double feather) {
+  outline_ = outline;
+  feather_ = feather;
+  const QSignalBlocker block(featherSpin_);
+  featherSpin_->setValue(feather);
+  selection_ = outline.isEmpty()
+                   ? std::vector<float>{}
+                   : host::SelectionWeights(outline, feather, land_.width, land_.height);
+  Refresh();
+}
+
+bool MainWindow::MaybeSave() {
+  if (history_->isClean()) return true;
+  const auto answer = QMessageBox::warning(
+      this, "kelvamor-host", "The landscape has changes that are not saved.",
+      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+  if (answer == QMessageBox::Save) return Save();
+  return answer == QMessageBox::Discard;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (MaybeSave()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
 bool MainWindow::Open(const QString& path) {
+  if (!MaybeSave()) return false;
   try {
     BusyCursor busy;
     land_ = ReadHeightmap(path.toStdString(), raw_);
@@ -116,14 +393,31 @@ bool MainWindow::Open(const QString& path) {
     QMessageBox::warning(this, "Open heightmap", e.what());
     return false;
   }
-  undo_.reset();
-  undoAction_->setEnabled(false);
-  setWindowTitle("kelvamor-host - " + path);
+  path_ = path;
+  outline_ = QPainterPath();
+  selection_.clear();
+  StartHistory();  // a new file starts a new history
   Refresh();
   return true;
 }
 
-bool MainWindow::SaveAs(const QString& path) {
+bool MainWindow::Save() {
+  if (path_.isEmpty() || !IsHeightmapFormat(path_.toStdString())) {
+    QString filter;
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Save heightmap", path_, kSaveFilters, &filter);
+    return !path.isEmpty() && SaveAs(path, filter);
+  }
+  return SaveAs(path_);
+}
+
+bool MainWindow::SaveAs(QString path, const QString& filter) {
+  if (QFileInfo(path).suffix().isEmpty()) {
+    // The type chosen in the dialog gives the extension the user did not type.
+    const qsizetype star = filter.indexOf("(*.");
+    path +=
+        star >= 0 ? filter.mid(star + 2, filter.indexOf(')', star) - star - 2) : QString(".tif");
+  }
   try {
     BusyCursor busy;
     WriteHeightmap(path.toStdString(), land_, writeOptions_);
@@ -131,6 +425,9 @@ bool MainWindow::SaveAs(const QString& path) {
     QMessageBox::warning(this, "Save heightmap", e.what());
     return false;
   }
+  path_ = path;
+  history_->setClean();
+  UpdateTitle();
   return true;
 }
 
@@ -138,19 +435,12 @@ void MainWindow::RunPlugin(PluginModule& module) {
   Landscape before = land_;
   HostSession session(land_);
   session.waterLevel = waterLevel_;
+  if (!selection_.empty()) session.Select(selection_);
   session.onRedraw = [this] { Refresh(); };  // previews show while the dialog is open
   if (module.Run(session)) {
-    undo_ = std::move(before);
-    undoAction_->setEnabled(true);
+    history_->push(
+        new LandscapeStep(this, QString::fromStdString(module.Name()), std::move(before)));
   }
-  Refresh();
-}
-
-void MainWindow::Undo() {
-  if (!undo_) return;
-  std::swap(land_, *undo_);
-  undo_.reset();
-  undoAction_->setEnabled(false);
   Refresh();
 }
 

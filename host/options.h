@@ -24,9 +24,10 @@ struct Options {
   WriteOptions write;                  // --co NAME=VALUE for GeoTIFF output
   std::vector<std::pair<std::string, std::string>> settings;  // --set NAME=VALUE
   std::optional<std::string> action;                          // --action NAME
-  bool saveSettings = false;  // --save-settings: keep the run's values as the user's
-  int verbosity = 1;          // 0 with --quiet, 2 with --verbose
-  bool progress = false;      // progress on stderr (a terminal, or --progress)
+  bool saveSettings = false;        // --save-settings: keep the run's values as the user's
+  std::optional<std::string> mask;  // --mask: the plug-in changes only what it selects
+  int verbosity = 1;                // 0 with --quiet, 2 with --verbose
+  bool progress = false;            // progress on stderr (a terminal, or --progress)
 };
 
 // Checks --set and --action against the settings' kinds and ranges; empty when they

@@ -59,7 +59,23 @@ int32_t ROVANDEL_STDCALL GetHeights(int32_t, int32_t count, float* dest) {
 int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
   if (!serving || !src || count < 0 || static_cast<size_t>(count) != serving->land.Count())
     return 0;
-  std::memcpy(serving->land.heights.data(), src, static_cast<size_t>(count) * 4);
+  float* heights = serving->land.heights.data();
+  const std::vector<float>& w = serving->weights;
+  if (w.empty()) {
+    std::memcpy(heights, src, static_cast<size_t>(count) * 4);
+    return 1;
+  }
+  // Inside the selection the plug-in's heights, outside the original, blended across
+  // the feathered edge. Weights of exactly 0 or 1 keep one side's bits.
+  const float* before = serving->original.data();
+  for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+    const float weight = w[i];
+    heights[i] = weight >= 1.0f ? src[i]
+                 : weight <= 0.0f
+                     ? before[i]
+                     : static_cast<float>(static_cast<double>(src[i]) * weight +
+                                          static_cast<double>(before[i]) * (1.0 - weight));
+  }
   return 1;
 }
 
@@ -93,6 +109,17 @@ const HostServiceEntry* ServiceTable() {
 }
 
 HostSession::HostSession(Landscape& landscape) : land(landscape) {}
+
+void HostSession::Select(std::vector<float> cellWeights) {
+  weights = std::move(cellWeights);
+  if (weights.empty()) {
+    original.clear();
+    return;
+  }
+  if (weights.size() != land.Count())
+    throw std::invalid_argument("the selection does not match the landscape's grid");
+  original = land.heights;
+}
 
 HostSession::~HostSession() {
   if (serving == this) serving = nullptr;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/landscape.h"
 #include "plugin/contract.h"
@@ -25,7 +26,15 @@ class HostSession {
   // Called after the plug-in asks for a redraw.
   std::function<void()> onRedraw;
 
+  // Confines what the plug-in sends to a selection: per cell a weight 0..1 (row by
+  // row, one per cell), and heights sent become result x w + original x (1 - w), the
+  // original being the heights when the session began. Every plug-in gets it through
+  // the SetHeights service. Empty: no selection.
+  void Select(std::vector<float> weights);
+
   Landscape& land;
+  std::vector<float> weights;   // empty, or one per cell
+  std::vector<float> original;  // the heights the session began with, when selecting
 };
 
 // The service table every module is handed; its services serve the active session.

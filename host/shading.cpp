@@ -38,12 +38,14 @@ void Ramp(double t, double& r, double& g, double& b) {
 
 }  // namespace
 
-QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel) {
+QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
+                      std::optional<std::pair<double, double>> range) {
   QImage image(std::max(land.width, 1), std::max(land.height, 1), QImage::Format_ARGB32);
   image.fill(Qt::transparent);
   if (land.Count() == 0) return image;
-  const double lo = land.minHeight;
-  const double span = land.maxHeight > land.minHeight ? land.maxHeight - land.minHeight : 1.0;
+  const double lo = range ? range->first : land.minHeight;
+  const double hi = range ? range->second : land.maxHeight;
+  const double span = hi > lo ? hi - lo : 1.0;
   // Relief exaggerated so the whole range rises over about a fifth of the map.
   const double zFactor = std::max(land.width, land.height) * 0.2 / span;
   const double lx = -0.5, ly = -0.5, lz = std::sqrt(0.5);  // light from the north-west

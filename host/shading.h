@@ -5,13 +5,16 @@
 #include <QImage>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "host/landscape.h"
 
 namespace host {
 
-// NoData cells are transparent.
-QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel);
+// NoData cells are transparent. Colours and relief follow `range` when given (so that
+// pictures before and after an operation compare), else the landscape's recorded range.
+QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
+                      std::optional<std::pair<double, double>> range = {});
 
 // Saves a picture in the format its extension names, replacing the file as a whole.
 // Throws HeightmapError naming the file.

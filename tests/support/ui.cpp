@@ -10,12 +10,14 @@
 
 #include "plugin/settings_schema.h"
 
-MessageBoxAnswerer::MessageBoxAnswerer() {
-  QObject::connect(&timer_, &QTimer::timeout, [this] {
+MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer) {
+  QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible()) return;
     texts << box->text();
-    box->button(QMessageBox::Ok)->click();
+    QAbstractButton* button = box->button(answer);
+    if (!button) button = box->buttons().first();
+    button->click();
   });
   timer_.start(2);
 }

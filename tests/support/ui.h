@@ -3,15 +3,17 @@
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
 
-// While alive, answers every message box with OK and keeps its text.
+// While alive, answers every message box with the given button (OK unless told
+// otherwise; the box's first button when it has not that one) and keeps its text.
 class MessageBoxAnswerer {
  public:
-  MessageBoxAnswerer();
+  explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok);
   ~MessageBoxAnswerer();
   QStringList texts;
 

@@ -1,0 +1,174 @@
+// The editor window driven offscreen as a user would: plug-in runs and their history,
+// unsaved work, saving, selections, the readout; and the batch mode's --mask.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QUndoStack>
+#include <bit>
+#include <filesystem>
+
+#include "host/heightmap_io.h"
+#include "host/main_window.h"
+#include "host/selection.h"
+#include "tests/host/fixtures.h"
+#include "tests/support/ui.h"
+
+namespace {
+
+using host::Landscape;
+using host_test::Batch;
+using host_test::Files;
+using host_test::Sample;
+
+std::vector<uint32_t> Bits(const Landscape& land) {
+  std::vector<uint32_t> bits;
+  for (const float h : land.heights) bits.push_back(std::bit_cast<uint32_t>(h));
+  return bits;
+}
+
+class Window : public Files {
+ protected:
+  void SetUp() override {
+    ClearStoredSettings();
+    host::Options options;
+    options.pluginPath = ROVANDEL_MODULE;
+    window = std::make_unique<host::MainWindow>(Sample(48, 40), options);
+    window->show();
+  }
+  void TearDown() override {
+    window->History()->setClean();  // no question when the fixture closes it
+  }
+  // Runs the plug-in with the named action radio, the dialog's values otherwise as
+  // they come, and presses OK.
+  void Apply(const char* radio, std::function<void(QDialog*)> more = {}) {
+    WhenModalShown("RovandelParamsForm", [radio, more](QDialog* d) {
+      QTest::mouseClick(d->findChild<QRadioButton*>(radio), Qt::LeftButton, {}, QPoint(6, 8));
+      if (more) more(d);
+      ClickButton(d, "OKButton");
+    });
+    window->RunPlugin(*window->Plugin());
+  }
+  std::unique_ptr<host::MainWindow> window;
+};
+
+TEST_F(Window, UndoAndRedoRestoreEveryRunBitForBit) {
+  std::vector<std::vector<uint32_t>> states{Bits(window->Land())};
+  for (const char* radio : {"SoftenRadio", "GlaciateRadio", "SoftenMoreRadio"}) {
+    Apply(radio);
+    states.push_back(Bits(window->Land()));
+    EXPECT_NE(states.back(), states[states.size() - 2]) << radio;
+  }
+  EXPECT_TRUE(window->isWindowModified());
+  for (size_t step = states.size() - 1; step > 0; --step) {
+    window->History()->undo();
+    EXPECT_EQ(Bits(window->Land()), states[step - 1]) << "undo to " << step - 1;
+  }
+  EXPECT_FALSE(window->isWindowModified());
+  for (size_t step = 1; step < states.size(); ++step) {
+    window->History()->redo();
+    EXPECT_EQ(Bits(window->Land()), states[step]) << "redo to " << step;
+  }
+}
+
+TEST_F(Window, UnsavedWorkIsKeptOrDroppedAsTheUserAnswers) {
+  host::WriteHeightmap(Path("other.r32"), Sample(8, 8, 5));
+  Apply("SoftenRadio");
+  const auto changed = Bits(window->Land());
+  {
+    MessageBoxAnswerer cancel(QMessageBox::Cancel);
+    EXPECT_FALSE(window->close());
+    EXPECT_FALSE(window->Open(QPath("other.r32")));
+    EXPECT_EQ(cancel.texts.size(), 2);
+  }
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(Bits(window->Land()), changed);
+  {
+    MessageBoxAnswerer discard(QMessageBox::Discard);
+    EXPECT_TRUE(window->Open(QPath("other.r32")));
+  }
+  EXPECT_EQ(window->Land().width, 8);
+  EXPECT_FALSE(window->isWindowModified());
+  EXPECT_TRUE(window->windowTitle().startsWith("other.r32"));
+  EXPECT_TRUE(window->close());  // nothing unsaved: no question
+}
+
+TEST_F(Window, SaveAsAddsTheChosenTypesExtensionAndSaveWritesBack) {
+  Apply("SoftenRadio");
+  ASSERT_TRUE(window->SaveAs(QPath("map"), "GeoTIFF float32 (*.tif)"));
+  EXPECT_TRUE(std::filesystem::exists(Path("map.tif")));
+  EXPECT_EQ(window->FilePath(), QPath("map.tif"));
+  EXPECT_FALSE(window->isWindowModified());
+  Apply("SoftenMoreRadio");
+  ASSERT_TRUE(window->Save());
+  EXPECT_EQ(host::ReadHeightmap(Path("map.tif")).heights, window->Land().heights);
+}
+
+// A selection confines every plug-in: outside a sharp one nothing changes, and a
+// feathered edge fades monotonically from the plug-in's heights to the original.
+TEST_F(Window, PlugInsChangeOnlyTheSelection) {
+  const Landscape before = window->Land();
+  QPainterPath box;
+  box.addRect(10, 8, 20, 16);
+  window->Select(box, 0.0);
+  Apply("FlattenRadio", [](QDialog* d) { d->findChild<QSpinBox*>("FlattenSpin")->setValue(100); });
+  const Landscape& after = window->Land();
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 48; ++x) {
+      const size_t i = static_cast<size_t>(y) * 48 + x;
+      const bool inside = x >= 10 && x < 30 && y >= 8 && y < 24;
+      if (inside) {
+        EXPECT_EQ(after.heights[i], 0.0f) << x << "," << y;
+      } else {
+        EXPECT_EQ(std::bit_cast<uint32_t>(after.heights[i]),
+                  std::bit_cast<uint32_t>(before.heights[i]))
+            << x << "," << y;
+      }
+    }
+  const std::vector<float> w = host::SelectionWeights(box, 12.0, 48, 40);
+  for (int32_t x = 1; x < 20; ++x) EXPECT_LE(w[16 * 48 + x - 1], w[16 * 48 + x]) << x;
+  EXPECT_LT(w[16 * 48 + 5], 1.0f);
+  EXPECT_GT(w[16 * 48 + 12], 0.0f);
+}
+
+TEST_F(Window, TheReadoutNamesTheCellItsPlaceAndItsHeight) {
+  Landscape land = Sample(6, 4);
+  land.geo.geoTransform = std::array<double, 6>{1000.0, 30.0, 0.0, 2000.0, 0.0, -30.0};
+  land.noData.assign(land.Count(), 0);
+  land.noData[2 * 6 + 4] = 1;
+  host::Options options;
+  options.pluginPath = ROVANDEL_MODULE;
+  host::MainWindow other(land, options);
+  const QString text = other.CellReadout(3, 1);
+  EXPECT_TRUE(text.contains("x 3  y 1")) << text.toStdString();
+  EXPECT_TRUE(text.contains("(1105.000, 1955.000)")) << text.toStdString();
+  EXPECT_TRUE(text.contains(QString("height %1").arg(land.heights[9], 0, 'g', 7)))
+      << text.toStdString();
+  EXPECT_TRUE(other.CellReadout(4, 2).endsWith("NoData"));
+}
+
+TEST_F(Batch, AMaskConfinesTheRunAndMustFitTheLandscape) {
+  host::WriteHeightmap(Path("in.r32"), Sample(16, 16));
+  Landscape mask = Sample(16, 16);
+  for (int32_t y = 0; y < 16; ++y)
+    for (int32_t x = 0; x < 16; ++x) mask.heights[y * 16 + x] = x < 8 ? 255.0f : 0.0f;
+  host::WriteHeightmap(Path("mask.r32"), mask);
+  ASSERT_EQ(Run({QPath("in.r32"), "--action", "flatten", "--set", "Flatten=100", "--mask",
+                 QPath("mask.r32"), "-o", QPath("out.r32")}),
+            0);
+  const Landscape in = host::ReadHeightmap(Path("in.r32"));
+  const Landscape out = host::ReadHeightmap(Path("out.r32"));
+  for (size_t i = 0; i < out.Count(); ++i)
+    EXPECT_EQ(out.heights[i], i % 16 < 8 ? 0.0f : in.heights[i]) << i;
+
+  host::WriteHeightmap(Path("small.r32"), Sample(8, 8));
+  QString log;
+  EXPECT_EQ(Run({QPath("in.r32"), "--mask", QPath("small.r32"), "-o", QPath("x.r32")}, &log), 2);
+  EXPECT_TRUE(log.contains("--mask")) << log.toStdString();
+  EXPECT_FALSE(std::filesystem::exists(Path("x.r32")));
+}
+
+}  // namespace
