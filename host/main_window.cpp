@@ -76,6 +76,8 @@ class LandscapeView : public QWidget {
     painter.save();
     painter.translate(origin_);
     painter.scale(scale_, scale_);
+    // Smoothed while a cell is smaller than a pixel; cells stay sharp squares above.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, scale_ < 1.0);
     painter.drawImage(QPointF(0, 0), image_);
     if (!outline_.isEmpty() || !drawing_.isEmpty()) {
       QPen pen(Qt::yellow, 0, Qt::DashLine);
@@ -122,9 +124,8 @@ class LandscapeView : public QWidget {
     if (tool == Tool::kRectangle) path.addRect(box);
     if (tool == Tool::kEllipse) path.addEllipse(box);
     if (tool == Tool::kFreehand) {
-      path = drawing_;
+      path = drawing_.isEmpty() ? QPainterPath(from) : drawing_;
       path.lineTo(to);
-      if (drawing_.isEmpty()) path.moveTo(from);
     }
     path.closeSubpath();
     return path;
@@ -358,7 +359,6 @@ void MainWindow::SetWaterLevel(std::optional<double> level) {
 
 void MainWindow::Select(const QPainterPath& outline, double feather) {
   outline_ = outline;
-  feather_ = feather;
   const QSignalBlocker block(featherSpin_);
   featherSpin_->setValue(feather);
   selection_ = outline.isEmpty()

@@ -75,7 +75,6 @@ class MainWindow : public QMainWindow {
   WriteOptions writeOptions_;
   std::vector<std::unique_ptr<PluginModule>> modules_;
   QPainterPath outline_;
-  double feather_ = 0.0;
   std::vector<float> selection_;
   LandscapeView* view_;
   QUndoStack* history_;
