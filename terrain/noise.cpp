@@ -1,7 +1,9 @@
-#include <tbb/parallel_pipeline.h>
+#include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -51,28 +53,68 @@ uint64_t UsedAsOffsets(uint64_t takes, bool& carry) {
 // is read as a coin flip (what it would leave in its point's cell, the offset being
 // the next value), and the values that are flips are marked; the walk then hands out
 // the marked cells in order, without following the flips one by one.
+//
+// Batches are made a block at a time: the generator draws the block's values in order,
+// the batches are read as coin flips on as many threads as there are (each value on
+// its own), and the marks, which carry one bit from batch to batch, follow in order.
 class DrawAhead {
  public:
   static constexpr size_t kWords = 16;
   static constexpr size_t kBatch = kWords * 64;
 
-  DrawAhead(CNoiseGen& generator, float coverage) : generator_(generator), coverage_(coverage) {}
+  // blockBatches: batches made at a time (1 when one thread does everything).
+  DrawAhead(CNoiseGen& generator, float coverage, size_t blockBatches)
+      : generator_(generator),
+        coverage_(coverage),
+        blockBatches_(blockBatches),
+        values_(blockBatches * kBatch + 1),
+        blockCells_(blockBatches * kBatch),
+        blockFlips_(blockBatches * kWords),
+        next_(blockBatches) {}
 
+  // Moves cells and coinFlips on to the next batch.
   void Refill() {
-    // One value beyond the batch is drawn too, the offset of its last flip; it opens
-    // the next batch.
+    if (next_ == blockBatches_) {
+      RefillBlock();
+      next_ = 0;
+    }
+    cells = blockCells_.data() + next_ * kBatch;
+    coinFlips = blockFlips_.data() + next_ * kWords;
+    ++next_;
+  }
+
+  const uint32_t* cells = nullptr;
+  const uint64_t* coinFlips = nullptr;  // bit k of word w: value 64 w + k is a coin flip
+
+ private:
+  void RefillBlock() {
+    // One value beyond the block is drawn too, the offset of its last flip; it opens
+    // the next block.
+    const size_t count = blockBatches_ * kBatch;
     if (primed_) {
-      values_[0] = values_[kBatch];
-      generator_.UniformBatch(values_ + 1, kBatch);
+      values_[0] = values_[count];
+      generator_.UniformBatch(values_.data() + 1, count);
     } else {
-      generator_.UniformBatch(values_, kBatch + 1);
+      generator_.UniformBatch(values_.data(), count + 1);
       primed_ = true;
     }
+    if (blockBatches_ == 1) {
+      ReadBatch(0);
+    } else {
+      tbb::parallel_for(size_t{0}, blockBatches_, [this](size_t b) { ReadBatch(b); });
+    }
+    for (uint64_t& word : blockFlips_) word = ~UsedAsOffsets(word, usedFirst_);
+  }
+
+  // Batch b's cells and its takes (values that, read as a coin flip, give an offset).
+  void ReadBatch(size_t b) {
+    const float* values = values_.data() + b * kBatch;
+    uint32_t* cells = blockCells_.data() + b * kBatch;
     uint8_t takes[kBatch];
     for (size_t k = 0; k < kBatch; ++k) {
       // Arithmetic rather than selections: the flips are what no predictor learns.
-      const uint32_t take = values_[k] <= coverage_;
-      const uint32_t offset = std::bit_cast<uint32_t>(generator_.Transform(values_[k + 1], 3));
+      const uint32_t take = values[k] <= coverage_;
+      const uint32_t offset = std::bit_cast<uint32_t>(generator_.Transform(values[k + 1], 3));
       const uint32_t mask = 0u - take;
       cells[k] = (offset & mask) | (kKeepsHeight & ~mask);
       takes[k] = static_cast<uint8_t>(take);
@@ -85,19 +127,19 @@ class DrawAhead {
         std::memcpy(&bytes, takes + w * 64 + octet * 8, sizeof bytes);
         bits |= ((bytes * 0x0102040810204080ull) >> 56) << (octet * 8);
       }
-      coinFlips[w] = ~UsedAsOffsets(bits, usedFirst_);
+      blockFlips_[b * kWords + w] = bits;  // the takes, until the marks follow in order
     }
   }
 
-  uint32_t cells[kBatch];
-  uint64_t coinFlips[kWords];  // bit k of word w: value 64 w + k is a point's coin flip
-
- private:
   CNoiseGen& generator_;
   float coverage_;
+  size_t blockBatches_;
   bool primed_ = false;
-  bool usedFirst_ = false;  // the batch's first value is the last flip's offset
-  float values_[kBatch + 1];
+  bool usedFirst_ = false;  // the next batch's first value is the last flip's offset
+  std::vector<float> values_;
+  std::vector<uint32_t> blockCells_;
+  std::vector<uint64_t> blockFlips_;
+  size_t next_;
 };
 
 // Four columns of four cells each (a to d), stored as four rows from the given column on.
@@ -132,20 +174,26 @@ constexpr size_t kTileColumns = 32;
 using simd::Floats;
 using Bits = simd::Lanes<simd::kLanes>::Ints;
 
+// Per column of a tile, its running range. Group g holds columns 4g to 4g + 3; a tile's
+// last columns that do not fill a group are tracked lane by lane in the group after the
+// full ones.
+struct ColumnRanges {
+  size_t columns = 0;
+  simd::LaneExtremes<Floats> groups[kTileColumns / simd::kLanes];
+};
+
 struct Tile {
   size_t x0 = 0;
   size_t columns = 0;
   std::vector<uint32_t> table;  // column c's cells from c * stride on, row by row
-  // Per column of the tile, its running range. Group g holds columns 4g to 4g + 3; a
-  // tile's last columns that do not fill a group are tracked lane by lane in the group
-  // after the full ones.
-  simd::LaneExtremes<Floats> columnRanges[kTileColumns / simd::kLanes];
+  ColumnRanges ranges;
 };
 
 class NoiseWalk {
  public:
   NoiseWalk(GridSize size, std::span<const float> source, std::span<float> result,
-            CNoiseGen& generator, float coverage, const std::vector<uint64_t>* water)
+            CNoiseGen& generator, float coverage, const std::vector<uint64_t>* water,
+            size_t blockBatches)
       : size_(size),
         width_(static_cast<size_t>(size.width)),
         height_(static_cast<size_t>(size.height)),
@@ -155,7 +203,7 @@ class NoiseWalk {
         source_(source),
         result_(result),
         water_(water),
-        draws_(generator, coverage) {}
+        draws_(generator, coverage, blockBatches) {}
 
   size_t Tiles() const { return (width_ + kTileColumns - 1) / kTileColumns; }
   void Prepare(Tile& tile) const { tile.table.resize(stride_ * kTileColumns); }
@@ -199,7 +247,8 @@ class NoiseWalk {
     const size_t x0 = tile.x0;
     const size_t stride = stride_;
     const uint32_t* table = tile.table.data();
-    for (auto& range : tile.columnRanges) range = {};
+    tile.ranges = {};
+    tile.ranges.columns = columns;
     const size_t groups = columns / simd::kLanes;
     uint32_t rows[4][kTileColumns];  // the table's cells for four rows, row by row
     for (size_t y = 0; y < height_; ++y) {
@@ -236,7 +285,7 @@ class NoiseWalk {
         simd::StoreFloats(result_.data() + start + c, v);
         // A water point enters as NaN, which never moves a tracker.
         const Floats tracked = water ? Floats{} + __builtin_nanf("") : v;
-        tile.columnRanges[g].Add(tracked);
+        tile.ranges.groups[g].Add(tracked);
       }
       for (size_t c = groups * simd::kLanes; c < columns; ++c) {
         const float h = source_[start + c];
@@ -245,7 +294,7 @@ class NoiseWalk {
             cell == kKeepsHeight || cell == kIsWater ? h : h + std::bit_cast<float>(cell);
         result_[start + c] = v;
         if (cell == kIsWater) continue;
-        auto& tail = tile.columnRanges[groups];
+        auto& tail = tile.ranges.groups[groups];
         const size_t lane = c - groups * simd::kLanes;
         tail.lowest[lane] = v < tail.lowest[lane] ? v : tail.lowest[lane];
         tail.highest[lane] = v > tail.highest[lane] ? v : tail.highest[lane];
@@ -256,9 +305,9 @@ class NoiseWalk {
   // The tile's columns in walk order, each a tracker's end, merged by the same
   // comparisons. A column's tracker starts at infinity rather than at the reset ends;
   // whatever it takes that those ends would have kept out, the merge keeps out too.
-  void Merge(const Tile& tile) {
+  void Merge(const ColumnRanges& tile) {
     for (size_t c = 0; c < tile.columns; ++c) {
-      const auto& range = tile.columnRanges[c / simd::kLanes];
+      const auto& range = tile.groups[c / simd::kLanes];
       const float columnLow = range.lowest[c % simd::kLanes];
       const float columnHigh = range.highest[c % simd::kLanes];
       lowest_ = columnLow < lowest_ ? columnLow : lowest_;
@@ -312,43 +361,45 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
       for (int32_t y = 0; y < size.height; ++y, ++k)
         if (isWater(x, y)) water[k / 64] |= uint64_t{1} << (k % 64);
   }
-  NoiseWalk walk(size, source, result, generator, coverage, water.empty() ? nullptr : &water);
-  const size_t tiles = walk.Tiles();
   const size_t threads = static_cast<size_t>(tbb::this_task_arena::max_concurrency());
-  if (threads <= 1 || size.Count() < MinimumBandPoints() || tiles < 2) {
+  const size_t tiles = (static_cast<size_t>(size.width) + kTileColumns - 1) / kTileColumns;
+  const bool serial = threads <= 1 || size.Count() < MinimumBandPoints() || tiles < 2;
+  // On several threads, batches are read a block of 32 at a time, shared out.
+  NoiseWalk walk(size, source, result, generator, coverage, water.empty() ? nullptr : &water,
+                 serial ? 1 : 32);
+  if (serial) {
     Tile tile;
     walk.Prepare(tile);
     for (size_t t = 0; t < tiles; ++t) {
       walk.Walk(tile, t);
       walk.RowPass(tile);
-      walk.Merge(tile);
+      walk.Merge(tile.ranges);
     }
     return walk.Range();
   }
-  // A tile is in flight from its walk to its merge; tile t uses slot t % slots, free
-  // again because tiles leave the last stage in order.
-  const size_t slots = threads + 1;
+  // The calling thread walks, tile after tile, and hands each walked tile's row pass
+  // to the other threads. A tile's table is walked again once its row pass is done; when
+  // no other thread has taken the passes, the walker does them itself. The tiles'
+  // ranges are merged in walk order at the end.
+  const size_t slots = 2 * threads;
   std::vector<Tile> pool(slots);
   for (Tile& tile : pool) walk.Prepare(tile);
-  size_t next = 0;
-  tbb::parallel_pipeline(slots,
-                         tbb::make_filter<void, Tile*>(tbb::filter_mode::serial_in_order,
-                                                       [&](tbb::flow_control& control) -> Tile* {
-                                                         if (next == tiles) {
-                                                           control.stop();
-                                                           return nullptr;
-                                                         }
-                                                         Tile* tile = &pool[next % slots];
-                                                         walk.Walk(*tile, next++);
-                                                         return tile;
-                                                       }) &
-                             tbb::make_filter<Tile*, Tile*>(tbb::filter_mode::parallel,
-                                                            [&](Tile* tile) {
-                                                              walk.RowPass(*tile);
-                                                              return tile;
-                                                            }) &
-                             tbb::make_filter<Tile*, void>(tbb::filter_mode::serial_in_order,
-                                                           [&](Tile* tile) { walk.Merge(*tile); }));
+  std::vector<std::atomic<bool>> passing(slots);
+  std::vector<ColumnRanges> ranges(tiles);
+  tbb::task_group passes;
+  for (size_t t = 0; t < tiles; ++t) {
+    const size_t slot = t % slots;
+    if (passing[slot].load(std::memory_order_acquire)) passes.wait();
+    walk.Walk(pool[slot], t);
+    passing[slot].store(true, std::memory_order_relaxed);
+    passes.run([&, slot, t] {
+      walk.RowPass(pool[slot]);
+      ranges[t] = pool[slot].ranges;
+      passing[slot].store(false, std::memory_order_release);
+    });
+  }
+  passes.wait();
+  for (const ColumnRanges& tile : ranges) walk.Merge(tile);
   return walk.Range();
 }
 
