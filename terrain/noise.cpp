@@ -215,6 +215,8 @@ class NoiseWalk {
     // The walk's place in the batch, as plain locals so that they stay in registers.
     size_t word = word_;
     uint64_t flips = flips_;
+    const uint32_t* cells = draws_.cells;
+    const uint64_t* coinFlips = draws_.coinFlips;
     for (size_t c = 0; c < tile.columns; ++c) {
       const size_t x = tile.x0 + c;
       uint32_t* cell = tile.table.data() + c * stride_;
@@ -229,11 +231,13 @@ class NoiseWalk {
         while (flips == 0) {
           if (++word == DrawAhead::kWords) {
             draws_.Refill();
+            cells = draws_.cells;
+            coinFlips = draws_.coinFlips;
             word = 0;
           }
-          flips = draws_.coinFlips[word];
+          flips = coinFlips[word];
         }
-        *cell = draws_.cells[word * 64 + static_cast<size_t>(std::countr_zero(flips))];
+        *cell = cells[word * 64 + static_cast<size_t>(std::countr_zero(flips))];
         flips &= flips - 1;
       }
     }
