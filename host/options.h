@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QTemporaryDir>
-#include <array>
 #include <iosfwd>
 #include <optional>
 #include <string>

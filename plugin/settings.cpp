@@ -3,9 +3,8 @@
 #include <array>
 
 #include "components/conversions.h"
-#include "components/registry.h"
 #include "dialog/mainform.h"
-#include "plugin/settings_schema.h"
+#include "plugin/settings_store.h"
 
 namespace {
 
@@ -13,7 +12,6 @@ namespace schema = settings_schema;
 using Values = std::array<double, schema::kSettings.size()>;
 
 const QString kKeyPath = QString::fromLatin1(schema::kKeyPath);
-const QString kSection = QString::fromLatin1(schema::kSection);
 
 double Default(int index) { return schema::kSettings[static_cast<size_t>(index)].defaultValue; }
 double Reset(int index) { return schema::kSettings[static_cast<size_t>(index)].resetValue; }
@@ -24,21 +22,8 @@ void LoadSettings(TRovandelParamsForm& form) {
   Values v;
   {
     const TRegistryIniFile store(kKeyPath);
-    for (size_t i = 0; i < v.size(); ++i) {
-      const schema::Setting& s = schema::kSettings[i];
-      const QString key = QString::fromLatin1(s.key);
-      switch (s.kind) {
-        case schema::Kind::kInteger:
-          v[i] = store.ReadInteger(kSection, key, static_cast<int>(s.defaultValue));
-          break;
-        case schema::Kind::kFloat:
-          v[i] = store.ReadFloat(kSection, key, s.defaultValue);
-          break;
-        case schema::Kind::kBool:
-          v[i] = store.ReadBool(kSection, key, s.defaultValue != 0.0) ? 1.0 : 0.0;
-          break;
-      }
-    }
+    for (size_t i = 0; i < v.size(); ++i)
+      v[i] = schema::ReadSetting(store, schema::kSettings[i], schema::kSettings[i].defaultValue);
   }
   auto integer = [&](int index) { return static_cast<int32_t>(v[static_cast<size_t>(index)]); };
   auto number = [&](int index) { return FloatToStr(v[static_cast<size_t>(index)]); };
@@ -82,20 +67,6 @@ void SaveSettings(const TRovandelParamsForm& form, int32_t actionIndex) {
   v[schema::kCanyonize] = form.CanyonizeSpin->GetValue();
 
   TRegistryIniFile store(kKeyPath);
-  for (size_t i = 0; i < v.size(); ++i) {
-    const schema::Setting& s = schema::kSettings[i];
-    const QString key = QString::fromLatin1(s.key);
-    switch (s.kind) {
-      case schema::Kind::kInteger:
-        store.WriteInteger(kSection, key, static_cast<int>(v[i]));
-        break;
-      case schema::Kind::kFloat:
-        store.WriteFloat(kSection, key, v[i]);
-        break;
-      case schema::Kind::kBool:
-        store.WriteBool(kSection, key, v[i] != 0.0);
-        break;
-    }
-  }
+  for (size_t i = 0; i < v.size(); ++i) schema::WriteSetting(store, schema::kSettings[i], v[i]);
   store.UpdateFile();
 }

@@ -11,41 +11,16 @@
 #include <cstdlib>
 
 #include "components/registry.h"
-#include "plugin/settings_schema.h"
+#include "plugin/settings_store.h"
 
 namespace {
 
 namespace schema = settings_schema;
 const QString kKeyPath = QString::fromLatin1(schema::kKeyPath);
-const QString kSection = QString::fromLatin1(schema::kSection);
 
 QString Folder() {
   static const QString folder = QStringLiteral("/tmp/rovandel-fuzz-settings-%1").arg(::getpid());
   return folder;
-}
-
-// Reads one value of its kind; `fallback` for what is missing or does not convert.
-double Read(const TRegistryIniFile& store, const schema::Setting& s, double fallback) {
-  switch (s.kind) {
-    case schema::Kind::kInteger:
-      return store.ReadInteger(kSection, s.key, static_cast<int>(fallback));
-    case schema::Kind::kFloat:
-      return store.ReadFloat(kSection, s.key, fallback);
-    case schema::Kind::kBool:
-      break;
-  }
-  return store.ReadBool(kSection, s.key, fallback != 0.0) ? 1.0 : 0.0;
-}
-
-void Write(TRegistryIniFile& store, const schema::Setting& s, double value) {
-  switch (s.kind) {
-    case schema::Kind::kInteger:
-      return store.WriteInteger(kSection, s.key, static_cast<int>(value));
-    case schema::Kind::kFloat:
-      return store.WriteFloat(kSection, s.key, value);
-    case schema::Kind::kBool:
-      return store.WriteBool(kSection, s.key, value != 0.0);
-  }
 }
 
 }  // namespace
@@ -67,9 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     TRegistryIniFile store(kKeyPath);
     for (size_t i = 0; i < values.size(); ++i) {
-      values[i] = Read(store, schema::kSettings[i], schema::kSettings[i].defaultValue);
+      values[i] =
+          schema::ReadSetting(store, schema::kSettings[i], schema::kSettings[i].defaultValue);
       if (!std::isfinite(values[i])) std::abort();
-      Write(store, schema::kSettings[i], values[i]);
+      schema::WriteSetting(store, schema::kSettings[i], values[i]);
     }
     try {
       store.UpdateFile();
@@ -80,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What was saved reads back exactly, whatever the fallback.
   const TRegistryIniFile again(kKeyPath);
   for (size_t i = 0; i < values.size(); ++i)
-    if (Read(again, schema::kSettings[i], values[i] + 1.0) != values[i]) std::abort();
+    if (schema::ReadSetting(again, schema::kSettings[i], values[i] + 1.0) != values[i])
+      std::abort();
   return 0;
 }
