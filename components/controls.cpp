@@ -2,23 +2,9 @@
 
 #include <QValidator>
 #include <algorithm>
-#include <exception>
 
 #include "components/conversions.h"
 #include "components/dialogs.h"
-
-void ReportError(const QString& what) { ShowMessage(what); }
-
-void Dispatch(const TNotifyEvent& handler) {
-  if (!handler) return;
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    ReportError(QString::fromLocal8Bit(e.what()));
-  } catch (...) {
-    ReportError(QStringLiteral("An unexpected error occurred."));
-  }
-}
 
 // Refuses a user's edit that would make the field longer than its limit or than it
 // was. It must accept what code sets: QLineEdit reverts a refused edit only while the

@@ -14,12 +14,7 @@
 #include <QTabWidget>
 #include <functional>
 
-using TNotifyEvent = std::function<void()>;
-
-// Runs an event handler; any error it raises goes to the application's error report.
-void Dispatch(const TNotifyEvent& handler);
-// The application-level error report: a message box naming the error.
-void ReportError(const QString& what);
+#include "components/dialogs.h"
 
 // Names, parents and geometry are set the same way for every control.
 template <typename Widget>
@@ -104,11 +99,6 @@ class TPageControl : public QTabWidget {
   void SetActivePage(TTabSheet* sheet) { setCurrentWidget(sheet); }
   TTabSheet* ActivePage() const { return static_cast<TTabSheet*>(currentWidget()); }
 };
-
-// Modal results a button can close its form with.
-inline constexpr int mrNone = 0;
-inline constexpr int mrOk = 1;
-inline constexpr int mrCancel = 2;
 
 class TButton : public QPushButton {
  public:

@@ -4,12 +4,26 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <cstdlib>
+#include <exception>
 
-#include "components/controls.h"
+#include "rovandel/settings_schema.h"
+
+void ReportError(const QString& what) { ShowMessage(what); }
+
+void Dispatch(const TNotifyEvent& handler) {
+  if (!handler) return;
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ReportError(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    ReportError(QStringLiteral("An unexpected error occurred."));
+  }
+}
 
 void ShowMessage(const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Landscape Rovandel"), text, QMessageBox::Ok,
-                  QApplication::activeWindow());
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(settings_schema::kDisplayName), text,
+                  QMessageBox::Ok, QApplication::activeWindow());
   box.setObjectName(QStringLiteral("ShowMessage"));
   box.exec();
 }

@@ -6,8 +6,20 @@
 #include <QString>
 #include <functional>
 
+using TNotifyEvent = std::function<void()>;
+
+// Runs an event handler; any error it raises goes to the application's error report.
+void Dispatch(const TNotifyEvent& handler);
+// The application-level error report: a message box naming the error.
+void ReportError(const QString& what);
+
 // A modal message box with the text and a single OK button; returns when dismissed.
 void ShowMessage(const QString& text);
+
+// Modal results a button can close its form with.
+inline constexpr int mrNone = 0;
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
 
 // A modal form. Every way of closing it (a button with a modal result, the window's
 // close box) asks OnCloseQuery first; a refusal keeps it open. Escape closes nothing.

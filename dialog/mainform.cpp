@@ -3,7 +3,7 @@
 #include <QFont>
 
 #include "components/conversions.h"
-#include "plugin/settings_schema.h"
+#include "rovandel/settings_schema.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <QUndoStack>
 
-#include "host/main_window.h"
+#include "host/ui/main_window.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

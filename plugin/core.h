@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "plugin/contract.h"
+#include "rovandel/contract.h"
 
 class TRovandelParamsForm;
 
@@ -50,10 +50,7 @@ class EOperationFailed : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Limits the threads the operations use (a positive number); unset, they use every
-// core the process may run on. For hosts that cannot pass a limit otherwise.
-inline constexpr char kThreadsVariable[] = "ROVANDEL_THREADS";
-// The operations' thread limit from kThreadsVariable, or TBB's automatic choice.
+// The operations' thread limit from settings_schema::kThreadsVariable, or TBB's automatic choice.
 int OperationThreads();
 
 // Resets the running range and runs the selected operation on the working set. Throws

@@ -6,14 +6,15 @@
 
 #include "components/controls.h"
 #include "components/dialogs.h"
-#include "plugin/contract.h"
 #include "plugin/core.h"
+#include "rovandel/contract.h"
+#include "rovandel/settings_schema.h"
 
 #define ROVANDEL_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
-constexpr char kDisplayName[] = "Landscape Rovandel";
+using settings_schema::kDisplayName;
 bool runInProgress = false;
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "dialog/mainform.h"
 #include "plugin/core.h"
+#include "rovandel/settings_schema.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ void FaultPoint(const char* operation) {
 }  // namespace
 
 int OperationThreads() {
-  const char* text = std::getenv(kThreadsVariable);
+  const char* text = std::getenv(settings_schema::kThreadsVariable);
   if (text && *text) {
     char* end = nullptr;
     const long threads = std::strtol(text, &end, 10);

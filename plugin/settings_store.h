@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "components/registry.h"
-#include "plugin/settings_schema.h"
+#include "rovandel/settings_schema.h"
 
 namespace settings_schema {
 

@@ -1,10 +1,9 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 
-add_library(test_support STATIC support/ui.cpp)
-target_link_libraries(test_support PUBLIC Qt6::Widgets Qt6::Test)
+rovandel_library(test_support SOURCES support/ui.cpp DEPS rovandel_contract Qt6::Widgets Qt6::Test)
 
 # The test host reaches the built module as hosts do: through dlopen, never linked.
-add_library(test_host STATIC plugin/test_host.cpp)
+rovandel_library(test_host SOURCES plugin/test_host.cpp DEPS rovandel_contract)
 target_compile_definitions(test_host PUBLIC ROVANDEL_MODULE="$<TARGET_FILE:rovandel>")
 target_link_libraries(test_host PUBLIC test_support GTest::gtest ${CMAKE_DL_LIBS})
 add_dependencies(test_host rovandel)
@@ -39,7 +38,7 @@ set_tests_properties(ModuleExportsExactlyTheContract PROPERTIES LABELS fast)
 
 add_executable(host_tests support/qt_main.cpp host/fixtures.cpp host/host_test.cpp
   host/save_test.cpp host/batch_test.cpp host/window_test.cpp)
-target_link_libraries(host_tests PRIVATE kelvamor_host_lib rovandel_terrain test_support GTest::gtest)
+target_link_libraries(host_tests PRIVATE kelvamor_ui rovandel_terrain test_support GTest::gtest)
 target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"
                            KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>"
                            KELVAMOR_VERSION="${PROJECT_VERSION}"

@@ -1,5 +1,5 @@
 // The host's open path on any file: a landscape that is whole and consistent, or a
-// HeightmapError; never a crash. The first byte picks the kind of file, the next four
+// Error; never a crash. The first byte picks the kind of file, the next four
 // an optional RAW size.
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/heightmap_io.h"
+#include "host/io/heightmap_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (land.width <= 0 || land.height <= 0 || land.heights.size() != land.Count()) std::abort();
     if (!std::isfinite(land.minHeight) || !std::isfinite(land.maxHeight)) std::abort();
     if (land.minHeight > land.maxHeight) std::abort();
-  } catch (const host::HeightmapError&) {
+  } catch (const host::Error&) {
   }
   ::unlink(path.c_str());
   return 0;

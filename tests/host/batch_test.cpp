@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/heightmap_io.h"
-#include "host/options.h"
+#include "host/cli/options.h"
+#include "host/io/heightmap_io.h"
 #include "tests/host/fixtures.h"
 
 namespace {

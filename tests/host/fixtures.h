@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <string>
 
-#include "host/landscape.h"
+#include "host/model/landscape.h"
 
 namespace host_test {
 

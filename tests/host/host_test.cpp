@@ -14,14 +14,14 @@
 #include <fstream>
 #include <random>
 
-#include "host/heightmap_io.h"
-#include "host/plugin_host.h"
+#include "host/io/heightmap_io.h"
+#include "host/plugins/services.h"
 #include "terrain/operations.h"
 #include "tests/host/fixtures.h"
 
 namespace {
 
-using host::HeightmapError;
+using host::Error;
 using host::Landscape;
 
 using host_test::Files;
@@ -83,7 +83,7 @@ TEST_P(BadFiles, GiveOneClearMessageNamingTheFile) {
   try {
     host::ReadHeightmap(Path(bad.name), raw);
     FAIL() << "read " << bad.name;
-  } catch (const HeightmapError& e) {
+  } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(Path(bad.name)), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find(bad.reason), std::string::npos) << e.what();
   }
@@ -108,7 +108,7 @@ TEST_F(Files, TruncatedAndMultiBandRastersAreRefused) {
   std::ifstream in(Path("whole.tif"), std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), {});
   WriteBytes("cut.tif", bytes.substr(0, bytes.size() / 2));
-  EXPECT_THROW(host::ReadHeightmap(Path("cut.tif")), HeightmapError);
+  EXPECT_THROW(host::ReadHeightmap(Path("cut.tif")), Error);
 
   QImage rgb(4, 4, QImage::Format_RGB888);
   rgb.fill(Qt::red);
@@ -116,7 +116,7 @@ TEST_F(Files, TruncatedAndMultiBandRastersAreRefused) {
   try {
     host::ReadHeightmap(Path("rgb.png"));
     FAIL();
-  } catch (const HeightmapError& e) {
+  } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("3 bands"), std::string::npos) << e.what();
   }
 }
@@ -125,11 +125,11 @@ TEST_F(Files, AFailedSaveLeavesTheOldFileInPlace) {
   const Landscape old = Sample(8, 8, 1);
   host::WriteHeightmap(Path("keep.r16"), old);
   const std::string before = host_test::Bytes(Path("keep.r16"));
-  EXPECT_THROW(host::WriteHeightmap(Path("keep.xyz"), old), HeightmapError);
+  EXPECT_THROW(host::WriteHeightmap(Path("keep.xyz"), old), Error);
   // A cell without a height cannot go into a 16-bit RAW file: refused half way.
   Landscape holed = Sample(8, 8, 2);
   holed.heights[9] = std::nanf("");
-  EXPECT_THROW(host::WriteHeightmap(Path("keep.r16"), holed), HeightmapError);
+  EXPECT_THROW(host::WriteHeightmap(Path("keep.r16"), holed), Error);
   EXPECT_EQ(host_test::Bytes(Path("keep.r16")), before);
   EXPECT_EQ(host_test::Listing(dir.path().toStdString()), std::vector<std::string>{"keep.r16"});
 }

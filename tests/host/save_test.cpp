@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "host/heightmap_io.h"
+#include "host/io/heightmap_io.h"
 #include "tests/host/fixtures.h"
 
 namespace {
@@ -162,7 +162,7 @@ TEST_F(Files, AGridWithoutAValidHeightIsRefused) {
   try {
     host::ReadHeightmap(Path("void.r32"));
     FAIL();
-  } catch (const host::HeightmapError& e) {
+  } catch (const host::Error& e) {
     EXPECT_NE(std::string(e.what()).find("every cell is NoData"), std::string::npos) << e.what();
   }
 }
@@ -231,7 +231,7 @@ TEST_F(Files, AFailedRenameNamesTheFileAndTheReason) {
   try {
     host::WriteHeightmap(Path("map.r32"), Sample(3, 3));
     FAIL();
-  } catch (const host::HeightmapError& e) {
+  } catch (const host::Error& e) {
     const std::string what = e.what();
     EXPECT_EQ(what.rfind(Path("map.r32") + ": cannot be replaced (", 0), 0u) << what;
     EXPECT_EQ(what.find("Success"), std::string::npos) << what;

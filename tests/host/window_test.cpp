@@ -11,9 +11,9 @@
 #include <bit>
 #include <filesystem>
 
-#include "host/heightmap_io.h"
-#include "host/main_window.h"
-#include "host/selection.h"
+#include "host/io/heightmap_io.h"
+#include "host/ui/main_window.h"
+#include "host/ui/selection.h"
 #include "tests/host/fixtures.h"
 #include "tests/support/ui.h"
 

@@ -17,7 +17,7 @@
 #include <random>
 #include <thread>
 
-#include "plugin/settings_schema.h"
+#include "rovandel/settings_schema.h"
 #include "terrain/operations.h"
 #include "tests/plugin/test_host.h"
 #include "tests/support/ui.h"

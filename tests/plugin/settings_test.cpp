@@ -9,7 +9,7 @@
 
 #include "dialog/mainform.h"
 #include "plugin/core.h"
-#include "plugin/settings_schema.h"
+#include "rovandel/settings_schema.h"
 #include "tests/support/ui.h"
 
 namespace {

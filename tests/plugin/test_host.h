@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/contract.h"
+#include "rovandel/contract.h"
 
 class TestHost {
  public:

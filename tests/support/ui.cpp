@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "plugin/settings_schema.h"
+#include "rovandel/settings_schema.h"
 
 MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer) {
   QObject::connect(&timer_, &QTimer::timeout, [this, answer] {

@@ -1,0 +1,36 @@
+#include "host/cli/auto_answer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <cstdio>
+
+namespace host {
+
+AutoAnswer::AutoAnswer() {
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      std::fprintf(stderr, "message: %s\n", qPrintable(box->text()));
+      ++messages_;
+      QAbstractButton* ok = box->button(QMessageBox::Ok);
+      if (!ok && !box->buttons().isEmpty()) ok = box->buttons().first();
+      if (ok) ok->click();
+      return;
+    }
+    if (qobject_cast<QDialog*>(modal)) {
+      // Enter, as the user would press it: the dialog's default button takes it.
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+      QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+      QWidget* target = modal->focusWidget() ? modal->focusWidget() : modal;
+      QApplication::sendEvent(target, &press);
+      QApplication::sendEvent(target, &release);
+    }
+  });
+  timer_.start(20);
+}
+
+}  // namespace host

@@ -1,0 +1,256 @@
+#include "host/cli/command_line.h"
+
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "host/cli/option_table.h"
+#include "host/io/error.h"
+#include "host/io/replace_file.h"
+#include "host/model/default_landscape.h"
+#include "host/plugins/module.h"
+#include "host/render/picture.h"
+#include "rovandel/settings_schema.h"
+
+namespace host {
+namespace {
+
+bool HasDisplay() {
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  if (!platform.isEmpty()) return platform != "offscreen" && platform != "minimal";
+  return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+}
+
+template <typename T>
+bool ParsePair(const QString& text, QChar separator, T& a, T& b) {
+  const QStringList parts = text.split(separator);
+  if (parts.size() != 2) return false;
+  bool okA = false, okB = false;
+  if constexpr (std::is_same_v<T, int32_t>) {
+    a = parts[0].toInt(&okA);
+    b = parts[1].toInt(&okB);
+  } else {
+    a = parts[0].toDouble(&okA);
+    b = parts[1].toDouble(&okB);
+  }
+  return okA && okB;
+}
+
+// A command line that cannot be run: said before any work, exit status 2.
+[[noreturn]] void Usage(const QString& message) { throw Error::Usage(message.toStdString()); }
+
+// The files a run is to write: known formats, existing folders, and never one file
+// for two outputs.
+void CheckOutputs(const Options& options) {
+  namespace fs = std::filesystem;
+  auto checkFolder = [](const char* option, const std::string& path) {
+    const fs::path folder = fs::path(path).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !fs::is_directory(folder, ec))
+      Usage(QString("%1: the folder %2 does not exist")
+                .arg(option, QString::fromStdString(folder.string())));
+  };
+  if (options.output) {
+    if (!IsHeightmapFormat(*options.output))
+      Usage(QString("-o: unknown format of %1 (use %2)")
+                .arg(QString::fromStdString(*options.output),
+                     QString::fromStdString(WritableExtensions())));
+    checkFolder("-o", *options.output);
+  }
+  if (options.picture) {
+    if (!IsPictureFormat(*options.picture))
+      Usage(QString("--picture: unknown picture format of %1 (use .png)")
+                .arg(QString::fromStdString(*options.picture)));
+    checkFolder("--picture", *options.picture);
+  }
+  if (options.output && options.picture) {
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(FollowLinks(*options.output), ec);
+    const fs::path b = fs::weakly_canonical(FollowLinks(*options.picture), ec);
+    if (a == b) Usage("-o and --picture name the same file");
+  }
+  const std::string refused = CheckCreationOptions(options.write.creationOptions);
+  if (!refused.empty()) Usage(QString("--co: %1").arg(QString::fromStdString(refused)));
+}
+
+// Takes "--plugin PATH" (or "--plugin=PATH") out of argv before Qt sees it: Qt's
+// application object would take it as one of its own platform-plugin options.
+std::optional<std::string> TakePluginOption(int& argc, char** argv) {
+  std::optional<std::string> path;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--plugin" || arg == "-plugin") && i + 1 < argc) {
+      path = argv[++i];
+    } else if (arg.rfind("--plugin=", 0) == 0) {
+      path = arg.substr(9);
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  return path;
+}
+
+// Qt's warnings that say nothing about this program's work: a runtime folder it makes
+// itself when the environment names none, and window hints the offscreen platform
+// cannot take.
+void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  static const char* const kHarmless[] = {"XDG_RUNTIME_DIR", "propagateSizeHints"};
+  for (const char* text : kHarmless)
+    if (message.contains(QLatin1String(text))) return;
+  (void)context;
+  std::fprintf(stderr, "%s\n", qPrintable(message));
+  if (type == QtFatalMsg) std::abort();
+}
+
+bool HasArgument(int argc, char** argv, const char* name) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return true;
+  return false;
+}
+
+// The option table as Qt's parser takes it.
+QList<QCommandLineOption> ParserOptions() {
+  QList<QCommandLineOption> options;
+  for (const OptionSpec& spec : OptionTable()) {
+    QStringList names;
+    for (const std::string& name : spec.names) names << QString::fromStdString(name);
+    QCommandLineOption option(names, QString::fromStdString(spec.help));
+    if (!spec.value.empty()) option.setValueName(QString::fromStdString(spec.value));
+    options << option;
+  }
+  return options;
+}
+
+// What the options name on disk: the outputs, the plug-in's values, the input and the
+// mask, each checked before any work.
+void CheckFiles(const Options& options) {
+  CheckOutputs(options);
+  const std::string refused = CheckPluginSettings(options.plugin);
+  if (!refused.empty()) Usage(QString::fromStdString(refused));
+  if (options.input) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(*options.input, ec) ||
+        ::access(options.input->c_str(), R_OK) != 0)
+      Usage(QString("%1: no such file, or it cannot be read")
+                .arg(QString::fromStdString(*options.input)));
+  }
+  if (options.mask) {
+    std::pair<int32_t, int32_t> landscape{kDefaultLandscapeSide, kDefaultLandscapeSide};
+    std::pair<int32_t, int32_t> mask;
+    try {
+      if (options.input) landscape = GridSizeOf(*options.input, options.raw);
+      RawOptions raw;
+      raw.size = landscape;
+      mask = GridSizeOf(*options.mask, raw);
+    } catch (const std::exception& e) {
+      Usage(QString("--mask: %1").arg(e.what()));
+    }
+    if (mask != landscape)
+      Usage(QString("--mask: %1 is %2 x %3; the landscape is %4 x %5")
+                .arg(QString::fromStdString(*options.mask))
+                .arg(mask.first)
+                .arg(mask.second)
+                .arg(landscape.first)
+                .arg(landscape.second));
+  }
+  if (!options.batch && (options.output || options.picture || options.mask))
+    Usage("-o, --picture and --mask are for batch mode; add --batch, or use the window");
+}
+
+}  // namespace
+
+ProcessStart PrepareProcess(int& argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each result line as it comes, also in a pipe
+  qInstallMessageHandler(&FilterQtMessages);
+  ProcessStart start;
+  start.pluginOption = TakePluginOption(argc, argv);
+  // Batch never needs a display, whatever DISPLAY says; without one, batch it is.
+  start.batch = HasArgument(argc, argv, "--batch") || !HasDisplay();
+  if (start.batch) qputenv("QT_QPA_PLATFORM", "offscreen");
+  return start;
+}
+
+std::optional<Options> ParseCommandLine(const QStringList& arguments, const ProcessStart& start) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromStdString(ProgramDescription()));
+  parser.addHelpOption();
+  // Long only: -v is --verbose, as in GDAL's tools.
+  parser.addOption({"version", "Print the program's version and exit."});
+  parser.addPositionalArgument("heightmap",
+                               "File to open (GeoTIFF, PNG, ASCII grid, HGT, .r16, "
+                               ".r32, ...); a fractal landscape when omitted.");
+  parser.addOptions(ParserOptions());
+  if (!parser.parse(arguments)) Usage(parser.errorText());
+  if (parser.isSet("help")) {
+    std::fputs(qPrintable(parser.helpText()), stdout);
+    return std::nullopt;
+  }
+  if (parser.isSet("version")) {
+    std::printf("kelvamor-host %s\n", KELVAMOR_VERSION);
+    return std::nullopt;
+  }
+
+  Options options;
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() > 1) Usage("give at most one heightmap");
+  if (!positional.isEmpty()) options.input = positional[0].toStdString();
+  options.pluginPath = start.pluginOption ? *start.pluginOption
+                                          : DefaultPluginPath(arguments.value(0).toStdString());
+  options.batch = start.batch;
+  if (parser.isSet("output")) options.output = parser.value("output").toStdString();
+  if (parser.isSet("picture")) options.picture = parser.value("picture").toStdString();
+  if (parser.isSet("water-level")) {
+    bool ok = false;
+    options.waterLevel = parser.value("water-level").toDouble(&ok);
+    if (!ok || !std::isfinite(*options.waterLevel)) Usage("--water-level takes a height");
+  }
+  if (parser.isSet("size")) {
+    int32_t w = 0, h = 0;
+    if (!ParsePair(parser.value("size"), 'x', w, h) || w <= 0 || h <= 0)
+      Usage("--size takes WxH, for example 1025x1025");
+    options.raw.size = std::pair{w, h};
+  }
+  if (parser.isSet("range")) {
+    double lo = 0, hi = 0;
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    if (!ParsePair(parser.value("range"), ':', lo, hi) || !(lo < hi) || !(lo >= -kFloatMax) ||
+        !(hi <= kFloatMax))
+      Usage("--range takes min:max, two heights within +-3.4e38 with min below max");
+    options.raw.range = std::pair{lo, hi};
+  }
+  for (const QString& item : parser.values("set")) {
+    const qsizetype eq = item.indexOf('=');
+    if (eq <= 0) Usage("--set takes name=value");
+    options.plugin.settings.emplace_back(item.left(eq).toStdString(),
+                                         item.mid(eq + 1).toStdString());
+  }
+  if (parser.isSet("action")) options.plugin.action = parser.value("action").toStdString();
+  for (const QString& item : parser.values("co"))
+    options.write.creationOptions.push_back(item.toStdString());
+  options.saveSettings = parser.isSet("save-settings");
+  if (parser.isSet("threads")) {
+    bool ok = false;
+    const int threads = parser.value("threads").toInt(&ok);
+    if (!ok || threads < 1) Usage("--threads takes a number of threads, 1 or more");
+    // The plug-in reads its limit from the environment: the contract has no other way.
+    qputenv(settings_schema::kThreadsVariable, QByteArray::number(threads));
+  }
+  if (parser.isSet("quiet") && parser.isSet("verbose"))
+    Usage("--quiet and --verbose exclude each other");
+  options.verbosity = parser.isSet("quiet") ? 0 : parser.isSet("verbose") ? 2 : 1;
+  options.progress = parser.isSet("progress") || (options.verbosity > 0 && ::isatty(2));
+  if (parser.isSet("mask")) options.mask = parser.value("mask").toStdString();
+  CheckFiles(options);
+  return options;
+}
+
+}  // namespace host

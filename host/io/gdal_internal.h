@@ -1,0 +1,33 @@
+// GDAL as the reader and writers use it: set up once, its last error in words, datasets
+// closed with their owner, and plain memory seen as a one-band dataset. Private to io/.
+#pragma once
+
+#include <gdal.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/io/progress.h"
+
+namespace host::io_internal {
+
+// Registers the drivers and sets GDAL's options for this program, once.
+void InitGdal();
+// GDAL's last error message, or `fallback` when it has none.
+std::string GdalReason(const char* fallback);
+
+struct DatasetCloser {
+  void operator()(void* dataset) const { GDALClose(dataset); }
+};
+using Dataset = std::unique_ptr<void, DatasetCloser>;
+
+// A MEM dataset of one band over memory the caller owns.
+Dataset WrapInMemory(void* data, int32_t width, int32_t height, GDALDataType type);
+
+// Tells `progress` the share done, when there is one to tell.
+inline void Report(const ProgressFn& progress, double done) {
+  if (progress) progress(done);
+}
+
+}  // namespace host::io_internal

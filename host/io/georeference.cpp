@@ -1,0 +1,46 @@
+#include <cpl_string.h>
+
+#include "host/io/georeference_internal.h"
+
+namespace host::io_internal {
+
+Georeference ReadGeoreference(GDALDatasetH dataset, GDALRasterBandH band) {
+  Georeference geo;
+  if (const char* wkt = GDALGetProjectionRef(dataset)) geo.projection = wkt;
+  std::array<double, 6> transform{};
+  if (GDALGetGeoTransform(dataset, transform.data()) == CE_None) geo.geoTransform = transform;
+  int hasNoData = 0;
+  const double noData = GDALGetRasterNoDataValue(band, &hasNoData);
+  if (hasNoData) geo.noDataValue = noData;
+  if (const char* text = GDALGetDescription(band)) geo.description = text;
+  if (const char* unit = GDALGetRasterUnitType(band)) geo.unit = unit;
+  for (char** item = GDALGetMetadata(dataset, nullptr); item && *item; ++item) {
+    const std::string entry = *item;
+    // The 16-bit range is this program's, remade by every 16-bit save.
+    if (entry.rfind(std::string(kScaleKey) + "=", 0) == 0 ||
+        entry.rfind(std::string(kOffsetKey) + "=", 0) == 0)
+      continue;
+    geo.metadata.push_back(entry);
+  }
+  return geo;
+}
+
+void ApplyGeoreference(GDALDatasetH dataset, const Landscape& land, std::optional<double> noData) {
+  const Georeference& geo = land.geo;
+  if (!geo.projection.empty()) GDALSetProjection(dataset, geo.projection.c_str());
+  if (geo.geoTransform) {
+    std::array<double, 6> transform = *geo.geoTransform;
+    GDALSetGeoTransform(dataset, transform.data());
+  }
+  if (!geo.metadata.empty()) {
+    CPLStringList items;
+    for (const std::string& item : geo.metadata) items.AddString(item.c_str());
+    GDALSetMetadata(dataset, items.List(), nullptr);
+  }
+  GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+  if (noData) GDALSetRasterNoDataValue(band, *noData);
+  if (!geo.description.empty()) GDALSetDescription(band, geo.description.c_str());
+  if (!geo.unit.empty()) GDALSetRasterUnitType(band, geo.unit.c_str());
+}
+
+}  // namespace host::io_internal

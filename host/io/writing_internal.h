@@ -1,0 +1,16 @@
+// The writers of the formats that GDAL does not write for us. Private to io/.
+#pragma once
+
+#include <string>
+
+#include "host/io/heightmap_io.h"
+#include "host/io/replace_file.h"
+
+namespace host::io_internal {
+
+// A headerless RAW grid, little-endian: 16-bit steps over the written range, or float32
+// with NoData as NaN.
+SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landscape& land,
+                    bool sixteenBit, const ProgressFn& progress);
+
+}  // namespace host::io_internal

@@ -1,0 +1,47 @@
+// The host's landscape: a grid of heights, the height range recorded with it, which of
+// its cells are NoData, and what the file it came from says about where it lies.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "rovandel/contract.h"
+
+namespace host {
+
+using ::kMaxGridPoints;
+
+// What a heightmap file carries besides its heights. It travels to every output that
+// can hold it; a landscape made here or read from a RAW grid has none of it.
+struct Georeference {
+  std::string projection;                             // coordinate system as WKT; empty: none
+  std::optional<std::array<double, 6>> geoTransform;  // GDAL's origin, pixel size and rotation
+  std::optional<double> noDataValue;                  // the band's NoData value as the file said
+  std::string description;                            // the band's description
+  std::string unit;                                   // the band's unit ("m", "ft"); empty: unset
+  std::vector<std::string> metadata;                  // the dataset's NAME=VALUE items
+};
+
+struct Landscape {
+  int32_t width = 0;
+  int32_t height = 0;
+  // Row by row. A NoData cell holds a stand-in height filled in from its valid
+  // surroundings, so that no operation sees a sentinel; it is never written as a height.
+  std::vector<float> heights;
+  std::vector<uint8_t> noData;  // 1 where a cell is NoData; empty when none is
+  double minHeight = 0.0;       // the recorded range
+  double maxHeight = 0.0;
+  Georeference geo;
+
+  size_t Count() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
+  bool IsNoData(size_t i) const { return !noData.empty() && noData[i] != 0; }
+  // Records the smallest and largest finite height of the valid cells (0..0 when there
+  // is none).
+  void RecordRange();
+};
+
+}  // namespace host

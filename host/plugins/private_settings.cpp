@@ -1,0 +1,206 @@
+#include "host/plugins/private_settings.h"
+
+#include <QLocale>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QString>
+#include <cmath>
+#include <ostream>
+
+#include "host/io/error.h"
+#include "rovandel/settings_schema.h"
+
+namespace host {
+namespace {
+
+namespace schema = settings_schema;
+using Texts = std::array<QString, schema::kSettings.size()>;
+
+QString Key(const schema::Setting& s) {
+  return QString::fromLatin1(schema::kSection) + '/' + QString::fromLatin1(s.key);
+}
+
+QSettings UserStore() {
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope, schema::kCompany,
+                   schema::kProduct);
+}
+
+std::string Number(double value) {
+  return QString::number(value, 'g', QLocale::FloatingPointShortest).toStdString();
+}
+
+// The values a setting takes, in words.
+std::string Allowed(const schema::Setting& s) {
+  if (s.kind == schema::Kind::kBool) return "true or false";
+  std::string text = s.kind == schema::Kind::kInteger ? "a whole number" : "a number";
+  if (s.aboveMinimum) return text + " above " + Number(s.minimum);
+  if (s.maximum == schema::kAnyFinite) return text;
+  return text + " from " + Number(s.minimum) + " to " + Number(s.maximum);
+}
+
+// The setting's value in `text`, when it is one the dialog would accept.
+std::optional<double> Parse(const schema::Setting& s, const QString& input) {
+  const QString text = input.trimmed();
+  bool ok = false;
+  double value = 0.0;
+  switch (s.kind) {
+    case schema::Kind::kInteger:
+      value = text.toInt(&ok);
+      break;
+    case schema::Kind::kFloat:
+      value = text.toDouble(&ok);
+      ok = ok && std::isfinite(value);
+      break;
+    case schema::Kind::kBool: {
+      const QString word = text.toLower();
+      ok = word == "true" || word == "false" || word == "1" || word == "0";
+      value = word == "true" || word == "1" ? 1.0 : 0.0;
+      break;
+    }
+  }
+  if (!ok || !schema::InRange(s, value)) return std::nullopt;
+  return value;
+}
+
+// The text the plug-in's store keeps for a value.
+QString Text(const schema::Setting& s, double value) {
+  switch (s.kind) {
+    case schema::Kind::kInteger:
+      return QString::number(static_cast<int32_t>(value));
+    case schema::Kind::kFloat:
+      return QString::number(value, 'g', QLocale::FloatingPointShortest);
+    case schema::Kind::kBool:
+      break;
+  }
+  return value != 0.0 ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// The values the command line sets, by index (checked before).
+std::vector<std::pair<size_t, QString>> CommandLineValues(const PluginValues& options) {
+  std::vector<std::pair<size_t, QString>> values;
+  for (const auto& [name, value] : options.settings) {
+    const auto index = schema::FindSetting(name);
+    const schema::Setting& s = schema::kSettings[static_cast<size_t>(*index)];
+    values.emplace_back(*index, Text(s, *Parse(s, QString::fromStdString(value))));
+  }
+  if (options.action)
+    values.emplace_back(schema::kAction, QString::number(*schema::FindAction(*options.action)));
+  return values;
+}
+
+std::string ActionList() {
+  std::string list;
+  for (const char* name : schema::kActionNames)
+    list += std::string(list.empty() ? "" : ", ") + name;
+  return list;
+}
+
+void Sync(QSettings& store) {
+  store.sync();
+  if (store.status() != QSettings::NoError)
+    throw Error::Worded(
+        store.fileName().toStdString(),
+        "the plug-in settings could not be written to " + store.fileName().toStdString());
+}
+
+}  // namespace
+
+std::string CheckPluginSettings(const PluginValues& options) {
+  for (const auto& [name, value] : options.settings) {
+    const auto index = schema::FindSetting(name);
+    if (!index) {
+      std::string known;
+      for (const schema::Setting& s : schema::kSettings)
+        known += std::string(known.empty() ? "" : ", ") + s.key;
+      return "--set: unknown setting '" + name + "' (known: " + known + ")";
+    }
+    const schema::Setting& s = schema::kSettings[static_cast<size_t>(*index)];
+    if (!Parse(s, QString::fromStdString(value)))
+      return "--set " + name + "=" + value + ": " + name + " takes " + Allowed(s) + " (" +
+             s.meaning + ")";
+  }
+  if (options.action && !schema::FindAction(*options.action))
+    return "--action: unknown action '" + *options.action + "' (" + ActionList() + ")";
+  return {};
+}
+
+PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warnings) {
+  Texts texts;
+  std::string unreadable;
+  {
+    const QSettings user = UserStore();
+    userFile_ = user.fileName();
+    for (size_t i = 0; i < texts.size(); ++i) {
+      const schema::Setting& s = schema::kSettings[i];
+      std::optional<double> value;
+      if (user.contains(Key(s))) {
+        value = Parse(s, user.value(Key(s)).toString());
+        if (!value) unreadable += std::string(unreadable.empty() ? "" : ", ") + s.key;
+      }
+      texts[i] = Text(s, value.value_or(s.defaultValue));
+    }
+    if (user.status() != QSettings::NoError)
+      warnings << "kelvamor-host: warning: " << userFile_.toStdString()
+               << " cannot be read whole; the plug-in's values that it loses take their "
+                  "defaults\n";
+    else if (!unreadable.empty())
+      warnings << "kelvamor-host: warning: " << userFile_.toStdString() << ": " << unreadable
+               << " cannot be used; taking the defaults instead\n";
+  }
+  for (const auto& [index, text] : CommandLineValues(options)) texts[index] = text;
+
+  if (!folder_.isValid())
+    throw Error::Worded(
+        folder_.path().toStdString(),
+        "no folder for the run's plug-in settings (" + folder_.errorString().toStdString() + ")");
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path());
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder_.path());
+  QSettings store = UserStore();
+  for (size_t i = 0; i < texts.size(); ++i) store.setValue(Key(schema::kSettings[i]), texts[i]);
+  Sync(store);
+}
+
+PrivateSettings::~PrivateSettings() {
+  const QString usual = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, usual);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, usual);
+}
+
+std::string PrivateSettings::ActionName() const {
+  bool ok = false;
+  const int index =
+      UserStore().value(Key(schema::kSettings[schema::kAction])).toString().toInt(&ok);
+  return ok && index >= 0 && index < static_cast<int>(schema::kActionNames.size())
+             ? schema::kActionNames[static_cast<size_t>(index)]
+             : schema::kActionNames[0];
+}
+
+void PrivateSettings::SaveToUser() const {
+  const QSettings run = UserStore();
+  QSettings user(userFile_, QSettings::IniFormat);
+  for (const schema::Setting& s : schema::kSettings)
+    if (run.contains(Key(s))) user.setValue(Key(s), run.value(Key(s)));
+  Sync(user);
+}
+
+void StorePluginSettings(const PluginValues& options) {
+  const std::vector<std::pair<size_t, QString>> values = CommandLineValues(options);
+  if (values.empty()) return;
+  QSettings store = UserStore();
+  for (const auto& [index, text] : values) store.setValue(Key(schema::kSettings[index]), text);
+  Sync(store);
+}
+
+std::string SettingsTable() {
+  std::string table = "| setting | default | values | what |\n|---|---|---|---|\n";
+  for (const schema::Setting& s : schema::kSettings) {
+    const std::string value = s.kind == schema::Kind::kBool
+                                  ? (s.defaultValue != 0 ? "true" : "false")
+                                  : Number(s.defaultValue);
+    table += std::string("| `") + s.key + "` | " + value + " | " + Allowed(s) + " | " + s.meaning +
+             " |\n";
+  }
+  return table;
+}
+
+}  // namespace host

@@ -1,0 +1,53 @@
+// Serves a landscape to plug-in modules through the contract's service table: the
+// recorded range, the heights, water and redraws, and the selection that confines them.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "host/model/landscape.h"
+#include "rovandel/contract.h"
+
+namespace host {
+
+// The landscape a plug-in works on while it runs. One session serves at a time.
+class HostSession {
+ public:
+  explicit HostSession(Landscape& land);
+  ~HostSession();
+  HostSession(const HostSession&) = delete;
+  HostSession& operator=(const HostSession&) = delete;
+
+  // Points at or below this height are water; none when unset.
+  std::optional<double> waterLevel;
+  // Called after the plug-in asks for a redraw.
+  std::function<void()> onRedraw;
+
+  // Confines what the plug-in sends to a selection: per cell a weight 0..1 (row by
+  // row, one per cell), and heights sent become result x w + original x (1 - w), the
+  // original being the heights when the session began. Every plug-in gets it through
+  // the SetHeights service. Empty: no selection.
+  void Select(std::vector<float> weights);
+
+  Landscape& land;
+  std::vector<float> weights;   // empty, or one per cell
+  std::vector<float> original;  // the heights the session began with, when selecting
+};
+
+// The service table every module is handed; its services serve the active session.
+const HostServiceEntry* ServiceTable();
+
+// Makes a session the one the services serve, for as long as the scope lives.
+class ServingScope {
+ public:
+  explicit ServingScope(HostSession& session);
+  ~ServingScope();
+  ServingScope(const ServingScope&) = delete;
+  ServingScope& operator=(const ServingScope&) = delete;
+
+ private:
+  HostSession* outer_;
+};
+
+}  // namespace host

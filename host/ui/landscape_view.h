@@ -1,0 +1,52 @@
+// The picture of the landscape, zoomed and panned, with the selection's outline.
+#pragma once
+
+#include <QImage>
+#include <QPainterPath>
+#include <QWidget>
+#include <functional>
+
+namespace host {
+
+// The picture of the landscape, zoomed and panned; the wheel zooms about the cursor, a
+// drag pans, or draws the selection when a selection tool is chosen.
+class LandscapeView : public QWidget {
+ public:
+  enum class Tool { kPan, kRectangle, kEllipse, kFreehand };
+
+  explicit LandscapeView(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(240, 240);
+    setMouseTracking(true);
+  }
+  void SetImage(QImage image);
+  void SetOutline(const QPainterPath& outline);
+  void Fit();
+  void ActualSize();
+  void ZoomAbout(QPointF at, double factor);
+  QPointF ToCell(QPointF p) const;
+
+  Tool tool = Tool::kPan;
+  std::function<void(QPointF cell, bool inside)> onHover;
+  std::function<void(const QPainterPath& outline)> onSelected;
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+  void wheelEvent(QWheelEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+
+ private:
+  QPainterPath Shape(QPointF from, QPointF to);
+
+  QImage image_;
+  QPainterPath outline_;
+  QPainterPath drawing_;
+  double scale_ = 1.0;
+  QPointF origin_;
+  QPointF press_;
+  QPointF last_;
+};
+
+}  // namespace host

@@ -1,0 +1,327 @@
+#include "host/ui/main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUndoStack>
+#include <QWheelEvent>
+#include <cmath>
+#include <functional>
+
+#include "host/io/heightmap_io.h"
+#include "host/render/shading.h"
+#include "host/ui/history.h"
+#include "host/ui/landscape_view.h"
+#include "host/ui/selection.h"
+
+namespace host {
+
+namespace {
+
+// A busy cursor for as long as it lives.
+struct BusyCursor {
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+// "Heightmaps (*.tif *.tiff ...);;All files (*)", from the formats table.
+QString OpenFilter() {
+  QStringList patterns;
+  for (const Format& format : kFormats)
+    for (const char* ext : format.extensions)
+      if (ext) patterns << QString("*") + ext;
+  return "Heightmaps (" + patterns.join(' ') + ");;All files (*)";
+}
+
+// One filter a written format: "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;...".
+QString SaveFilters() {
+  QStringList filters;
+  for (const Format& format : kFormats)
+    if (format.writable) filters << QString("%1 (*%2)").arg(format.name, format.extensions[0]);
+  return filters.join(";;");
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Landscape land, const Options& options)
+    : land_(std::move(land)),
+      path_(options.input ? QString::fromStdString(*options.input) : QString()),
+      waterLevel_(options.waterLevel),
+      raw_(options.raw),
+      writeOptions_(options.write) {
+  view_ = new LandscapeView(this);
+  setCentralWidget(view_);
+  history_ = new QUndoStack(this);
+  status_ = new QLabel(this);
+  cursor_ = new QLabel(this);
+  statusBar()->addWidget(status_);
+  statusBar()->addPermanentWidget(cursor_);
+
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction("&Open...", QKeySequence::Open, [this] {
+    const QString path = QFileDialog::getOpenFileName(this, "Open heightmap", {}, OpenFilter());
+    if (!path.isEmpty()) Open(path);
+  });
+  file->addAction("&Save", QKeySequence::Save, [this] { Save(); });
+  file->addAction("Save &As...", QKeySequence::SaveAs, [this] {
+    QString filter;
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Save heightmap", path_, SaveFilters(), &filter);
+    if (!path.isEmpty()) SaveAs(path, filter);
+  });
+  file->addSeparator();
+  file->addAction("&Quit", QKeySequence::Quit, this, &QWidget::close);
+
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  QAction* undo = history_->createUndoAction(this, "&Undo");
+  undo->setShortcut(QKeySequence::Undo);
+  QAction* redo = history_->createRedoAction(this, "&Redo");
+  redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence::Redo});
+  edit->addAction(undo);
+  edit->addAction(redo);
+  connect(history_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
+
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addAction("&Fit", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { view_->Fit(); });
+  view->addAction("&Actual size (1:1)", QKeySequence(Qt::CTRL | Qt::Key_1),
+                  [this] { view_->ActualSize(); });
+  view->addAction("Zoom &in", QKeySequence::ZoomIn,
+                  [this] { view_->ZoomAbout(view_->rect().center(), 1.25); });
+  view->addAction("Zoom &out", QKeySequence::ZoomOut,
+                  [this] { view_->ZoomAbout(view_->rect().center(), 0.8); });
+  fixedRange_ = view->addAction("Colours by the &opened range", [this] { Refresh(); });
+  fixedRange_->setCheckable(true);
+  fixedRange_->setChecked(true);
+
+  QToolBar* tools = addToolBar("Tools");
+  auto* group = new QActionGroup(this);
+  const std::pair<const char*, LandscapeView::Tool> kTools[] = {
+      {"Pan", LandscapeView::Tool::kPan},
+      {"Rectangle", LandscapeView::Tool::kRectangle},
+      {"Ellipse", LandscapeView::Tool::kEllipse},
+      {"Freehand", LandscapeView::Tool::kFreehand}};
+  for (const auto& [name, tool] : kTools) {
+    QAction* action = tools->addAction(name, [this, t = tool] { view_->tool = t; });
+    action->setCheckable(true);
+    action->setChecked(tool == LandscapeView::Tool::kPan);
+    group->addAction(action);
+  }
+  tools->addWidget(new QLabel(" Feather ", this));
+  featherSpin_ = new QDoubleSpinBox(this);
+  featherSpin_->setRange(0.0, 10000.0);
+  featherSpin_->setSuffix(" cells");
+  featherSpin_->setObjectName("FeatherSpin");
+  tools->addWidget(featherSpin_);
+  connect(featherSpin_, &QDoubleSpinBox::valueChanged, this,
+          [this](double feather) { Select(outline_, feather); });
+  tools->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
+  tools->addSeparator();
+  waterCheck_ = new QCheckBox("Water at", this);
+  waterCheck_->setObjectName("WaterCheck");
+  waterSpin_ = new QDoubleSpinBox(this);
+  waterSpin_->setObjectName("WaterLevelSpin");
+  waterSpin_->setRange(-1e9, 1e9);
+  waterSpin_->setDecimals(2);
+  waterSpin_->setSuffix(" m");
+  tools->addWidget(waterCheck_);
+  tools->addWidget(waterSpin_);
+  auto waterChanged = [this] {
+    waterLevel_ = waterCheck_->isChecked() ? std::optional(waterSpin_->value()) : std::nullopt;
+    waterSpin_->setEnabled(waterCheck_->isChecked());
+    Refresh();
+  };
+  connect(waterCheck_, &QCheckBox::toggled, this, waterChanged);
+  connect(waterSpin_, &QDoubleSpinBox::valueChanged, this, waterChanged);
+  SetWaterLevel(waterLevel_);
+
+  view_->onHover = [this](QPointF cell, bool inside) {
+    cursor_->setText(
+        inside ? CellReadout(static_cast<int32_t>(cell.x()), static_cast<int32_t>(cell.y()))
+               : QString());
+  };
+  view_->onSelected = [this](const QPainterPath& outline) {
+    Select(outline, featherSpin_->value());
+  };
+
+  QMenu* plugins = menuBar()->addMenu("&Plug-ins");
+  try {
+    modules_.push_back(std::make_unique<PluginModule>(options.pluginPath));
+  } catch (const std::exception& e) {
+    QMessageBox::warning(this, "kelvamor-host", e.what());
+  }
+  for (auto& module : modules_) {
+    PluginModule* m = module.get();
+    plugins->addAction(QString::fromStdString(m->Name()) + "...", [this, m] { RunPlugin(*m); });
+  }
+  if (modules_.empty()) plugins->addAction("(no plug-in loaded)")->setEnabled(false);
+
+  // Fit the screen whatever its scale: at most 90 % of the room it offers.
+  const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 760, 720);
+  resize(std::min(760, room.width() * 9 / 10), std::min(720, room.height() * 9 / 10));
+  StartHistory();
+  Refresh();
+}
+
+MainWindow::~MainWindow() {
+  // The steps hold landscapes and point back here: let them go first.
+  history_->clear();
+}
+
+void MainWindow::StartHistory() {
+  history_->clear();
+  openedRange_ = {land_.minHeight, land_.maxHeight};
+  history_->setUndoLimit(HistoryLimit(land_, kHistoryBytes));
+  history_->setClean();
+  UpdateTitle();
+}
+
+void MainWindow::UpdateTitle() {
+  const QString name = path_.isEmpty() ? QString("default landscape") : QFileInfo(path_).fileName();
+  setWindowTitle(name + "[*] - kelvamor-host");
+  setWindowModified(!history_->isClean());
+}
+
+void MainWindow::Refresh() {
+  std::optional<std::pair<double, double>> range;
+  if (fixedRange_->isChecked()) range = openedRange_;
+  view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
+  view_->SetOutline(outline_);
+  QString text = QString("%1 x %2   range %3 .. %4")
+                     .arg(land_.width)
+                     .arg(land_.height)
+                     .arg(land_.minHeight, 0, 'g', 6)
+                     .arg(land_.maxHeight, 0, 'g', 6);
+  if (!selection_.empty()) text += "   selection";
+  status_->setText(text);
+}
+
+void MainWindow::SwapLandscape(Landscape& other) {
+  std::swap(land_, other);
+  Refresh();
+}
+
+QString MainWindow::CellReadout(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0 || x >= land_.width || y >= land_.height) return {};
+  QString text = QString("x %1  y %2").arg(x).arg(y);
+  if (const auto& t = land_.geo.geoTransform) {
+    const double cx = x + 0.5, cy = y + 0.5;
+    text += QString("  (%1, %2)")
+                .arg((*t)[0] + cx * (*t)[1] + cy * (*t)[2], 0, 'f', 3)
+                .arg((*t)[3] + cx * (*t)[4] + cy * (*t)[5], 0, 'f', 3);
+  }
+  const size_t i = static_cast<size_t>(y) * land_.width + x;
+  text += land_.IsNoData(i) ? QString("  NoData")
+                            : QString("  height %1").arg(land_.heights[i], 0, 'g', 7);
+  return text;
+}
+
+void MainWindow::SetWaterLevel(std::optional<double> level) {
+  waterLevel_ = level;
+  const QSignalBlocker blockCheck(waterCheck_), blockSpin(waterSpin_);
+  waterCheck_->setChecked(level.has_value());
+  waterSpin_->setEnabled(level.has_value());
+  if (level) waterSpin_->setValue(*level);
+  Refresh();
+}
+
+void MainWindow::Select(const QPainterPath& outline, double feather) {
+  outline_ = outline;
+  const QSignalBlocker block(featherSpin_);
+  featherSpin_->setValue(feather);
+  selection_ = outline.isEmpty()
+                   ? std::vector<float>{}
+                   : host::SelectionWeights(outline, feather, land_.width, land_.height);
+  Refresh();
+}
+
+bool MainWindow::MaybeSave() {
+  if (history_->isClean()) return true;
+  const auto answer = QMessageBox::warning(
+      this, "kelvamor-host", "The landscape has changes that are not saved.",
+      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+  if (answer == QMessageBox::Save) return Save();
+  return answer == QMessageBox::Discard;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (MaybeSave()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+bool MainWindow::Open(const QString& path) {
+  if (!MaybeSave()) return false;
+  try {
+    BusyCursor busy;
+    land_ = ReadHeightmap(path.toStdString(), raw_);
+  } catch (const std::exception& e) {
+    QMessageBox::warning(this, "Open heightmap", e.what());
+    return false;
+  }
+  path_ = path;
+  outline_ = QPainterPath();
+  selection_.clear();
+  StartHistory();  // a new file starts a new history
+  Refresh();
+  return true;
+}
+
+bool MainWindow::Save() {
+  if (path_.isEmpty() || !IsHeightmapFormat(path_.toStdString())) {
+    QString filter;
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Save heightmap", path_, SaveFilters(), &filter);
+    return !path.isEmpty() && SaveAs(path, filter);
+  }
+  return SaveAs(path_);
+}
+
+bool MainWindow::SaveAs(QString path, const QString& filter) {
+  if (QFileInfo(path).suffix().isEmpty()) {
+    // The type chosen in the dialog gives the extension the user did not type.
+    const qsizetype star = filter.indexOf("(*.");
+    path +=
+        star >= 0 ? filter.mid(star + 2, filter.indexOf(')', star) - star - 2) : QString(".tif");
+  }
+  try {
+    BusyCursor busy;
+    WriteHeightmap(path.toStdString(), land_, writeOptions_);
+  } catch (const std::exception& e) {
+    QMessageBox::warning(this, "Save heightmap", e.what());
+    return false;
+  }
+  path_ = path;
+  history_->setClean();
+  UpdateTitle();
+  return true;
+}
+
+void MainWindow::RunPlugin(PluginModule& module) {
+  Landscape before = land_;
+  HostSession session(land_);
+  session.waterLevel = waterLevel_;
+  if (!selection_.empty()) session.Select(selection_);
+  session.onRedraw = [this] { Refresh(); };  // previews show while the dialog is open
+  if (module.Run(session)) {
+    history_->push(new LandscapeStep([this](Landscape& other) { SwapLandscape(other); },
+                                     QString::fromStdString(module.Name()), std::move(before)));
+  }
+  Refresh();
+}
+
+}  // namespace host

@@ -1,0 +1,88 @@
+// The host's window: the landscape shaded, zoomable and pannable; File Open / Save /
+// Save As; Edit Undo / Redo over every applied plug-in run; a Plug-ins menu; selections
+// (rectangle, ellipse, freehand, feathered) that confine what a plug-in changes; a
+// water level; and a status bar with the grid, the range and the cell under the cursor.
+#pragma once
+
+#include <QMainWindow>
+#include <QPainterPath>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "host/cli/options.h"
+#include "host/model/landscape.h"
+#include "host/plugins/module.h"
+
+class QAction;
+class QCheckBox;
+class QDoubleSpinBox;
+class QLabel;
+class QUndoStack;
+
+namespace host {
+
+class LandscapeView;
+
+class MainWindow : public QMainWindow {
+ public:
+  MainWindow(Landscape land, const Options& options);
+  ~MainWindow() override;
+
+  // The history keeps at most this many bytes of landscapes; older steps are dropped.
+  static constexpr size_t kHistoryBytes = size_t{1} << 30;
+
+  // Opens a heightmap (after asking about unsaved work); false when it was not opened.
+  bool Open(const QString& path);
+  // Writes back to the opened file in its own format; Save As when there is none.
+  bool Save();
+  // Writes to path, adding the extension of `filter` ("... (*.tif)") when none is typed.
+  bool SaveAs(QString path, const QString& filter = {});
+  void RunPlugin(PluginModule& module);
+  // Save / Discard / Cancel when there is unsaved work; true when it may be dropped.
+  bool MaybeSave();
+
+  QUndoStack* History() const { return history_; }
+  // The first plug-in loaded; null when none could be.
+  PluginModule* Plugin() const { return modules_.empty() ? nullptr : modules_.front().get(); }
+  const Landscape& Land() const { return land_; }
+  const QString& FilePath() const { return path_; }
+  // Selects outline (cell coordinates) with a feather in cells; an empty path selects
+  // nothing (the whole landscape).
+  void Select(const QPainterPath& outline, double feather);
+  const std::vector<float>& SelectionWeights() const { return selection_; }
+  // The status bar's text for the cell at (x, y): position, map coordinates when
+  // georeferenced, and the height or "NoData".
+  QString CellReadout(int32_t x, int32_t y) const;
+  void SetWaterLevel(std::optional<double> level);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Refresh();
+  void SwapLandscape(Landscape& other);
+  void StartHistory();
+  void UpdateTitle();
+
+  Landscape land_;
+  QString path_;  // the opened file; empty for the built-in landscape
+  std::pair<double, double> openedRange_;
+  std::optional<double> waterLevel_;
+  RawOptions raw_;
+  WriteOptions writeOptions_;
+  std::vector<std::unique_ptr<PluginModule>> modules_;
+  QPainterPath outline_;
+  std::vector<float> selection_;
+  LandscapeView* view_;
+  QUndoStack* history_;
+  QLabel* status_;
+  QLabel* cursor_;
+  QAction* fixedRange_;
+  QCheckBox* waterCheck_;
+  QDoubleSpinBox* waterSpin_;
+  QDoubleSpinBox* featherSpin_;
+};
+
+}  // namespace host
