@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DROVANDEL_TESTS=OFF -DROVANDEL_WERROR=ON >/dev/null
+  -DROVANDEL_TESTS=OFF -DROVANDEL_WERROR="${ROVANDEL_WERROR:-OFF}" >/dev/null
 cmake --build build-package -j "$(nproc)"
 (cd build-package && cpack -G DEB >/dev/null)
 mkdir -p out

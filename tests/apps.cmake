@@ -1,6 +1,7 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 
-rovandel_library(test_support SOURCES support/ui.cpp DEPS rovandel_contract Qt6::Widgets Qt6::Test)
+rovandel_library(test_support SOURCES support/ui.cpp
+  DEPS rovandel_contract Qt6::Widgets Qt6::Test GTest::gtest)
 
 # The test host reaches the built module as hosts do: through dlopen, never linked.
 rovandel_library(test_host SOURCES plugin/test_host.cpp DEPS rovandel_contract)
@@ -21,6 +22,16 @@ add_executable(module_tests support/qt_main.cpp plugin/module_test.cpp
 target_link_libraries(module_tests PRIVATE test_host rovandel_terrain rovandel_components)
 rovandel_discover_tests(module_tests SLOW "ManyRuns.*:Monkey.*"
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+# The same cases again, all in one process, as a host that runs the module many times.
+add_test(NAME ModuleTestsInOneProcess
+  COMMAND module_tests --gtest_filter=-ManyRuns.*:Monkey.*)
+set_tests_properties(ModuleTestsInOneProcess PROPERTIES LABELS fast
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# Before any host has handed the module a table: a process of its own.
+add_executable(before_init_test support/plain_main.cpp plugin/before_init_test.cpp)
+target_link_libraries(before_init_test PRIVATE test_host)
+rovandel_discover_tests(before_init_test)
 
 # Hosts that are not Qt programs: the module brings up its own application.
 add_executable(nonqt_host_test support/plain_main.cpp plugin/nonqt_host_test.cpp)
@@ -31,6 +42,9 @@ set_tests_properties(NonQtHost PROPERTIES LABELS fast)
 add_executable(alloc_fault_test support/plain_main.cpp plugin/alloc_fault_test.cpp)
 target_link_libraries(alloc_fault_test PRIVATE test_host)
 rovandel_discover_tests(alloc_fault_test)
+
+add_test(NAME Layering COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/check_layers.py)
+set_tests_properties(Layering PROPERTIES LABELS fast)
 
 add_test(NAME ModuleExportsExactlyTheContract
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_symbols.sh $<TARGET_FILE:rovandel>)

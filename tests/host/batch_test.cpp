@@ -9,6 +9,8 @@
 
 #include "host/cli/options.h"
 #include "host/io/heightmap_io.h"
+#include "host/model/default_landscape.h"
+#include "rovandel/settings_schema.h"
 #include "tests/host/fixtures.h"
 
 namespace {
@@ -26,9 +28,8 @@ class Scripting : public Batch {
     WriteBytes("Quorvale/Kelvamor.conf", text);
   }
   static QStringList Job(int i, const QString& out) {
-    static const char* const kActions[] = {"soften",   "noise",     "hill",       "flatten",
-                                           "glaciate", "canyonize", "soften-more"};
-    return {"--action", kActions[i % 7],
+    const auto& actions = settings_schema::kActionNames;
+    return {"--action", actions[static_cast<size_t>(i) % actions.size()],
             "--set",    QString("Seed=%1").arg(100 + i),
             "--set",    QString("xpos=%1").arg(10 + 7 * i),
             "-o",       out};
@@ -122,6 +123,46 @@ TEST(Readme, ListsTheSettingsAsTheProgramKnowsThem) {
   EXPECT_NE(text.str().find(host::SettingsTable()), std::string::npos)
       << "README's settings table differs from:\n"
       << host::SettingsTable();
+}
+
+}  // namespace
+
+namespace {
+
+// --threads caps the plug-in's threads and changes no bit of the result; a count that
+// is not one is refused before any work.
+TEST_F(Scripting, ThreadsChangeTheSpeedNotTheResult) {
+  for (const char* action : {"noise", "glaciate"}) {
+    QString log;
+    ASSERT_EQ(
+        Run({QPath("in.r32"), "--action", action, "--threads", "1", "-o", QPath("one.r32")}, &log),
+        0)
+        << log.toStdString();
+    ASSERT_EQ(Run({QPath("in.r32"), "--action", action, "--threads", "2", "-o", QPath("two.r32")}),
+              0);
+    EXPECT_EQ(Bytes(Path("one.r32")), Bytes(Path("two.r32"))) << action;
+  }
+  for (const char* bad : {"0", "-3", "many"}) {
+    QString log;
+    EXPECT_EQ(Run({QPath("in.r32"), "--threads", bad, "-o", QPath("bad.r32")}, &log), 2) << bad;
+    EXPECT_TRUE(log.contains("--threads")) << log.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(Path("bad.r32")));
+  }
+}
+
+// Without a heightmap the host makes its fractal landscape, the same every time, with
+// ground below its sea level (0) so that water means something.
+TEST_F(Scripting, TheDefaultLandscapeIsTheSameEveryRun) {
+  ASSERT_EQ(Run({"--action", "soften", "-o", QPath("a.r32")}), 0);
+  ASSERT_EQ(Run({"--action", "soften", "-o", QPath("b.r32")}), 0);
+  EXPECT_EQ(Bytes(Path("a.r32")), Bytes(Path("b.r32")));
+  const host::Landscape land = host::MakeDefaultLandscape();
+  EXPECT_EQ(land.width, host::kDefaultLandscapeSide);
+  EXPECT_LT(land.minHeight, host::kDefaultSeaLevel);
+  EXPECT_GT(land.maxHeight, host::kDefaultSeaLevel + 100);
+  EXPECT_EQ(std::filesystem::file_size(Path("a.r32")), land.Count() * 4);
+  EXPECT_EQ(host::MakeDefaultLandscape().heights, land.heights);
+  EXPECT_NE(host::MakeDefaultLandscape(65, 7).heights, host::MakeDefaultLandscape(65).heights);
 }
 
 }  // namespace

@@ -66,6 +66,53 @@ TEST_F(Files, ReadsAsciiGridAndSquareRaw) {
   EXPECT_EQ(raw.heights, (std::vector<float>{1, 2, 256, 65535}));
 }
 
+// Every other name a format goes by reads as that format: .tiff as GeoTIFF, .raw as
+// 16-bit RAW, and SRTM's .hgt tiles with their voids as NoData and their place on Earth.
+TEST_F(Files, ReadsTheOtherNamesAndSrtmTiles) {
+  const Landscape land = Sample(37, 23);
+  host::WriteHeightmap(Path("a.tif"), land);
+  std::filesystem::copy_file(Path("a.tif"), Path("b.tiff"));
+  EXPECT_EQ(host::ReadHeightmap(Path("b.tiff")).heights, land.heights);
+  WriteBytes("s.raw", std::string("\x01\x00\x02\x00\x00\x01\xff\xff", 8));
+  EXPECT_EQ(host::ReadHeightmap(Path("s.raw")).heights, (std::vector<float>{1, 2, 256, 65535}));
+
+  // A 1201 x 1201 tile (3 arc-seconds): big-endian 16-bit, -32768 a void.
+  constexpr int kSide = 1201;
+  std::string tile(size_t{kSide} * kSide * 2, '\0');
+  auto put = [&](size_t i, int16_t v) {
+    tile[2 * i] = static_cast<char>(static_cast<uint16_t>(v) >> 8);
+    tile[2 * i + 1] = static_cast<char>(v & 0xFF);
+  };
+  for (size_t i = 0; i < size_t{kSide} * kSide; ++i) put(i, static_cast<int16_t>(i % 900));
+  put(5, -32768);
+  WriteBytes("N45E006.hgt", tile);
+  const Landscape hgt = host::ReadHeightmap(Path("N45E006.hgt"));
+  ASSERT_EQ(hgt.width, kSide);
+  EXPECT_EQ(hgt.heights[7], 7.0f);
+  EXPECT_TRUE(hgt.IsNoData(5));
+  EXPECT_FALSE(hgt.IsNoData(6));
+  ASSERT_TRUE(hgt.geo.geoTransform);
+  EXPECT_NEAR((*hgt.geo.geoTransform)[0], 6.0 - 0.5 / 1200, 1e-9);
+  EXPECT_NE(hgt.geo.projection.find("WGS"), std::string::npos);
+}
+
+// An ASCII grid's coordinate system lives in a .prj beside it, written with the grid and
+// named after the target, never after the temporary the grid was written to.
+TEST_F(Files, AnAsciiGridTakesItsPrjAlong) {
+  Landscape land = Sample(9, 7);
+  land.geo.projection =
+      "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],"
+      "PRIMEM[\"Greenwich\",0],UNIT[\"degree\",0.0174532925199433]]";
+  land.geo.geoTransform = std::array<double, 6>{6.0, 0.1, 0.0, 46.0, 0.0, -0.1};
+  host::WriteHeightmap(Path("g.asc"), land);
+  EXPECT_NE(host_test::Bytes(Path("g.prj")).find("WGS"), std::string::npos);
+  EXPECT_EQ(host_test::Listing(dir.path().toStdString()),
+            (std::vector<std::string>{"g.asc", "g.prj"}));
+  const Landscape back = host::ReadHeightmap(Path("g.asc"));
+  EXPECT_NE(back.geo.projection.find("WGS"), std::string::npos);
+  EXPECT_EQ(back.heights, land.heights);
+}
+
 struct BadFile {
   const char* name;
   std::string bytes;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "host/io/heightmap_io.h"
+#include "rovandel/settings_schema.h"
 #include "tests/host/fixtures.h"
 
 namespace {
@@ -138,9 +139,7 @@ TEST_P(EveryAction, KeepsTheVoidAndTheGeoreferencing) {
   EXPECT_STREQ(GDALGetRasterUnitType(GDALGetRasterBand(tif.get(), 1)), "m");
 }
 
-INSTANTIATE_TEST_SUITE_P(Actions, EveryAction,
-                         testing::Values("soften", "soften-more", "noise", "hill", "flatten",
-                                         "glaciate", "canyonize"),
+INSTANTIATE_TEST_SUITE_P(Actions, EveryAction, testing::ValuesIn(settings_schema::kActionNames),
                          [](const auto& info) {
                            std::string name = info.param;
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());

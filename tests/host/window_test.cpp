@@ -2,16 +2,20 @@
 // unsaved work, saving, selections, the readout; and the batch mode's --mask.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QUndoStack>
+#include <QWheelEvent>
 #include <bit>
 #include <filesystem>
 
 #include "host/io/heightmap_io.h"
+#include "host/ui/history.h"
+#include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
 #include "host/ui/selection.h"
 #include "tests/host/fixtures.h"
@@ -132,6 +136,81 @@ TEST_F(Window, PlugInsChangeOnlyTheSelection) {
   for (int32_t x = 1; x < 20; ++x) EXPECT_LE(w[16 * 48 + x - 1], w[16 * 48 + x]) << x;
   EXPECT_LT(w[16 * 48 + 5], 1.0f);
   EXPECT_GT(w[16 * 48 + 12], 0.0f);
+}
+
+// A preview under a selection shows only inside it; Cancel puts every bit back.
+TEST_F(Window, APreviewShowsOnlyInTheSelectionAndCancelPutsItBack) {
+  const auto before = Bits(window->Land());
+  QPainterPath box;
+  box.addRect(10, 8, 20, 16);
+  window->Select(box, 0.0);
+  std::vector<float> previewed;
+  WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
+    QTest::mouseClick(d->findChild<QRadioButton*>("FlattenRadio"), Qt::LeftButton, {},
+                      QPoint(6, 8));
+    d->findChild<QSpinBox*>("FlattenSpin")->setValue(100);
+    ClickButton(d, "PreviewButton");
+    previewed = window->Land().heights;
+    ClickButton(d, "CancelButton");
+  });
+  window->RunPlugin(*window->Plugin());
+  ASSERT_EQ(previewed.size(), before.size());
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 48; ++x) {
+      const size_t i = static_cast<size_t>(y) * 48 + x;
+      const bool inside = x >= 10 && x < 30 && y >= 8 && y < 24;
+      if (inside)
+        EXPECT_EQ(previewed[i], 0.0f) << x << "," << y;
+      else
+        EXPECT_EQ(std::bit_cast<uint32_t>(previewed[i]), before[i]) << x << "," << y;
+    }
+  EXPECT_EQ(Bits(window->Land()), before);
+  EXPECT_EQ(window->History()->count(), 0);
+}
+
+// The history holds as many landscapes as fit its bound, never fewer than two.
+TEST_F(Window, TheHistoryKeepsWhatFitsItsBound) {
+  EXPECT_EQ(window->History()->undoLimit(),
+            host::HistoryLimit(window->Land(), host::MainWindow::kHistoryBytes));
+  host::Landscape land = Sample(100, 100);
+  EXPECT_EQ(host::HistoryLimit(land, 100 * 100 * 5 * 7), 7);
+  EXPECT_EQ(host::HistoryLimit(land, 1), 2);
+  EXPECT_EQ(host::HistoryLimit(land, size_t{1} << 40), 1000);
+  host::WriteHeightmap(Path("big.r32"), Sample(500, 500));
+  const MessageBoxAnswerer answerer;
+  ASSERT_TRUE(window->Open(QPath("big.r32"))) << answerer.texts.join(' ').toStdString();
+  EXPECT_EQ(window->History()->undoLimit(),
+            static_cast<int>(host::MainWindow::kHistoryBytes / (500 * 500 * 5)));
+}
+
+// The wheel zooms about the cursor: the cell under it stays under it. A drag pans by
+// what the mouse moved; Fit shows the whole map again.
+TEST(View, ZoomKeepsTheCellUnderTheCursorAndDragPans) {
+  host::LandscapeView view(nullptr);
+  view.resize(400, 300);
+  view.SetImage(QImage(200, 100, QImage::Format_ARGB32));
+  view.Fit();
+  EXPECT_NEAR(view.ToCell(QPointF(200, 150)).x(), 100.0, 1e-9);  // the centre
+  EXPECT_NEAR(view.ToCell(QPointF(0, 150)).x(), 0.0, 1e-9);      // scaled 2x to fit
+  const QPointF at(120, 90);
+  const QPointF cell = view.ToCell(at);
+  QWheelEvent wheel(at, view.mapToGlobal(at), {}, QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&view, &wheel);
+  EXPECT_NEAR(view.ToCell(at).x(), cell.x(), 1e-9);
+  EXPECT_NEAR(view.ToCell(at).y(), cell.y(), 1e-9);
+  const double zoomed = view.ToCell(at + QPointF(10, 0)).x() - cell.x();
+  EXPECT_LT(zoomed, 5.0);  // was 5 cells for 10 pixels before zooming in
+  const QPointF grabbed = view.ToCell(QPointF(100, 100));
+  QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(100, 100));
+  QMouseEvent move(QEvent::MouseMove, QPointF(130, 80), view.mapToGlobal(QPointF(130, 80)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&view, &move);
+  QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(130, 80));
+  EXPECT_NEAR(view.ToCell(QPointF(130, 80)).x(), grabbed.x(), 1e-9);
+  EXPECT_NEAR(view.ToCell(QPointF(130, 80)).y(), grabbed.y(), 1e-9);
+  view.Fit();
+  EXPECT_NEAR(view.ToCell(QPointF(200, 150)).x(), 100.0, 1e-9);
 }
 
 TEST_F(Window, TheReadoutNamesTheCellItsPlaceAndItsHeight) {

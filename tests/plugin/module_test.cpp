@@ -360,6 +360,4 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UnsupportedGrid,
                            return side(info.param.width) + "x" + side(info.param.height);
                          });
 
-TEST(ModuleWithoutHost, RunBeforeInitReturnsZero) { EXPECT_EQ(TestHost::Run(), 0); }
-
 }  // namespace

@@ -1,7 +1,10 @@
 #include "tests/support/ui.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -9,6 +12,10 @@
 #include <QTest>
 
 #include "rovandel/settings_schema.h"
+
+namespace {
+constexpr qint64 kModalWaitMs = 20000;
+}  // namespace
 
 MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer) {
   QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
@@ -26,9 +33,20 @@ MessageBoxAnswerer::~MessageBoxAnswerer() { timer_.stop(); }
 
 void WhenModalShown(const QString& objectName, std::function<void(QDialog*)> step) {
   auto* timer = new QTimer;
-  QObject::connect(timer, &QTimer::timeout, [timer, objectName, step] {
+  QElapsedTimer waited;
+  waited.start();
+  QObject::connect(timer, &QTimer::timeout, [timer, objectName, step, waited] {
     auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (!dialog || dialog->objectName() != objectName || !dialog->isVisible()) return;
+    if (!dialog || dialog->objectName() != objectName || !dialog->isVisible()) {
+      if (waited.elapsed() < kModalWaitMs) return;
+      // Never shown: say so rather than wait for ever, and close whatever is in the way.
+      timer->stop();
+      timer->deleteLater();
+      ADD_FAILURE() << objectName.toStdString() << " was not shown within " << kModalWaitMs
+                    << " ms";
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      return;
+    }
     timer->stop();
     timer->deleteLater();
     step(dialog);

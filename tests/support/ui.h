@@ -22,7 +22,7 @@ class MessageBoxAnswerer {
 };
 
 // Runs step once the top-level widget with the given object name is the active modal
-// widget (as it is during its exec()).
+// widget (as it is during its exec()). A test fails when it is not shown within 20 s.
 void WhenModalShown(const QString& objectName, std::function<void(QDialog*)> step);
 
 // Clicks the named button of the dialog.
