@@ -50,7 +50,7 @@ add_test(NAME ModuleExportsExactlyTheContract
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/plugin/check_symbols.sh $<TARGET_FILE:rovandel>)
 set_tests_properties(ModuleExportsExactlyTheContract PROPERTIES LABELS fast)
 
-add_executable(host_tests support/qt_main.cpp host/fixtures.cpp host/host_test.cpp
+add_executable(host_tests support/qt_main.cpp support/host_fixtures.cpp host/host_test.cpp
   host/save_test.cpp host/batch_test.cpp host/window_test.cpp)
 target_link_libraries(host_tests PRIVATE kelvamor_ui rovandel_terrain test_support GTest::gtest)
 target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"

@@ -11,7 +11,7 @@
 #include "host/io/heightmap_io.h"
 #include "host/model/default_landscape.h"
 #include "rovandel/settings_schema.h"
-#include "tests/host/fixtures.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "host/io/heightmap_io.h"
 #include "host/plugins/services.h"
 #include "terrain/operations.h"
-#include "tests/host/fixtures.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "host/io/heightmap_io.h"
 #include "rovandel/settings_schema.h"
-#include "tests/host/fixtures.h"
+#include "tests/support/host_fixtures.h"
 
 namespace {
 

@@ -18,21 +18,16 @@
 #include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
 #include "host/ui/selection.h"
-#include "tests/host/fixtures.h"
+#include "tests/support/host_fixtures.h"
 #include "tests/support/ui.h"
 
 namespace {
 
 using host::Landscape;
 using host_test::Batch;
+using host_test::Bits;
 using host_test::Files;
 using host_test::Sample;
-
-std::vector<uint32_t> Bits(const Landscape& land) {
-  std::vector<uint32_t> bits;
-  for (const float h : land.heights) bits.push_back(std::bit_cast<uint32_t>(h));
-  return bits;
-}
 
 class Window : public Files {
  protected:

@@ -96,9 +96,12 @@ class SettingsRoundTrip : public SettingsTest,
   }
   void TearDown() override { QLocale::setDefault(before_); }
   const QLocale before_;
-  // Loads the store into a dialog and saves the dialog back.
+  // Loads the store into a dialog, empties the store and saves the dialog back: what
+  // comes back went through the dialog's controls, not merely stayed in the file.
   void LoadAndSave() {
     auto form = Loaded();
+    ClearStoredSettings();
+    ASSERT_FALSE(Store().contains(Key("Action")));
     int32_t action = 0;
     const auto radios = form->ActionRadios();
     for (size_t i = 0; i < radios.size(); ++i)

@@ -1,8 +1,9 @@
-#include "tests/host/fixtures.h"
+#include "tests/support/host_fixtures.h"
 
 #include <QDir>
 #include <QProcessEnvironment>
 #include <algorithm>
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -19,6 +20,12 @@ host::Landscape Sample(int32_t w, int32_t h, unsigned seed) {
   for (float& v : land.heights) v = d(rng);
   land.RecordRange();
   return land;
+}
+
+std::vector<uint32_t> Bits(const host::Landscape& land) {
+  std::vector<uint32_t> bits;
+  for (const float h : land.heights) bits.push_back(std::bit_cast<uint32_t>(h));
+  return bits;
 }
 
 std::string Bytes(const std::string& path) {

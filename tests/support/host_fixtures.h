@@ -7,7 +7,9 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/model/landscape.h"
 
@@ -15,6 +17,8 @@ namespace host_test {
 
 // Random heights in -120..880 on a w x h grid, range recorded.
 host::Landscape Sample(int32_t w, int32_t h, unsigned seed = 3);
+// The heights' bits, to compare landscapes bit for bit.
+std::vector<uint32_t> Bits(const host::Landscape& land);
 // The whole content of a file ("" when it cannot be read).
 std::string Bytes(const std::string& path);
 // The names in a folder, sorted.
