@@ -33,14 +33,13 @@ MAX_HOST_LINES = 400
 
 
 def folder_of(path):
-    rel = path.relative_to(ROOT).parent.as_posix()
-    return rel
+    return path.relative_to(ROOT).parent.as_posix()
 
 
 def header_folder(name):
+    """The folder a header named from the root lives in ("rovandel/x.h": include/rovandel)."""
     parts = name.split("/")
-    first = HOME.get(parts[0], parts[0])
-    return "/".join([first] + parts[1:-1]) if parts[0] not in HOME else first
+    return HOME.get(parts[0]) or "/".join(parts[:-1])
 
 
 def main():

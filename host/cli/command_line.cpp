@@ -120,11 +120,11 @@ bool HasArgument(int argc, char** argv, const char* name) {
 // The option table as Qt's parser takes it.
 QList<QCommandLineOption> ParserOptions() {
   QList<QCommandLineOption> options;
-  for (const OptionSpec& spec : OptionTable()) {
+  for (const OptionRow& row : OptionTable()) {
     QStringList names;
-    for (const std::string& name : spec.names) names << QString::fromStdString(name);
-    QCommandLineOption option(names, QString::fromStdString(spec.help));
-    if (!spec.value.empty()) option.setValueName(QString::fromStdString(spec.value));
+    for (const std::string& name : row.names) names << QString::fromStdString(name);
+    QCommandLineOption option(names, QString::fromStdString(row.help));
+    if (!row.value.empty()) option.setValueName(QString::fromStdString(row.value));
     options << option;
   }
   return options;

@@ -30,9 +30,9 @@ std::string Flag(const std::string& name) {
 
 std::string Synopsis() {
   std::string text = ".B kelvamor-host\n[\\fIheightmap\\fR]";
-  for (const host::OptionSpec& spec : host::OptionTable()) {
-    text += " [\\fB" + Flag(spec.names.front()) + "\\fR";
-    if (!spec.value.empty()) text += " \\fI" + Roff(spec.value) + "\\fR";
+  for (const host::OptionRow& row : host::OptionTable()) {
+    text += " [\\fB" + Flag(row.names.front()) + "\\fR";
+    if (!row.value.empty()) text += " \\fI" + Roff(row.value) + "\\fR";
     text += "]";
   }
   return text + " [\\fB\\-\\-help\\fR] [\\fB\\-\\-version\\fR]";
@@ -40,11 +40,11 @@ std::string Synopsis() {
 
 std::string Options() {
   std::string text;
-  for (const host::OptionSpec& spec : host::OptionTable()) {
+  for (const host::OptionRow& row : host::OptionTable()) {
     text += ".TP\n.B ";
-    for (size_t i = 0; i < spec.names.size(); ++i) text += (i ? ", " : "") + Flag(spec.names[i]);
-    if (!spec.value.empty()) text += " \" \\fI" + Roff(spec.value) + "\\fR\"";
-    text += "\n" + Roff(spec.help) + "\n";
+    for (size_t i = 0; i < row.names.size(); ++i) text += (i ? ", " : "") + Flag(row.names[i]);
+    if (!row.value.empty()) text += " \" \\fI" + Roff(row.value) + "\\fR\"";
+    text += "\n" + Roff(row.help) + "\n";
   }
   text += ".TP\n.B \\-\\-help\nPrint the options and the plug-in's settings.\n";
   text += ".TP\n.B \\-\\-version\nPrint the version.";

@@ -14,7 +14,7 @@ std::string ActionList() {
   return list;
 }
 
-std::vector<OptionSpec> OptionTable() {
+std::vector<OptionRow> OptionTable() {
   return {
       {{"plugin"}, "path", "Plug-in module to load."},
       {{"batch"}, "", "Run the plug-in without a window and press OK."},

@@ -7,13 +7,13 @@
 
 namespace host {
 
-struct OptionSpec {
+struct OptionRow {
   std::vector<std::string> names;  // "o", "output": one letter for -o, words for --output
   std::string value;               // the value's name in help; empty for a switch
   std::string help;                // one sentence or two
 };
 
-std::vector<OptionSpec> OptionTable();
+std::vector<OptionRow> OptionTable();
 
 // The actions as --action names them: "soften, soften-more, ... or canyonize".
 std::string ActionList();
