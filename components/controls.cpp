@@ -7,15 +7,22 @@
 #include "components/dialogs.h"
 
 // Refuses a user's edit that would make the field longer than its limit or than it
-// was. It must accept what code sets: QLineEdit reverts a refused edit only while the
-// text before it was accepted.
+// was; of a pasted text it keeps the first characters that fit. It must accept what code
+// sets: QLineEdit reverts a refused edit only while the text before it was accepted.
 class TypingLimit : public QValidator {
  public:
   explicit TypingLimit(TEdit* edit) : QValidator(edit), edit_(edit) {}
-  State validate(QString& input, int&) const override {
+  State validate(QString& input, int& cursor) const override {
     if (edit_->settingFromCode_) return Acceptable;
     const qsizetype allowed = std::max<qsizetype>(edit_->typingLimit_, edit_->shownLength_);
-    return input.size() <= allowed ? Acceptable : Invalid;
+    const qsizetype excess = input.size() - allowed;
+    if (excess <= 0) return Acceptable;
+    // What the edit inserted ends at the cursor; drop its end, if some of it fits.
+    const qsizetype inserted = input.size() - edit_->shownLength_;
+    if (inserted <= excess || cursor < excess) return Invalid;
+    input.remove(cursor - excess, excess);
+    cursor -= static_cast<int>(excess);
+    return Acceptable;
   }
 
  private:
@@ -56,7 +63,13 @@ TComboBox::TComboBox(QWidget* parent) : QComboBox(parent) { setEditable(false); 
 TRadioButton::TRadioButton(const QString& caption, QWidget* parent)
     : QRadioButton(caption, parent) {
   connect(this, &QRadioButton::toggled, this, [this](bool on) {
-    if (on) Dispatch(OnClick);
+    if (!on) return;
+    // Tab stops at the checked button of a group only, as in any radio group; a click
+    // or an arrow key still reaches the others.
+    if (parentWidget())
+      for (auto* sibling : parentWidget()->findChildren<TRadioButton*>(Qt::FindDirectChildrenOnly))
+        sibling->setFocusPolicy(sibling == this ? Qt::StrongFocus : Qt::ClickFocus);
+    Dispatch(OnClick);
   });
 }
 

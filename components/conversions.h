@@ -1,5 +1,8 @@
-// Number <-> text conversions of the component layer. They use the user's locale for
-// the decimal separator and never accept or write group separators.
+// Number <-> text conversions of the component layer. What they write is the same in
+// every locale but for the decimal separator, which is the user's: ASCII digits and minus,
+// no group separators, no bidi or other invisible marks. What they read is that, or the
+// same number as the user's locale writes it (its own digits, a typographic minus, bidi
+// marks); never a group separator.
 #pragma once
 
 #include <QString>

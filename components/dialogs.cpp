@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <cstdlib>
 #include <exception>
 
@@ -46,10 +47,18 @@ void TForm::CloseWith(int modalResult) {
 }
 
 void TForm::keyPressEvent(QKeyEvent* event) {
-  // Escape is bound to no button; everything else (Enter for the default button)
-  // is the dialog's usual handling.
+  // Escape is bound to no button. Enter presses the push button that has the focus, as
+  // a user who tabbed to Cancel expects; elsewhere it is the dialog's usual handling
+  // (the default button).
   if (event->key() == Qt::Key_Escape) {
     event->accept();
+    return;
+  }
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  auto* focused = qobject_cast<QPushButton*>(focusWidget());
+  if (enter && focused && focused->isEnabled() && focused->isVisible()) {
+    event->accept();
+    focused->click();
     return;
   }
   QDialog::keyPressEvent(event);

@@ -22,7 +22,8 @@ inline constexpr int mrOk = 1;
 inline constexpr int mrCancel = 2;
 
 // A modal form. Every way of closing it (a button with a modal result, the window's
-// close box) asks OnCloseQuery first; a refusal keeps it open. Escape closes nothing.
+// close box) asks OnCloseQuery first; a refusal keeps it open. Escape closes nothing;
+// Enter presses the focused push button, or the default button from any other control.
 class TForm : public QDialog {
  public:
   explicit TForm(QWidget* owner);

@@ -25,7 +25,9 @@ ROVANDEL_EXPORT void ROVANDEL_STDCALL DescribePlugin(char* name, int32_t* kind) 
 }
 
 ROVANDEL_EXPORT void ROVANDEL_STDCALL InitPlugin(const HostServiceEntry* table) {
-  if (table) KeepHostServices(table);
+  // A run finishes with the table it started with: a host calling back in from one of
+  // its services (with a new table, or none) changes nothing until the run is over.
+  if (table && !runInProgress) KeepHostServices(table);
 }
 
 ROVANDEL_EXPORT int32_t ROVANDEL_STDCALL RunPlugin() {

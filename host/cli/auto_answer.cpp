@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <cstdio>
 
 namespace host {
@@ -22,7 +23,13 @@ AutoAnswer::AutoAnswer() {
       return;
     }
     if (qobject_cast<QDialog*>(modal)) {
-      // Enter, as the user would press it: the dialog's default button takes it.
+      // The dialog's default button, as Enter from a field presses it; Enter itself for
+      // a dialog that has none.
+      for (auto* button : modal->findChildren<QPushButton*>())
+        if (button->isDefault() && button->isEnabled()) {
+          button->click();
+          return;
+        }
       QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
       QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
       QWidget* target = modal->focusWidget() ? modal->focusWidget() : modal;

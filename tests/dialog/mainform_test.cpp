@@ -130,6 +130,17 @@ TEST_F(DialogTest, SeedTypingStopsAtFiveCharactersButCodeMaySetMore) {
   QTest::keyClicks(form->SeedEdit, "0");
   EXPECT_EQ(form->SeedEdit->GetText(), "905");
   EXPECT_TRUE(messages.texts.isEmpty());
+  // A pasted text longer than the room left keeps its first characters that fit.
+  form->SeedEdit->clear();
+  QApplication::clipboard()->setText("1234567890");
+  QTest::keyClick(form->SeedEdit, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(form->SeedEdit->GetText(), "12345");
+  form->SeedEdit->SetText("12");
+  form->SeedEdit->setCursorPosition(1);
+  QApplication::clipboard()->setText("678901");
+  QTest::keyClick(form->SeedEdit, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(form->SeedEdit->GetText(), "16782");
+  EXPECT_TRUE(messages.texts.isEmpty());
 }
 
 TEST_F(DialogTest, RadioButtonsBringTheirPageButSoftenLeavesIt) {
@@ -183,21 +194,83 @@ TEST_F(DialogTest, NoCloseWhilePushingAPreview) {
   EXPECT_EQ(form->result(), mrCancel);
 }
 
-TEST_F(DialogTest, EnterPressesOkAndEscapePressesNothing) {
+TEST_F(DialogTest, EscapePressesNothing) {
   form->hide();
   WhenModalShown("RovandelParamsForm", [](QDialog* dialog) {
     QTest::keyClick(dialog, Qt::Key_Escape);
     EXPECT_TRUE(dialog->isVisible());
-    auto* seed = dialog->findChild<QWidget*>("SeedEdit");
-    seed->setFocus();
-    QTest::keyClick(seed, Qt::Key_Return);
+    ClickButton(dialog, "CancelButton");
   });
-  EXPECT_EQ(form->ShowModal(), mrOk);
-
-  WhenModalShown("RovandelParamsForm",
-                 [](QDialog* dialog) { ClickButton(dialog, "CancelButton"); });
   EXPECT_EQ(form->ShowModal(), mrCancel);
 }
+
+// Tab into the Actions group lands on the checked action, whichever it is; the next Tab
+// leaves the group; the arrow keys change the action and its page as a click does.
+TEST_F(DialogTest, TabLandsOnTheCheckedActionAndArrowsChangeIt) {
+  form->hide();
+  WhenModalShown("RovandelParamsForm", [this](QDialog* dialog) {
+    for (TRadioButton* radio : form->ActionRadios()) {
+      radio->SetChecked(true);
+      form->CancelButton->setFocus();
+      QTest::keyClick(form->CancelButton, Qt::Key_Tab);
+      EXPECT_EQ(dialog->focusWidget(), radio) << radio->objectName().toStdString();
+      QTest::keyClick(radio, Qt::Key_Tab);
+      EXPECT_EQ(qobject_cast<QRadioButton*>(dialog->focusWidget()), nullptr)
+          << radio->objectName().toStdString();
+    }
+    form->FlattenRadio->SetChecked(true);
+    form->FlattenRadio->setFocus();
+    QTest::keyClick(form->FlattenRadio, Qt::Key_Down);
+    EXPECT_TRUE(form->GlaciateRadio->Checked());
+    EXPECT_EQ(dialog->focusWidget(), form->GlaciateRadio);
+    EXPECT_EQ(form->PageControl->ActivePage(), form->Glaciate);
+    QTest::keyClick(form->GlaciateRadio, Qt::Key_Up);
+    EXPECT_TRUE(form->FlattenRadio->Checked());
+    EXPECT_EQ(form->PageControl->ActivePage(), form->Flatten);
+    ClickButton(dialog, "CancelButton");
+  });
+  form->ShowModal();
+}
+
+// Enter presses the push button that has the focus; from any other control, OK.
+struct EnterCase {
+  const char* widget;
+  int result;  // the modal result; mrNone: the dialog stays open
+};
+
+class EnterKey : public DialogTest, public testing::WithParamInterface<EnterCase> {};
+
+TEST_P(EnterKey, PressesTheFocusedButtonOrOk) {
+  form->hide();
+  bool stayedOpen = false;
+  WhenModalShown("RovandelParamsForm", [this, &stayedOpen](QDialog* dialog) {
+    auto* target = dialog->findChild<QWidget*>(GetParam().widget);
+    ASSERT_NE(target, nullptr);
+    for (QWidget* w = target; w; w = w->parentWidget())  // bring its page to the front
+      if (const int page = form->PageControl->indexOf(w); page >= 0)
+        form->PageControl->setCurrentIndex(page);
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_Return);
+    stayedOpen = dialog->isVisible();
+    if (stayedOpen) ClickButton(dialog, "CancelButton");
+  });
+  const int result = form->ShowModal();
+  if (GetParam().result == mrNone) {
+    EXPECT_TRUE(stayedOpen);
+  } else {
+    EXPECT_EQ(result, GetParam().result);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Widgets, EnterKey,
+    testing::Values(EnterCase{"OKButton", mrOk}, EnterCase{"CancelButton", mrCancel},
+                    EnterCase{"PreviewButton", mrNone}, EnterCase{"SeedEdit", mrOk},
+                    EnterCase{"XGeoEdit", mrOk}, EnterCase{"YGeoEdit", mrOk},
+                    EnterCase{"WidthEdit", mrOk}, EnterCase{"HeightEdit", mrOk},
+                    EnterCase{"FlattenHeightEdit", mrOk}, EnterCase{"FlattenSpin", mrOk},
+                    EnterCase{"HillRadio", mrOk}),
+    [](const auto& info) { return std::string(info.param.widget); });
 
 // The dialog draws at its size with the chosen page in front (the README's picture is
 // written when ROVANDEL_DIALOG_PNG names a file).

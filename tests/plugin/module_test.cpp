@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -321,18 +322,59 @@ TEST_F(ModuleTest, UnwritableSettingsStillApplyAndTellTheUser) {
   EXPECT_TRUE(messages.texts[0].contains("settings were not saved"));
 }
 
-TEST_F(ModuleTest, NestedRunIsRefused) {
+// A table whose every service only notes that it was called.
+bool foreignCalled = false;
+int32_t ROVANDEL_STDCALL ForeignService() {
+  foreignCalled = true;
+  return 0;
+}
+const HostServiceEntry* ForeignTable() {
+  static HostServiceEntry table[kHostServiceCount];
+  for (auto& entry : table) entry.function = reinterpret_cast<HostFunction>(&ForeignService);
+  return table;
+}
+
+// A host that calls back into the module from one of its services, during a run: a
+// nested run is refused, and a new table (or none) waits until the run is over, so the
+// run finishes with the host it started with and nothing crashes.
+struct ReentrantCall {
+  const char* name;
+  std::function<int32_t()> call;  // what the host does from its SetHeights service
+};
+
+class Reentrant : public ModuleTest, public testing::WithParamInterface<ReentrantCall> {};
+
+TEST_P(Reentrant, LeavesTheRunWithTheTableItStartedWith) {
+  foreignCalled = false;
   int32_t nested = -1;
   host.onCall = [&](const std::string& call) {
-    if (call == "Redraw" && nested < 0) nested = TestHost::Run();
+    if (call == "SetHeights" && nested < 0) nested = GetParam().call();
   };
   WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    Choose(d, "SoftenRadio");
     ClickButton(d, "PreviewButton");
-    ClickButton(d, "CancelButton");
+    ClickButton(d, "OKButton");
   });
-  EXPECT_EQ(TestHost::Run(), 0);
+  EXPECT_EQ(TestHost::Run(), 1);
   EXPECT_EQ(nested, 0);
+  EXPECT_FALSE(foreignCalled);
+  EXPECT_EQ(host.calls.back(), "Redraw");
+  EXPECT_EQ(host.sentHeights.size(), 2u);  // the preview and OK, both to this host
 }
+
+INSTANTIATE_TEST_SUITE_P(Calls, Reentrant,
+                         testing::Values(ReentrantCall{"NestedRun", [] { return TestHost::Run(); }},
+                                         ReentrantCall{"InitWithoutTable",
+                                                       [] {
+                                                         TestHost::Init(nullptr);
+                                                         return 0;
+                                                       }},
+                                         ReentrantCall{"InitWithAnotherTable",
+                                                       [] {
+                                                         TestHost::Init(ForeignTable());
+                                                         return 0;
+                                                       }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct BadSize {
   int32_t width, height;
