@@ -30,6 +30,27 @@ std::string Range(const Landscape& land) {
   return text;
 }
 
+// The range of the heights a save writes, and the plug-in's recorded range beside it
+// when that says something else.
+std::string RangeAfter(const Landscape& land) {
+  const auto [lo, hi] = land.ValidRange();
+  char text[160];
+  std::snprintf(text, sizeof text, "%.6g .. %.6g", lo, hi);
+  std::string range = text;
+  std::snprintf(text, sizeof text, "%.6g .. %.6g", land.minHeight, land.maxHeight);
+  if (range != text) range += std::string(" (the plug-in's recorded range ") + text + ")";
+  return range;
+}
+
+// What a save changed that the user must know, on stderr whatever the verbosity.
+void Warn(const std::string& path, const SaveReport& saved) {
+  if (saved.noDataChanged)
+    std::fprintf(stderr,
+                 "kelvamor-host: warning: %s: a height equals the NoData value %.9g; NoData is "
+                 "written as %.9g so that no height becomes a void\n",
+                 path.c_str(), saved.noDataChanged->first, saved.noDataChanged->second);
+}
+
 // " in 1.234 s", the time since `start`.
 std::string Since(std::chrono::steady_clock::time_point start) {
   const double seconds =
@@ -81,7 +102,12 @@ int RunBatch(const Options& options, std::ostream& out) {
     HostSession session(land);
     session.waterLevel = waterLevel;
     if (options.mask) {
-      session.Select(ReadWeights(*options.mask, land.width, land.height));
+      Weights weights = ReadWeights(*options.mask, land.width, land.height);
+      if (weights.clamped > 0)
+        std::fprintf(stderr,
+                     "kelvamor-host: warning: %s: %zu weights outside 0..1 taken as 0 or 1\n",
+                     options.mask->c_str(), weights.clamped);
+      session.Select(std::move(weights.values));
       report.Line(2, "selection: ", *options.mask);
     }
 
@@ -96,26 +122,38 @@ int RunBatch(const Options& options, std::ostream& out) {
                    "kelvamor-host: the plug-in did not apply its action; nothing written\n");
       return kExitFailed;
     }
-    report.Line(1, "range after: ", Range(land));
-    if (options.saveSettings) {
-      settings.SaveToUser();
-      report.Line(2, "settings kept as the user's");
-    }
+    report.Line(1, "range after: ", RangeAfter(land));
+    // Every output is written in full before any is put in place: a failure leaves
+    // every file as it was.
+    std::optional<PendingSave> heightmap;
+    std::optional<PendingPicture> picture;
     if (options.output) {
       start = std::chrono::steady_clock::now();
       TermProgress progress(options.progress, "writing");
       WriteOptions write = options.write;
       write.progress = progress.Callback();
-      const SaveReport saved = WriteHeightmap(*options.output, land, write);
-      report.Line(1, "wrote ", *options.output,
-                  saved.sixteenBitRange
-                      ? " (16-bit steps span " + Range(*saved.sixteenBitRange) + ")"
-                      : std::string(),
-                  Since(start));
+      heightmap.emplace(*options.output, land, write);
     }
-    if (options.picture) {
-      SavePicture(*options.picture, ShadeLandscape(land, waterLevel));
-      report.Line(1, "wrote ", *options.picture);
+    const std::string written = Since(start);
+    if (options.picture) picture.emplace(*options.picture, ShadeLandscape(land, waterLevel));
+    if (heightmap) heightmap->Commit();
+    if (picture) picture->Commit();
+    if (heightmap) {
+      const SaveReport& saved = heightmap->Report();
+      Warn(*options.output, saved);
+      std::string mapping;
+      if (saved.sixteenBitRange)
+        mapping = " (16-bit steps span " + Range(*saved.sixteenBitRange) + ", stored in " +
+                  saved.mappingFile + ")";
+      report.Line(1, "wrote ", *options.output, mapping, written);
+      // The heights cannot be had back without the mapping: say it even when quiet.
+      if (options.verbosity == 0 && saved.sixteenBitRange)
+        std::fprintf(stderr, "kelvamor-host: %s:%s\n", options.output->c_str(), mapping.c_str());
+    }
+    if (picture) report.Line(1, "wrote ", *options.picture);
+    if (options.saveSettings) {
+      settings.SaveToUser();
+      report.Line(2, "settings kept as the user's");
     }
     return kExitApplied;
   });

@@ -2,24 +2,125 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_vsi.h>
 
 #include <cstdio>
+#include <mutex>
 #include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/io/heightmap_io.h"
 
 namespace host::io_internal {
+namespace {
+
+// Every failure GDAL reported in this process, in order; a watch remembers where it
+// began. Warnings and debug messages are dropped, as the quiet handler did.
+struct FailureLog {
+  std::mutex mutex;
+  std::vector<std::string> messages;
+};
+
+FailureLog& Log() {
+  static FailureLog log;
+  return log;
+}
+
+void CollectFailure(CPLErr level, CPLErrorNum, const char* message) {
+  if (level < CE_Failure) return;
+  FailureLog& log = Log();
+  const std::lock_guard lock(log.mutex);
+  log.messages.emplace_back(message ? message : "");
+}
+
+bool networkAllowed = false;
+
+// The virtual file systems that reach the network; each is replaced by one that opens
+// nothing unless the user allowed the network.
+constexpr const char* kNetworkPrefixes[] = {"/vsicurl/",
+                                            "/vsicurl_streaming/",
+                                            "/vsis3/",
+                                            "/vsis3_streaming/",
+                                            "/vsigs/",
+                                            "/vsigs_streaming/",
+                                            "/vsiaz/",
+                                            "/vsiaz_streaming/",
+                                            "/vsiadls/",
+                                            "/vsioss/",
+                                            "/vsioss_streaming/",
+                                            "/vsiswift/",
+                                            "/vsiswift_streaming/",
+                                            "/vsiwebhdfs/",
+                                            "/vsihdfs/"};
+
+void* RefuseOpen(void*, const char* name, const char*) {
+  CPLError(CE_Failure, CPLE_OpenFailed, "%s: a network location; add --allow-network to read it",
+           name);
+  return nullptr;
+}
+
+int RefuseStat(void*, const char*, VSIStatBufL*, int) { return -1; }
+
+void BlockNetwork() {
+  VSIFilesystemPluginCallbacksStruct* callbacks = VSIAllocFilesystemPluginCallbacksStruct();
+  callbacks->open = &RefuseOpen;
+  callbacks->stat = &RefuseStat;
+  for (const char* prefix : kNetworkPrefixes) VSIInstallPluginHandler(prefix, callbacks);
+  VSIFreeFilesystemPluginCallbacksStruct(callbacks);
+}
+
+// The raster drivers a heightmap comes in, and those the host writes with; no other
+// driver opens anything, not even a source a VRT names.
+constexpr const char* kHeightmapDrivers[] = {
+    "GTiff", "AAIGrid", "GRASSASCIIGrid", "PNG",  "SRTMHGT", "EHdr", "ENVI", "USGSDEM",
+    "BT",    "HFA",     "GSAG",           "GSBG", "GS7BG",   "XYZ",  "VRT",  "MEM"};
+
+void KeepHeightmapDrivers() {
+  for (int i = GDALGetDriverCount() - 1; i >= 0; --i) {
+    GDALDriverH driver = GDALGetDriver(i);
+    const std::string name = GDALGetDriverShortName(driver);
+    bool kept = networkAllowed && name == "HTTP";
+    for (const char* wanted : kHeightmapDrivers) kept = kept || name == wanted;
+    if (!kept) GDALDeregisterDriver(driver);
+  }
+}
+
+}  // namespace
 
 void InitGdal() {
   static const bool ready = [] {
     GDALAllRegister();
-    CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");  // no .aux.xml files beside ours
+    KeepHeightmapDrivers();
+    if (!networkAllowed) BlockNetwork();
+    CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");  // no .aux.xml files but those we ask for
     CPLSetConfigOption("GDAL_CACHEMAX", "64");     // megabytes; we hold the grid ourselves
-    CPLSetErrorHandler(CPLQuietErrorHandler);
+    CPLSetErrorHandler(&CollectFailure);
     return true;
   }();
   (void)ready;
 }
 
 std::string GdalReason(const char* fallback) {
+  const char* message = CPLGetLastErrorMsg();
+  return message && *message ? message : fallback;
+}
+
+GdalFailures::GdalFailures() {
+  InitGdal();
+  const std::lock_guard lock(Log().mutex);
+  start_ = Log().messages.size();
+}
+
+bool GdalFailures::Any() const {
+  const std::lock_guard lock(Log().mutex);
+  return Log().messages.size() > start_;
+}
+
+std::string GdalFailures::Reason(const char* fallback) const {
+  const std::lock_guard lock(Log().mutex);
+  for (size_t i = start_; i < Log().messages.size(); ++i)
+    if (!Log().messages[i].empty()) return Log().messages[i];
   const char* message = CPLGetLastErrorMsg();
   return message && *message ? message : fallback;
 }
@@ -36,3 +137,17 @@ Dataset WrapInMemory(void* data, int32_t width, int32_t height, GDALDataType typ
 }
 
 }  // namespace host::io_internal
+
+namespace host {
+
+void AllowNetworkAccess() { io_internal::networkAllowed = true; }
+
+bool IsNetworkPath(const std::string& path) {
+  for (const char* prefix : io_internal::kNetworkPrefixes)
+    if (path.rfind(prefix, 0) == 0) return true;
+  for (const char* scheme : {"http://", "https://", "ftp://"})
+    if (path.rfind(scheme, 0) == 0) return true;
+  return false;
+}
+
+}  // namespace host

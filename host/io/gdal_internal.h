@@ -1,5 +1,6 @@
-// GDAL as the reader and writers use it: set up once, its last error in words, datasets
-// closed with their owner, and plain memory seen as a one-band dataset. Private to io/.
+// GDAL as the reader and writers use it: set up once, its errors collected from every
+// thread, datasets closed with their owner, and plain memory seen as a one-band
+// dataset. Private to io/.
 #pragma once
 
 #include <gdal.h>
@@ -12,10 +13,24 @@
 
 namespace host::io_internal {
 
-// Registers the drivers and sets GDAL's options for this program, once.
+// Registers the heightmap drivers, shuts the network out unless allowed, and sets
+// GDAL's options for this program, once.
 void InitGdal();
-// GDAL's last error message, or `fallback` when it has none.
+// GDAL's last error message in this thread, or `fallback` when it has none.
 std::string GdalReason(const char* fallback);
+
+// The failures GDAL reported while the watch lived, from any thread: its compression
+// workers report theirs where the thread that asked never sees them.
+class GdalFailures {
+ public:
+  GdalFailures();
+  bool Any() const;
+  // The first failure's message, or `fallback`.
+  std::string Reason(const char* fallback) const;
+
+ private:
+  uint64_t start_;
+};
 
 struct DatasetCloser {
   void operator()(void* dataset) const { GDALClose(dataset); }

@@ -2,6 +2,7 @@
 // headerless RAW grids (.r16 unsigned 16-bit, .r32 float32, little-endian).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -36,24 +37,62 @@ struct WriteOptions {
 struct SaveReport {
   // The heights a 16-bit file's steps 0 (1 when step 0 is NoData) and 65535 stand for.
   std::optional<std::pair<double, double>> sixteenBitRange;
+  // The side file that says so to GIS programs ("map.png.aux.xml", "map.hdr").
+  std::string mappingFile;
+  // The file's NoData value and the one written instead, because a valid height
+  // equalled the file's: a height is never written as a void.
+  std::optional<std::pair<double, double>> noDataChanged;
 };
 
-// The format follows the extension: .tif/.tiff GeoTIFF float32 and .asc ASCII grid with
-// the georeferencing; .png 16-bit with its height range and NoData stored in the file;
-// .r16 (refused when a cell is NoData or not finite) and .r32 (NoData written as NaN).
-// A 16-bit file spans the finite heights of the valid cells. The file is replaced as a
-// whole (see FileReplacement).
+// A save written in full to a temporary beside its target, not yet in place: a run that
+// writes several files commits them only once every one is complete. The temporary is
+// removed unless committed.
+class PendingSave {
+ public:
+  // The format follows the extension: .tif/.tiff GeoTIFF float32 and .asc ASCII grid
+  // with the georeferencing; .png 16-bit with its scale and offset beside it in a
+  // .aux.xml; .r16 with an ENVI header beside it (refused when a cell is NoData or not
+  // finite); .r32 (NoData written as NaN). A 16-bit file keeps the opened file's
+  // mapping while the heights fit it, else spans the finite heights of the valid cells.
+  // Every write and GDAL's errors from all its threads are checked. Throws Error naming
+  // `path`.
+  PendingSave(const std::string& path, const Landscape& land, const WriteOptions& options = {});
+  ~PendingSave();
+  PendingSave(PendingSave&&) noexcept;
+  const SaveReport& Report() const { return report_; }
+  // Puts the file (and its side files) in place; see FileReplacement.
+  void Commit();
+
+ private:
+  std::unique_ptr<class FileReplacement> file_;
+  SaveReport report_;
+};
+
+// Writes and commits at once.
 SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
                           const WriteOptions& options = {});
 
 // The grid size of a heightmap file, from its header (or length and --size) alone.
 std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw = {});
 
-// A selection mask: any single-band raster of the landscape's size, weights 0..1 or
-// 0..255 (taken as such when a value exceeds 1); NoData cells weigh 0.
-std::vector<float> ReadWeights(const std::string& path, int32_t width, int32_t height);
+// A selection mask: any single-band raster of the landscape's size. Weights follow the
+// band's data type: 8-bit 0..255, other integers 0..their largest value, floats 0..1
+// (values outside are clamped and counted); NoData cells weigh 0.
+struct Weights {
+  std::vector<float> values;
+  size_t clamped = 0;  // float values outside 0..1
+};
+Weights ReadWeights(const std::string& path, int32_t width, int32_t height);
 
-// Empty when GDAL's GeoTIFF writer takes these NAME=VALUE options; else what is wrong.
+// Empty when GDAL's GeoTIFF writer takes these NAME=VALUE options (a small trial write
+// with them succeeds); else what is wrong.
 std::string CheckCreationOptions(const std::vector<std::string>& options);
+
+// Lets GDAL reach the network (/vsicurl/ and the like, in a path or inside a VRT).
+// Without it, no file the host opens makes a network request. Call before any reading.
+void AllowNetworkAccess();
+
+// Whether `path` names a network location (/vsicurl/, http://, ...).
+bool IsNetworkPath(const std::string& path);
 
 }  // namespace host

@@ -1,8 +1,10 @@
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <gdal.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "host/io/error.h"
@@ -45,18 +47,69 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressFn& progress) {
+// The drivers that may open `path`: the one its extension names, VRT only for .vrt,
+// else any heightmap driver but VRT (so a .tif holding VRT XML is not read as one).
+CPLStringList DriversFor(const std::string& path) {
+  CPLStringList drivers;
+  const std::string ext = Extension(path);
+  const Format* format = FindFormat(path);
+  if (ext == ".vrt") {
+    drivers.AddString("VRT");
+  } else if (format && format->gdalDriver) {
+    drivers.AddString(format->gdalDriver);
+    if (format->id == FormatId::kAsciiGrid) drivers.AddString("GRASSASCIIGrid");
+  } else {
+    for (const char* name : {"GTiff", "AAIGrid", "GRASSASCIIGrid", "PNG", "SRTMHGT", "EHdr", "ENVI",
+                             "USGSDEM", "BT", "HFA", "GSAG", "GSBG", "GS7BG", "XYZ"})
+      drivers.AddString(name);
+  }
+  return drivers;
+}
+
+// Opens a raster for reading with the drivers its name allows, its .aux.xml read too
+// (where a 16-bit file keeps its scale and offset). Throws Error naming the file.
+Dataset OpenRaster(const std::string& path) {
   InitGdal();
   CPLErrorReset();
-  const Dataset dataset(GDALOpen(path.c_str(), GA_ReadOnly));
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) throw Error(path, "is a folder, not a heightmap");
+  const CPLStringList drivers = DriversFor(path);
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
+  Dataset dataset(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers.List(),
+                             nullptr, nullptr));
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
   if (!dataset) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) throw Error(path, "no such file");
+    if (!IsNetworkPath(path) && !fs::exists(fs::symlink_status(path, ec)))
+      throw Error(path, "no such file");
     throw Error(path, "not a raster this program can read (" + GdalReason("unknown format") + ")");
   }
-  GDALDatasetH ds = dataset.get();
+  return dataset;
+}
+
+void CheckOneBand(const std::string& path, GDALDatasetH ds) {
   const int bands = GDALGetRasterCount(ds);
-  if (bands != 1) throw Error(path, "has " + std::to_string(bands) + " bands; a heightmap has one");
+  if (bands != 1)
+    throw Error(path, "has " + std::to_string(bands) + " bands; a heightmap or mask has one");
+}
+
+// The mask of `band`: 1 where a cell is NoData, whether by a value, a mask band or voids;
+// empty when every cell is valid.
+std::vector<uint8_t> ReadVoids(const std::string& path, GDALRasterBandH band, int32_t w,
+                               int32_t h) {
+  std::vector<uint8_t> voids;
+  if (GDALGetMaskFlags(band) & GMF_ALL_VALID) return voids;
+  voids.resize(static_cast<size_t>(w) * h);
+  if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, 0, 0, w, h, voids.data(), w, h, GDT_Byte, 0,
+                   0) != CE_None)
+    throw Error(path, "its NoData mask cannot be read (" + GdalReason("read error") + ")");
+  for (uint8_t& cell : voids) cell = cell == 0 ? 1 : 0;
+  return voids;
+}
+
+Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressFn& progress) {
+  const Dataset dataset = OpenRaster(path);
+  GDALDatasetH ds = dataset.get();
+  CheckOneBand(path, ds);
   CheckSize(path, GDALGetRasterXSize(ds), GDALGetRasterYSize(ds), maxPoints);
   Landscape land;
   land.width = GDALGetRasterXSize(ds);
@@ -70,14 +123,7 @@ Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressF
   if (GDALRasterIOEx(band, GF_Read, 0, 0, land.width, land.height, land.heights.data(), land.width,
                      land.height, GDT_Float32, 0, 0, &extra) != CE_None)
     throw Error(path, "cannot be read (" + GdalReason("read error") + ")");
-  // The mask says which cells are NoData, whether by a value, a mask band or voids.
-  if (!(GDALGetMaskFlags(band) & GMF_ALL_VALID)) {
-    land.noData.resize(land.Count());
-    if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, 0, 0, land.width, land.height,
-                     land.noData.data(), land.width, land.height, GDT_Byte, 0, 0) != CE_None)
-      throw Error(path, "its NoData mask cannot be read (" + GdalReason("read error") + ")");
-    for (uint8_t& cell : land.noData) cell = cell == 0 ? 1 : 0;
-  }
+  land.noData = ReadVoids(path, band, land.width, land.height);
   int hasScale = 0, hasOffset = 0;
   double scale = GDALGetRasterScale(band, &hasScale);
   double offset = GDALGetRasterOffset(band, &hasOffset);
@@ -90,9 +136,11 @@ Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressF
       hasScale = hasOffset = 1;
     }
   }
-  if ((hasScale && scale != 1.0) || (hasOffset && offset != 0.0))
-    for (float& h : land.heights) h = static_cast<float>(h * scale + offset);
   land.geo = ReadGeoreference(ds, band);
+  if ((hasScale && scale != 1.0) || (hasOffset && offset != 0.0)) {
+    for (float& h : land.heights) h = static_cast<float>(h * scale + offset);
+    land.geo.scaleOffset = std::pair{scale, offset};
+  }
   return land;
 }
 
@@ -119,26 +167,59 @@ std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions
     const auto [w, h] = RawGridSize(path, raw, format->id == FormatId::kRaw16, kMaxGridPoints - 1);
     return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
   }
-  InitGdal();
-  CPLErrorReset();
-  const Dataset dataset(GDALOpen(path.c_str(), GA_ReadOnly));
-  if (!dataset)
-    throw Error(path, "not a raster this program can read (" + GdalReason("unknown format") + ")");
+  const Dataset dataset = OpenRaster(path);
+  CheckOneBand(path, dataset.get());
   return {GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get())};
 }
 
-std::vector<float> ReadWeights(const std::string& path, int32_t width, int32_t height) {
-  const Landscape mask = ReadHeightmap(path, RawOptions{std::pair{width, height}, {}});
-  if (mask.width != width || mask.height != height)
-    throw Error(path, "the mask is " + std::to_string(mask.width) + " x " +
-                          std::to_string(mask.height) + ", the landscape " + std::to_string(width) +
-                          " x " + std::to_string(height));
-  // Weights 0..1 as they are; a mask that goes beyond 1 is taken as 0..255.
-  const double scale = mask.maxHeight > 1.0 ? 1.0 / 255.0 : 1.0;
-  std::vector<float> weights(mask.Count());
-  for (size_t i = 0; i < weights.size(); ++i)
-    weights[i] =
-        mask.IsNoData(i) ? 0.0f : static_cast<float>(std::clamp(mask.heights[i] * scale, 0.0, 1.0));
+Weights ReadWeights(const std::string& path, int32_t width, int32_t height) {
+  auto checkSize = [&](int32_t w, int32_t h) {
+    if (w != width || h != height)
+      throw Error(path, "the mask is " + std::to_string(w) + " x " + std::to_string(h) +
+                            ", the landscape " + std::to_string(width) + " x " +
+                            std::to_string(height));
+  };
+  Weights weights;
+  std::vector<uint8_t> voids;
+  double largest = 1.0;  // the stored value that weighs 1
+  bool clamps = false;   // floats: values beyond 0..1 are clamped and counted
+  const Format* format = FindFormat(path);
+  if (IsRaw(format)) {
+    const bool sixteenBit = format->id == FormatId::kRaw16;
+    RawOptions raw;
+    raw.size = std::pair{width, height};
+    raw.range = sixteenBit ? std::optional(std::pair{0.0, 65535.0}) : std::nullopt;
+    Landscape mask = ReadRaw(path, raw, sixteenBit, kMaxGridPoints - 1, {});
+    checkSize(mask.width, mask.height);
+    weights.values = std::move(mask.heights);
+    largest = sixteenBit ? 65535.0 : 1.0;
+    clamps = !sixteenBit;
+  } else {
+    const Dataset dataset = OpenRaster(path);
+    CheckOneBand(path, dataset.get());
+    checkSize(GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get()));
+    GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
+    weights.values.resize(static_cast<size_t>(width) * height);
+    if (GDALRasterIO(band, GF_Read, 0, 0, width, height, weights.values.data(), width, height,
+                     GDT_Float32, 0, 0) != CE_None)
+      throw Error(path, "cannot be read (" + GdalReason("read error") + ")");
+    voids = ReadVoids(path, band, width, height);
+    const GDALDataType type = GDALGetRasterDataType(band);
+    clamps = GDALDataTypeIsFloating(type);
+    if (!clamps && GDALDataTypeIsInteger(type))
+      largest =
+          std::ldexp(1.0, GDALGetDataTypeSizeBits(type) - (GDALDataTypeIsSigned(type) ? 1 : 0)) - 1;
+  }
+  for (size_t i = 0; i < weights.values.size(); ++i) {
+    float& w = weights.values[i];
+    if ((!voids.empty() && voids[i]) || std::isnan(w)) {
+      w = 0.0f;
+      continue;
+    }
+    const double weight = w / largest;
+    if (clamps && (weight < 0.0 || weight > 1.0)) ++weights.clamped;
+    w = static_cast<float>(std::clamp(weight, 0.0, 1.0));
+  }
   return weights;
 }
 

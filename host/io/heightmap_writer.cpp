@@ -2,6 +2,7 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -57,75 +58,94 @@ CPLStringList GeoTiffOptions(const WriteOptions& options) {
   return list;
 }
 
-void WriteGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptions& options) {
-  const WrittenHeights survey = Survey(land);
-  const std::optional<double> noData = FloatNoDataValue(land, survey.needsNoData);
+// Whether GDAL's writing failed, in any of its threads, or left an empty file.
+void CheckWritten(const GdalFailures& failures, bool wrote, const FileReplacement& file,
+                  const char* what) {
+  struct stat st {};
+  if (!wrote || failures.Any())
+    throw std::runtime_error("cannot be written (" + failures.Reason(what) + ")");
+  if (::fstat(file.Descriptor(), &st) != 0 || st.st_size == 0)
+    throw std::runtime_error("cannot be written (nothing reached the file)");
+}
+
+void WriteGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptions& options,
+                  SaveReport& report) {
+  const GdalFailures failures;
+  const NoDataChoice noData = ChooseNoData(land, Survey(land), true);
+  report.noDataChanged = noData.changed;
+  // Without a geotransform in the new file, an old world file would still place it.
+  if (!land.geo.geoTransform) file.DescribedBy({".tfw", ".tifw", ".wld"});
   CPLStringList creation = GeoTiffOptions(options);
   Dataset out(GDALCreate(GDALGetDriverByName(FormatOf(FormatId::kGeoTiff).gdalDriver),
                          file.TemporaryPath().c_str(), land.width, land.height, 1, GDT_Float32,
                          creation.List()));
-  if (!out) throw std::runtime_error("cannot be created (" + GdalReason("GeoTIFF") + ")");
-  ApplyGeoreference(out.get(), land, noData);
-  const CPLErr written =
-      WriteFloatRows(out.get(), land, static_cast<float>(noData.value_or(0.0)), options.progress);
+  if (!out) throw std::runtime_error("cannot be created (" + failures.Reason("GeoTIFF") + ")");
+  ApplyGeoreference(out.get(), land, noData.value);
+  const CPLErr written = WriteFloatRows(
+      out.get(), land, static_cast<float>(noData.value.value_or(0.0)), options.progress);
   out.reset();  // closing writes what is still cached
-  if (written != CE_None || CPLGetLastErrorType() >= CE_Failure)
-    throw std::runtime_error("cannot be written (" + GdalReason("write error") + ")");
+  CheckWritten(failures, written == CE_None, file, "write error");
 }
 
 // Formats GDAL writes from a whole copy in memory, with the georeferencing they hold;
 // their side files (an ASCII grid's .prj) are replaced along with the file.
 void WriteByCopy(FileReplacement& file, const Landscape& land, const char* driverName,
-                 const ProgressFn& progress) {
-  const WrittenHeights survey = Survey(land);
-  std::optional<double> noData = land.geo.noDataValue;
-  if (!noData && survey.needsNoData) noData = -9999.0;
+                 const ProgressFn& progress, SaveReport& report) {
+  const GdalFailures failures;
+  const NoDataChoice noData = ChooseNoData(land, Survey(land), false);
+  report.noDataChanged = noData.changed;
+  file.DescribedBy({".prj"});
   std::vector<float> copy(land.Count());
   for (int32_t y = 0; y < land.height; ++y)
-    RowAsWritten(land, y, static_cast<float>(noData.value_or(0.0)),
+    RowAsWritten(land, y, static_cast<float>(noData.value.value_or(0.0)),
                  copy.data() + static_cast<size_t>(y) * land.width);
   const Dataset memory = WrapInMemory(copy.data(), land.width, land.height, GDT_Float32);
-  ApplyGeoreference(memory.get(), land, noData);
+  ApplyGeoreference(memory.get(), land, noData.value);
   Dataset out(GDALCreateCopy(GDALGetDriverByName(driverName), file.TemporaryPath().c_str(),
                              memory.get(), FALSE, nullptr, &GdalProgress,
                              const_cast<ProgressFn*>(&progress)));
-  if (!out) throw std::runtime_error("cannot be written (" + GdalReason(driverName) + ")");
-  char** files = GDALGetFileList(out.get());
-  for (char** f = files; f && *f; ++f)
-    if (fs::path(*f) != fs::path(file.TemporaryPath())) file.AddSideFile(*f);
-  CSLDestroy(files);
+  const bool wrote = out != nullptr;
   out.reset();
-  if (CPLGetLastErrorType() >= CE_Failure)
-    throw std::runtime_error("cannot be written (" + GdalReason(driverName) + ")");
+  CheckWritten(failures, wrote, file, driverName);
 }
 
 SaveReport WritePng16(FileReplacement& file, const Landscape& land, const ProgressFn& progress) {
+  const GdalFailures failures;
   const WrittenHeights survey = Survey(land);
-  const SixteenBit steps(survey);
+  const SixteenBit steps(survey, land.geo.scaleOffset);
   std::vector<uint16_t> values(land.Count());
   for (size_t i = 0; i < land.Count(); ++i) values[i] = steps.Value(land, i);
   const Dataset memory = WrapInMemory(values.data(), land.width, land.height, GDT_UInt16);
-  // A PNG holds no coordinate system; its text chunks carry the range and metadata.
+  // A PNG holds no coordinate system. Its scale and offset go where GIS programs read
+  // them, the band's own in a .aux.xml beside it; its text chunks carry them too.
   Landscape described;
   described.geo.metadata = land.geo.metadata;
   ApplyGeoreference(memory.get(), described, std::nullopt);
-  if (steps.first == 1) GDALSetRasterNoDataValue(GDALGetRasterBand(memory.get(), 1), 0.0);
+  GDALRasterBandH band = GDALGetRasterBand(memory.get(), 1);
+  if (steps.first == 1) GDALSetRasterNoDataValue(band, 0.0);
+  GDALSetRasterScale(band, steps.scale);
+  GDALSetRasterOffset(band, steps.offset);
+  if (!land.geo.unit.empty()) GDALSetRasterUnitType(band, land.geo.unit.c_str());
   const std::string s = CPLSPrintf("%.17g", steps.scale);
   const std::string o = CPLSPrintf("%.17g", steps.offset);
   GDALSetMetadataItem(memory.get(), kScaleKey, s.c_str(), nullptr);
   GDALSetMetadataItem(memory.get(), kOffsetKey, o.c_str(), nullptr);
+  const std::string aux = fs::path(file.TemporaryPath()).extension().string() + ".aux.xml";
+  file.DescribedBy({aux});
   const char* options[] = {"WRITE_METADATA_AS_TEXT=YES", nullptr};
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
   Dataset out(GDALCreateCopy(GDALGetDriverByName(FormatOf(FormatId::kPng16).gdalDriver),
                              file.TemporaryPath().c_str(), memory.get(), FALSE,
                              const_cast<char**>(options), &GdalProgress,
                              const_cast<ProgressFn*>(&progress)));
-  if (!out) throw std::runtime_error("cannot be written (" + GdalReason("PNG") + ")");
+  const bool wrote = out != nullptr;
   out.reset();
-  if (CPLGetLastErrorType() >= CE_Failure)
-    throw std::runtime_error("cannot be written (" + GdalReason("PNG") + ")");
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+  CheckWritten(failures, wrote, file, "PNG");
   SaveReport report;
   report.sixteenBitRange =
       std::pair{steps.offset + steps.first * steps.scale, steps.offset + 65535 * steps.scale};
+  report.mappingFile = aux;
   return report;
 }
 
@@ -134,6 +154,7 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land, const Progre
 std::string CheckCreationOptions(const std::vector<std::string>& options) {
   InitGdal();
   CPLStringList list;
+  WriteOptions write;
   for (const std::string& item : options) {
     char* key = nullptr;
     const char* value = CPLParseNameValue(item.c_str(), &key);
@@ -141,48 +162,66 @@ std::string CheckCreationOptions(const std::vector<std::string>& options) {
     CPLFree(key);
     if (!ok) return "'" + item + "' is not NAME=VALUE";
     list.AddString(item.c_str());
+    write.creationOptions.push_back(item);
   }
   // GDAL reports what it refuses through the error handler; catch its words.
   struct Collected {
     std::string text;
   } collected;
   CPLPushErrorHandlerEx(
-      [](CPLErr, CPLErrorNum, const char* message) {
+      [](CPLErr level, CPLErrorNum, const char* message) {
         auto* c = static_cast<Collected*>(CPLGetErrorHandlerUserData());
-        if (c->text.empty()) c->text = message;
+        if (c->text.empty() && level >= CE_Warning) c->text = message;
       },
       &collected);
-  const bool valid = GDALValidateCreationOptions(
-      GDALGetDriverByName(FormatOf(FormatId::kGeoTiff).gdalDriver), list.List());
+  GDALDriverH driver = GDALGetDriverByName(FormatOf(FormatId::kGeoTiff).gdalDriver);
+  bool valid = GDALValidateCreationOptions(driver, list.List());
+  if (valid) {
+    // Some values only the writing itself refuses (a block size GDAL cannot tile with,
+    // a compression that takes no floats), some in its worker threads: try them on a
+    // small grid in memory.
+    const GdalFailures failures;
+    const char* trial = "/vsimem/kelvamor-options/trial.tif";
+    constexpr int kSide = 64;
+    std::vector<float> zeros(kSide * kSide);
+    const CPLStringList creation = GeoTiffOptions(write);
+    Dataset out(GDALCreate(driver, trial, kSide, kSide, 1, GDT_Float32, creation.List()));
+    valid = out && GDALRasterIO(GDALGetRasterBand(out.get(), 1), GF_Write, 0, 0, kSide, kSide,
+                                zeros.data(), kSide, kSide, GDT_Float32, 0, 0) == CE_None;
+    out.reset();
+    valid = valid && !failures.Any();
+    if (!valid && collected.text.empty()) collected.text = failures.Reason("");
+    VSIRmdirRecursive("/vsimem/kelvamor-options");
+  }
   CPLPopErrorHandler();
   if (valid) return {};
   return collected.text.empty() ? "not a GeoTIFF creation option" : collected.text;
 }
 
-SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
-                          const WriteOptions& options) {
+PendingSave::PendingSave(const std::string& path, const Landscape& land,
+                         const WriteOptions& options) {
   InitGdal();
   CPLErrorReset();
   const Format* format = FindFormat(path);
   if (!format || !format->writable)
     throw Error(path,
                 "unknown format '" + Extension(path) + "' (use " + WritableExtensions() + ")");
-  FileReplacement file(path, Extension(path));
-  SaveReport report;
+  file_ = std::make_unique<FileReplacement>(path);
+  FileReplacement& file = *file_;
   try {
     switch (format->id) {
       case FormatId::kGeoTiff:
-        WriteGeoTiff(file, land, options);
+        WriteGeoTiff(file, land, options, report_);
         break;
       case FormatId::kAsciiGrid:
-        WriteByCopy(file, land, format->gdalDriver, options.progress);
+        WriteByCopy(file, land, format->gdalDriver, options.progress, report_);
         break;
       case FormatId::kPng16:
-        report = WritePng16(file, land, options.progress);
+        report_ = WritePng16(file, land, options.progress);
         break;
       case FormatId::kRaw16:
       case FormatId::kRaw32:
-        report = WriteRaw(file, path, land, format->id == FormatId::kRaw16, options.progress);
+        report_ = WriteRaw(file, path, land, format->id == FormatId::kRaw16, options.progress);
         break;
       case FormatId::kHgt:
         break;  // not writable: refused above
@@ -195,9 +234,23 @@ SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
   } catch (const std::bad_alloc&) {
     throw Error(path, "not enough memory to write it");
   }
-  file.Commit();
-  Report(options.progress, 1.0);
-  return report;
+  // Side files are named after the target.
+  if (!report_.mappingFile.empty())
+    report_.mappingFile =
+        (fs::path(path).parent_path() / fs::path(path).stem()).string() + report_.mappingFile;
+  io_internal::Report(options.progress, 1.0);
+}
+
+PendingSave::~PendingSave() = default;
+PendingSave::PendingSave(PendingSave&&) noexcept = default;
+
+void PendingSave::Commit() { file_->Commit(); }
+
+SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
+                          const WriteOptions& options) {
+  PendingSave save(path, land, options);
+  save.Commit();
+  return save.Report();
 }
 
 }  // namespace host

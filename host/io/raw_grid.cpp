@@ -1,4 +1,5 @@
 // Headerless RAW grids: .r16 unsigned 16-bit and .r32 float32, little-endian, row by row.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <bit>
@@ -8,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <optional>
 
 #include "host/io/error.h"
 #include "host/io/gdal_internal.h"
@@ -19,8 +22,64 @@ namespace host::io_internal {
 
 namespace fs = std::filesystem;
 
-std::pair<int64_t, int64_t> RawGridSize(const std::string& path, const RawOptions& raw,
+namespace {
+
+// The ENVI-style header a .r16 save writes beside the file ("map.hdr" for "map.r16"),
+// so that the file says how its steps become heights to GIS programs and to us.
+std::string HeaderPath(const std::string& path) {
+  return (fs::path(path).parent_path() / fs::path(path).stem()).string() + ".hdr";
+}
+
+struct RawHeader {
+  std::optional<std::pair<int64_t, int64_t>> size;
+  std::optional<std::pair<double, double>> scaleOffset;
+};
+
+// "key = value" lines; braces around a list of one value are dropped.
+RawHeader ReadHeader(const std::string& path) {
+  RawHeader header;
+  std::ifstream in(HeaderPath(path));
+  std::string line;
+  if (!in || !std::getline(in, line) || line.rfind("ENVI", 0) != 0) return header;
+  std::map<std::string, std::string> items;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    auto trim = [](std::string t) {
+      const char* blank = " \t\r{}";
+      t.erase(0, t.find_first_not_of(blank));
+      t.erase(t.find_last_not_of(blank) + 1);
+      return t;
+    };
+    items[trim(line.substr(0, eq))] = trim(line.substr(eq + 1));
+  }
+  auto number = [&](const char* key) -> std::optional<double> {
+    const auto it = items.find(key);
+    if (it == items.end()) return std::nullopt;
+    char* end = nullptr;
+    const double v = std::strtod(it->second.c_str(), &end);
+    if (end == it->second.c_str() || !std::isfinite(v)) return std::nullopt;
+    return v;
+  };
+  const auto samples = number("samples"), lines = number("lines");
+  if (samples && lines)
+    header.size = std::pair{static_cast<int64_t>(*samples), static_cast<int64_t>(*lines)};
+  const auto gain = number("data gain values"), offset = number("data offset values");
+  if (gain && offset && *gain > 0) header.scaleOffset = std::pair{*gain, *offset};
+  return header;
+}
+
+}  // namespace
+
+std::pair<int64_t, int64_t> RawGridSize(const std::string& path, const RawOptions& given,
                                         bool sixteenBit, int64_t maxPoints) {
+  RawOptions raw = given;
+  if (!raw.size && sixteenBit) {
+    if (const auto size = ReadHeader(path).size)
+      if (*size >= std::pair<int64_t, int64_t>{1, 1} && size->first < INT32_MAX &&
+          size->second < INT32_MAX)
+        raw.size = std::pair{static_cast<int32_t>(size->first), static_cast<int32_t>(size->second)};
+  }
   std::error_code ec;
   const auto bytes = fs::file_size(path, ec);
   if (ec) throw Error(path, ec.message());
@@ -58,8 +117,13 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
   std::ifstream in(path, std::ios::binary);
   if (!in) throw Error(path, "cannot be opened");
   if (sixteenBit) {
-    const double lo = raw.range ? raw.range->first : 0.0;
-    const double step = raw.range ? (raw.range->second - raw.range->first) / 65535.0 : 1.0;
+    // --range, else the header's mapping, else the steps as they are.
+    const std::optional<std::pair<double, double>> mapping =
+        raw.range ? std::pair{(raw.range->second - raw.range->first) / 65535.0, raw.range->first}
+                  : ReadHeader(path).scaleOffset;
+    const double step = mapping ? mapping->first : 1.0;
+    const double lo = mapping ? mapping->second : 0.0;
+    land.geo.scaleOffset = mapping;
     std::vector<uint8_t> row(static_cast<size_t>(width) * 2);
     for (int64_t y = 0; y < height; ++y) {
       if (!in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(row.size())))
@@ -85,6 +149,47 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
   return land;
 }
 
+namespace {
+
+void WriteAll(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw std::runtime_error(std::string("cannot be written (") +
+                               std::strerror(n < 0 ? errno : ENOSPC) + ")");
+    done += static_cast<size_t>(n);
+  }
+}
+
+// The header beside the temporary, named like it: it is put in place with the file.
+void WriteHeader(FileReplacement& file, const Landscape& land, const SixteenBit& steps) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "ENVI\ndescription = {16-bit heights: height = value * gain + offset}\n"
+                "samples = %d\nlines = %d\nbands = 1\nheader offset = 0\n"
+                "file type = ENVI Standard\ndata type = 12\ninterleave = bsq\nbyte order = 0\n"
+                "data gain values = {%.17g}\ndata offset values = {%.17g}\n",
+                land.width, land.height, steps.scale, steps.offset);
+  const std::string path = HeaderPath(file.TemporaryPath());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0)
+    throw std::runtime_error(std::string("its header cannot be written (") + std::strerror(errno) +
+                             ")");
+  try {
+    WriteAll(fd, text, std::strlen(text));
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0)
+    throw std::runtime_error(std::string("its header cannot be written (") + std::strerror(errno) +
+                             ")");
+}
+
+}  // namespace
+
 SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landscape& land,
                     bool sixteenBit, const ProgressFn& progress) {
   SaveReport report;
@@ -96,8 +201,10 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
       throw Error(path,
                   "a .r16 file cannot mark NoData, and this landscape has cells "
                   "without a height; save it as .tif, .png or .r32");
-    steps.emplace(survey);
-    report.sixteenBitRange = std::pair{survey.minimum, steps->offset + 65535 * steps->scale};
+    steps.emplace(survey, land.geo.scaleOffset);
+    report.sixteenBitRange = std::pair{steps->offset, steps->offset + 65535 * steps->scale};
+    report.mappingFile = ".hdr";
+    WriteHeader(file, land, *steps);
   }
   std::vector<float> heights(static_cast<size_t>(land.width));
   for (int32_t y = 0; y < land.height; ++y) {
@@ -115,13 +222,7 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
           h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
       std::memcpy(row.data(), heights.data(), row.size());
     }
-    for (size_t done = 0; done < row.size();) {
-      const ssize_t n = ::write(file.Descriptor(), row.data() + done, row.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0)
-        throw std::runtime_error(std::string("cannot be written (") + std::strerror(errno) + ")");
-      done += static_cast<size_t>(n);
-    }
+    WriteAll(file.Descriptor(), row.data(), row.size());
     if (y % 256 == 0) Report(progress, static_cast<double>(y) / land.height);
   }
   return report;

@@ -1,71 +1,25 @@
 #include "host/io/replace_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
+#include <system_error>
 
-#include "host/io/heightmap_io.h"
+#include "host/io/error.h"
+#include "host/io/signal_cleanup.h"
 
 namespace host {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Temporaries being written, so that SIGINT, SIGTERM and SIGHUP can remove them: a
-// fixed table, because a signal handler may neither allocate nor take a lock.
-constexpr int kPendingSlots = 16;
-char pendingPaths[kPendingSlots][PATH_MAX];
-std::atomic<bool> pendingUsed[kPendingSlots];
-std::mutex claimMutex;
-
-void RemovePendingAndStop(int signal) {
-  for (int i = 0; i < kPendingSlots; ++i)
-    if (pendingUsed[i].load()) ::unlink(pendingPaths[i]);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-void InstallSignalCleanup() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-      struct sigaction old {};
-      if (::sigaction(signal, nullptr, &old) != 0) continue;
-      // A handler of the program's own, or an ignored signal (nohup), is left alone.
-      if ((old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
-      struct sigaction action {};
-      action.sa_handler = &RemovePendingAndStop;
-      sigemptyset(&action.sa_mask);
-      ::sigaction(signal, &action, nullptr);
-    }
-  });
-}
-
-int ClaimSlot(const std::string& path) {
-  if (path.size() >= PATH_MAX) return -1;
-  const std::lock_guard lock(claimMutex);
-  for (int i = 0; i < kPendingSlots; ++i) {
-    if (pendingUsed[i].load()) continue;
-    std::memcpy(pendingPaths[i], path.c_str(), path.size() + 1);
-    pendingUsed[i].store(true);
-    return i;
-  }
-  return -1;
-}
-
-void ReleaseSlot(const std::string& path) {
-  const std::lock_guard lock(claimMutex);
-  for (int i = 0; i < kPendingSlots; ++i)
-    if (pendingUsed[i].load() && path == pendingPaths[i]) pendingUsed[i].store(false);
-}
 
 // The mode a newly created file gets: 0666 less the process's umask.
 mode_t NewFileMode() {
@@ -79,6 +33,57 @@ mode_t NewFileMode() {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
+std::string KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "is a folder";
+  if (S_ISFIFO(mode)) return "is a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device";
+  if (S_ISSOCK(mode)) return "is a socket";
+  return "is not a regular file";
+}
+
+// "map" for "map.tif": the part a side file's ending follows.
+std::string Stem(const std::string& name) {
+  const std::string ext = fs::path(name).extension().string();
+  return name.substr(0, name.size() - ext.size());
+}
+
+// The kernel's rule for links in shared folders (protected_symlinks): a link in a
+// sticky world-writable folder is followed only when the follower or the folder's
+// owner owns it.
+void CheckLinkMayBeFollowed(const fs::path& link, const std::string& named) {
+  struct stat linkStat {
+  }, folderStat{};
+  fs::path folder = link.parent_path();
+  if (folder.empty()) folder = ".";
+  if (::lstat(link.c_str(), &linkStat) != 0 || ::stat(folder.c_str(), &folderStat) != 0) return;
+  const bool shared = (folderStat.st_mode & S_ISVTX) && (folderStat.st_mode & S_IWOTH);
+  if (shared && linkStat.st_uid != ::geteuid() && linkStat.st_uid != folderStat.st_uid)
+    throw Error(named, "is a link another user made in the shared folder " + folder.string() +
+                           "; it is not followed");
+}
+
+// Copies the extended attributes of `from` (the ACL among them) onto `to`. An ACL or a
+// user attribute that cannot be copied fails the save: the new file must not grant
+// what the old one denied. Attributes reserved to the system (security.*, trusted.*)
+// are copied where the process may.
+void CopyAttributes(const std::string& from, int to) {
+  ssize_t size = ::llistxattr(from.c_str(), nullptr, 0);
+  if (size <= 0) return;  // none, or a file system without them
+  std::string names(static_cast<size_t>(size), '\0');
+  size = ::llistxattr(from.c_str(), names.data(), names.size());
+  if (size < 0) throw std::system_error(errno, std::generic_category(), "its attributes");
+  for (size_t at = 0; at < static_cast<size_t>(size);) {
+    const std::string name = names.c_str() + at;
+    at += name.size() + 1;
+    const bool required = name.rfind("system.posix_acl", 0) == 0 || name.rfind("user.", 0) == 0;
+    ssize_t length = ::lgetxattr(from.c_str(), name.c_str(), nullptr, 0);
+    std::string value(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length >= 0) length = ::lgetxattr(from.c_str(), name.c_str(), value.data(), value.size());
+    if (length < 0 || ::fsetxattr(to, name.c_str(), value.data(), static_cast<size_t>(length), 0))
+      if (required) throw std::system_error(errno, std::generic_category(), name);
+  }
+}
+
 }  // namespace
 
 std::string FollowLinks(const std::string& path) {
@@ -86,6 +91,7 @@ std::string FollowLinks(const std::string& path) {
   for (int hops = 0; hops < 40; ++hops) {
     std::error_code ec;
     if (!fs::is_symlink(fs::symlink_status(current, ec))) return current.string();
+    CheckLinkMayBeFollowed(current, path);
     const fs::path next = fs::read_symlink(current, ec);
     if (ec) return current.string();
     current = next.is_absolute() ? next : current.parent_path() / next;
@@ -93,42 +99,83 @@ std::string FollowLinks(const std::string& path) {
   throw Error(path, "too many levels of symbolic links");
 }
 
-FileReplacement::FileReplacement(const std::string& target, const std::string& suffix)
-    : target_(target), resolved_(FollowLinks(target)) {
+std::string ReplaceableProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(FollowLinks(path).c_str(), &st) != 0) return {};
+  return S_ISREG(st.st_mode) ? std::string() : KindOf(st.st_mode) + ", not a regular file";
+}
+
+FileReplacement::FileReplacement(const std::string& target) : target_(target) {
   InstallSignalCleanup();
-  fs::path folder = fs::path(resolved_).parent_path();
-  if (folder.empty()) folder = ".";
-  std::string pattern = (folder / ".kelvamor-XXXXXX").string() + suffix;
-  // mkstemps creates the file exclusively (never through a link) with mode 0600.
-  fd_ = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd_ < 0)
-    throw Error(target, "cannot be written in " + folder.string() + " (" + ErrnoText(errno) + ")");
-  temporary_ = pattern;
-  ClaimSlot(temporary_);
+  const fs::path resolved = FollowLinks(target);
+  folder_ = resolved.parent_path().empty() ? "." : resolved.parent_path().string();
+  name_ = resolved.filename().string();
+  dir_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_ < 0) throw Error(target, "its folder cannot be opened (" + ErrnoText(errno) + ")");
+  struct stat old {};
+  if (::fstatat(dir_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(old.st_mode))
+    throw Error(target, (S_ISLNK(old.st_mode) ? std::string("changed while it was being opened")
+                                              : KindOf(old.st_mode)) +
+                            "; it is not replaced");
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const std::string extension = fs::path(name_).extension().string();
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    unsigned char random[8];
+    if (::getrandom(random, sizeof random, 0) != sizeof random) break;
+    tempName_ = ".kelvamor-";
+    for (const unsigned char byte : random) tempName_ += kLetters[byte % (sizeof kLetters - 1)];
+    tempName_ += extension;
+    // Exclusive, and never through a link, whatever stands at the name.
+    fd_ =
+        ::openat(dir_, tempName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    const int error = errno;
+    ::close(dir_);
+    throw Error(target, "cannot be written in " + folder_ + " (" + ErrnoText(error) + ")");
+  }
+  temporary_ = (fs::path(folder_) / tempName_).string();
+  RemoveOnSignal(temporary_);
 }
 
 FileReplacement::~FileReplacement() {
   if (fd_ >= 0) ::close(fd_);
-  if (committed_) return;
-  for (const std::string& side : sideFiles_) {
-    ::unlink(side.c_str());
-    ReleaseSlot(side);
+  if (!committed_) {
+    for (const std::string& side : SideFiles()) ::unlinkat(dir_, side.c_str(), 0);
+    ::unlinkat(dir_, tempName_.c_str(), 0);
   }
-  ::unlink(temporary_.c_str());
-  ReleaseSlot(temporary_);
+  KeepOnSignal(temporary_);
+  ::close(dir_);
 }
 
-void FileReplacement::AddSideFile(const std::string& path) {
-  sideFiles_.push_back(path);
-  ClaimSlot(path);
+std::vector<std::string> FileReplacement::SideFiles() const {
+  std::vector<std::string> found;
+  const int copy = ::dup(dir_);
+  DIR* listing = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (!listing) {
+    if (copy >= 0) ::close(copy);
+    return found;
+  }
+  ::rewinddir(listing);
+  const std::string stem = Stem(tempName_) + ".";
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != tempName_ && name.rfind(stem, 0) == 0) found.push_back(name);
+  }
+  ::closedir(listing);
+  return found;
 }
 
 void FileReplacement::Commit() {
-  auto fail = [this](const char* what, int error) {
-    throw Error(target_, std::string(what) + " (" + ErrnoText(error) + ")");
+  auto fail = [this](const std::string& what, int error) {
+    throw Error(target_, what + " (" + ErrnoText(error) + ")");
   };
   struct stat old {};
-  const bool existed = ::stat(resolved_.c_str(), &old) == 0;
+  const bool existed = ::fstatat(dir_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (existed && !S_ISREG(old.st_mode))
+    throw Error(target_, KindOf(old.st_mode) + "; it is not replaced");
   if (::fsync(fd_) != 0) fail("cannot be written to disk", errno);
   if (::fchmod(fd_, existed ? (old.st_mode & 07777) : NewFileMode()) != 0)
     fail("cannot be given its permissions", errno);
@@ -138,26 +185,30 @@ void FileReplacement::Commit() {
       (void)::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
     // Changing the owner may drop set-id bits; put back what the target had.
     (void)::fchmod(fd_, old.st_mode & 07777);
+    try {
+      CopyAttributes(folder_ + "/" + name_, fd_);
+    } catch (const std::system_error& e) {
+      fail("cannot be given " + std::string(e.what()).substr(0, std::string(e.what()).find(':')),
+           e.code().value());
+    }
   }
-  const std::string temporaryStem =
-      temporary_.substr(0, temporary_.size() - fs::path(temporary_).extension().string().size());
-  const std::string targetStem =
-      (fs::path(resolved_).parent_path() / fs::path(resolved_).stem()).string();
-  for (const std::string& side : sideFiles_) {
-    const std::string name = targetStem + side.substr(temporaryStem.size());
-    if (::rename(side.c_str(), name.c_str()) != 0) fail("cannot be given its side files", errno);
-    ReleaseSlot(side);
+  const std::string tempStem = Stem(tempName_);
+  const std::string targetStem = Stem(name_);
+  std::vector<std::string> written;
+  for (const std::string& side : SideFiles()) {
+    const std::string ending = side.substr(tempStem.size());
+    if (::renameat(dir_, side.c_str(), dir_, (targetStem + ending).c_str()) != 0)
+      fail("cannot be given its side file " + targetStem + ending, errno);
+    written.push_back(ending);
   }
-  if (::rename(temporary_.c_str(), resolved_.c_str()) != 0) fail("cannot be replaced", errno);
+  for (const std::string& ending : endings_)
+    if (std::find(written.begin(), written.end(), ending) == written.end())
+      ::unlinkat(dir_, (targetStem + ending).c_str(), 0);
+  if (::renameat(dir_, tempName_.c_str(), dir_, name_.c_str()) != 0)
+    fail("cannot be replaced", errno);
   committed_ = true;
-  ReleaseSlot(temporary_);
   // The rename itself reaches the disk with the folder.
-  fs::path folder = fs::path(resolved_).parent_path();
-  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    (void)::fsync(dir);
-    ::close(dir);
-  }
+  (void)::fsync(dir_);
 }
 
 }  // namespace host

@@ -1,8 +1,12 @@
 // Replacing a file as a whole. The new content goes to a temporary created exclusively
-// under an unpredictable name in the target's folder and is renamed over the target
-// only once complete, so the old file stays whole until then. A symlinked target stays
-// a link (the file it points to is replaced), and an existing target keeps its
-// permission bits and, where the process may, its owner and group.
+// under an unpredictable name in the target's folder, through a descriptor of that
+// folder, and is renamed over the target only once complete, so the old file stays
+// whole until then. A symlinked target stays a link (the file it points to is
+// replaced), but a link another user planted in a shared sticky folder (/tmp) is not
+// followed, as the kernel's own rule for such links says. An existing target keeps its
+// permission bits, owner and group where the process may set them, its ACL and its
+// extended attributes; a target that is not a regular file (a FIFO, a device, a folder)
+// is never replaced.
 #pragma once
 
 #include <string>
@@ -13,34 +17,47 @@ namespace host {
 class FileReplacement {
  public:
   // Creates the temporary (mode 0600 until committed) beside the file `target` names
-  // once its links are followed; its name ends in `suffix` for writers that derive
-  // side files from it. Throws Error naming `target`.
-  explicit FileReplacement(const std::string& target, const std::string& suffix = "");
-  // Removes the temporary unless committed.
+  // once its links are followed; its name ends in the target's own extension, for
+  // writers that derive side files from it. Throws Error naming `target`.
+  explicit FileReplacement(const std::string& target);
+  // Removes the temporary and its side files unless committed.
   ~FileReplacement();
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
   const std::string& TemporaryPath() const { return temporary_; }
   int Descriptor() const { return fd_; }
-  // Files a writer made beside the temporary (a format's side files): each is renamed
-  // to the target's name with its own ending when committed, removed otherwise.
-  void AddSideFile(const std::string& path);
-  // Flushes the temporary to disk, gives it the target's mode and owner and renames it
-  // over the target. Throws Error naming the target and the reason.
+  // Side files of the target (".prj", ".tfw", ".png.aux.xml": what follows the name
+  // without its extension) that this format's writer makes when it has something to
+  // put in them. The target's old ones are removed on commit when the new file has
+  // none, so no stale description stays beside it.
+  void DescribedBy(std::vector<std::string> endings) { endings_ = std::move(endings); }
+  // Flushes the temporary to disk, gives it the target's mode, owner and attributes and
+  // renames it, with every side file a writer made beside it (named like it, another
+  // ending), over the target. Throws Error naming the target and the reason.
   void Commit();
 
  private:
+  std::vector<std::string> SideFiles() const;  // names beside the temporary, in the folder
+
   std::string target_;    // as the user named it, for messages
-  std::string resolved_;  // the file that is replaced: `target_` with its links followed
+  std::string folder_;    // the folder the file is replaced in
+  std::string name_;      // the replaced file's name in it
+  std::string tempName_;  // the temporary's name in it
   std::string temporary_;
-  std::vector<std::string> sideFiles_;
+  std::vector<std::string> endings_;
+  int dir_ = -1;
   int fd_ = -1;
   bool committed_ = false;
 };
 
 // Follows the links of `path` (the last component too) to the file they end at, which
-// need not exist. Gives up after 40 links, as the kernel does.
+// need not exist. Gives up after 40 links, as the kernel does, and refuses a link in a
+// sticky world-writable folder that neither the user nor the folder's owner owns.
 std::string FollowLinks(const std::string& path);
+
+// Empty when `path` may be replaced by a new file (it is missing, or a regular file);
+// else why not, in words ("is a FIFO").
+std::string ReplaceableProblem(const std::string& path);
 
 }  // namespace host

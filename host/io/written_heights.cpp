@@ -24,12 +24,37 @@ WrittenHeights Survey(const Landscape& land) {
   return w;
 }
 
-std::optional<double> FloatNoDataValue(const Landscape& land, bool needed) {
-  const auto& value = land.geo.noDataValue;
-  if (value && (std::isnan(*value) || static_cast<double>(static_cast<float>(*value)) == *value))
-    return value;
-  if (needed) return std::numeric_limits<double>::quiet_NaN();
-  return std::nullopt;
+namespace {
+
+// Whether a valid cell would be written as `value`, and so read back as a void.
+bool Collides(const Landscape& land, double value) {
+  if (std::isnan(value)) return false;
+  const float written = static_cast<float>(value);
+  for (size_t i = 0; i < land.Count(); ++i)
+    if (land.heights[i] == written && !land.IsNoData(i)) return true;
+  return false;
+}
+
+}  // namespace
+
+NoDataChoice ChooseNoData(const Landscape& land, const WrittenHeights& written, bool takesNaN) {
+  const std::optional<double>& own = land.geo.noDataValue;
+  const bool representable =
+      own && (std::isnan(*own) || static_cast<double>(static_cast<float>(*own)) == *own);
+  if (representable && !Collides(land, *own)) return {own, std::nullopt};
+  if (!own && !written.needsNoData) return {};
+  NoDataChoice choice;
+  if (takesNaN) {
+    choice.value = std::numeric_limits<double>::quiet_NaN();
+  } else {
+    for (const double candidate : {-9999.0, -32768.0, -99999.0, std::floor(written.minimum) - 1.0})
+      if (!Collides(land, candidate)) {
+        choice.value = candidate;
+        break;
+      }
+  }
+  if (own) choice.changed = std::pair{*own, *choice.value};
+  return choice;
 }
 
 void RowAsWritten(const Landscape& land, int32_t y, float noData, float* row) {

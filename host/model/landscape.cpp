@@ -2,10 +2,11 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace host {
 
-void Landscape::RecordRange() {
+std::pair<double, double> Landscape::ValidRange() const {
   double lo = std::numeric_limits<double>::infinity();
   double hi = -lo;
   for (size_t i = 0; i < heights.size(); ++i) {
@@ -15,8 +16,9 @@ void Landscape::RecordRange() {
     hi = h > hi ? h : hi;
   }
   if (lo > hi) lo = hi = 0.0;
-  minHeight = lo;
-  maxHeight = hi;
+  return {lo, hi};
 }
+
+void Landscape::RecordRange() { std::tie(minHeight, maxHeight) = ValidRange(); }
 
 }  // namespace host

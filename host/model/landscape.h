@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rovandel/contract.h"
@@ -24,6 +25,9 @@ struct Georeference {
   std::string description;                            // the band's description
   std::string unit;                                   // the band's unit ("m", "ft"); empty: unset
   std::vector<std::string> metadata;                  // the dataset's NAME=VALUE items
+  // How the file's stored values become heights (height = value * scale + offset), when
+  // it said so; a 16-bit save keeps it while the heights fit.
+  std::optional<std::pair<double, double>> scaleOffset;
 };
 
 struct Landscape {
@@ -39,8 +43,10 @@ struct Landscape {
 
   size_t Count() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
   bool IsNoData(size_t i) const { return !noData.empty() && noData[i] != 0; }
-  // Records the smallest and largest finite height of the valid cells (0..0 when there
-  // is none).
+  // The smallest and largest finite height of the valid cells (0..0 when there is
+  // none): what a save writes, whatever range the landscape records.
+  std::pair<double, double> ValidRange() const;
+  // Records the valid range as the landscape's range.
   void RecordRange();
 };
 

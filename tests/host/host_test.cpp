@@ -1,4 +1,6 @@
 // kelvamor-host: heightmap files, the services it serves, and batch runs end to end.
+#include <cpl_conv.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -46,12 +48,26 @@ TEST_F(Files, RoundTripKeepsHeights) {
   ASSERT_EQ(png.Count(), land.Count());
   for (size_t i = 0; i < land.Count(); ++i) EXPECT_NEAR(png.heights[i], land.heights[i], step);
   host::WriteHeightmap(Path("a.r16"), land);
-  host::RawOptions raw;
-  raw.size = std::pair{37, 23};
-  raw.range = std::pair{land.minHeight, land.maxHeight};
-  const Landscape r16 = host::ReadHeightmap(Path("a.r16"), raw);
+  // The .r16's header gives its size and mapping: no --size or --range needed.
+  const Landscape r16 = host::ReadHeightmap(Path("a.r16"));
+  ASSERT_EQ(r16.Count(), land.Count());
   for (size_t i = 0; i < land.Count(); ++i) EXPECT_NEAR(r16.heights[i], land.heights[i], step);
-  EXPECT_FALSE(std::filesystem::exists(Path("a.png.aux.xml")));
+  // GIS programs find the mapping where GDAL looks for a band's scale and offset.
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
+  for (const char* name : {"a.png", "a.r16"}) {
+    GDALDatasetH ds = GDALOpen(Path(name).c_str(), GA_ReadOnly);
+    ASSERT_TRUE(ds) << name;
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    int hasScale = 0, hasOffset = 0;
+    const double scale = GDALGetRasterScale(band, &hasScale);
+    const double offset = GDALGetRasterOffset(band, &hasOffset);
+    EXPECT_TRUE(hasScale && hasOffset) << name;
+    float first = 0;
+    ASSERT_EQ(GDALRasterIO(band, GF_Read, 0, 0, 1, 1, &first, 1, 1, GDT_Float32, 0, 0), CE_None);
+    EXPECT_NEAR(first * scale + offset, land.heights[0], step) << name;
+    GDALClose(ds);
+  }
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
 }
 
 TEST_F(Files, ReadsAsciiGridAndSquareRaw) {
@@ -178,7 +194,8 @@ TEST_F(Files, AFailedSaveLeavesTheOldFileInPlace) {
   holed.heights[9] = std::nanf("");
   EXPECT_THROW(host::WriteHeightmap(Path("keep.r16"), holed), Error);
   EXPECT_EQ(host_test::Bytes(Path("keep.r16")), before);
-  EXPECT_EQ(host_test::Listing(dir.path().toStdString()), std::vector<std::string>{"keep.r16"});
+  EXPECT_EQ(host_test::Listing(dir.path().toStdString()),
+            (std::vector<std::string>{"keep.hdr", "keep.r16"}));
 }
 
 // The services as the contract describes them, called through the table.
