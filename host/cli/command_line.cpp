@@ -1,8 +1,10 @@
 #include "host/cli/command_line.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +58,18 @@ void CheckOutputs(const Options& options) {
       Usage(QString("%1: the folder %2 does not exist")
                 .arg(option, QString::fromStdString(folder.string())));
   };
+  auto checkTarget = [](const char* option, const std::string& path) {
+    std::string problem;
+    try {
+      problem = ReplaceableProblem(path);
+      if (!problem.empty()) problem = path + ": " + problem;
+    } catch (const std::exception& e) {
+      problem = e.what();  // names the path itself
+    }
+    if (!problem.empty()) Usage(QString("%1: %2").arg(option, QString::fromStdString(problem)));
+  };
   if (options.output) {
+    checkTarget("-o", *options.output);
     if (!IsHeightmapFormat(*options.output))
       Usage(QString("-o: unknown format of %1 (use %2)")
                 .arg(QString::fromStdString(*options.output),
@@ -64,6 +77,7 @@ void CheckOutputs(const Options& options) {
     checkFolder("-o", *options.output);
   }
   if (options.picture) {
+    checkTarget("--picture", *options.picture);
     if (!IsPictureFormat(*options.picture))
       Usage(QString("--picture: unknown picture format of %1 (use .png)")
                 .arg(QString::fromStdString(*options.picture)));
@@ -75,8 +89,58 @@ void CheckOutputs(const Options& options) {
     const fs::path b = fs::weakly_canonical(FollowLinks(*options.picture), ec);
     if (a == b) Usage("-o and --picture name the same file");
   }
-  const std::string refused = CheckCreationOptions(options.write.creationOptions);
-  if (!refused.empty()) Usage(QString("--co: %1").arg(QString::fromStdString(refused)));
+  if (!options.write.creationOptions.empty()) {
+    const Format* format = options.output ? FindFormat(*options.output) : nullptr;
+    if (!format || format->id != FormatId::kGeoTiff)
+      Usage("--co: creation options are for a GeoTIFF output (-o FILE.tif)");
+    const std::string refused = CheckCreationOptions(options.write.creationOptions);
+    if (!refused.empty()) Usage(QString("--co: %1").arg(QString::fromStdString(refused)));
+  }
+}
+
+// --size and --range describe a headerless RAW input; given for anything else they
+// would be ignored, so they are refused.
+void CheckRawOptions(const Options& options) {
+  const Format* format = options.input ? FindFormat(*options.input) : nullptr;
+  const bool raw = format && !format->gdalDriver;
+  if (options.raw.size && !raw) Usage("--size: applies to a RAW input (.r16, .raw, .r32) only");
+  if (options.raw.range && !(raw && format->bits == 16))
+    Usage("--range: applies to a 16-bit RAW input (.r16, .raw) only");
+}
+
+// An input or mask the run reads: a regular file (links followed), or a network
+// location when the user allowed one. A FIFO or device would block or never end.
+void CheckReadable(const char* option, const std::string& path, bool allowNetwork) {
+  const QString name = QString::fromStdString(path);
+  if (IsNetworkPath(path)) {
+    if (!allowNetwork)
+      Usage(QString("%1%2: a network location; add --allow-network to read it").arg(option, name));
+    return;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    Usage(QString("%1%2: %3")
+              .arg(option, name, error == ENOENT ? "no such file" : std::strerror(error)));
+  }
+  if (S_ISDIR(st.st_mode)) Usage(QString("%1%2: is a folder, not a heightmap").arg(option, name));
+  if (!S_ISREG(st.st_mode))
+    Usage(QString("%1%2: not a regular file (a FIFO or device is not read)").arg(option, name));
+  if (::access(path.c_str(), R_OK) != 0)
+    Usage(QString("%1%2: cannot be read (%3)").arg(option, name, std::strerror(errno)));
+}
+
+// The file name an argument decoded as `value` was given as, byte for byte: an argument
+// that decodes to it, or the part after '=' of one ("--output=NAME").
+std::string FileName(const QString& value, const ProcessStart& start) {
+  for (const std::string& arg : start.bytes) {
+    if (QString::fromLocal8Bit(arg) == value) return arg;
+    const size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos &&
+        QString::fromLocal8Bit(arg.substr(eq + 1)) == value)
+      return arg.substr(eq + 1);
+  }
+  return value.toLocal8Bit().toStdString();
 }
 
 // Takes "--plugin PATH" (or "--plugin=PATH") out of argv before Qt sees it: Qt's
@@ -136,14 +200,10 @@ void CheckFiles(const Options& options) {
   CheckOutputs(options);
   const std::string refused = CheckPluginSettings(options.plugin);
   if (!refused.empty()) Usage(QString::fromStdString(refused));
-  if (options.input) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(*options.input, ec) ||
-        ::access(options.input->c_str(), R_OK) != 0)
-      Usage(QString("%1: no such file, or it cannot be read")
-                .arg(QString::fromStdString(*options.input)));
-  }
+  CheckRawOptions(options);
+  if (options.input) CheckReadable("", *options.input, options.allowNetwork);
   if (options.mask) {
+    CheckReadable("--mask: ", *options.mask, options.allowNetwork);
     std::pair<int32_t, int32_t> landscape{kDefaultLandscapeSide, kDefaultLandscapeSide};
     std::pair<int32_t, int32_t> mask;
     try {
@@ -175,6 +235,7 @@ ProcessStart PrepareProcess(int& argc, char** argv) {
   start.pluginOption = TakePluginOption(argc, argv);
   // Batch never needs a display, whatever DISPLAY says; without one, batch it is.
   start.batch = HasArgument(argc, argv, "--batch") || !HasDisplay();
+  for (int i = 1; i < argc; ++i) start.bytes.emplace_back(argv[i]);
   if (start.batch) qputenv("QT_QPA_PLATFORM", "offscreen");
   return start;
 }
@@ -202,12 +263,12 @@ std::optional<Options> ParseCommandLine(const QStringList& arguments, const Proc
   Options options;
   const QStringList positional = parser.positionalArguments();
   if (positional.size() > 1) Usage("give at most one heightmap");
-  if (!positional.isEmpty()) options.input = positional[0].toStdString();
+  if (!positional.isEmpty()) options.input = FileName(positional[0], start);
   options.pluginPath = start.pluginOption ? *start.pluginOption
                                           : DefaultPluginPath(arguments.value(0).toStdString());
   options.batch = start.batch;
-  if (parser.isSet("output")) options.output = parser.value("output").toStdString();
-  if (parser.isSet("picture")) options.picture = parser.value("picture").toStdString();
+  if (parser.isSet("output")) options.output = FileName(parser.value("output"), start);
+  if (parser.isSet("picture")) options.picture = FileName(parser.value("picture"), start);
   if (parser.isSet("water-level")) {
     bool ok = false;
     options.waterLevel = parser.value("water-level").toDouble(&ok);
@@ -248,7 +309,9 @@ std::optional<Options> ParseCommandLine(const QStringList& arguments, const Proc
     Usage("--quiet and --verbose exclude each other");
   options.verbosity = parser.isSet("quiet") ? 0 : parser.isSet("verbose") ? 2 : 1;
   options.progress = parser.isSet("progress") || (options.verbosity > 0 && ::isatty(2));
-  if (parser.isSet("mask")) options.mask = parser.value("mask").toStdString();
+  if (parser.isSet("mask")) options.mask = FileName(parser.value("mask"), start);
+  options.allowNetwork = parser.isSet("allow-network");
+  if (options.allowNetwork) AllowNetworkAccess();
   CheckFiles(options);
   return options;
 }

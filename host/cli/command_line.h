@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/cli/options.h"
 
@@ -16,6 +17,9 @@ namespace host {
 struct ProcessStart {
   std::optional<std::string> pluginOption;
   bool batch = false;
+  // The arguments' own bytes: a file name need not be text in the locale's encoding,
+  // and the decoded arguments Qt gives cannot always be turned back into it.
+  std::vector<std::string> bytes;
 };
 ProcessStart PrepareProcess(int& argc, char** argv);
 

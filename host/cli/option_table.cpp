@@ -25,8 +25,10 @@ std::vector<OptionRow> OptionTable() {
        "GeoTIFF creation option for -o (repeatable), over the defaults " + GeoTiffDefaultsText() +
            "."},
       {{"water-level"}, "height", "Points at or below this height are water."},
-      {{"size"}, "WxH", "Grid size of a RAW file."},
-      {{"range"}, "min:max", "Heights that r16 values 0 and 65535 stand for."},
+      {{"size"}, "WxH", "Grid size of a RAW input (.r16, .raw, .r32) without a header."},
+      {{"range"},
+       "min:max",
+       "Heights that a 16-bit RAW input's values 0 and 65535 stand for (over its header)."},
       {{"set"},
        "name=value",
        "A plug-in setting for this run (repeatable; the settings table of --help lists them)."},
@@ -37,8 +39,13 @@ std::vector<OptionRow> OptionTable() {
       {{"progress"}, "", "Show progress on stderr even when it is not a terminal."},
       {{"mask"},
        "file",
-       "Apply the plug-in only where this raster of weights (0..1 or 0..255, the "
-       "landscape's size) selects, blended by the weight (batch)."},
+       "Apply the plug-in only where this single-band raster of the landscape's size "
+       "selects, blended by the weight: 8-bit 0..255, 16-bit 0..65535, float 0..1 "
+       "(batch)."},
+      {{"allow-network"},
+       "",
+       "Let the input, the mask or a VRT's sources be network locations (/vsicurl/, "
+       "/vsis3/, ...); without it no request leaves the machine."},
       {{"threads"},
        "N",
        std::string("The most threads the plug-in's operations use (default: every core "

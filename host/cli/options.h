@@ -23,6 +23,7 @@ struct Options {
   std::optional<std::string> mask;     // --mask: the plug-in changes only what it selects
   int verbosity = 1;                   // 0 with --quiet, 2 with --verbose
   bool progress = false;               // progress on stderr (a terminal, or --progress)
+  bool allowNetwork = false;           // --allow-network
 };
 
 // The landscape the options name: the input file, or the default landscape.

@@ -195,6 +195,10 @@ std::string CheckCreationOptions(const std::vector<std::string>& options) {
   }
   CPLPopErrorHandler();
   if (valid) return {};
+  // GDAL names the trial file; the user never named it.
+  for (size_t at;
+       (at = collected.text.find("/vsimem/kelvamor-options/trial.tif")) != std::string::npos;)
+    collected.text.replace(at, 34, "the GeoTIFF");
   return collected.text.empty() ? "not a GeoTIFF creation option" : collected.text;
 }
 

@@ -1,15 +1,84 @@
-#include <cpl_error.h>
-#include <gdal_alg.h>
-
+// NoData cells get stand-in heights by push-pull on an image pyramid: each coarser
+// level holds the mean of the valid cells beneath it, and from the coarsest level down
+// every void takes the bilinear blend of the level above. Far voids take the shape of
+// wide surroundings, near ones of their neighbours, and the work is linear in the grid
+// (about 4/3 of a pass over it, up and down).
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <cstdint>
+#include <vector>
 
 #include "host/io/error.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/reading_internal.h"
 
 namespace host::io_internal {
+namespace {
+
+struct Level {
+  int64_t width = 0, height = 0;
+  std::vector<float> value;
+  std::vector<uint8_t> known;  // 1 where the value stands for valid heights beneath it
+
+  size_t At(int64_t x, int64_t y) const { return static_cast<size_t>(y * width + x); }
+};
+
+// The mean of the known cells of each 2 x 2 block of `fine`.
+Level Coarser(const Level& fine) {
+  Level coarse;
+  coarse.width = (fine.width + 1) / 2;
+  coarse.height = (fine.height + 1) / 2;
+  coarse.value.assign(static_cast<size_t>(coarse.width * coarse.height), 0.0f);
+  coarse.known.assign(coarse.value.size(), 0);
+  for (int64_t y = 0; y < coarse.height; ++y)
+    for (int64_t x = 0; x < coarse.width; ++x) {
+      double sum = 0.0;
+      int count = 0;
+      for (int64_t dy = 0; dy < 2; ++dy)
+        for (int64_t dx = 0; dx < 2; ++dx) {
+          const int64_t fx = 2 * x + dx, fy = 2 * y + dy;
+          if (fx >= fine.width || fy >= fine.height || !fine.known[fine.At(fx, fy)]) continue;
+          sum += fine.value[fine.At(fx, fy)];
+          ++count;
+        }
+      if (count == 0) continue;
+      coarse.value[coarse.At(x, y)] = static_cast<float>(sum / count);
+      coarse.known[coarse.At(x, y)] = 1;
+    }
+  return coarse;
+}
+
+// Fills the unknown cells of `fine` from `coarse`, whose every cell is known, sampled
+// bilinearly at the fine cell's centre.
+void FillFrom(Level& fine, const Level& coarse) {
+  for (int64_t y = 0; y < fine.height; ++y) {
+    const double cy =
+        std::clamp((y + 0.5) / 2.0 - 0.5, 0.0, static_cast<double>(coarse.height - 1));
+    const int64_t y0 = static_cast<int64_t>(cy), y1 = std::min(y0 + 1, coarse.height - 1);
+    const double fy = cy - y0;
+    for (int64_t x = 0; x < fine.width; ++x) {
+      const size_t i = fine.At(x, y);
+      if (fine.known[i]) continue;
+      const double cx =
+          std::clamp((x + 0.5) / 2.0 - 0.5, 0.0, static_cast<double>(coarse.width - 1));
+      const int64_t x0 = static_cast<int64_t>(cx), x1 = std::min(x0 + 1, coarse.width - 1);
+      const double fx = cx - x0;
+      const double top =
+          coarse.value[coarse.At(x0, y0)] * (1 - fx) + coarse.value[coarse.At(x1, y0)] * fx;
+      const double bottom =
+          coarse.value[coarse.At(x0, y1)] * (1 - fx) + coarse.value[coarse.At(x1, y1)] * fx;
+      fine.value[i] = static_cast<float>(top * (1 - fy) + bottom * fy);
+      fine.known[i] = 1;
+    }
+  }
+}
+
+// Whether every cell of the level is known.
+bool Complete(const Level& level) {
+  return std::all_of(level.known.begin(), level.known.end(), [](uint8_t k) { return k != 0; });
+}
+
+}  // namespace
 
 void FillNoData(Landscape& land, const std::string& path, const ProgressFn& progress) {
   for (size_t i = 0; i < land.Count(); ++i) {
@@ -24,36 +93,23 @@ void FillNoData(Landscape& land, const std::string& path, const ProgressFn& prog
     return;
   }
   if (missing == land.Count()) throw Error(path, "holds no height: every cell is NoData");
-  std::vector<uint8_t> valid;
   try {
-    valid.resize(land.Count());
+    std::vector<Level> levels(1);
+    Level& base = levels[0];
+    base.width = land.width;
+    base.height = land.height;
+    base.value = std::move(land.heights);
+    base.known.resize(base.value.size());
+    for (size_t i = 0; i < base.known.size(); ++i) base.known[i] = land.noData[i] ? 0 : 1;
+    // Up until a level has no void (at the latest the single cell at the top).
+    while (!Complete(levels.back())) levels.push_back(Coarser(levels.back()));
+    Report(progress, 0.5);
+    for (size_t l = levels.size() - 1; l-- > 0;) FillFrom(levels[l], levels[l + 1]);
+    land.heights = std::move(levels[0].value);
   } catch (const std::bad_alloc&) {
     throw Error(path, "not enough memory to fill its NoData cells");
   }
-  for (size_t i = 0; i < land.Count(); ++i) {
-    valid[i] = land.noData[i] ? 0 : 255;
-    if (land.noData[i]) land.heights[i] = std::numeric_limits<float>::quiet_NaN();
-  }
-  InitGdal();
-  CPLErrorReset();
-  try {
-    const Dataset heights = WrapInMemory(land.heights.data(), land.width, land.height, GDT_Float32);
-    const Dataset mask = WrapInMemory(valid.data(), land.width, land.height, GDT_Byte);
-    // Search the whole grid, and keep GDAL's work files in memory.
-    const char* options[] = {"TEMP_FILE_DRIVER=MEM", nullptr};
-    if (GDALFillNodata(GDALGetRasterBand(heights.get(), 1), GDALGetRasterBand(mask.get(), 1),
-                       static_cast<double>(land.width) + land.height, 0, 0,
-                       const_cast<char**>(options), &GdalProgress,
-                       const_cast<ProgressFn*>(&progress)) != CE_None)
-      throw std::runtime_error(GdalReason("fill failed"));
-  } catch (const std::runtime_error& e) {
-    throw Error(path, std::string("its NoData cells cannot be filled (") + e.what() + ")");
-  }
-  // Whatever the fill could not reach stands at the lowest valid height.
-  land.RecordRange();
-  for (size_t i = 0; i < land.Count(); ++i)
-    if (land.noData[i] && !std::isfinite(land.heights[i]))
-      land.heights[i] = static_cast<float>(land.minHeight);
+  Report(progress, 1.0);
 }
 
 }  // namespace host::io_internal

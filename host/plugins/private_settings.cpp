@@ -1,5 +1,8 @@
 #include "host/plugins/private_settings.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QLocale>
 #include <QSettings>
 #include <QStandardPaths>
@@ -8,6 +11,7 @@
 #include <ostream>
 
 #include "host/io/error.h"
+#include "host/io/signal_cleanup.h"
 #include "rovandel/settings_schema.h"
 
 namespace host {
@@ -23,6 +27,20 @@ QString Key(const schema::Setting& s) {
 QSettings UserStore() {
   return QSettings(QSettings::NativeFormat, QSettings::UserScope, schema::kCompany,
                    schema::kProduct);
+}
+
+// The user's own settings file, as QSettings names it, found without opening it.
+QString UserFileName() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
+         schema::kCompany + '/' + schema::kProduct + ".conf";
+}
+
+// Empty when the user's settings file is missing or a regular file; else what it is. A
+// FIFO would block the run that reads it, a device would never end.
+std::string UserFileProblem(const QString& file) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(file).constData(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+  return S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file (a FIFO or device)";
 }
 
 std::string Number(double value) {
@@ -127,7 +145,13 @@ std::string CheckPluginSettings(const PluginValues& options) {
 PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warnings) {
   Texts texts;
   std::string unreadable;
-  {
+  userFile_ = UserFileName();
+  if (const std::string problem = UserFileProblem(userFile_); !problem.empty()) {
+    warnings << "kelvamor-host: warning: " << userFile_.toStdString() << " " << problem
+             << "; the plug-in's values take their defaults\n";
+    for (size_t i = 0; i < texts.size(); ++i)
+      texts[i] = Text(schema::kSettings[i], schema::kSettings[i].defaultValue);
+  } else {
     const QSettings user = UserStore();
     userFile_ = user.fileName();
     for (size_t i = 0; i < texts.size(); ++i) {
@@ -153,6 +177,7 @@ PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warn
     throw Error::Worded(
         folder_.path().toStdString(),
         "no folder for the run's plug-in settings (" + folder_.errorString().toStdString() + ")");
+  RemoveOnSignal(QFile::encodeName(folder_.path()).toStdString());
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path());
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder_.path());
   QSettings store = UserStore();
@@ -161,6 +186,7 @@ PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warn
 }
 
 PrivateSettings::~PrivateSettings() {
+  KeepOnSignal(QFile::encodeName(folder_.path()).toStdString());
   const QString usual = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, usual);
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, usual);
@@ -176,6 +202,8 @@ std::string PrivateSettings::ActionName() const {
 }
 
 void PrivateSettings::SaveToUser() const {
+  if (const std::string problem = UserFileProblem(userFile_); !problem.empty())
+    throw Error(userFile_.toStdString(), problem + "; the settings are not kept");
   const QSettings run = UserStore();
   QSettings user(userFile_, QSettings::IniFormat);
   for (const schema::Setting& s : schema::kSettings)

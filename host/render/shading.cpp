@@ -36,6 +36,8 @@ void Ramp(double t, double& r, double& g, double& b) {
 QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
                       std::optional<std::pair<double, double>> range) {
   QImage image(std::max(land.width, 1), std::max(land.height, 1), QImage::Format_ARGB32);
+  // A grid beyond what a picture can hold (Qt refuses the memory) gets none.
+  if (image.isNull()) return image;
   image.fill(Qt::transparent);
   if (land.Count() == 0) return image;
   const double lo = range ? range->first : land.minHeight;
