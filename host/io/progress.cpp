@@ -30,7 +30,11 @@ ProgressFn TermProgress::Callback() {
 
 int GdalProgress(double done, const char*, void* progressFn) {
   const auto* fn = static_cast<const ProgressFn*>(progressFn);
-  if (fn && *fn) (*fn)(done);
+  try {
+    if (fn && *fn) (*fn)(done);
+  } catch (const Cancelled&) {
+    return 0;  // GDAL stops and fails; no exception crosses its C frames
+  }
   return 1;
 }
 

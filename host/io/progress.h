@@ -2,12 +2,18 @@
 // "reading: 0...10...20...30...40...50...60...70...80...90...100 - done."
 #pragma once
 
+#include <exception>
 #include <functional>
 
 namespace host {
 
-// Told the share of the work done, 0 to 1.
+// Told the share of the work done, 0 to 1. It may throw Cancelled to stop the work: the
+// reader or writer then gives up as after any failure, leaving every file as it was.
 using ProgressFn = std::function<void(double)>;
+
+struct Cancelled : std::exception {
+  const char* what() const noexcept override { return "cancelled"; }
+};
 
 class TermProgress {
  public:

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
@@ -53,6 +54,29 @@ QString SaveFilters() {
     if (format.writable) filters << QString("%1 (*%2)").arg(format.name, format.extensions[0]);
   return filters.join(";;");
 }
+
+// A progress dialog with Cancel for file work that takes long enough to notice, and a
+// busy cursor throughout. Cancel makes the work stop as after a failure.
+class FileProgress {
+ public:
+  FileProgress(QWidget* parent, const QString& label) : dialog_(label, "Cancel", 0, 1000, parent) {
+    dialog_.setWindowModality(Qt::WindowModal);
+    dialog_.setMinimumDuration(400);
+    dialog_.setValue(0);
+  }
+  ProgressFn Callback() {
+    return [this](double done) {
+      dialog_.setValue(static_cast<int>(std::lround(done * 1000)));
+      QApplication::processEvents();
+      if (dialog_.wasCanceled()) throw host::Cancelled();
+    };
+  }
+  bool WasCancelled() const { return dialog_.wasCanceled(); }
+
+ private:
+  BusyCursor busy_;
+  QProgressDialog dialog_;
+};
 
 }  // namespace
 
@@ -266,11 +290,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 bool MainWindow::Open(const QString& path) {
   if (!MaybeSave()) return false;
+  FileProgress progress(this, "Opening " + QFileInfo(path).fileName() + "...");
   try {
-    BusyCursor busy;
-    land_ = ReadHeightmap(path.toStdString(), raw_);
+    land_ = ReadHeightmap(QFile::encodeName(path).toStdString(), raw_, kMaxGridPoints - 1,
+                          progress.Callback());
   } catch (const std::exception& e) {
-    QMessageBox::warning(this, "Open heightmap", e.what());
+    if (!progress.WasCancelled()) QMessageBox::warning(this, "Open heightmap", e.what());
     return false;
   }
   path_ = path;
@@ -298,13 +323,29 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
     path +=
         star >= 0 ? filter.mid(star + 2, filter.indexOf(')', star) - star - 2) : QString(".tif");
   }
-  try {
-    BusyCursor busy;
-    WriteHeightmap(path.toStdString(), land_, writeOptions_);
-  } catch (const std::exception& e) {
-    QMessageBox::warning(this, "Save heightmap", e.what());
-    return false;
+  SaveReport saved;
+  {
+    FileProgress progress(this, "Saving " + QFileInfo(path).fileName() + "...");
+    WriteOptions options = writeOptions_;
+    options.progress = progress.Callback();
+    try {
+      saved = WriteHeightmap(QFile::encodeName(path).toStdString(), land_, options);
+    } catch (const std::exception& e) {
+      if (!progress.WasCancelled()) QMessageBox::warning(this, "Save heightmap", e.what());
+      return false;
+    }
   }
+  if (saved.noDataChanged)
+    QMessageBox::information(this, "Save heightmap",
+                             QString("A height equals the file's NoData value %1, so NoData is "
+                                     "written as %2: no height becomes a void.")
+                                 .arg(saved.noDataChanged->first)
+                                 .arg(saved.noDataChanged->second));
+  if (saved.sixteenBitRange)
+    status_->setText(QString("16-bit steps span %1 .. %2 (stored in %3)")
+                         .arg(saved.sixteenBitRange->first, 0, 'g', 9)
+                         .arg(saved.sixteenBitRange->second, 0, 'g', 9)
+                         .arg(QString::fromStdString(saved.mappingFile)));
   path_ = path;
   history_->setClean();
   UpdateTitle();

@@ -1,8 +1,10 @@
 // Batch mode as scripts use it: each run with its own parameters, the user's settings
 // left alone, and the conventions of command-line tools.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QProcess>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -113,6 +115,72 @@ TEST_F(Scripting, ConventionsOfCommandLineTools) {
   EXPECT_EQ(log.toStdString(), "");
   EXPECT_EQ(Run({"--progress", QPath("in.r32"), "-o", QPath("p.tif")}, &log), 0);
   EXPECT_TRUE(log.contains("writing: 0...10...20")) << log.toStdString();
+  // A 16-bit file's heights cannot be had back without its mapping: said even under -q.
+  EXPECT_EQ(Run({"-q", QPath("in.r32"), "-o", QPath("q.r16")}, &log), 0);
+  EXPECT_TRUE(log.contains("16-bit steps span") && log.contains("q.hdr")) << log.toStdString();
+}
+
+// A file is read by the driver its name says, and nothing comes from the network: VRT
+// XML named .tif is no GeoTIFF; a .vrt reads local sources but no network one.
+TEST_F(Scripting, InputsAreReadAsTheirNamesSay) {
+  host::WriteHeightmap(Path("in.tif"), Sample(61, 61));
+  const std::string vrt =
+      "<VRTDataset rasterXSize=\"61\" rasterYSize=\"61\"><VRTRasterBand dataType=\"Float32\" "
+      "band=\"1\"><SimpleSource><SourceFilename>SOURCE</SourceFilename><SourceBand>1</"
+      "SourceBand></SimpleSource></VRTRasterBand></VRTDataset>";
+  struct Row {
+    const char* file;
+    std::string source;
+    int exit;
+    const char* says;
+  };
+  for (const Row& row :
+       {Row{"local.vrt", Path("in.tif"), 0, "range after"},
+        Row{"fake.tif", Path("in.tif"), 1, "not a raster this program can read"},
+        Row{"net.vrt", "/vsicurl/http://127.0.0.1:9/x.tif", 1, "--allow-network"}}) {
+    std::string text = vrt;
+    text.replace(text.find("SOURCE"), 6, row.source);
+    WriteBytes(row.file, text);
+    QString log;
+    EXPECT_EQ(Run({QPath(row.file), "-o", QPath("out.tif")}, &log), row.exit) << row.file;
+    EXPECT_TRUE(log.contains(row.says)) << row.file << ": " << log.toStdString();
+  }
+}
+
+// A file name is bytes: one that is not UTF-8 is read and written as given.
+TEST_F(Scripting, FileNamesNeedNotBeUtf8) {
+  const std::string in = Path("h\xe9ights.r32"), out = Path("r\xe9sult.tif");
+  std::filesystem::copy_file(Path("in.r32"), in);
+  const std::string command = "XDG_CONFIG_HOME='" + dir.path().toStdString() +
+                              "' QT_QPA_PLATFORM=offscreen '" KELVAMOR_HOST
+                              "' --batch --plugin '" ROVANDEL_MODULE "' -q '" +
+                              in + "' -o '" + out + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(out));
+}
+
+// SIGTERM in the middle of a run removes what the run made: its private settings
+// folder and any temporary.
+TEST_F(Scripting, ATerminatedRunLeavesNothingBehind) {
+  std::filesystem::create_directory(Path("tmp"));
+  tmpDir = QPath("tmp");
+  host::WriteHeightmap(Path("big.r32"), Sample(3000, 3000));
+  QProcess process;
+  Start(process, {"-v", "--threads", "1", "--action", "noise", "--set", "Coverage=100",
+                  QPath("big.r32"), "-o", QPath("out.tif")});
+  QByteArray said;
+  while (!said.contains("plug-in module:") && process.waitForReadyRead(60000))
+    said += process.readAllStandardOutput();
+  ASSERT_TRUE(said.contains("plug-in module:")) << said.toStdString();
+  ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+  ASSERT_TRUE(process.waitForFinished(60000));
+  ASSERT_EQ(process.exitStatus(), QProcess::CrashExit) << "the run ended before the signal";
+  // Qt's own per-user runtime folder (made when XDG_RUNTIME_DIR is unset) is shared by
+  // every run and kept; nothing else may stay.
+  for (const std::string& name : host_test::Listing(Path("tmp")))
+    if (name.rfind("runtime-", 0) != 0) ADD_FAILURE() << "left " << name;
+  for (const std::string& name : host_test::Listing(dir.path().toStdString()))
+    EXPECT_TRUE(name == "in.r32" || name == "big.r32" || name == "tmp") << name;
 }
 
 // README's table of settings is the one the program prints.

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 #include <ogr_srs_api.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <QFile>
 #include <QImage>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -146,6 +149,104 @@ INSTANTIATE_TEST_SUITE_P(Actions, EveryAction, testing::ValuesIn(settings_schema
                            return name;
                          });
 
+// Flattened onto the file's NoData value, every valid cell keeps its height: the file
+// says NoData with another value, and the run says so.
+TEST_F(Georeferenced, FlatteningOntoTheNoDataValueKeepsEveryHeight) {
+  for (const char* output : {"flat.tif", "flat.asc"}) {
+    QString log;
+    ASSERT_EQ(Run({QPath("tile.tif"), "--action", "flatten", "--set", "FlattenHeight=-32768",
+                   "--set", "Flatten=100", "-o", QPath(output)},
+                  &log),
+              0)
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("range after: -32768 .. -32768")) << log.toStdString();
+    EXPECT_TRUE(log.contains("a height equals the NoData value -32768")) << log.toStdString();
+    const Landscape back = host::ReadHeightmap(Path(output));
+    for (int32_t y = 0; y < kH; ++y)
+      for (int32_t x = 0; x < kW; ++x) {
+        const size_t i = static_cast<size_t>(y) * kW + x;
+        ASSERT_EQ(back.IsNoData(i), InHole(x, y)) << output << " at " << x << "," << y;
+        if (!InHole(x, y)) {
+          EXPECT_EQ(back.heights[i], -32768.0f) << output;
+        }
+      }
+  }
+}
+
+// In every format that marks NoData, a valid height equal to the NoData value stays a
+// height and the void stays a void; the file's own value is kept where no height
+// collides with it.
+TEST_F(Files, AHeightEqualToTheNoDataValueStaysAHeight) {
+  Landscape land = Sample(9, 7);
+  land.geo.noDataValue = 0.0;
+  land.noData.assign(land.Count(), 0);
+  land.noData[10] = 1;
+  const double step = (land.maxHeight - land.minHeight) / 65534.0;
+  for (const bool collides : {true, false}) {
+    land.heights[3] = collides ? 0.0f : 1.5f;
+    for (const char* name : {"c.tif", "c.asc", "c.png", "c.r32"}) {
+      const host::SaveReport report = host::WriteHeightmap(Path(name), land);
+      host::RawOptions raw;
+      raw.size = std::pair{9, 7};
+      const Landscape back = host::ReadHeightmap(Path(name), raw);
+      for (size_t i = 0; i < land.Count(); ++i) {
+        ASSERT_EQ(back.IsNoData(i), i == 10) << name << " at " << i;
+        if (i != 10) {
+          EXPECT_NEAR(back.heights[i], land.heights[i], step) << name << " at " << i;
+        }
+      }
+      const bool keepsItsValue = std::string(name) == "c.tif" || std::string(name) == "c.asc";
+      if (keepsItsValue) {
+        EXPECT_EQ(report.noDataChanged.has_value(), collides) << name;
+        EXPECT_EQ(back.geo.noDataValue == 0.0, !collides) << name;
+      }
+    }
+  }
+}
+
+// A 16-bit file opened and saved again keeps its steps while the heights fit them, so
+// an edit changes no untouched cell's value.
+TEST_F(Files, SixteenBitSavesKeepTheOpenedMapping) {
+  Landscape land = Sample(20, 20);
+  for (const char* name : {"m.png", "m.r16"}) {
+    const host::SaveReport first = host::WriteHeightmap(Path(name), land);
+    Landscape opened = host::ReadHeightmap(Path(name));
+    opened.heights[5] = static_cast<float>(opened.minHeight + 1.0);  // an edit within range
+    const auto again = host::WriteHeightmap(Path(name), opened).sixteenBitRange;
+    ASSERT_TRUE(again && first.sixteenBitRange) << name;
+    EXPECT_NEAR(again->first, first.sixteenBitRange->first, 1e-9) << name;
+    EXPECT_NEAR(again->second, first.sixteenBitRange->second, 1e-9) << name;
+    opened.heights[5] = static_cast<float>(opened.maxHeight + 500.0);  // beyond: a new mapping
+    const auto beyond = host::WriteHeightmap(Path(name), opened).sixteenBitRange;
+    EXPECT_GT(beyond->second, first.sixteenBitRange->second + 400.0) << name;
+  }
+}
+
+// Mask weights follow the band's type; floats beyond 0..1 are clamped and counted.
+TEST_F(Files, MaskWeightsFollowTheDataType) {
+  struct Row {
+    const char* name;
+    GDALDataType type;
+    double stored;
+    float weight;
+    size_t clamped;
+  };
+  GDALAllRegister();
+  for (const Row& row :
+       {Row{"byte.tif", GDT_Byte, 255, 1.0f, 0}, Row{"half.tif", GDT_Byte, 51, 0.2f, 0},
+        Row{"u16.tif", GDT_UInt16, 65535, 1.0f, 0},
+        Row{"overshoot.tif", GDT_Float32, 1.0001, 1.0f, 4},
+        Row{"float.tif", GDT_Float32, 0.25, 0.25f, 0}}) {
+    Dataset ds(GDALCreate(GDALGetDriverByName("GTiff"), Path(row.name).c_str(), 2, 2, 1, row.type,
+                          nullptr));
+    ASSERT_EQ(GDALFillRaster(GDALGetRasterBand(ds.get(), 1), row.stored, 0), CE_None);
+    ds.reset();
+    const host::Weights weights = host::ReadWeights(Path(row.name), 2, 2);
+    for (const float w : weights.values) EXPECT_NEAR(w, row.weight, 1e-6) << row.name;
+    EXPECT_EQ(weights.clamped, row.clamped) << row.name;
+  }
+}
+
 TEST_F(Georeferenced, ThePictureShowsNoDataAsTransparent) {
   ASSERT_EQ(Run({QPath("tile.tif"), "--picture", QPath("view.png")}), 0);
   const QImage picture(QPath("view.png"));
@@ -238,6 +339,83 @@ TEST_F(Files, AFailedRenameNamesTheFileAndTheReason) {
   EXPECT_EQ(host_test::Listing(dir.path().toStdString()), std::vector<std::string>{"map.r32"});
 }
 
+// A write that fails part way (here past the file-size limit, as on a full disk) fails
+// the run: exit 1, every old file as it was, no temporary left.
+TEST_F(Batch, AFailedWriteChangesNoFile) {
+  host::WriteHeightmap(Path("in.r32"), Sample(200, 200));
+  fileSizeLimit = 20000;
+  for (const char* output : {"o.tif", "o.png", "o.asc", "o.r16", "o.r32", "p.png"}) {
+    WriteBytes(output, "old");
+    WriteBytes("o.tif", "old");
+    const QString option = std::string(output) == "p.png" ? "--picture" : "-o";
+    QString log;
+    EXPECT_EQ(Run({QPath("in.r32"), "-o", QPath("o.tif"), option, QPath(output)}, &log), 1)
+        << output << ": " << log.toStdString();
+    EXPECT_EQ(host_test::Bytes(Path(output)), "old") << output;
+    EXPECT_EQ(host_test::Bytes(Path("o.tif")), "old") << output;
+    for (const std::string& name : host_test::Listing(dir.path().toStdString()))
+      EXPECT_EQ(name.find(".kelvamor-"), std::string::npos) << output << " left " << name;
+  }
+}
+
+// A creation option GDAL only refuses in its compression threads fails the save too.
+TEST_F(Files, AnErrorInGdalsWorkerThreadsFailsTheSave) {
+  host::WriteHeightmap(Path("w.tif"), Sample(40, 40, 1));
+  const std::string before = host_test::Bytes(Path("w.tif"));
+  host::WriteOptions options;
+  options.creationOptions = {"COMPRESS=WEBP"};
+  EXPECT_THROW(host::WriteHeightmap(Path("w.tif"), Sample(40, 40, 2), options), host::Error);
+  EXPECT_EQ(host_test::Bytes(Path("w.tif")), before);
+  EXPECT_EQ(host_test::Listing(dir.path().toStdString()), std::vector<std::string>{"w.tif"});
+}
+
+// The ACL and extended attributes of the replaced file stay: an ACL that denies a group
+// must not turn into mode bits that grant it.
+TEST_F(Files, ReplacingKeepsTheAclAndExtendedAttributes) {
+  host::WriteHeightmap(Path("a.r32"), Sample(4, 4, 1));
+  // A POSIX ACL as the kernel stores it: owner rw, group r, user 4242 nothing, mask r,
+  // others nothing.
+  struct Entry {
+    uint16_t tag, perm;
+    uint32_t id;
+  };
+  const uint32_t version = 2;
+  const Entry entries[] = {
+      {0x01, 6, ~0u}, {0x02, 0, 4242}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
+  std::string acl(reinterpret_cast<const char*>(&version), 4);
+  acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+  if (::setxattr(Path("a.r32").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) !=
+          0 ||
+      ::setxattr(Path("a.r32").c_str(), "user.survey", "north", 5, 0) != 0)
+    GTEST_SKIP() << "this file system keeps no ACL or user attributes: " << std::strerror(errno);
+  host::WriteHeightmap(Path("a.r32"), Sample(4, 4, 2));
+  char value[256];
+  const ssize_t size =
+      ::getxattr(Path("a.r32").c_str(), "system.posix_acl_access", value, sizeof value);
+  ASSERT_GT(size, 0);
+  EXPECT_EQ(std::string(value, static_cast<size_t>(size)), acl);
+  ASSERT_EQ(::getxattr(Path("a.r32").c_str(), "user.survey", value, sizeof value), 5);
+  EXPECT_EQ(std::string(value, 5), "north");
+}
+
+// In a sticky world-writable folder (/tmp) a link is followed only when the user or
+// the folder's owner made it, as the kernel's rule for such links says.
+TEST_F(Files, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed) {
+  fs::create_directory(Path("shared"));
+  ASSERT_EQ(::chmod(Path("shared").c_str(), 01777), 0);
+  WriteBytes("victim", "theirs");
+  fs::create_symlink(Path("victim"), Path("shared/out.r32"));
+  if (::lchown(Path("shared/out.r32").c_str(), 4242, 4242) != 0)
+    GTEST_SKIP() << "cannot give a link to another user here (needs root)";
+  EXPECT_THROW(host::WriteHeightmap(Path("shared/out.r32"), Sample(3, 3)), host::Error);
+  EXPECT_EQ(host_test::Bytes(Path("victim")), "theirs");
+  // The user's own link in the same folder is followed.
+  ASSERT_EQ(::lchown(Path("shared/out.r32").c_str(), ::geteuid(), ::getegid()), 0);
+  host::WriteHeightmap(Path("shared/out.r32"), Sample(3, 3));
+  EXPECT_NE(host_test::Bytes(Path("victim")), "theirs");
+  EXPECT_TRUE(fs::is_symlink(Path("shared/out.r32")));
+}
+
 // Command lines that cannot be carried out are refused before anything is read or
 // written, with a usage error naming the option.
 struct Refused {
@@ -250,19 +428,31 @@ struct Refused {
 class RefusedCommandLines : public Batch, public testing::WithParamInterface<Refused> {};
 
 TEST_P(RefusedCommandLines, ExitWithAUsageErrorAndWriteNothing) {
+  // What the rows name: a RAW and a GeoTIFF input, a FIFO, a folder, a 3-band raster, a
+  // link to itself.
   host::WriteHeightmap(Path("in.r16"), Sample(8, 8));
+  host::WriteHeightmap(Path("in.tif"), Sample(8, 8));
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  fs::create_directory(Path("folder"));
+  fs::create_symlink("loop.tif", Path("loop.tif"));
+  GDALAllRegister();
+  GDALClose(GDALCreate(GDALGetDriverByName("GTiff"), Path("rgb.tif").c_str(), 8, 8, 3, GDT_Byte,
+                       nullptr));
+  const std::vector<std::string> before = host_test::Listing(dir.path().toStdString());
   fs::create_directory(Path("Quorvale"));
   const std::string stored = "[RovandelPlugin]\nAction=3\nSeed=4242\n";
   WriteBytes("Quorvale/Kelvamor.conf", stored);
   QStringList args;
   for (QString arg : GetParam().args) args << arg.replace("DIR", dir.path());
-  if (!GetParam().args.contains("DIR/nothing.tif")) args.prepend(QPath("in.r16"));
+  if (args.isEmpty() || args[0].startsWith('-')) args.prepend(QPath("in.r16"));
   QString log;
   EXPECT_EQ(Run(args, &log), 2) << log.toStdString();
-  EXPECT_TRUE(log.contains(GetParam().says)) << log.toStdString();
+  const QString says = QString(GetParam().says).replace("DIR", dir.path());
+  EXPECT_TRUE(log.contains(says)) << log.toStdString();
   EXPECT_FALSE(log.contains("landscape:")) << "work began: " << log.toStdString();
-  for (const std::string& name : host_test::Listing(dir.path().toStdString()))
-    EXPECT_TRUE(name == "in.r16" || name == "in.hdr" || name == "Quorvale") << name;
+  std::vector<std::string> after = host_test::Listing(dir.path().toStdString());
+  std::erase(after, "Quorvale");
+  EXPECT_EQ(after, before);
   EXPECT_EQ(host_test::Bytes(Path("Quorvale/Kelvamor.conf")), stored);
 }
 
@@ -300,7 +490,31 @@ INSTANTIATE_TEST_SUITE_P(
             "UnknownAction", {"--action", "smudge", "-o", "DIR/o.tif"}, "unknown action 'smudge'"},
         Refused{
             "MissingInput", {"DIR/nothing.tif", "-o", "DIR/o.tif"}, "nothing.tif: no such file"},
-        Refused{"UnknownOption", {"--colour", "red"}, "colour"}),
+        Refused{"UnknownOption", {"--colour", "red"}, "colour"},
+        // Values only a GeoTIFF write refuses, one of them in GDAL's worker threads.
+        Refused{"BlockSize", {"--co", "BLOCKXSIZE=7", "-o", "DIR/o.tif"}, "--co"},
+        Refused{"CompressionWithoutFloats", {"--co", "COMPRESS=WEBP", "-o", "DIR/o.tif"}, "--co"},
+        Refused{"CreationOptionsOffGeoTiff",
+                {"--co", "TILED=NO", "-o", "DIR/o.asc"},
+                "--co: creation options are for a GeoTIFF"},
+        Refused{
+            "SizeOffRaw", {"DIR/in.tif", "--size", "8x8", "-o", "DIR/o.tif"}, "--size: applies"},
+        Refused{"RangeOffSixteenBit",
+                {"DIR/in.tif", "--range", "0:1", "-o", "DIR/o.tif"},
+                "--range: applies"},
+        Refused{"FolderInput", {"DIR/folder", "-o", "DIR/o.tif"}, "folder: is a folder"},
+        Refused{"FifoInput", {"DIR/fifo", "-o", "DIR/o.tif"}, "not a regular file"},
+        Refused{"LinkLoopInput", {"DIR/loop.tif", "-o", "DIR/o.tif"}, "Too many levels"},
+        Refused{"FifoOutput", {"-o", "DIR/fifo"}, "-o: DIR/fifo: is a FIFO"},
+        Refused{"FifoPicture", {"--picture", "DIR/fifo"}, "--picture: DIR/fifo: is a FIFO"},
+        Refused{"FifoMask", {"--mask", "DIR/fifo", "-o", "DIR/o.tif"}, "not a regular file"},
+        Refused{"MultiBandMask", {"--mask", "DIR/rgb.tif", "-o", "DIR/o.tif"}, "3 bands"},
+        Refused{"NetworkInput",
+                {"/vsicurl/http://127.0.0.1:9/x.tif", "-o", "DIR/o.tif"},
+                "add --allow-network"},
+        Refused{"NetworkMask",
+                {"--mask", "/vsicurl/http://127.0.0.1:9/m.tif", "-o", "DIR/o.tif"},
+                "add --allow-network"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

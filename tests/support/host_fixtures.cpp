@@ -1,5 +1,7 @@
 #include "tests/support/host_fixtures.h"
 
+#include <sys/resource.h>
+
 #include <QDir>
 #include <QProcessEnvironment>
 #include <algorithm>
@@ -49,7 +51,13 @@ void Batch::Start(QProcess& process, const QStringList& args) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("XDG_CONFIG_HOME", dir.path());
   env.insert("QT_QPA_PLATFORM", "offscreen");
+  if (!tmpDir.isEmpty()) env.insert("TMPDIR", tmpDir);
   process.setProcessEnvironment(env);
+  if (fileSizeLimit > 0)
+    process.setChildProcessModifier([limit = fileSizeLimit] {
+      const rlimit size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+      ::setrlimit(RLIMIT_FSIZE, &size);
+    });
   process.start(KELVAMOR_HOST, QStringList{"--batch", "--plugin", ROVANDEL_MODULE} + args);
   EXPECT_TRUE(process.waitForStarted());
 }

@@ -39,6 +39,9 @@ class Batch : public Files {
   void Start(QProcess& process, const QStringList& args);
   // Runs to the end; returns the exit status, and stdout + stderr in `output`.
   int Run(const QStringList& args, QString* output = nullptr);
+
+  long fileSizeLimit = 0;  // bytes a run may write to one file (ulimit -f); 0: no limit
+  QString tmpDir;          // the runs' TMPDIR when set
 };
 
 }  // namespace host_test
