@@ -7,3 +7,8 @@ scripts/ensure-packages.sh python3-opencv python3-scipy python3-numpy
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DROVANDEL_BENCH=ON -DROVANDEL_APPS=OFF >/dev/null
 cmake --build build-bench -j "$(nproc)" --target kernels_bench
 /usr/bin/python3 bench/peers.py build-bench/bench/kernels_bench
+# Opening an SRTM-like tile with 90% voids (the NoData fill), against the same read
+# without voids and GDAL's own fill, in the same run.
+cmake -S . -B build-bench-host -DCMAKE_BUILD_TYPE=Release -DROVANDEL_BENCH=ON >/dev/null
+cmake --build build-bench-host -j "$(nproc)" --target nodata_fill_bench
+build-bench-host/bench/nodata_fill_bench

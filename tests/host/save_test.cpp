@@ -149,6 +149,21 @@ INSTANTIATE_TEST_SUITE_P(Actions, EveryAction, testing::ValuesIn(settings_schema
                            return name;
                          });
 
+// Side files belong to the target: a world file asked for with --co is written for it,
+// and an ASCII grid saved without a coordinate system loses its old, now wrong, .prj.
+TEST_F(Georeferenced, SideFilesAreTheTargets) {
+  QString log;
+  ASSERT_EQ(Run({QPath("tile.tif"), "--co", "TFW=YES", "-o", QPath("out.tif")}, &log), 0)
+      << log.toStdString();
+  EXPECT_TRUE(fs::exists(Path("out.tfw")));
+  ASSERT_EQ(Run({QPath("tile.tif"), "-o", QPath("out.asc")}, &log), 0) << log.toStdString();
+  EXPECT_TRUE(fs::exists(Path("out.prj")));
+  host::WriteHeightmap(Path("out.asc"), Sample(kW, kH));
+  EXPECT_FALSE(fs::exists(Path("out.prj")));
+  for (const std::string& name : host_test::Listing(dir.path().toStdString()))
+    EXPECT_EQ(name.find(".kelvamor-"), std::string::npos) << name;
+}
+
 // Flattened onto the file's NoData value, every valid cell keeps its height: the file
 // says NoData with another value, and the run says so.
 TEST_F(Georeferenced, FlatteningOntoTheNoDataValueKeepsEveryHeight) {
