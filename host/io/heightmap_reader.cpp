@@ -2,6 +2,7 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -66,13 +67,22 @@ CPLStringList DriversFor(const std::string& path) {
   return drivers;
 }
 
+// A FIFO would block the reader and a device never end: only regular files (links
+// followed) and network locations are read.
+void CheckRegularFile(const std::string& path) {
+  struct stat st {};
+  if (IsNetworkPath(path) || ::stat(path.c_str(), &st) != 0) return;  // the reader says why
+  if (S_ISDIR(st.st_mode)) throw Error(path, "is a folder, not a heightmap");
+  if (!S_ISREG(st.st_mode)) throw Error(path, "is not a regular file (a FIFO or device)");
+}
+
 // Opens a raster for reading with the drivers its name allows, its .aux.xml read too
 // (where a 16-bit file keeps its scale and offset). Throws Error naming the file.
 Dataset OpenRaster(const std::string& path) {
   InitGdal();
   CPLErrorReset();
   std::error_code ec;
-  if (fs::is_directory(path, ec)) throw Error(path, "is a folder, not a heightmap");
+  CheckRegularFile(path);
   const CPLStringList drivers = DriversFor(path);
   CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
   Dataset dataset(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers.List(),
@@ -151,6 +161,7 @@ bool IsRaw(const Format* format) { return format && !format->gdalDriver; }
 
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t maxPoints,
                         const ProgressFn& progress) {
+  CheckRegularFile(path);
   const Format* format = FindFormat(path);
   Landscape land = IsRaw(format)
                        ? ReadRaw(path, raw, format->id == FormatId::kRaw16, maxPoints, progress)
@@ -162,6 +173,7 @@ Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t 
 }
 
 std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw) {
+  CheckRegularFile(path);
   const Format* format = FindFormat(path);
   if (IsRaw(format)) {
     const auto [w, h] = RawGridSize(path, raw, format->id == FormatId::kRaw16, kMaxGridPoints - 1);
@@ -179,6 +191,7 @@ Weights ReadWeights(const std::string& path, int32_t width, int32_t height) {
                             ", the landscape " + std::to_string(width) + " x " +
                             std::to_string(height));
   };
+  CheckRegularFile(path);
   Weights weights;
   std::vector<uint8_t> voids;
   double largest = 1.0;  // the stored value that weighs 1

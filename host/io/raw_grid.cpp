@@ -61,6 +61,15 @@ RawHeader ReadHeader(const std::string& path) {
     if (end == it->second.c_str() || !std::isfinite(v)) return std::nullopt;
     return v;
   };
+  // Only the layout a .r16 has: one band of little-endian unsigned 16-bit values from
+  // the first byte.
+  const auto type = number("data type"), order = number("byte order"),
+             skip = number("header offset"), bands = number("bands");
+  if ((type && *type != 12) || (order && *order != 0) || (skip && *skip != 0) ||
+      (bands && *bands != 1))
+    throw Error(path, HeaderPath(path) +
+                          " describes another layout than one band of little-endian unsigned "
+                          "16-bit values");
   const auto samples = number("samples"), lines = number("lines");
   if (samples && lines)
     header.size = std::pair{static_cast<int64_t>(*samples), static_cast<int64_t>(*lines)};

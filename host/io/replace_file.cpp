@@ -137,7 +137,7 @@ FileReplacement::FileReplacement(const std::string& target) : target_(target) {
     throw Error(target, "cannot be written in " + folder_ + " (" + ErrnoText(error) + ")");
   }
   temporary_ = (fs::path(folder_) / tempName_).string();
-  RemoveOnSignal(temporary_);
+  RemoveOnSignal(temporary_, true);
 }
 
 FileReplacement::~FileReplacement() {

@@ -18,6 +18,8 @@ namespace {
 constexpr int kSlots = 32;
 char paths[kSlots][PATH_MAX];
 std::atomic<bool> used[kSlots];
+bool family[kSlots];  // with the side files: every name in its folder up to its last '.'
+
 std::mutex claimMutex;
 
 // Removes what `dir` holds, with calls a signal handler may make: getdents64 on a
@@ -49,9 +51,42 @@ void EmptyFolder(int dir, int depth) {
   }
 }
 
+// Removes the files in the folder of `path` whose names begin as its own does up to
+// and including its last '.'.
+void RemoveFamily(const char* path) {
+  char folder[PATH_MAX];
+  std::strcpy(folder, path);
+  char* slash = std::strrchr(folder, '/');
+  const char* name = slash ? slash + 1 : folder;
+  const char* dot = std::strrchr(name, '.');
+  if (!dot || dot == name) return;
+  const size_t stem = static_cast<size_t>(dot - name) + 1;
+  char prefix[PATH_MAX];
+  std::memcpy(prefix, name, stem);
+  prefix[stem] = '\0';
+  if (slash) {
+    *slash = '\0';
+  } else {
+    std::strcpy(folder, ".");
+  }
+  const int dir =
+      ::open(slash && folder[0] == '\0' ? "/" : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  alignas(8) char buffer[4096];
+  for (long n; (n = ::syscall(SYS_getdents64, dir, buffer, sizeof buffer)) > 0;)
+    for (long offset = 0; offset < n;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + offset);
+      offset += entry->d_reclen;
+      if (entry->d_type != DT_DIR && std::strncmp(entry->d_name, prefix, stem) == 0)
+        ::unlinkat(dir, entry->d_name, 0);
+    }
+  ::close(dir);
+}
+
 void RemoveAndStop(int signal) {
   for (int i = 0; i < kSlots; ++i) {
     if (!used[i].load()) continue;
+    if (family[i]) RemoveFamily(paths[i]);
     if (::unlink(paths[i]) == 0) continue;
     const int dir = ::open(paths[i], O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dir < 0) continue;
@@ -85,13 +120,14 @@ void InstallSignalCleanup() {
   });
 }
 
-void RemoveOnSignal(const std::string& path) {
+void RemoveOnSignal(const std::string& path, bool withSideFiles) {
   InstallSignalCleanup();
   if (path.empty() || path.size() >= PATH_MAX) return;
   const std::lock_guard lock(claimMutex);
   for (int i = 0; i < kSlots; ++i) {
     if (used[i].load()) continue;
     std::memcpy(paths[i], path.c_str(), path.size() + 1);
+    family[i] = withSideFiles;
     used[i].store(true);
     return;
   }

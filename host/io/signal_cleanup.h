@@ -13,8 +13,10 @@ namespace host {
 void InstallSignalCleanup();
 
 // Removes `path` (a file, or a folder with everything in it) if a signal ends the
-// process while it is named here.
-void RemoveOnSignal(const std::string& path);
+// process while it is named here. With `withSideFiles`, also the files beside a file
+// that share its name up to its extension (".kelvamor-x.tif" and ".kelvamor-x.tfw"),
+// which a writer may make under names it chooses itself.
+void RemoveOnSignal(const std::string& path, bool withSideFiles = false);
 // `path` is no longer this process's to remove.
 void KeepOnSignal(const std::string& path);
 
