@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <stdexcept>
 #include <vector>
 
 #include "terrain/checked.h"
@@ -131,6 +132,30 @@ HeightRange AddHill(GridSize size, std::span<const float> source, std::span<floa
     return HillRows(bump, source, result, columnExponents.data(), columnFactors.data(), y0, y1);
   });
   return RangeOfStored(stored, size, result, WalkOrder::kRowByRow, exact);
+}
+
+void AddHillWindow(GridSize whole, int32_t x0, int32_t y0, GridSize window,
+                   std::span<const float> source, std::span<float> result,
+                   const HillParameters& parameters) {
+  CheckGrid(window, source, result);
+  if (x0 < 0 || y0 < 0 || window.width > whole.width - x0 || window.height > whole.height - y0)
+    throw std::invalid_argument("the window lies outside the grid");
+  const Bump bump{parameters.centreX,
+                  parameters.centreY,
+                  parameters.heightChange,
+                  parameters.width * parameters.width,
+                  whole.width,
+                  whole.height};
+  ForRowBands(window, [&](int32_t r0, int32_t r1) {
+    for (int32_t y = r0; y < r1; ++y) {
+      const double dy2 = bump.Row(y0 + y);
+      const size_t row = static_cast<size_t>(y) * static_cast<size_t>(window.width);
+      for (int32_t x = 0; x < window.width; ++x)
+        result[row + static_cast<size_t>(x)] =
+            static_cast<float>(bump.Exact(x0 + x, dy2, source[row + static_cast<size_t>(x)]));
+    }
+    return Extremes{};
+  });
 }
 
 }  // namespace terrain

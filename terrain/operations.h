@@ -41,6 +41,15 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
 HeightRange AddHill(GridSize size, std::span<const float> source, std::span<float> result,
                     const HillParameters& parameters);
 
+// The heights AddHill gives the points of a window of a larger grid: `whole` is the
+// grid the parameters refer to, the window starts at column x0 and row y0 of it and has
+// the size of `window` (source and result hold the window only). Every point is computed
+// as the contract says (no fast path), so the window matches the whole grid's result
+// bit for bit, for tiles of a grid too large to hold at once.
+void AddHillWindow(GridSize whole, int32_t x0, int32_t y0, GridSize window,
+                   std::span<const float> source, std::span<float> result,
+                   const HillParameters& parameters);
+
 // A percentage typed by the user as a fraction, formed in extended precision.
 double PercentToFraction(double percent);
 

@@ -16,7 +16,7 @@ AutoAnswer::AutoAnswer() {
     if (!modal || !modal->isVisible()) return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       std::fprintf(stderr, "message: %s\n", qPrintable(box->text()));
-      ++messages_;
+      messages_.push_back(box->text().toStdString());
       QAbstractButton* ok = box->button(QMessageBox::Ok);
       if (!ok && !box->buttons().isEmpty()) ok = box->buttons().first();
       if (ok) ok->click();

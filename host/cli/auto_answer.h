@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QTimer>
+#include <string>
+#include <vector>
 
 namespace host {
 
@@ -10,11 +12,13 @@ namespace host {
 class AutoAnswer {
  public:
   AutoAnswer();
-  int MessagesAnswered() const { return messages_; }
+  int MessagesAnswered() const { return static_cast<int>(messages_.size()); }
+  // The texts of the message boxes answered, in order.
+  const std::vector<std::string>& Messages() const { return messages_; }
 
  private:
   QTimer timer_;
-  int messages_ = 0;
+  std::vector<std::string> messages_;
 };
 
 }  // namespace host

@@ -143,12 +143,13 @@ int RunBatch(const Options& options, std::ostream& out) {
       Warn(*options.output, saved);
       std::string mapping;
       if (saved.sixteenBitRange)
-        mapping = " (16-bit steps span " + Range(*saved.sixteenBitRange) + ", stored in " +
-                  saved.mappingFile + ")";
-      report.Line(1, "wrote ", *options.output, mapping, written);
+        mapping = "16-bit steps span " + Range(*saved.sixteenBitRange) + ", stored in " +
+                  saved.mappingFile;
+      report.Line(1, "wrote ", *options.output, mapping.empty() ? "" : " (" + mapping + ")",
+                  written);
       // The heights cannot be had back without the mapping: say it even when quiet.
-      if (options.verbosity == 0 && saved.sixteenBitRange)
-        std::fprintf(stderr, "kelvamor-host: %s:%s\n", options.output->c_str(), mapping.c_str());
+      if (options.verbosity == 0 && !mapping.empty())
+        std::fprintf(stderr, "kelvamor-host: %s: %s\n", options.output->c_str(), mapping.c_str());
     }
     if (picture) report.Line(1, "wrote ", *options.picture);
     if (options.saveSettings) {

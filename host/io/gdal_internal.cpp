@@ -3,9 +3,11 @@
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_vsi.h>
+#include <cpl_vsi_virtual.h>
 
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,20 +56,28 @@ constexpr const char* kNetworkPrefixes[] = {"/vsicurl/",
                                             "/vsiwebhdfs/",
                                             "/vsihdfs/"};
 
-void* RefuseOpen(void*, const char* name, const char*) {
-  CPLError(CE_Failure, CPLE_OpenFailed, "%s: a network location; add --allow-network to read it",
-           name);
-  return nullptr;
-}
+// A file system that opens nothing and says why.
+class Refusing : public VSIFilesystemHandler {
+ public:
+  using VSIFilesystemHandler::Open;
+  VSIVirtualHandle* Open(const char* name, const char*, bool, CSLConstList) override {
+    CPLError(CE_Failure, CPLE_OpenFailed, "%s: a network location; add --allow-network to read it",
+             name);
+    return nullptr;
+  }
+  int Stat(const char*, VSIStatBufL*, int) override { return -1; }
+};
 
-int RefuseStat(void*, const char*, VSIStatBufL*, int) { return -1; }
-
+// Each network file system is replaced; the one it replaces is freed (the manager keeps
+// no other reference to it), unless the prefix had none of its own.
 void BlockNetwork() {
-  VSIFilesystemPluginCallbacksStruct* callbacks = VSIAllocFilesystemPluginCallbacksStruct();
-  callbacks->open = &RefuseOpen;
-  callbacks->stat = &RefuseStat;
-  for (const char* prefix : kNetworkPrefixes) VSIInstallPluginHandler(prefix, callbacks);
-  VSIFreeFilesystemPluginCallbacksStruct(callbacks);
+  VSIFilesystemHandler* local = VSIFileManager::GetHandler("/");
+  std::set<VSIFilesystemHandler*> freed;
+  for (const char* prefix : kNetworkPrefixes) {
+    VSIFilesystemHandler* old = VSIFileManager::GetHandler(prefix);
+    VSIFileManager::InstallHandler(prefix, new Refusing);
+    if (old != local && freed.insert(old).second) delete old;
+  }
 }
 
 // The raster drivers a heightmap comes in, and those the host writes with; no other
@@ -82,7 +92,9 @@ void KeepHeightmapDrivers() {
     const std::string name = GDALGetDriverShortName(driver);
     bool kept = networkAllowed && name == "HTTP";
     for (const char* wanted : kHeightmapDrivers) kept = kept || name == wanted;
-    if (!kept) GDALDeregisterDriver(driver);
+    if (kept) continue;
+    GDALDeregisterDriver(driver);
+    GDALDestroyDriver(driver);
   }
 }
 

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "host/io/error.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/reading_internal.h"
+#include "host/io/voids.h"
 
 namespace host::io_internal {
 namespace {
@@ -78,6 +80,20 @@ bool Complete(const Level& level) {
   return std::all_of(level.known.begin(), level.known.end(), [](uint8_t k) { return k != 0; });
 }
 
+// Fills every unknown cell of `base` by push-pull; false when no cell is known.
+bool PushPull(Level& base, const ProgressFn& progress) {
+  if (std::none_of(base.known.begin(), base.known.end(), [](uint8_t k) { return k != 0; }))
+    return false;
+  std::vector<Level> levels;
+  levels.push_back(std::move(base));
+  // Up until a level has no void (at the latest the single cell at the top).
+  while (!Complete(levels.back())) levels.push_back(Coarser(levels.back()));
+  Report(progress, 0.5);
+  for (size_t l = levels.size() - 1; l-- > 0;) FillFrom(levels[l], levels[l + 1]);
+  base = std::move(levels[0]);
+  return true;
+}
+
 }  // namespace
 
 void FillNoData(Landscape& land, const std::string& path, const ProgressFn& progress) {
@@ -94,18 +110,14 @@ void FillNoData(Landscape& land, const std::string& path, const ProgressFn& prog
   }
   if (missing == land.Count()) throw Error(path, "holds no height: every cell is NoData");
   try {
-    std::vector<Level> levels(1);
-    Level& base = levels[0];
+    Level base;
     base.width = land.width;
     base.height = land.height;
     base.value = std::move(land.heights);
     base.known.resize(base.value.size());
     for (size_t i = 0; i < base.known.size(); ++i) base.known[i] = land.noData[i] ? 0 : 1;
-    // Up until a level has no void (at the latest the single cell at the top).
-    while (!Complete(levels.back())) levels.push_back(Coarser(levels.back()));
-    Report(progress, 0.5);
-    for (size_t l = levels.size() - 1; l-- > 0;) FillFrom(levels[l], levels[l + 1]);
-    land.heights = std::move(levels[0].value);
+    PushPull(base, progress);
+    land.heights = std::move(base.value);
   } catch (const std::bad_alloc&) {
     throw Error(path, "not enough memory to fill its NoData cells");
   }
@@ -113,3 +125,77 @@ void FillNoData(Landscape& land, const std::string& path, const ProgressFn& prog
 }
 
 }  // namespace host::io_internal
+
+namespace host {
+
+using io_internal::Level;
+
+void FillVoids(std::span<float> heights, int32_t width, int32_t height) {
+  Level base;
+  base.width = width;
+  base.height = height;
+  base.value.assign(heights.begin(), heights.end());
+  base.known.resize(heights.size());
+  for (size_t i = 0; i < heights.size(); ++i) base.known[i] = std::isfinite(heights[i]) ? 1 : 0;
+  if (!io_internal::PushPull(base, {})) return;
+  std::copy(base.value.begin(), base.value.end(), heights.begin());
+}
+
+void FillVoidsLocally(std::span<float> heights, int32_t width, int32_t height) {
+  const int64_t w = width, h = height;
+  std::vector<int32_t> component(heights.size(), -1);
+  std::vector<size_t> stack, cells;
+  int32_t label = 0;
+  for (size_t start = 0; start < heights.size(); ++start) {
+    if (std::isfinite(heights[start]) || component[start] >= 0) continue;
+    // The void's cells (4-neighbours) and its box.
+    cells.clear();
+    stack.assign(1, start);
+    component[start] = label;
+    int64_t x0 = w, y0 = h, x1 = -1, y1 = -1;
+    while (!stack.empty()) {
+      const size_t i = stack.back();
+      stack.pop_back();
+      cells.push_back(i);
+      const int64_t x = static_cast<int64_t>(i) % w, y = static_cast<int64_t>(i) / w;
+      x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+      const int64_t next[4][2] = {{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}};
+      for (const auto& [nx, ny] : next) {
+        if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+        const size_t j = static_cast<size_t>(ny * w + nx);
+        if (!std::isfinite(heights[j]) && component[j] < 0) {
+          component[j] = label;
+          stack.push_back(j);
+        }
+      }
+    }
+    // Its rim: the valid cells among the 8 neighbours of its cells, the only heights
+    // its stand-ins come from.
+    x0 = std::max<int64_t>(0, x0 - 1), y0 = std::max<int64_t>(0, y0 - 1);
+    x1 = std::min(w - 1, x1 + 1), y1 = std::min(h - 1, y1 + 1);
+    Level box;
+    box.width = x1 - x0 + 1;
+    box.height = y1 - y0 + 1;
+    box.value.assign(static_cast<size_t>(box.width * box.height), 0.0f);
+    box.known.assign(box.value.size(), 0);
+    for (const size_t i : cells) {
+      const int64_t x = static_cast<int64_t>(i) % w, y = static_cast<int64_t>(i) / w;
+      for (int64_t ny = std::max<int64_t>(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny)
+        for (int64_t nx = std::max<int64_t>(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
+          const size_t j = static_cast<size_t>(ny * w + nx);
+          if (!std::isfinite(heights[j])) continue;
+          const size_t b = box.At(nx - x0, ny - y0);
+          box.value[b] = heights[j];
+          box.known[b] = 1;
+        }
+    }
+    if (io_internal::PushPull(box, {}))
+      for (const size_t i : cells) {
+        const int64_t x = static_cast<int64_t>(i) % w, y = static_cast<int64_t>(i) / w;
+        heights[i] = box.value[box.At(x - x0, y - y0)];
+      }
+    ++label;
+  }
+}
+
+}  // namespace host

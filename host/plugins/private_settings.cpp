@@ -142,11 +142,14 @@ std::string CheckPluginSettings(const PluginValues& options) {
   return {};
 }
 
-PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warnings) {
+PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warnings, Base base) {
   Texts texts;
   std::string unreadable;
   userFile_ = UserFileName();
-  if (const std::string problem = UserFileProblem(userFile_); !problem.empty()) {
+  if (base == Base::kDefaults) {
+    for (size_t i = 0; i < texts.size(); ++i)
+      texts[i] = Text(schema::kSettings[i], schema::kSettings[i].defaultValue);
+  } else if (const std::string problem = UserFileProblem(userFile_); !problem.empty()) {
     warnings << "kelvamor-host: warning: " << userFile_.toStdString() << " " << problem
              << "; the plug-in's values take their defaults\n";
     for (size_t i = 0; i < texts.size(); ++i)

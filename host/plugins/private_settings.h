@@ -30,7 +30,11 @@ std::string CheckPluginSettings(const PluginValues& values);
 // see their own values.
 class PrivateSettings {
  public:
-  PrivateSettings(const PluginValues& values, std::ostream& warnings);
+  // What the values start from before --set and --action: the user's stored values (a
+  // command line), or the defaults (a script that must not depend on who runs it).
+  enum class Base { kUserValues, kDefaults };
+  PrivateSettings(const PluginValues& values, std::ostream& warnings,
+                  Base base = Base::kUserValues);
   ~PrivateSettings();
   PrivateSettings(const PrivateSettings&) = delete;
   PrivateSettings& operator=(const PrivateSettings&) = delete;

@@ -1,0 +1,311 @@
+// rovandel._rovandel: the terrain operations, and plug-in modules of this contract, for
+// Python on NumPy arrays. The Python layer (rovandel/__init__.py) checks and converts
+// the arguments; here every grid is a C-contiguous float32 array of two dimensions,
+// checked once more, and the work runs without the GIL.
+#include "host/plugins/module.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <tbb/task_arena.h>
+
+#include <QApplication>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "host/cli/auto_answer.h"
+#include "host/io/voids.h"
+#include "host/plugins/private_settings.h"
+#include "host/plugins/services.h"
+#include "rovandel/settings_schema.h"
+#include "terrain/operations.h"
+
+namespace py = pybind11;
+
+namespace {
+
+namespace schema = settings_schema;
+
+// A grid as the kernels take it.
+struct Grid {
+  terrain::GridSize size;
+  float* data;
+};
+
+Grid GridOf(const py::array& array, const char* name, bool writable) {
+  if (array.ndim() != 2) throw py::value_error(std::string(name) + " must have two dimensions");
+  if (!array.dtype().is(py::dtype::of<float>()))
+    throw py::type_error(std::string(name) + " must be float32");
+  if (!(array.flags() & py::array::c_style))
+    throw py::value_error(std::string(name) + " must be C-contiguous");
+  if (writable && !array.writeable()) throw py::value_error(std::string(name) + " is read-only");
+  if (array.shape(0) > INT32_MAX || array.shape(1) > INT32_MAX)
+    throw py::value_error(std::string(name) + " has more than 2^31 - 1 rows or columns");
+  return {{static_cast<int32_t>(array.shape(1)), static_cast<int32_t>(array.shape(0))},
+          static_cast<float*>(const_cast<void*>(array.data()))};
+}
+
+// Runs `kernel(size, source, result)` on heights into out, on `threads` threads (all
+// when unset), without the GIL; the running range it recorded.
+template <typename Kernel>
+std::pair<float, float> Apply(const py::array& heights, py::array& out, std::optional<int> threads,
+                              Kernel&& kernel) {
+  const Grid source = GridOf(heights, "heights", false);
+  const Grid result = GridOf(out, "out", true);
+  if (source.size.width != result.size.width || source.size.height != result.size.height)
+    throw py::value_error("out must have the shape of heights");
+  if (threads && *threads < 1) throw py::value_error("threads must be 1 or more");
+  terrain::HeightRange range;
+  {
+    py::gil_scoped_release unlocked;
+    tbb::task_arena arena(threads ? *threads : tbb::task_arena::automatic);
+    arena.execute([&] {
+      range = kernel(source.size, std::span<const float>(source.data, source.size.Count()),
+                     std::span<float>(result.data, result.size.Count()));
+    });
+  }
+  return {range.minimum, range.maximum};
+}
+
+// The settings with their kinds, defaults and ranges, for the Python layer to build its
+// signatures and checks from.
+py::list Settings() {
+  py::list list;
+  for (const schema::Setting& s : schema::kSettings) {
+    py::dict d;
+    d["key"] = s.key;
+    d["kind"] = s.kind == schema::Kind::kInteger ? "int"
+                : s.kind == schema::Kind::kFloat ? "float"
+                                                 : "bool";
+    d["default"] = s.defaultValue;
+    d["minimum"] = s.minimum;
+    d["maximum"] = s.maximum;
+    d["above_minimum"] = s.aboveMinimum;
+    d["meaning"] = s.meaning;
+    list.append(d);
+  }
+  return list;
+}
+
+// Qt for the module's dialog, headless unless the process chose a platform; made once,
+// on the thread that first runs a plug-in, which is the only one that may.
+std::thread::id EnsureApplication() {
+  static std::thread::id owner;
+  if (!QCoreApplication::instance()) {
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "rovandel";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives as long as the process
+    owner = std::this_thread::get_id();
+  }
+  return owner;
+}
+
+class PluginError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A module of this contract, loaded headless: its dialog answered with OK, its
+// settings private to each run.
+class Plugin {
+ public:
+  explicit Plugin(const std::string& path) : owner_(EnsureApplication()), module_(path) {}
+
+  const std::string& Name() const { return module_.Name(); }
+  const std::string& Path() const { return module_.Path(); }
+
+  // Runs the action on a copy of heights, NoData cells (NaN, or `nodata`) filled for the
+  // plug-in and restored after, as kelvamor-host does. The heights and the range the
+  // plug-in recorded.
+  std::pair<py::array_t<float>, std::pair<double, double>> Run(
+      const py::array& heights, std::optional<std::string> action,
+      const std::vector<std::pair<std::string, std::string>>& settings,
+      std::optional<double> waterLevel, std::optional<py::array> mask,
+      std::optional<double> nodata) {
+    if (std::this_thread::get_id() != owner_)
+      throw std::runtime_error("a plug-in runs on the thread that loaded the first one");
+    const Grid grid = GridOf(heights, "heights", false);
+    host::Landscape land;
+    land.width = grid.size.width;
+    land.height = grid.size.height;
+    land.heights.assign(grid.data, grid.data + grid.size.Count());
+    for (size_t i = 0; i < land.Count(); ++i) {
+      const float h = land.heights[i];
+      if (std::isfinite(h) && !(nodata && h == static_cast<float>(*nodata))) continue;
+      if (land.noData.empty()) land.noData.resize(land.Count());
+      land.noData[i] = 1;
+      land.heights[i] = std::nanf("");
+    }
+    if (!land.noData.empty()) {
+      if (std::find(land.noData.begin(), land.noData.end(), 0) == land.noData.end())
+        throw py::value_error("heights holds no valid height");
+      host::FillVoids(land.heights, land.width, land.height);
+    }
+    land.RecordRange();
+    std::vector<float> weights;
+    if (mask) {
+      const Grid m = GridOf(*mask, "mask", false);
+      if (m.size.width != land.width || m.size.height != land.height)
+        throw py::value_error("mask must have the shape of heights");
+      weights.assign(m.data, m.data + m.size.Count());
+    }
+    host::PluginValues values;
+    values.settings = settings;
+    values.action = action;
+    const std::string refused = host::CheckPluginSettings(values);
+    if (!refused.empty()) throw py::value_error(refused);
+    bool applied = false;
+    std::vector<std::string> messages;
+    {
+      py::gil_scoped_release unlocked;
+      std::ostringstream warnings;
+      host::PrivateSettings store(values, warnings, host::PrivateSettings::Base::kDefaults);
+      host::HostSession session(land);
+      session.waterLevel = waterLevel;
+      if (!weights.empty()) session.Select(std::move(weights));
+      host::AutoAnswer answer;
+      applied = module_.Run(session);
+      messages = answer.Messages();
+    }
+    if (!applied) {
+      std::string text = messages.empty() ? "the plug-in did not apply its action" : "";
+      for (const std::string& m : messages) text += (text.empty() ? "" : "\n") + m;
+      throw PluginError(text);
+    }
+    py::array_t<float> result(
+        {static_cast<py::ssize_t>(land.height), static_cast<py::ssize_t>(land.width)});
+    float* out = result.mutable_data();
+    const float voidValue = nodata ? static_cast<float>(*nodata) : std::nanf("");
+    for (size_t i = 0; i < land.Count(); ++i)
+      out[i] = land.IsNoData(i) ? voidValue : land.heights[i];
+    return {result, {land.minHeight, land.maxHeight}};
+  }
+
+ private:
+  std::thread::id owner_;
+  host::PluginModule module_;
+};
+
+terrain::NoiseParameters NoiseOf(int32_t seed, int32_t type, int32_t amplitude, int32_t coverage,
+                                 bool ignoreWater, double lo, double hi) {
+  terrain::NoiseParameters p;
+  p.seed = seed;
+  p.noiseType = type;
+  p.amplitudePercent = amplitude;
+  p.coveragePercent = coverage;
+  p.ignoreWater = ignoreWater;
+  p.minHeight = lo;
+  p.maxHeight = hi;
+  return p;
+}
+
+terrain::HillParameters HillOf(double xpos, double ypos, double radius, double height) {
+  terrain::HillParameters p;
+  p.centreX = terrain::PercentToFraction(xpos);
+  p.centreY = terrain::PercentToFraction(ypos);
+  p.width = terrain::PercentToFraction(radius);
+  p.heightChange = height;
+  return p;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_rovandel, m) {
+  m.doc() = "The terrain operations of Landscape Rovandel (use the rovandel package).";
+  m.attr("__version__") = ROVANDEL_VERSION;
+  m.attr("DEFAULT_PLUGIN") = ROVANDEL_INSTALLED_MODULE;
+  m.attr("BUILD_PLUGIN") = ROVANDEL_BUILD_MODULE;
+  m.def("settings", &Settings);
+  m.def("actions", [] {
+    return std::vector<std::string>(schema::kActionNames.begin(), schema::kActionNames.end());
+  });
+
+  using Out = py::array;
+  using Threads = std::optional<int>;
+  m.def("soften", [](const py::array& h, Out out, Threads t) {
+    return Apply(h, out, t, [](auto size, auto s, auto r) { return terrain::Soften(size, s, r); });
+  });
+  m.def("soften_more", [](const py::array& h, Out out, Threads t) {
+    return Apply(h, out, t,
+                 [](auto size, auto s, auto r) { return terrain::SoftenMore(size, s, r); });
+  });
+  m.def("flatten", [](const py::array& h, Out out, Threads t, double target, int32_t severity) {
+    return Apply(h, out, t, [&](auto size, auto s, auto r) {
+      return terrain::Flatten(size, s, r, {target, severity});
+    });
+  });
+  m.def("glaciate",
+        [](const py::array& h, Out out, Threads t, int32_t severity, double lo, double hi) {
+          return Apply(h, out, t, [&](auto size, auto s, auto r) {
+            return terrain::Glaciate(size, s, r, {severity, lo, hi});
+          });
+        });
+  m.def("canyonize",
+        [](const py::array& h, Out out, Threads t, int32_t severity, double lo, double hi) {
+          return Apply(h, out, t, [&](auto size, auto s, auto r) {
+            return terrain::Canyonize(size, s, r, {severity, lo, hi});
+          });
+        });
+  m.def("hill", [](const py::array& h, Out out, Threads t, double xpos, double ypos, double radius,
+                   double height) {
+    const terrain::HillParameters p = HillOf(xpos, ypos, radius, height);
+    return Apply(h, out, t,
+                 [&](auto size, auto s, auto r) { return terrain::AddHill(size, s, r, p); });
+  });
+  m.def("hill_window",
+        [](const py::array& h, Out out, Threads t, int32_t wholeWidth, int32_t wholeHeight,
+           int32_t x0, int32_t y0, double xpos, double ypos, double radius, double height) {
+          const terrain::HillParameters p = HillOf(xpos, ypos, radius, height);
+          Apply(h, out, t, [&](auto size, auto s, auto r) {
+            terrain::AddHillWindow({wholeWidth, wholeHeight}, x0, y0, size, s, r, p);
+            return terrain::HeightRange{};
+          });
+        });
+  m.def("noise", [](const py::array& h, Out out, Threads t, int32_t seed, int32_t type,
+                    int32_t amplitude, int32_t coverage, bool ignoreWater, double lo, double hi,
+                    std::optional<py::array> waterMask, std::optional<double> waterLevel) {
+    const terrain::NoiseParameters p =
+        NoiseOf(seed, type, amplitude, coverage, ignoreWater, lo, hi);
+    const Grid source = GridOf(h, "heights", false);
+    const uint8_t* mask = nullptr;
+    if (waterMask) {
+      if (waterMask->ndim() != 2 || waterMask->shape(0) != h.shape(0) ||
+          waterMask->shape(1) != h.shape(1) || !waterMask->dtype().is(py::dtype::of<uint8_t>()) ||
+          !(waterMask->flags() & py::array::c_style))
+        throw py::value_error("water_mask must be a C-contiguous uint8 array of heights' shape");
+      mask = static_cast<const uint8_t*>(waterMask->data());
+    }
+    const size_t width = static_cast<size_t>(source.size.width);
+    return Apply(h, out, t, [&](auto size, auto s, auto r) {
+      return terrain::AddNoise(size, s, r, p, [&](int32_t x, int32_t y) {
+        const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
+        if (mask) return mask[i] != 0;
+        return waterLevel && source.data[i] <= *waterLevel;
+      });
+    });
+  });
+  m.def("fill_voids", [](py::array h) {
+    const Grid g = GridOf(h, "heights", true);
+    py::gil_scoped_release unlocked;
+    host::FillVoids({g.data, g.size.Count()}, g.size.width, g.size.height);
+  });
+  m.def("fill_voids_locally", [](py::array h) {
+    const Grid g = GridOf(h, "heights", true);
+    py::gil_scoped_release unlocked;
+    host::FillVoidsLocally({g.data, g.size.Count()}, g.size.width, g.size.height);
+  });
+
+  py::register_exception<PluginError>(m, "PluginError", PyExc_RuntimeError);
+  py::class_<Plugin>(m, "Plugin")
+      .def(py::init<const std::string&>())
+      .def_property_readonly("name", &Plugin::Name)
+      .def_property_readonly("path", &Plugin::Path)
+      .def("run", &Plugin::Run);
+}

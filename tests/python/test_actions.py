@@ -1,0 +1,136 @@
+"""The actions on NumPy arrays: bit for bit what kelvamor-host gives through the
+plug-in, NumPy's conventions for dtypes, layouts and out=, and the settings' names,
+defaults and ranges from the plug-in's one list."""
+
+import ast
+import inspect
+import os
+import pathlib
+
+import numpy as np
+import pytest
+
+import rovandel
+from conftest import run_host, same_bits, terrain
+
+# Per action, settings as a user gives them; odd values on purpose (a position that
+# is no short decimal, a depression, severities at their ends).
+CASES = [
+    ("soften", {}),
+    ("soften_more", {}),
+    ("noise", {"Seed": 987, "Amplitude": 35, "Coverage": 60, "Noise": 0}),
+    ("noise", {"Seed": -4242, "Noise": 1, "Coverage": 100}),
+    ("hill", {"xpos": 100 / 3, "ypos": 71.25, "radius": 12.5, "height": -40.5}),
+    ("flatten", {"FlattenHeight": 55.5, "Flatten": 100}),
+    ("glaciate", {"Glaciate": 100}),
+    ("canyonize", {"Canyonize": 37}),
+]
+
+
+def host_args(action, settings):
+    args = ["--action", action.replace("_", "-")]
+    for key, value in settings.items():
+        args += ["--set", f"{key}={value!r}"]
+    return args
+
+
+@pytest.mark.parametrize("action,settings", CASES)
+def test_every_action_gives_what_the_host_gives(host, tmp_path, action, settings):
+    heights = terrain(37, 53, seed=len(tmp_path.name))
+    expected, _ = run_host(tmp_path, heights, host_args(action, settings))
+    result, (low, high) = getattr(rovandel, action)(heights, **settings)
+    assert same_bits(result, expected)
+    assert low <= high
+    # The module run headless from Python gives the same heights.
+    plugin_result, _ = rovandel.Plugin(os.environ["ROVANDEL_MODULE"]).run(
+        heights, settings, action=action.replace("_", "-"))
+    assert same_bits(plugin_result, expected)
+
+
+def test_plugin_keeps_nodata_and_blends_through_the_mask(host, tmp_path):
+    heights = terrain(30, 40, seed=5)
+    heights[10:14, 5:9] = -9999.0
+    mask = np.zeros_like(heights)
+    mask[:, 20:] = 1.0
+    mask[:, 15:20] = 0.5
+    settings = {"height": 80.0, "radius": 30.0}
+    result, _ = rovandel.Plugin().run(heights, settings, action="hill", mask=mask, nodata=-9999)
+    assert np.all(result[10:14, 5:9] == -9999.0)  # NoData comes back as NoData
+    assert same_bits(result[:, :15], heights[:, :15])  # unselected: untouched
+    raised, _ = rovandel.hill(heights, **settings)
+    assert np.array_equal(result[:, 20:], raised[:, 20:])
+    nan_heights = np.where(heights == -9999.0, np.nan, heights).astype(np.float32)
+    nan_result, _ = rovandel.Plugin().run(nan_heights, settings, action="hill", mask=mask)
+    assert np.isnan(nan_result[10:14, 5:9]).all()
+    assert same_bits(nan_result[~np.isnan(nan_result)], result[result != -9999.0])
+
+
+def test_plugin_errors_are_python_exceptions(tmp_path):
+    with pytest.raises(RuntimeError, match="not-a-module"):
+        rovandel.Plugin(tmp_path / "not-a-module.so")
+    with pytest.raises(ValueError, match="unknown setting 'colour'"):
+        rovandel.Plugin().run(terrain(4, 4, 1), {"colour": 1})
+    with pytest.raises(ValueError, match="no valid height"):
+        rovandel.Plugin().run(np.full((4, 4), np.nan, np.float32))
+
+
+@pytest.mark.parametrize("make", [
+    lambda h: h.astype(np.float64),          # another dtype: converted once
+    lambda h: np.asfortranarray(h),          # another layout
+    lambda h: np.repeat(h, 2, axis=1)[:, ::2],  # a strided view
+    lambda h: h.tolist(),                     # a plain list
+])
+def test_other_dtypes_and_layouts_give_the_same_result(make):
+    heights = terrain(21, 17, seed=3)
+    expected, _ = rovandel.soften_more(heights)
+    result, _ = rovandel.soften_more(make(heights))
+    assert same_bits(result, expected)
+
+
+def test_out_receives_the_result_even_over_its_own_input():
+    heights = terrain(16, 16, seed=4)
+    expected, _ = rovandel.soften(heights)
+    out = np.empty_like(heights)
+    result, _ = rovandel.soften(heights, out=out)
+    assert result is out and same_bits(out, expected)
+    in_place = heights.copy()
+    rovandel.soften(in_place, out=in_place)  # reads neighbours: must not see its own writes
+    assert same_bits(in_place, expected)
+
+
+@pytest.mark.parametrize("call,error,says", [
+    (lambda: rovandel.soften(np.zeros((3, 3), complex)), TypeError, "real numbers"),
+    (lambda: rovandel.soften(np.zeros((3, 3, 3), np.float32)), ValueError, "two dimensions"),
+    (lambda: rovandel.soften(np.zeros((0, 3), np.float32)), ValueError, "empty"),
+    (lambda: rovandel.soften(np.zeros((3, 3)), out=np.zeros((3, 3))), TypeError, "out must be float32"),
+    (lambda: rovandel.soften(np.zeros((3, 3)), out=np.zeros((3, 4), np.float32)), ValueError, "shape"),
+    (lambda: rovandel.hill(np.zeros((3, 3)), radius=0), ValueError, "radius takes a number above 0"),
+    (lambda: rovandel.hill(np.zeros((3, 3)), xpos=101), ValueError, "xpos takes a number from 0 to 100"),
+    (lambda: rovandel.flatten(np.zeros((3, 3)), Flatten=2.5), ValueError, "Flatten takes a whole number"),
+    (lambda: rovandel.noise(np.zeros((3, 3)), water="yes"), TypeError, "water takes True or False"),
+    (lambda: rovandel.noise(np.zeros((3, 3)), Seed=2**31), ValueError, "Seed takes"),
+    (lambda: rovandel.glaciate(np.zeros((3, 3)), severity=5), TypeError, "glaciate()"),
+    (lambda: rovandel.soften(np.zeros((3, 3)), threads=0), ValueError, "threads"),
+])
+def test_bad_arguments_are_named(call, error, says):
+    with pytest.raises(error, match=says.replace("(", r"\(").replace(")", r"\)")):
+        call()
+
+
+def test_names_defaults_and_ranges_come_from_the_plugins_settings():
+    assert rovandel.__version__ == os.environ["ROVANDEL_VERSION"]
+    stub = ast.parse(pathlib.Path(rovandel.__file__).with_suffix(".pyi").read_text())
+    stubs = {f.name: f for f in stub.body if isinstance(f, ast.FunctionDef)}
+    for action in ("soften", "soften_more", "noise", "hill", "flatten", "glaciate", "canyonize"):
+        function = getattr(rovandel, action)
+        live = {name: p.default for name, p in inspect.signature(function).parameters.items()
+                if p.kind is p.KEYWORD_ONLY}
+        stubbed = {a.arg: ast.literal_eval(d) for a, d in
+                   zip(stubs[action].args.kwonlyargs, stubs[action].args.kw_defaults)}
+        assert stubbed == live, action
+        for name in live:
+            if name in rovandel.SETTINGS:
+                setting = rovandel.SETTINGS[name]
+                assert live[name] == setting["default"], name
+                assert setting["meaning"] in function.__doc__
+    assert "from 0 to 100" in rovandel.hill.__doc__
