@@ -9,12 +9,20 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "heightmap host with the Landscape Rovande
 set(CPACK_PACKAGE_DESCRIPTION "kelvamor-host opens heightmaps (GeoTIFF, PNG, ASCII grid, \
 SRTM HGT, RAW), runs the Landscape Rovandel plug-in on them (Soften, Add Noise, Add \
 Hill, Flatten, Glaciate, Canyonize) in a window or in batch mode, and saves the \
-result with its georeferencing.")
+result with its georeferencing. The rovandel Python package brings the same \
+operations to NumPy and Dask arrays.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's platform plugins (offscreen for batch, xcb for the window) and a font for the
 # dialog are loaded at run time, so no library dependency names them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6gui6, fonts-dejavu-core")
+# The rovandel Python package (in Debian's folder for the system Python): NumPy for the
+# actions, Dask and rasterio for rovandel.dask and python3 -m rovandel.tiles.
+if(TARGET _rovandel)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+         ", python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-dask, python3-distributed, python3-rasterio")
+endif()
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 include(CPack)

@@ -10,12 +10,14 @@
 #include <tbb/task_arena.h>
 
 #include <QApplication>
+#include <QThread>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <span>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -93,19 +95,21 @@ py::list Settings() {
   return list;
 }
 
-// Qt for the module's dialog, headless unless the process chose a platform; made once,
-// on the thread that first runs a plug-in, which is the only one that may.
-std::thread::id EnsureApplication() {
-  static std::thread::id owner;
-  if (!QCoreApplication::instance()) {
-    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "rovandel";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives as long as the process
-    owner = std::this_thread::get_id();
-  }
-  return owner;
+// Qt for the module's dialog, headless unless the process chose a platform; made once
+// (unless the process has its own), on the thread that first loads a plug-in.
+void EnsureApplication() {
+  if (QCoreApplication::instance()) return;
+  // Qt's note that it makes its own runtime folder says nothing about the work.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (text.contains(QLatin1String("XDG_RUNTIME_DIR"))) return;
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    if (type == QtFatalMsg) std::abort();
+  });
+  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "rovandel";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives as long as the process
 }
 
 class PluginError : public std::runtime_error {
@@ -116,7 +120,7 @@ class PluginError : public std::runtime_error {
 // settings private to each run.
 class Plugin {
  public:
-  explicit Plugin(const std::string& path) : owner_(EnsureApplication()), module_(path) {}
+  explicit Plugin(const std::string& path) : module_((EnsureApplication(), path)) {}
 
   const std::string& Name() const { return module_.Name(); }
   const std::string& Path() const { return module_.Path(); }
@@ -129,7 +133,8 @@ class Plugin {
       const std::vector<std::pair<std::string, std::string>>& settings,
       std::optional<double> waterLevel, std::optional<py::array> mask,
       std::optional<double> nodata) {
-    if (std::this_thread::get_id() != owner_)
+    // The module's dialog is Qt's: it runs on the application's thread only.
+    if (QThread::currentThread() != QCoreApplication::instance()->thread())
       throw std::runtime_error("a plug-in runs on the thread that loaded the first one");
     const Grid grid = GridOf(heights, "heights", false);
     host::Landscape land;
@@ -189,7 +194,6 @@ class Plugin {
   }
 
  private:
-  std::thread::id owner_;
   host::PluginModule module_;
 };
 
@@ -220,7 +224,9 @@ terrain::HillParameters HillOf(double xpos, double ypos, double radius, double h
 PYBIND11_MODULE(_rovandel, m) {
   m.doc() = "The terrain operations of Landscape Rovandel (use the rovandel package).";
   m.attr("__version__") = ROVANDEL_VERSION;
-  m.attr("DEFAULT_PLUGIN") = ROVANDEL_INSTALLED_MODULE;
+  // The module installed with the package, from the package's folder; the one built
+  // beside it in the build tree.
+  m.attr("PLUGIN_FROM_PACKAGE") = ROVANDEL_MODULE_FROM_PACKAGE;
   m.attr("BUILD_PLUGIN") = ROVANDEL_BUILD_MODULE;
   m.def("settings", &Settings);
   m.def("actions", [] {

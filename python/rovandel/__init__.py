@@ -227,7 +227,9 @@ canyonize = _make("canyonize")
 def default_plugin_path():
     """The Landscape Rovandel module installed with this package (or built beside it)."""
     import os
-    for path in (_rovandel.DEFAULT_PLUGIN, _rovandel.BUILD_PLUGIN):
+    installed = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                             _rovandel.PLUGIN_FROM_PACKAGE)
+    for path in (os.path.normpath(installed), _rovandel.BUILD_PLUGIN):
         if os.path.exists(path):
             return path
     raise FileNotFoundError("no Landscape Rovandel module installed; give Plugin a path")

@@ -2,7 +2,7 @@
 
     python3 -m rovandel.tiles INPUT -o OUTPUT --action soften [--set NAME=VALUE ...]
         [--scheduler tcp://HOST:8786 | local] [--workers N] [--memory-limit 2GB]
-        [--chunk 4096] [-q]
+        [--chunk 4096] [-q | -v]
 
 Reads any raster GDAL reads (a VRT of tiles included) by windows, runs the action with
 rovandel.dask on a Dask cluster (a local one of --workers processes by default, or the
@@ -17,6 +17,7 @@ import math
 import os
 import sys
 import tempfile
+import time
 
 import numpy as np
 
@@ -52,6 +53,12 @@ class _Window:
         return data
 
 
+def _peak_memory():
+    """This process's peak resident memory in MB (run on each worker)."""
+    import resource
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+
+
 def _usage(parser, message):
     parser.print_usage(sys.stderr)
     print(f"{PROGRAM}: {message}", file=sys.stderr)
@@ -72,6 +79,8 @@ def _parse(argv):
     parser.add_argument("--memory-limit", default="2GB", help="per local worker (default 2GB)")
     parser.add_argument("--chunk", type=int, default=4096, help="tile side in cells (default 4096)")
     parser.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
+    parser.add_argument("-v", "--verbose", action="store_true",
+                        help="also print the time, the throughput and each worker's peak memory")
     args = parser.parse_args(argv)
     import rovandel
     settings = {}
@@ -127,9 +136,11 @@ def run(argv=None):
         function = getattr(rd, args.action.replace("-", "_"))
         result = function(heights, **settings)
         nodata = source.nodata
+        # DEFLATE at its fastest level, on every core of this machine: one process writes
+        # what all the workers compute.
         profile.update(driver="GTiff", dtype="float32", count=1, tiled=True, blockxsize=256,
-                       blockysize=256, compress="deflate", predictor=3, bigtiff="IF_SAFER",
-                       nodata=nodata)
+                       blockysize=256, compress="deflate", zlevel=1, predictor=3,
+                       num_threads="all_cpus", bigtiff="IF_SAFER", nodata=nodata)
         cluster = None
         if args.scheduler == "local":
             cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
@@ -138,6 +149,7 @@ def run(argv=None):
             client = Client(cluster)
         else:
             client = Client(args.scheduler)
+        started = time.monotonic()
         try:
             blocks = result.to_delayed()
             starts = [np.cumsum((0,) + c[:-1]) for c in result.chunks]
@@ -160,6 +172,13 @@ def run(argv=None):
                     out.write(block.astype(np.float32), 1,
                               window=Window(x0, y0, block.shape[1], block.shape[0]))
                     _progress(done, len(futures), args.quiet)
+            if args.verbose:
+                seconds = time.monotonic() - started
+                points = result.shape[0] * result.shape[1]
+                peaks = client.run(_peak_memory)
+                print(f"{points} points in {seconds:.1f} s, {points / seconds / 1e6:.1f} Mpoints/s; "
+                      f"peak memory per worker: "
+                      + ", ".join(f"{mb:.0f} MB" for mb in sorted(peaks.values())))
             if collided:
                 raise RuntimeError(f"{collided} heights equal the NoData value {nodata:g}; they "
                                    "would read back as voids (set the input's NoData to nan)")
