@@ -113,10 +113,12 @@ FileReplacement::FileReplacement(const std::string& target) : target_(target) {
   dir_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_ < 0) throw Error(target, "its folder cannot be opened (" + ErrnoText(errno) + ")");
   struct stat old {};
-  if (::fstatat(dir_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(old.st_mode))
+  if (::fstatat(dir_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(old.st_mode)) {
+    ::close(dir_);
     throw Error(target, (S_ISLNK(old.st_mode) ? std::string("changed while it was being opened")
                                               : KindOf(old.st_mode)) +
                             "; it is not replaced");
+  }
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   const std::string extension = fs::path(name_).extension().string();

@@ -65,7 +65,12 @@ def test_plugin_keeps_nodata_and_blends_through_the_mask(host, tmp_path):
     assert same_bits(nan_result[~np.isnan(nan_result)], result[result != -9999.0])
 
 
-def test_plugin_errors_are_python_exceptions(tmp_path):
+def test_plugin_errors_are_python_exceptions(tmp_path, monkeypatch):
+    # The module's own message, as its message box says it.
+    monkeypatch.setenv("ROVANDEL_FAULT_INJECTION", "noise")
+    with pytest.raises(rovandel.PluginError, match="Add Noise could not be applied"):
+        rovandel.Plugin().run(terrain(8, 8, 2), action="noise")
+    monkeypatch.delenv("ROVANDEL_FAULT_INJECTION")
     with pytest.raises(RuntimeError, match="not-a-module"):
         rovandel.Plugin(tmp_path / "not-a-module.so")
     with pytest.raises(ValueError, match="unknown setting 'colour'"):
