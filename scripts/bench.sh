@@ -12,3 +12,9 @@ cmake --build build-bench -j "$(nproc)" --target kernels_bench
 cmake -S . -B build-bench-host -DCMAKE_BUILD_TYPE=Release -DROVANDEL_BENCH=ON >/dev/null
 cmake --build build-bench-host -j "$(nproc)" --target nodata_fill_bench
 build-bench-host/bench/nodata_fill_bench
+# What a host user waits for: fresh processes on 4096² and 8192² grids, against the
+# kernel and gdal_translate in the same run.
+scripts/ensure-packages.sh gdal-bin time
+cmake --build build-bench-host -j "$(nproc)" --target kelvamor-host rovandel _rovandel
+PYTHONPATH=build-bench-host/python /usr/bin/python3 bench/host_e2e.py \
+  build-bench-host/host/kelvamor-host
