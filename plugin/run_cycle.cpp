@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/huge_pages.h"
 #include "components/registry.h"
 #include "dialog/mainform.h"
 #include "plugin/core.h"
@@ -74,7 +75,10 @@ void UpdateHostRange() {
 
 float* AllocateHeights(int32_t count) {
   // At least one element, so an empty grid is not mistaken for exhausted memory.
-  return static_cast<float*>(std::malloc(static_cast<size_t>(count > 0 ? count : 1) * 4));
+  const size_t bytes = static_cast<size_t>(count > 0 ? count : 1) * 4;
+  void* heights = std::malloc(bytes);
+  base::AdviseHugePages(heights, bytes);
+  return static_cast<float*>(heights);
 }
 
 // The run ends without touching the landscape; the user learns why.

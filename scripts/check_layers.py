@@ -19,7 +19,7 @@ ALLOWED = {
     "dialog": ["components", "terrain", "random", "base", "include/rovandel"],
     "plugin": ["dialog", "components", "terrain", "random", "base", "include/rovandel"],
     "host/model": ["include/rovandel"],
-    "host/io": ["host/model", "include/rovandel"],
+    "host/io": ["host/model", "base", "include/rovandel"],
     "host/plugins": ["host/io", "host/model", "include/rovandel"],
     "host/render": ["host/io", "host/model"],
     "host/cli": ["host/plugins", "host/render", "host/io", "host/model", "include/rovandel"],

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "base/huge_pages.h"
 #include "host/io/error.h"
 #include "host/io/formats.h"
 #include "host/io/gdal_internal.h"
@@ -32,6 +33,8 @@ void CheckSize(const std::string& path, int64_t width, int64_t height, int64_t m
 // Sets the grid's memory aside, or says how much it needed.
 void Allocate(Landscape& land, const std::string& path) {
   try {
+    land.heights.reserve(land.Count());
+    base::AdviseHugePages(land.heights.data(), land.Count() * sizeof(float));
     land.heights.resize(land.Count());
   } catch (const std::bad_alloc&) {
     throw Error(path, "not enough memory for its " + std::to_string(land.width) + " x " +
