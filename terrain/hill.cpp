@@ -40,6 +40,11 @@ struct Bump {
     return h;
   }
 
+  // The bump the parameters describe on a grid of the given size.
+  static Bump Of(const HillParameters& p, GridSize size) {
+    return {p.centreX, p.centreY, p.heightChange, p.width * p.width, size.width, size.height};
+  }
+
   double Exact(int32_t x, double dy2, double src) const {
     const double fx = (x + 0.5) / width - cx;
     const double dx2 = fx * fx;
@@ -109,12 +114,7 @@ Extremes HillRows(const Bump& bump, std::span<const float> source, std::span<flo
 HeightRange AddHill(GridSize size, std::span<const float> source, std::span<float> result,
                     const HillParameters& parameters) {
   CheckGrid(size, source, result);
-  const Bump bump{parameters.centreX,
-                  parameters.centreY,
-                  parameters.heightChange,
-                  parameters.width * parameters.width,
-                  size.width,
-                  size.height};
+  const Bump bump = Bump::Of(parameters, size);
   const size_t width = static_cast<size_t>(size.width);
   auto exact = [&](size_t i) {
     const auto y = static_cast<int32_t>(i / width);
@@ -140,12 +140,7 @@ void AddHillWindow(GridSize whole, int32_t x0, int32_t y0, GridSize window,
   CheckGrid(window, source, result);
   if (x0 < 0 || y0 < 0 || window.width > whole.width - x0 || window.height > whole.height - y0)
     throw std::invalid_argument("the window lies outside the grid");
-  const Bump bump{parameters.centreX,
-                  parameters.centreY,
-                  parameters.heightChange,
-                  parameters.width * parameters.width,
-                  whole.width,
-                  whole.height};
+  const Bump bump = Bump::Of(parameters, whole);
   ForRowBands(window, [&](int32_t r0, int32_t r1) {
     for (int32_t y = r0; y < r1; ++y) {
       const double dy2 = bump.Row(y0 + y);

@@ -123,9 +123,8 @@ void CheckReadable(const char* option, const std::string& path, bool allowNetwor
     Usage(QString("%1%2: %3")
               .arg(option, name, error == ENOENT ? "no such file" : std::strerror(error)));
   }
-  if (S_ISDIR(st.st_mode)) Usage(QString("%1%2: is a folder, not a heightmap").arg(option, name));
-  if (!S_ISREG(st.st_mode))
-    Usage(QString("%1%2: not a regular file (a FIFO or device is not read)").arg(option, name));
+  if (const std::string problem = NotRegularFile(path); !problem.empty())
+    Usage(QString("%1%2: %3").arg(option, name, QString::fromStdString(problem)));
   if (::access(path.c_str(), R_OK) != 0)
     Usage(QString("%1%2: cannot be read (%3)").arg(option, name, std::strerror(errno)));
 }

@@ -2,7 +2,6 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +14,7 @@
 #include "host/io/georeference_internal.h"
 #include "host/io/heightmap_io.h"
 #include "host/io/reading_internal.h"
+#include "host/io/replace_file.h"
 
 namespace host {
 namespace io_internal {
@@ -73,10 +73,9 @@ CPLStringList DriversFor(const std::string& path) {
 // A FIFO would block the reader and a device never end: only regular files (links
 // followed) and network locations are read.
 void CheckRegularFile(const std::string& path) {
-  struct stat st {};
-  if (IsNetworkPath(path) || ::stat(path.c_str(), &st) != 0) return;  // the reader says why
-  if (S_ISDIR(st.st_mode)) throw Error(path, "is a folder, not a heightmap");
-  if (!S_ISREG(st.st_mode)) throw Error(path, "is not a regular file (a FIFO or device)");
+  if (IsNetworkPath(path)) return;
+  if (const std::string problem = NotRegularFile(path); !problem.empty())
+    throw Error(path, problem);
 }
 
 // Opens a raster for reading with the drivers its name allows, its .aux.xml read too
@@ -85,7 +84,6 @@ Dataset OpenRaster(const std::string& path) {
   InitGdal();
   CPLErrorReset();
   std::error_code ec;
-  CheckRegularFile(path);
   const CPLStringList drivers = DriversFor(path);
   CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
   Dataset dataset(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers.List(),

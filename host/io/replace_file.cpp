@@ -99,10 +99,14 @@ std::string FollowLinks(const std::string& path) {
   throw Error(path, "too many levels of symbolic links");
 }
 
-std::string ReplaceableProblem(const std::string& path) {
+std::string NotRegularFile(const std::string& path) {
   struct stat st {};
-  if (::stat(FollowLinks(path).c_str(), &st) != 0) return {};
-  return S_ISREG(st.st_mode) ? std::string() : KindOf(st.st_mode) + ", not a regular file";
+  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+  return KindOf(st.st_mode) + ", not a regular file";
+}
+
+std::string ReplaceableProblem(const std::string& path) {
+  return NotRegularFile(FollowLinks(path));
 }
 
 FileReplacement::FileReplacement(const std::string& target) : target_(target) {

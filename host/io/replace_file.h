@@ -56,8 +56,12 @@ class FileReplacement {
 // sticky world-writable folder that neither the user nor the folder's owner owns.
 std::string FollowLinks(const std::string& path);
 
-// Empty when `path` may be replaced by a new file (it is missing, or a regular file);
-// else why not, in words ("is a FIFO").
+// Empty when `path` is missing or a regular file, links followed; else what it is, in
+// words ("is a FIFO, not a regular file"). A FIFO would block whoever reads it, a
+// device never end, and neither may be replaced by a file.
+std::string NotRegularFile(const std::string& path);
+// The same for a file to be replaced, its links followed as FileReplacement follows
+// them (a planted link in a shared folder is refused: Error).
 std::string ReplaceableProblem(const std::string& path);
 
 }  // namespace host

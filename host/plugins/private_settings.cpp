@@ -1,7 +1,5 @@
 #include "host/plugins/private_settings.h"
 
-#include <sys/stat.h>
-
 #include <QFile>
 #include <QLocale>
 #include <QSettings>
@@ -11,6 +9,7 @@
 #include <ostream>
 
 #include "host/io/error.h"
+#include "host/io/replace_file.h"
 #include "host/io/signal_cleanup.h"
 #include "rovandel/settings_schema.h"
 
@@ -35,12 +34,9 @@ QString UserFileName() {
          schema::kCompany + '/' + schema::kProduct + ".conf";
 }
 
-// Empty when the user's settings file is missing or a regular file; else what it is. A
-// FIFO would block the run that reads it, a device would never end.
+// Empty when the user's settings file is missing or a regular file; else what it is.
 std::string UserFileProblem(const QString& file) {
-  struct stat st {};
-  if (::stat(QFile::encodeName(file).constData(), &st) != 0 || S_ISREG(st.st_mode)) return {};
-  return S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file (a FIFO or device)";
+  return NotRegularFile(QFile::encodeName(file).toStdString());
 }
 
 std::string Number(double value) {
