@@ -1,5 +1,6 @@
 #include "random/noise_gen.h"
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -25,7 +26,65 @@ int32_t AbsMod(int32_t x, int32_t m) {
   return static_cast<int32_t>(std::llabs(static_cast<int64_t>(x)) % m);
 }
 
+// Polynomials in t modulo t^97 + t^64 - 1, which is how the lagged sequence x[n] =
+// x[n - 97] - x[n - 33] steps: t^k stands for the value k places on from the oldest of
+// the 97 kept, and t^97 = 1 - t^64.
+using Polynomial = std::array<uint32_t, 97>;
+
+void TimesT(Polynomial& p) {
+  const uint32_t top = p[96];
+  for (size_t k = 96; k > 0; --k) p[k] = p[k - 1];
+  p[0] = top;
+  p[64] -= top;
+}
+
+Polynomial Squared(const Polynomial& p) {
+  uint32_t wide[2 * 97 - 1] = {};
+  for (size_t i = 0; i < 97; ++i)
+    for (size_t j = 0; j < 97; ++j) wide[i + j] += p[i] * p[j];
+  // From the top down, t^k = t^(k - 97) - t^(k - 33), until every degree is below 97.
+  for (size_t k = 2 * 97 - 2; k >= 97; --k) {
+    wide[k - 97] += wide[k];
+    wide[k - 33] -= wide[k];
+  }
+  Polynomial out;
+  std::memcpy(out.data(), wide, sizeof out);
+  return out;
+}
+
 }  // namespace
+
+CNoiseGen::Jump::Jump(uint64_t draws) : draws_(draws), power_{} {
+  // Binary powering of t, from the highest bit of draws down.
+  power_[0] = 1;
+  for (int bit = 63 - std::countl_zero(draws); bit >= 0; --bit) {
+    power_ = Squared(power_);
+    if (draws >> bit & 1) TimesT(power_);
+  }
+}
+
+void CNoiseGen::Jump::Apply(CNoiseGen& generator) const {
+  // history[k] is the value drawn 97 - k steps ago, as in UniformBatch.
+  uint32_t history[97];
+  for (int k = 0, i = generator.i97; k < 97; ++k, i = i == 1 ? 97 : i - 1)
+    history[k] = static_cast<uint32_t>(generator.u[i]);
+  // The value k places on from the oldest after the jump is t^(draws + k) applied to the
+  // kept values.
+  Polynomial term = power_;
+  for (int k = 0; k < 97; ++k) {
+    uint32_t sum = 0;
+    for (size_t j = 0; j < 97; ++j) sum += term[j] * history[j];
+    generator.u[97 - k] = static_cast<int32_t>(sum & 0xFFFFFFu);
+    TimesT(term);
+  }
+  generator.i97 = 97;
+  generator.j97 = 33;
+  // The arithmetic sequence steps cd down, modulo cm, once a draw.
+  const int64_t steps = static_cast<int64_t>(draws_ % static_cast<uint64_t>(generator.cm));
+  int64_t c = (generator.c - steps * generator.cd) % generator.cm;
+  if (c < 0) c += generator.cm;
+  generator.c = static_cast<int32_t>(c);
+}
 
 CNoiseGen::CNoiseGen() : randScale(1.0f / 32767.0f), mode(0) { Reset(); }
 

@@ -5,6 +5,7 @@
 // 2^-24, so the sequence is the same on every machine that rounds to 32-bit floats.
 #pragma once
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
@@ -41,6 +42,22 @@ class CNoiseGen {
   // The next n values of the core, exactly as n calls of Uniform would return them;
   // much faster, since the state stays in registers.
   void UniformBatch(float* out, size_t n);
+
+  // A distance along the core's sequence: worked out once, in time that grows with the
+  // log of the distance, then applied to any generator at the cost of a few thousand
+  // multiplications, so that a generator moves on by millions of draws at once.
+  class Jump {
+   public:
+    explicit Jump(uint64_t draws);
+    // Leaves the generator where draws calls of Uniform would have left it.
+    void Apply(CNoiseGen& generator) const;
+
+   private:
+    uint64_t draws_;
+    // t^draws modulo the lagged sequence's characteristic polynomial t^97 + t^64 - 1,
+    // with coefficients modulo 2^32 (the values are taken modulo 2^24 at the end).
+    std::array<uint32_t, 97> power_;
+  };
 
   float Low() const { return low; }
   float High() const { return high; }

@@ -47,6 +47,30 @@ TEST(CNoiseGen, BatchesContinueTheSequence) {
   EXPECT_EQ(batched.Uniform(), single.Uniform());
 }
 
+// A jump lands where single draws would, from any place in the lag table and over
+// distances on both sides of the lags and well past the arithmetic sequence's modulus.
+TEST(CNoiseGen, JumpsLandWhereSingleDrawsWould) {
+  CNoiseGen walked, jumped;
+  walked.Seed(-31337);
+  jumped.Seed(-31337);
+  for (uint64_t n :
+       {uint64_t{0}, uint64_t{1}, uint64_t{32}, uint64_t{33}, uint64_t{64}, uint64_t{96},
+        uint64_t{97}, uint64_t{98}, uint64_t{1000}, uint64_t{20000011}}) {
+    for (uint64_t k = 0; k < n; ++k) walked.Uniform();
+    CNoiseGen::Jump(n).Apply(jumped);
+    ASSERT_EQ(Draw(jumped, 200), Draw(walked, 200)) << n;
+  }
+  // One jump worked out once serves many generators.
+  const CNoiseGen::Jump jump(5000);
+  CNoiseGen a, b;
+  a.Seed(8);
+  b.Seed(8);
+  jump.Apply(a);
+  jump.Apply(a);
+  CNoiseGen::Jump(10000).Apply(b);
+  EXPECT_EQ(Draw(a, 50), Draw(b, 50));
+}
+
 TEST(CNoiseGen, NewInstanceHasAClockSeedAndDefaults) {
   CNoiseGen g;
   EXPECT_GE(g.GetSeed(), 0);
