@@ -1,14 +1,14 @@
+#include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
-#include <tbb/task_group.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "random/noise_gen.h"
@@ -48,98 +48,154 @@ uint64_t UsedAsOffsets(uint64_t takes, bool& carry) {
   return (kEven ^ (evenRuns << 1)) & follows;
 }
 
-// Values of the generator drawn ahead in batches and used up in order, so the
-// sequence each point sees is the one single draws would give. Per batch, every value
-// is read as a coin flip (what it would leave in its point's cell, the offset being
-// the next value), and the values that are flips are marked; the walk then hands out
-// the marked cells in order, without following the flips one by one.
-//
-// Batches are made a block at a time: the generator draws the block's values in order,
-// the batches are read as coin flips on as many threads as there are (each value on
-// its own), and the marks, which carry one bit from batch to batch, follow in order.
-class DrawAhead {
+// Eight flags of one byte each (0 or 1), gathered into eight bits by one product;
+// 64 of them into a word.
+uint64_t PackFlags(const uint8_t* flags) {
+  static_assert(std::endian::native == std::endian::little, "flags[k] is byte k");
+  uint64_t bits = 0;
+  for (size_t octet = 0; octet < 8; ++octet) {
+    uint64_t bytes;
+    std::memcpy(&bytes, flags + octet * 8, sizeof bytes);
+    bits |= ((bytes * 0x0102040810204080ull) >> 56) << (octet * 8);
+  }
+  return bits;
+}
+
+// A stretch of the generator's sequence as the walk reads it. Every value is read as a
+// coin flip: what it would leave in its point's cell (an offset, the next value, when it
+// takes one; a marker when not). Which values are flips depends on everything before,
+// one bit carried from value to value (a flip that takes uses up the next value), so
+// those marks are made in order, 64 at a time; the cells are made in parts, one per
+// thread, each part's generator moved to its place in the sequence by a jump.
+struct Window {
+  size_t index = 0;                   // which window of the sequence
+  uint64_t firstFlip = 0;             // flips in the windows before
+  std::vector<uint32_t> cells;        // value k read as a flip
+  std::vector<uint64_t> flips;        // bit k of word w: value 64 w + k is a flip
+  std::vector<uint32_t> flipsBefore;  // flips in the window before word w
+};
+
+// The sequence a window after another, two windows kept: a tile's flips never span more
+// than two, since a window holds at least twice a tile's points.
+class Draws {
  public:
-  static constexpr size_t kWords = 16;
-  static constexpr size_t kBatch = kWords * 64;
+  static constexpr size_t kChunk = 1024;  // values a part draws at a time
 
-  // blockBatches: batches made at a time (1 when one thread does everything).
-  DrawAhead(CNoiseGen& generator, float coverage, size_t blockBatches)
-      : generator_(generator),
+  // partValues: a multiple of kChunk. The windows are the caller's, reused from call to
+  // call.
+  Draws(const CNoiseGen& seeded, float coverage, size_t parts, size_t partValues,
+        Window (&windows)[2])
+      : windows_(windows),
         coverage_(coverage),
-        blockBatches_(blockBatches),
-        values_(blockBatches * kBatch + 1),
-        blockCells_(blockBatches * kBatch),
-        blockFlips_(blockBatches * kWords),
-        next_(blockBatches) {}
-
-  // Moves cells and coinFlips on to the next batch.
-  void Refill() {
-    if (next_ == blockBatches_) {
-      RefillBlock();
-      next_ = 0;
+        partValues_(partValues),
+        words_(parts * partValues / 64),
+        parts_(parts, seeded),
+        firsts_(parts),
+        // A part draws its values and the next part's first; its next window starts
+        // after the other parts'.
+        onToNextWindow_((parts - 1) * partValues - 1) {
+    const CNoiseGen::Jump onePart(partValues);
+    for (size_t j = 1; j < parts; ++j) {
+      parts_[j] = parts_[j - 1];
+      onePart.Apply(parts_[j]);
     }
-    cells = blockCells_.data() + next_ * kBatch;
-    coinFlips = blockFlips_.data() + next_ * kWords;
-    ++next_;
+    for (size_t j = 0; j < parts; ++j) firsts_[j] = parts_[j].Uniform();
   }
 
-  const uint32_t* cells = nullptr;
-  const uint64_t* coinFlips = nullptr;  // bit k of word w: value 64 w + k is a coin flip
+  // Makes the next window.
+  void Advance() {
+    Window& window = windows_[made_ % 2];
+    if (window.flips.size() != words_) {
+      window.cells.resize(words_ * 64);
+      window.flips.resize(words_);
+      window.flipsBefore.resize(words_);
+    }
+    window.index = made_;
+    window.firstFlip = flipsMade_;
+    // The takes go where the marks will be.
+    if (parts_.size() == 1) {
+      MakePart(window, 0);
+    } else {
+      tbb::parallel_for(size_t{0}, parts_.size(), [&](size_t j) { MakePart(window, j); });
+    }
+    uint32_t count = 0;
+    for (size_t w = 0; w < words_; ++w) {
+      window.flipsBefore[w] = count;
+      window.flips[w] = ~UsedAsOffsets(window.flips[w], usedFirst_);
+      count += static_cast<uint32_t>(std::popcount(window.flips[w]));
+    }
+    flipsMade_ += count;
+    ++made_;
+  }
+
+  // Flips made so far.
+  uint64_t Made() const { return flipsMade_; }
+
+  // Where flip number flip (counted from the sequence's start) lies: its window, which
+  // must be one of the two kept, the word, and the word's flips from it on.
+  struct Place {
+    const Window* window;
+    size_t word;
+    uint64_t flips;
+  };
+  Place Find(uint64_t flip) const {
+    const Window& newest = windows_[(made_ - 1) % 2];
+    const Window& window = flip >= newest.firstFlip ? newest : windows_[made_ % 2];
+    const uint64_t within = flip - window.firstFlip;
+    // The last word with no more flips before it than within: it holds the flip.
+    const auto after = std::upper_bound(window.flipsBefore.begin(), window.flipsBefore.end(),
+                                        static_cast<uint32_t>(within));
+    const auto word = static_cast<size_t>(after - window.flipsBefore.begin()) - 1;
+    uint64_t flips = window.flips[word];
+    for (uint64_t skip = within - window.flipsBefore[word]; skip > 0; --skip) flips &= flips - 1;
+    return {&window, word, flips};
+  }
+
+  const Window& Following(const Window& window) const { return windows_[(window.index + 1) % 2]; }
+  size_t Words() const { return words_; }
 
  private:
-  void RefillBlock() {
-    // One value beyond the block is drawn too, the offset of its last flip; it opens
-    // the next block.
-    const size_t count = blockBatches_ * kBatch;
-    if (primed_) {
-      values_[0] = values_[count];
-      generator_.UniformBatch(values_.data() + 1, count);
-    } else {
-      generator_.UniformBatch(values_.data(), count + 1);
-      primed_ = true;
-    }
-    if (blockBatches_ == 1) {
-      ReadBatch(0);
-    } else {
-      tbb::parallel_for(size_t{0}, blockBatches_, [this](size_t b) { ReadBatch(b); });
-    }
-    for (uint64_t& word : blockFlips_) word = ~UsedAsOffsets(word, usedFirst_);
-  }
-
-  // Batch b's cells and its takes (values that, read as a coin flip, give an offset).
-  void ReadBatch(size_t b) {
-    const float* values = values_.data() + b * kBatch;
-    uint32_t* cells = blockCells_.data() + b * kBatch;
-    uint8_t takes[kBatch];
-    for (size_t k = 0; k < kBatch; ++k) {
-      // Arithmetic rather than selections: the flips are what no predictor learns.
-      const uint32_t take = values[k] <= coverage_;
-      const uint32_t offset = std::bit_cast<uint32_t>(generator_.Transform(values[k + 1], 3));
-      const uint32_t mask = 0u - take;
-      cells[k] = (offset & mask) | (kKeepsHeight & ~mask);
-      takes[k] = static_cast<uint8_t>(take);
-    }
-    for (size_t w = 0; w < kWords; ++w) {
-      uint64_t bits = 0;
-      for (size_t octet = 0; octet < 8; ++octet) {
-        static_assert(std::endian::native == std::endian::little, "takes[k] is byte k");
-        uint64_t bytes;  // eight takes, 0 or 1, gathered into eight bits by one product
-        std::memcpy(&bytes, takes + w * 64 + octet * 8, sizeof bytes);
-        bits |= ((bytes * 0x0102040810204080ull) >> 56) << (octet * 8);
+  // The part's cells, and its takes (values that, read as a flip, take an offset) in
+  // place of the marks.
+  void MakePart(Window& window, size_t part) {
+    CNoiseGen& generator = parts_[part];
+    const size_t first = part * partValues_;
+    float values[kChunk + 1];
+    uint8_t takes[kChunk];
+    values[kChunk] = firsts_[part];
+    for (size_t done = 0; done < partValues_; done += kChunk) {
+      values[0] = values[kChunk];
+      generator.UniformBatch(values + 1, kChunk);
+      uint32_t* cells = window.cells.data() + first + done;
+      for (size_t k = 0; k < kChunk; ++k) {
+        // Arithmetic rather than selections: the flips are what no predictor learns.
+        const uint32_t take = values[k] <= coverage_;
+        const uint32_t offset = std::bit_cast<uint32_t>(generator.Transform(values[k + 1], 3));
+        const uint32_t mask = 0u - take;
+        cells[k] = (offset & mask) | (kKeepsHeight & ~mask);
+        takes[k] = static_cast<uint8_t>(take);
       }
-      blockFlips_[b * kWords + w] = bits;  // the takes, until the marks follow in order
+      uint64_t* words = window.flips.data() + (first + done) / 64;
+      for (size_t w = 0; w < kChunk / 64; ++w) words[w] = PackFlags(takes + w * 64);
+    }
+    if (parts_.size() > 1) {
+      onToNextWindow_.Apply(generator);
+      generator.UniformBatch(&firsts_[part], 1);
+    } else {
+      firsts_[part] = values[kChunk];
     }
   }
 
-  CNoiseGen& generator_;
+  Window (&windows_)[2];
   float coverage_;
-  size_t blockBatches_;
-  bool primed_ = false;
-  bool usedFirst_ = false;  // the next batch's first value is the last flip's offset
-  std::vector<float> values_;
-  std::vector<uint32_t> blockCells_;
-  std::vector<uint64_t> blockFlips_;
-  size_t next_;
+  size_t partValues_;
+  size_t words_;
+  std::vector<CNoiseGen> parts_;
+  std::vector<float> firsts_;  // each part's first value of its next window, drawn
+  CNoiseGen::Jump onToNextWindow_;
+  size_t made_ = 0;
+  uint64_t flipsMade_ = 0;
+  bool usedFirst_ = false;  // the next window's first value is the last flip's offset
 };
 
 // Four columns of four cells each (a to d), stored as four rows from the given column on.
@@ -168,8 +224,9 @@ constexpr size_t kPrefetchRows = 16;
 // column in walk order and the columns merged in walk order, which is what a single
 // tracker along the walk would hold.
 //
-// The walk draws, so it goes tile after tile on one thread; row passes of tiles already
-// walked run on the others, and their ranges are merged in tile order.
+// Which flips a tile's points take is known from how many points come before it, so
+// tiles are walked on any thread once their flips are made, and their ranges merged in
+// tile order.
 constexpr size_t kTileColumns = 32;
 using simd::Floats;
 using Bits = simd::Lanes<simd::kLanes>::Ints;
@@ -192,8 +249,7 @@ struct Tile {
 class NoiseWalk {
  public:
   NoiseWalk(GridSize size, std::span<const float> source, std::span<float> result,
-            CNoiseGen& generator, float coverage, const std::vector<uint64_t>* water,
-            size_t blockBatches)
+            const std::vector<uint64_t>* water)
       : size_(size),
         width_(static_cast<size_t>(size.width)),
         height_(static_cast<size_t>(size.height)),
@@ -202,21 +258,33 @@ class NoiseWalk {
         stride_(height_ + 16),
         source_(source),
         result_(result),
-        water_(water),
-        draws_(generator, coverage, blockBatches) {}
+        water_(water) {}
 
-  size_t Tiles() const { return (width_ + kTileColumns - 1) / kTileColumns; }
-  void Prepare(Tile& tile) const { tile.table.resize(stride_ * kTileColumns); }
+  void Prepare(Tile& tile) const {
+    if (tile.table.size() < stride_ * kTileColumns) tile.table.resize(stride_ * kTileColumns);
+  }
 
-  // Fills the tile's table with the draws of its points, in walk order.
-  void Walk(Tile& tile, size_t index) {
+  // Fills the tile's table with the draws of its points, in walk order, from flip number
+  // firstFlip on; flips says how many its points use.
+  void Walk(Tile& tile, size_t index, uint64_t firstFlip, uint64_t flips,
+            const Draws& draws) const {
     tile.x0 = index * kTileColumns;
     tile.columns = std::min(kTileColumns, width_ - tile.x0);
-    // The walk's place in the batch, as plain locals so that they stay in registers.
-    size_t word = word_;
-    uint64_t flips = flips_;
-    const uint32_t* cells = draws_.cells;
-    const uint64_t* coinFlips = draws_.coinFlips;
+    // The walk's place in the sequence, as plain locals so that they stay in registers.
+    const Window* window = nullptr;
+    const uint32_t* cells = nullptr;
+    const uint64_t* marks = nullptr;
+    size_t word = 0;
+    uint64_t unread = 0;
+    if (flips > 0) {
+      const Draws::Place place = draws.Find(firstFlip);
+      window = place.window;
+      cells = window->cells.data();
+      marks = window->flips.data();
+      word = place.word;
+      unread = place.flips;
+    }
+    const size_t words = draws.Words();
     for (size_t c = 0; c < tile.columns; ++c) {
       const size_t x = tile.x0 + c;
       uint32_t* cell = tile.table.data() + c * stride_;
@@ -228,21 +296,19 @@ class NoiseWalk {
             continue;
           }
         }
-        while (flips == 0) {
-          if (++word == DrawAhead::kWords) {
-            draws_.Refill();
-            cells = draws_.cells;
-            coinFlips = draws_.coinFlips;
+        while (unread == 0) {
+          if (++word == words) {
+            window = &draws.Following(*window);
+            cells = window->cells.data();
+            marks = window->flips.data();
             word = 0;
           }
-          flips = coinFlips[word];
+          unread = marks[word];
         }
-        *cell = cells[word * 64 + static_cast<size_t>(std::countr_zero(flips))];
-        flips &= flips - 1;
+        *cell = cells[word * 64 + static_cast<size_t>(std::countr_zero(unread))];
+        unread &= unread - 1;
       }
     }
-    word_ = word;
-    flips_ = flips;
   }
 
   // Adds the tile's table to its rows; tracks each column's range.
@@ -329,9 +395,6 @@ class NoiseWalk {
   std::span<const float> source_;
   std::span<float> result_;
   const std::vector<uint64_t>* water_;
-  DrawAhead draws_;
-  size_t word_ = DrawAhead::kWords - 1;
-  uint64_t flips_ = 0;
   float lowest_ = kRangeResetMinimum;
   float highest_ = kRangeResetMaximum;
 };
@@ -365,44 +428,69 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
       for (int32_t y = 0; y < size.height; ++y, ++k)
         if (isWater(x, y)) water[k / 64] |= uint64_t{1} << (k % 64);
   }
-  const size_t threads = static_cast<size_t>(tbb::this_task_arena::max_concurrency());
+  // Each tile's points take the flips after those of the tiles before: one a point that
+  // is not water.
+  const size_t height = static_cast<size_t>(size.height);
   const size_t tiles = (static_cast<size_t>(size.width) + kTileColumns - 1) / kTileColumns;
-  const bool serial = threads <= 1 || size.Count() < MinimumBandPoints() || tiles < 2;
-  // On several threads, batches are read a block of 32 at a time, shared out.
-  NoiseWalk walk(size, source, result, generator, coverage, water.empty() ? nullptr : &water,
-                 serial ? 1 : 32);
-  if (serial) {
-    Tile tile;
-    walk.Prepare(tile);
-    for (size_t t = 0; t < tiles; ++t) {
-      walk.Walk(tile, t);
-      walk.RowPass(tile);
-      walk.Merge(tile.ranges);
-    }
-    return walk.Range();
-  }
-  // The calling thread walks, tile after tile, and hands each walked tile's row pass
-  // to the other threads. A tile's table is walked again once its row pass is done; when
-  // no other thread has taken the passes, the walker does them itself. The tiles'
-  // ranges are merged in walk order at the end.
-  const size_t slots = 2 * threads;
-  std::vector<Tile> pool(slots);
-  for (Tile& tile : pool) walk.Prepare(tile);
-  std::vector<std::atomic<bool>> passing(slots);
-  std::vector<ColumnRanges> ranges(tiles);
-  tbb::task_group passes;
+  std::vector<uint64_t> firstFlips(tiles + 1, 0);
   for (size_t t = 0; t < tiles; ++t) {
-    const size_t slot = t % slots;
-    if (passing[slot].load(std::memory_order_acquire)) passes.wait();
-    walk.Walk(pool[slot], t);
-    passing[slot].store(true, std::memory_order_relaxed);
-    passes.run([&, slot, t] {
-      walk.RowPass(pool[slot]);
-      ranges[t] = pool[slot].ranges;
-      passing[slot].store(false, std::memory_order_release);
-    });
+    const size_t begin = t * kTileColumns * height;
+    const size_t end = std::min(size.Count(), begin + kTileColumns * height);
+    size_t points = end - begin;
+    if (!water.empty()) {
+      for (size_t k = begin; k < end; ++k) points -= water[k / 64] >> (k % 64) & 1;
+    }
+    firstFlips[t + 1] = firstFlips[t] + points;
   }
-  passes.wait();
+
+  // The sequence is made a window at a time, in as many parts as there are threads. A
+  // window holds at least twice a tile's points, so that a tile's flips lie in at most
+  // two windows, and at most as many values as the grid can use (two a point), so that a
+  // small grid makes a small window.
+  const size_t threads = static_cast<size_t>(tbb::this_task_arena::max_concurrency());
+  const size_t parts = threads <= 1 || size.Count() < MinimumBandPoints() ? 1 : threads;
+  size_t windowValues = std::min<size_t>(MinimumBandPoints() * 8, 2 * firstFlips[tiles] + 2);
+  windowValues = std::max(windowValues, 2 * kTileColumns * height + 2);
+  const size_t partValues = (windowValues / parts + Draws::kChunk) / Draws::kChunk * Draws::kChunk;
+  // A fresh buffer costs a page fault per 4 KiB at its first touch, more than the work
+  // done in it, so each thread keeps its windows and its tile's table for the next
+  // call (a few MiB); a call made while the thread's own are in use gets its own.
+  thread_local Window keptWindows[2];
+  thread_local bool windowsInUse = false;
+  Window ownWindows[2];
+  const bool keep = !windowsInUse;
+  const struct InUse {
+    bool& flag;
+    bool was;
+    ~InUse() { flag = was; }
+  } inUse{windowsInUse, std::exchange(windowsInUse, true)};
+  Draws draws(generator, coverage, parts, partValues, keep ? keptWindows : ownWindows);
+
+  // Tiles are walked, and their rows passed, as soon as their flips are all made; the
+  // tiles' ranges are merged in walk order at the end.
+  NoiseWalk walk(size, source, result, water.empty() ? nullptr : &water);
+  std::vector<ColumnRanges> ranges(tiles);
+  for (size_t done = 0; done < tiles;) {
+    size_t ready = done;
+    while (ready < tiles && firstFlips[ready + 1] <= draws.Made()) ++ready;
+    if (ready == done) {
+      draws.Advance();
+      continue;
+    }
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(done, ready, 1), [&](const tbb::blocked_range<size_t>& range) {
+          // A tile's walk and row pass start no tasks, so nothing else runs on this
+          // thread while they use its table.
+          thread_local Tile tile;
+          walk.Prepare(tile);
+          for (size_t t = range.begin(); t < range.end(); ++t) {
+            walk.Walk(tile, t, firstFlips[t], firstFlips[t + 1] - firstFlips[t], draws);
+            walk.RowPass(tile);
+            ranges[t] = tile.ranges;
+          }
+        });
+    done = ready;
+  }
   for (const ColumnRanges& tile : ranges) walk.Merge(tile);
   return walk.Range();
 }
