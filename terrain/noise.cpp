@@ -1,6 +1,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <bit>
@@ -75,8 +76,9 @@ struct Window {
   std::vector<uint32_t> flipsBefore;  // flips in the window before word w
 };
 
-// The sequence a window after another, two windows kept: a tile's flips never span more
-// than two, since a window holds at least twice a tile's points.
+// The sequence a window after another, three kept: a tile's flips never span more than
+// two, since a window holds at least twice a tile's points, and the third is drawn
+// while tiles walk the two before.
 class Draws {
  public:
   static constexpr size_t kChunk = 1024;  // values a part draws at a time
@@ -84,7 +86,7 @@ class Draws {
   // partValues: a multiple of kChunk. The windows are the caller's, reused from call to
   // call.
   Draws(const CNoiseGen& seeded, float coverage, size_t parts, size_t partValues,
-        Window (&windows)[2])
+        Window (&windows)[3])
       : windows_(windows),
         coverage_(coverage),
         partValues_(partValues),
@@ -102,22 +104,27 @@ class Draws {
     for (size_t j = 0; j < parts; ++j) firsts_[j] = parts_[j].Uniform();
   }
 
-  // Makes the next window.
-  void Advance() {
-    Window& window = windows_[made_ % 2];
+  // Draws the next window: its cells, and its takes (values that, read as a flip, take
+  // an offset) where its marks will be. Safe while tiles walk the two windows before.
+  void Make() {
+    Window& window = windows_[made_ % 3];
     if (window.flips.size() != words_) {
       window.cells.resize(words_ * 64);
       window.flips.resize(words_);
       window.flipsBefore.resize(words_);
     }
-    window.index = made_;
-    window.firstFlip = flipsMade_;
-    // The takes go where the marks will be.
     if (parts_.size() == 1) {
       MakePart(window, 0);
     } else {
       tbb::parallel_for(size_t{0}, parts_.size(), [&](size_t j) { MakePart(window, j); });
     }
+  }
+
+  // Marks the window just drawn, in order from the one before; its flips are then made.
+  void Mark() {
+    Window& window = windows_[made_ % 3];
+    window.index = made_;
+    window.firstFlip = flipsMade_;
     uint32_t count = 0;
     for (size_t w = 0; w < words_; ++w) {
       window.flipsBefore[w] = count;
@@ -139,8 +146,8 @@ class Draws {
     uint64_t flips;
   };
   Place Find(uint64_t flip) const {
-    const Window& newest = windows_[(made_ - 1) % 2];
-    const Window& window = flip >= newest.firstFlip ? newest : windows_[made_ % 2];
+    const Window& newest = windows_[(made_ - 1) % 3];
+    const Window& window = flip >= newest.firstFlip ? newest : windows_[(made_ - 2) % 3];
     const uint64_t within = flip - window.firstFlip;
     // The last word with no more flips before it than within: it holds the flip.
     const auto after = std::upper_bound(window.flipsBefore.begin(), window.flipsBefore.end(),
@@ -151,7 +158,7 @@ class Draws {
     return {&window, word, flips};
   }
 
-  const Window& Following(const Window& window) const { return windows_[(window.index + 1) % 2]; }
+  const Window& Following(const Window& window) const { return windows_[(window.index + 1) % 3]; }
   size_t Words() const { return words_; }
 
  private:
@@ -186,7 +193,7 @@ class Draws {
     }
   }
 
-  Window (&windows_)[2];
+  Window (&windows_)[3];
   float coverage_;
   size_t partValues_;
   size_t words_;
@@ -449,15 +456,15 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   // small grid makes a small window.
   const size_t threads = static_cast<size_t>(tbb::this_task_arena::max_concurrency());
   const size_t parts = threads <= 1 || size.Count() < MinimumBandPoints() ? 1 : threads;
-  size_t windowValues = std::min<size_t>(MinimumBandPoints() * 8, 2 * firstFlips[tiles] + 2);
+  size_t windowValues = std::min<size_t>(MinimumBandPoints() * 16, 2 * firstFlips[tiles] + 2);
   windowValues = std::max(windowValues, 2 * kTileColumns * height + 2);
   const size_t partValues = (windowValues / parts + Draws::kChunk) / Draws::kChunk * Draws::kChunk;
   // A fresh buffer costs a page fault per 4 KiB at its first touch, more than the work
   // done in it, so each thread keeps its windows and its tile's table for the next
   // call (a few MiB); a call made while the thread's own are in use gets its own.
-  thread_local Window keptWindows[2];
+  thread_local Window keptWindows[3];
   thread_local bool windowsInUse = false;
-  Window ownWindows[2];
+  Window ownWindows[3];
   const bool keep = !windowsInUse;
   const struct InUse {
     bool& flag;
@@ -474,9 +481,14 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
     size_t ready = done;
     while (ready < tiles && firstFlips[ready + 1] <= draws.Made()) ++ready;
     if (ready == done) {
-      draws.Advance();
+      draws.Make();
+      draws.Mark();
       continue;
     }
+    // The next window is drawn while the tiles walk.
+    const bool more = draws.Made() < firstFlips[tiles];
+    tbb::task_group drawing;
+    if (more) drawing.run([&] { draws.Make(); });
     tbb::parallel_for(
         tbb::blocked_range<size_t>(done, ready, 1), [&](const tbb::blocked_range<size_t>& range) {
           // A tile's walk and row pass start no tasks, so nothing else runs on this
@@ -489,6 +501,8 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
             ranges[t] = tile.ranges;
           }
         });
+    drawing.wait();
+    if (more) draws.Mark();
     done = ready;
   }
   for (const ColumnRanges& tile : ranges) walk.Merge(tile);

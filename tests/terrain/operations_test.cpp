@@ -65,12 +65,12 @@ void ExpectSameBits(const reference::Output& expected, const std::vector<float>&
       << expected.range.maximum << " vs " << range.maximum;
 }
 
-// Runs the kernel at 1, 2, 3 and 7 threads and checks each run against the expected
+// Runs the kernel at 1, 2, 3 and 8 threads and checks each run against the expected
 // output; the fixture splits grids down to a row a band, so small grids split too.
 template <typename Kernel>
 void ExpectAtEveryThreadCount(const reference::Output& expected, std::vector<float>& result,
                               Kernel&& kernel) {
-  for (const int threads : {1, 2, 3, 7}) {
+  for (const int threads : {1, 2, 3, 8}) {
     SCOPED_TRACE(testing::Message() << threads << " threads");
     std::fill(result.begin(), result.end(), 12345.0f);
     HeightRange range;
@@ -194,6 +194,44 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{{257, 131}, Content::kSpecial}),
     CaseName);
 
+// Noise walks in tiles placed by how many points come before them, on a sequence drawn
+// in windows and parts that jump to their place: random seeds, coverages, water and
+// window sizes, every thread count, against the one-thread reference walk.
+TEST(KernelMatchesReferenceOnRandomCases, Noise) {
+  std::mt19937 rng(20261209);
+  const size_t before = terrain::MinimumBandPoints();
+  for (int trial = 0; trial < 24; ++trial) {
+    const GridSize size{std::uniform_int_distribution<int32_t>(1, 200)(rng),
+                        std::uniform_int_distribution<int32_t>(1, 160)(rng)};
+    const auto source = RandomGrid(size, Content::kTerrain, static_cast<unsigned>(trial));
+    terrain::NoiseParameters p;
+    p.seed = std::uniform_int_distribution<int32_t>()(rng);
+    p.coveragePercent = std::uniform_int_distribution<int32_t>(0, 100)(rng);
+    p.amplitudePercent = 25;
+    p.ignoreWater = trial % 3 != 0;
+    p.minHeight = -500.0;
+    p.maxHeight = 3000.0;
+    // Water in blobs of a random size and share, so that whole tiles may draw nothing.
+    const int32_t blob = std::uniform_int_distribution<int32_t>(1, 40)(rng);
+    const int32_t share = std::uniform_int_distribution<int32_t>(0, 8)(rng);
+    const auto salt = static_cast<uint32_t>(rng());
+    auto water = [=](int32_t x, int32_t y) {
+      const uint32_t h = (static_cast<uint32_t>(x / blob) * 73856093u) ^
+                         (static_cast<uint32_t>(y / blob) * 19349663u) ^ salt;
+      return static_cast<int32_t>((h * 2654435761u) >> 29) < share;
+    };
+    terrain::SetMinimumBandPoints(size_t{1} << std::uniform_int_distribution<int>(0, 16)(rng));
+    SCOPED_TRACE(testing::Message()
+                 << "trial " << trial << ": " << size.width << " x " << size.height << ", seed "
+                 << p.seed << ", coverage " << p.coveragePercent << ", bands of "
+                 << terrain::MinimumBandPoints());
+    std::vector<float> result(size.Count());
+    ExpectAtEveryThreadCount(reference::Noise(size, source, p, water), result,
+                             [&] { return terrain::AddNoise(size, source, result, p, water); });
+  }
+  terrain::SetMinimumBandPoints(before);
+}
+
 // The kernels that need exp per point approximate it where the stored height cannot
 // change; a million points cover the hand-over to std::exp: changes near a height's last
 // bit, exponents out to where exp runs out, heights beyond the recorded range.
@@ -218,6 +256,12 @@ TEST(KernelMatchesReferenceOnALargeGrid, ApproximatedExp) {
     ExpectSameBits(reference::Profile(size, source, p, true), result,
                    terrain::Canyonize(size, source, result, p));
   }
+  // Noise at its own window sizes: more than one window, in as many parts as threads.
+  terrain::NoiseParameters p;
+  p.coveragePercent = 64;
+  p.ignoreWater = false;
+  ExpectAtEveryThreadCount(reference::Noise(size, source, p, nullptr), result,
+                           [&] { return terrain::AddNoise(size, source, result, p, nullptr); });
 }
 
 // The checks that keep a fast exp's value rely on its stated error bound; measured here
