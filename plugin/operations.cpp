@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/parallel_copy.h"
 #include "dialog/mainform.h"
 #include "plugin/core.h"
 #include "rovandel/settings_schema.h"
@@ -28,7 +29,7 @@ void Record(terrain::HeightRange range) {
 }
 
 // An operation that stopped before writing every height leaves the fetched ones.
-void KeepSourceHeights() { std::copy_n(SourceHeights, Grid().Count(), ResultHeights); }
+void KeepSourceHeights() { base::CopyFloats(SourceHeights, ResultHeights, Grid().Count()); }
 
 // Why the last Noise or Hill operation stopped, for the run to report.
 std::string lastFailure;

@@ -1,9 +1,9 @@
 // One use of the plug-in: fetch the landscape, show the dialog, apply or back out.
 #include <QString>
 #include <cstdlib>
-#include <cstring>
 
 #include "base/huge_pages.h"
+#include "base/parallel_copy.h"
 #include "components/registry.h"
 #include "dialog/mainform.h"
 #include "plugin/core.h"
@@ -149,7 +149,7 @@ int32_t RunCycle() {
   Service<GetHeightsFn>(kGetHeights)(0, run.count, SourceHeights);
   ResultHeights = AllocateHeights(run.count);
   if (!ResultHeights) return NotEnoughMemory();
-  std::memcpy(ResultHeights, SourceHeights, static_cast<size_t>(run.count) * 4);
+  base::CopyFloats(SourceHeights, ResultHeights, static_cast<size_t>(run.count));
 
   if (RovandelParamsForm->ShowModal() != mrOk) return 0;  // the resources restore and release
 

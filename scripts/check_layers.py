@@ -20,8 +20,8 @@ ALLOWED = {
     "plugin": ["dialog", "components", "terrain", "random", "base", "include/rovandel"],
     "host/model": ["include/rovandel"],
     "host/io": ["host/model", "base", "include/rovandel"],
-    "host/plugins": ["host/io", "host/model", "include/rovandel"],
-    "host/render": ["host/io", "host/model"],
+    "host/plugins": ["host/io", "host/model", "base", "include/rovandel"],
+    "host/render": ["host/io", "host/model", "base"],
     "host/cli": ["host/plugins", "host/render", "host/io", "host/model", "include/rovandel"],
     "host/ui": ["host/cli", "host/plugins", "host/render", "host/io", "host/model", "include/rovandel"],
     "host": ["host/cli", "host/ui"],  # main.cpp

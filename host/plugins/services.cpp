@@ -2,8 +2,9 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
+
+#include "base/parallel_copy.h"
 
 namespace host {
 namespace {
@@ -49,7 +50,7 @@ int32_t ROVANDEL_STDCALL IsWater(int32_t, int32_t x, int32_t y) {
 int32_t ROVANDEL_STDCALL GetHeights(int32_t, int32_t count, float* dest) {
   if (!serving || !dest || count < 0 || static_cast<size_t>(count) != serving->land.Count())
     return 0;
-  std::memcpy(dest, serving->land.heights.data(), static_cast<size_t>(count) * 4);
+  base::CopyFloats(serving->land.heights.data(), dest, static_cast<size_t>(count));
   return 1;
 }
 
@@ -59,20 +60,22 @@ int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
   float* heights = serving->land.heights.data();
   const std::vector<float>& w = serving->weights;
   if (w.empty()) {
-    std::memcpy(heights, src, static_cast<size_t>(count) * 4);
+    base::CopyFloats(src, heights, static_cast<size_t>(count));
     return 1;
   }
   // Inside the selection the plug-in's heights, outside the original, blended across
   // the feathered edge. Weights of exactly 0 or 1 keep one side's bits.
   const float* before = serving->original.data();
-  for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
-    const float weight = w[i];
-    heights[i] = weight >= 1.0f ? src[i]
-                 : weight <= 0.0f
-                     ? before[i]
-                     : static_cast<float>(static_cast<double>(src[i]) * weight +
-                                          static_cast<double>(before[i]) * (1.0 - weight));
-  }
+  base::ForStretches(static_cast<size_t>(count), base::kCopyGrain, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      const float weight = w[i];
+      heights[i] = weight >= 1.0f ? src[i]
+                   : weight <= 0.0f
+                       ? before[i]
+                       : static_cast<float>(static_cast<double>(src[i]) * weight +
+                                            static_cast<double>(before[i]) * (1.0 - weight));
+    }
+  });
   return 1;
 }
 

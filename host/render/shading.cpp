@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 
+#include "base/parallel_copy.h"
+
 namespace host {
 namespace {
 
@@ -52,34 +54,40 @@ QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
     const double h = land.heights[static_cast<size_t>(y) * land.width + x];
     return std::isfinite(h) ? h : lo;
   };
-  for (int32_t y = 0; y < land.height; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int32_t x = 0; x < land.width; ++x) {
-      if (land.IsNoData(static_cast<size_t>(y) * land.width + x)) {
-        line[x] = qRgba(0, 0, 0, 0);
-        continue;
+  // Rows in bands on every core; each pixel depends on the heights only.
+  const size_t bandRows = std::max<size_t>(1, base::kCopyGrain / static_cast<size_t>(land.width));
+  uchar* const bits = image.bits();  // detached here, once, not by each band
+  const qsizetype stride = image.bytesPerLine();
+  base::ForStretches(static_cast<size_t>(land.height), bandRows, [&](size_t y0, size_t y1) {
+    for (auto y = static_cast<int32_t>(y0); y < static_cast<int32_t>(y1); ++y) {
+      auto* line = reinterpret_cast<QRgb*>(bits + y * stride);
+      for (int32_t x = 0; x < land.width; ++x) {
+        if (land.IsNoData(static_cast<size_t>(y) * land.width + x)) {
+          line[x] = qRgba(0, 0, 0, 0);
+          continue;
+        }
+        const double h = at(x, y);
+        const double dzdx = (at(x + 1, y) - at(x - 1, y)) * 0.5 * zFactor;
+        const double dzdy = (at(x, y + 1) - at(x, y - 1)) * 0.5 * zFactor;
+        const double norm = std::sqrt(dzdx * dzdx + dzdy * dzdy + 1.0);
+        const double light = std::max(0.0, (-dzdx * lx - dzdy * ly + lz) / norm);
+        const double shade = 0.35 + 0.65 * light;
+        double r, g, b;
+        if (waterLevel && h <= *waterLevel) {
+          const double depth = std::clamp((*waterLevel - h) / span * 4.0, 0.0, 1.0);
+          r = 40 - 25 * depth;
+          g = 110 - 60 * depth;
+          b = 190 - 60 * depth;
+        } else {
+          Ramp((h - lo) / span, r, g, b);
+          r *= shade;
+          g *= shade;
+          b *= shade;
+        }
+        line[x] = qRgb(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
       }
-      const double h = at(x, y);
-      const double dzdx = (at(x + 1, y) - at(x - 1, y)) * 0.5 * zFactor;
-      const double dzdy = (at(x, y + 1) - at(x, y - 1)) * 0.5 * zFactor;
-      const double norm = std::sqrt(dzdx * dzdx + dzdy * dzdy + 1.0);
-      const double light = std::max(0.0, (-dzdx * lx - dzdy * ly + lz) / norm);
-      const double shade = 0.35 + 0.65 * light;
-      double r, g, b;
-      if (waterLevel && h <= *waterLevel) {
-        const double depth = std::clamp((*waterLevel - h) / span * 4.0, 0.0, 1.0);
-        r = 40 - 25 * depth;
-        g = 110 - 60 * depth;
-        b = 190 - 60 * depth;
-      } else {
-        Ramp((h - lo) / span, r, g, b);
-        r *= shade;
-        g *= shade;
-        b *= shade;
-      }
-      line[x] = qRgb(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
     }
-  }
+  });
   return image;
 }
 
