@@ -105,7 +105,8 @@ void RunOperation(int32_t actionIndex) {
       case kCanyonize:
         ApplyCanyonize();
         break;
-      default:
+      default:  // no operation: the heights stay as fetched
+        KeepSourceHeights();
         break;
     }
   });

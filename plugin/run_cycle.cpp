@@ -147,9 +147,11 @@ int32_t RunCycle() {
   SourceHeights = AllocateHeights(run.count);
   if (!SourceHeights) return NotEnoughMemory();
   Service<GetHeightsFn>(kGetHeights)(0, run.count, SourceHeights);
+  // Every operation writes the whole of Result before anything reads it (a preview or the
+  // applied heights), so it is not filled here: its pages are first touched by the
+  // operation, on every core.
   ResultHeights = AllocateHeights(run.count);
   if (!ResultHeights) return NotEnoughMemory();
-  base::CopyFloats(SourceHeights, ResultHeights, static_cast<size_t>(run.count));
 
   if (RovandelParamsForm->ShowModal() != mrOk) return 0;  // the resources restore and release
 

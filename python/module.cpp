@@ -289,12 +289,16 @@ PYBIND11_MODULE(_rovandel, m) {
       mask = static_cast<const uint8_t*>(waterMask->data());
     }
     const size_t width = static_cast<size_t>(source.size.width);
-    return Apply(h, out, t, [&](auto size, auto s, auto r) {
-      return terrain::AddNoise(size, s, r, p, [&](int32_t x, int32_t y) {
+    terrain::WaterTest isWater;  // none at all when nothing can be water
+    if (mask || waterLevel) {
+      isWater = [&](int32_t x, int32_t y) {
         const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
         if (mask) return mask[i] != 0;
-        return waterLevel && source.data[i] <= *waterLevel;
-      });
+        return source.data[i] <= *waterLevel;
+      };
+    }
+    return Apply(h, out, t, [&](auto size, auto s, auto r) {
+      return terrain::AddNoise(size, s, r, p, isWater);
     });
   });
   m.def("fill_voids", [](py::array h) {

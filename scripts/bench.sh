@@ -13,8 +13,10 @@ cmake -S . -B build-bench-host -DCMAKE_BUILD_TYPE=Release -DROVANDEL_BENCH=ON >/
 cmake --build build-bench-host -j "$(nproc)" --target nodata_fill_bench
 build-bench-host/bench/nodata_fill_bench
 # What a host user waits for: fresh processes on 4096² and 8192² grids, against the
-# kernel and gdal_translate in the same run.
-scripts/ensure-packages.sh gdal-bin time
-cmake --build build-bench-host -j "$(nproc)" --target kelvamor-host rovandel _rovandel
-PYTHONPATH=build-bench-host/python /usr/bin/python3 bench/host_e2e.py \
-  build-bench-host/host/kelvamor-host
+# kernels and gdal_translate in the same run, and the window's Preview under Xvfb against
+# the kernel and the shading; then each goal with its figure and baseline.
+scripts/ensure-packages.sh gdal-bin time xvfb xauth
+cmake --build build-bench-host -j "$(nproc)" --target kelvamor-host rovandel _rovandel preview_bench
+PYTHONPATH=build-bench-host/python xvfb-run -a -s "-screen 0 1600x1200x24" \
+  /usr/bin/python3 bench/host_e2e.py build-bench-host/host/kelvamor-host \
+  build-bench-host/bench/preview_bench

@@ -107,6 +107,9 @@ void InitGdal() {
     if (!networkAllowed) BlockNetwork();
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");  // no .aux.xml files but those we ask for
     CPLSetConfigOption("GDAL_CACHEMAX", "64");     // megabytes; we hold the grid ourselves
+    // Compressed blocks decoded on every core, unless the user's environment says how many.
+    if (!CPLGetConfigOption("GDAL_NUM_THREADS", nullptr))
+      CPLSetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
     CPLSetErrorHandler(&CollectFailure);
     return true;
   }();
