@@ -4,6 +4,7 @@
 #include <tbb/task_group.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -138,6 +139,12 @@ class Draws {
   // Flips made so far.
   uint64_t Made() const { return flipsMade_; }
 
+  // Whether the next window may be drawn while flips from firstUnwalked on are still to
+  // be read: its place is that of the oldest window kept, which must hold none of them.
+  bool CanMakeFor(uint64_t firstUnwalked) const {
+    return made_ < 3 || firstUnwalked >= windows_[(made_ - 2) % 3].firstFlip;
+  }
+
   // Where flip number flip (counted from the sequence's start) lies: its window, which
   // must be one of the two kept, the word, and the word's flips from it on.
   struct Place {
@@ -238,6 +245,10 @@ constexpr size_t kTileColumns = 32;
 using simd::Floats;
 using Bits = simd::Lanes<simd::kLanes>::Ints;
 
+// A tile's water bits, one a point in walk order, start on a word of their own, so that
+// the tiles whose water is known can be read while the next one's is written.
+size_t TileWaterWords(size_t height) { return (kTileColumns * height + 63) / 64; }
+
 // Per column of a tile, its running range. Group g holds columns 4g to 4g + 3; a tile's
 // last columns that do not fill a group are tracked lane by lane in the group after the
 // full ones.
@@ -256,7 +267,7 @@ struct Tile {
 class NoiseWalk {
  public:
   NoiseWalk(GridSize size, std::span<const float> source, std::span<float> result,
-            const std::vector<uint64_t>* water)
+            const uint64_t* water)
       : size_(size),
         width_(static_cast<size_t>(size.width)),
         height_(static_cast<size_t>(size.height)),
@@ -292,13 +303,13 @@ class NoiseWalk {
       unread = place.flips;
     }
     const size_t words = draws.Words();
+    const uint64_t* tileWater = water_ ? water_ + index * TileWaterWords(height_) : nullptr;
     for (size_t c = 0; c < tile.columns; ++c) {
-      const size_t x = tile.x0 + c;
       uint32_t* cell = tile.table.data() + c * stride_;
       for (size_t y = 0; y < height_; ++y, ++cell) {
         if (water_) {
-          const size_t k = x * height_ + y;
-          if ((*water_)[k / 64] >> (k % 64) & 1) {  // keeps its height, draws nothing
+          const size_t k = c * height_ + y;
+          if (tileWater[k / 64] >> (k % 64) & 1) {  // keeps its height, draws nothing
             *cell = kIsWater;
             continue;
           }
@@ -401,7 +412,7 @@ class NoiseWalk {
   size_t stride_;
   std::span<const float> source_;
   std::span<float> result_;
-  const std::vector<uint64_t>* water_;
+  const uint64_t* water_;  // a tile's bits from word index * TileWaterWords(height) on
   float lowest_ = kRangeResetMinimum;
   float highest_ = kRangeResetMaximum;
 };
@@ -426,28 +437,27 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   generator.SetRange(-amplitude, amplitude);
   const float coverage = static_cast<float>(parameters.coveragePercent * 0.01);
 
-  // Water is asked for first, on the calling thread and in walk order, one bit a point.
-  std::vector<uint64_t> water;
-  if (parameters.ignoreWater && isWater) {
-    water.assign((size.Count() + 63) / 64, 0);
-    size_t k = 0;
-    for (int32_t x = 0; x < size.width; ++x)
-      for (int32_t y = 0; y < size.height; ++y, ++k)
-        if (isWater(x, y)) water[k / 64] |= uint64_t{1} << (k % 64);
-  }
   // Each tile's points take the flips after those of the tiles before: one a point that
-  // is not water.
+  // is not water. Water is asked for on the calling thread, in walk order, one bit a
+  // point; tiles whose water is known are counted, and may be walked, while it goes on.
   const size_t height = static_cast<size_t>(size.height);
   const size_t tiles = (static_cast<size_t>(size.width) + kTileColumns - 1) / kTileColumns;
+  const bool asksWater = parameters.ignoreWater && isWater;
+  std::vector<uint64_t> water(asksWater ? tiles * TileWaterWords(height) : 0);
   std::vector<uint64_t> firstFlips(tiles + 1, 0);
-  for (size_t t = 0; t < tiles; ++t) {
+  std::atomic<size_t> known{0};  // tiles whose firstFlips[t + 1] is set
+  auto countTile = [&](size_t t) {
     const size_t begin = t * kTileColumns * height;
-    const size_t end = std::min(size.Count(), begin + kTileColumns * height);
-    size_t points = end - begin;
-    if (!water.empty()) {
-      for (size_t k = begin; k < end; ++k) points -= water[k / 64] >> (k % 64) & 1;
-    }
-    firstFlips[t + 1] = firstFlips[t] + points;
+    const size_t points = std::min(size.Count(), begin + kTileColumns * height) - begin;
+    size_t wet = 0;
+    const uint64_t* tileWater = water.data() + t * TileWaterWords(height);
+    for (size_t w = 0; asksWater && w < TileWaterWords(height); ++w)
+      wet += static_cast<size_t>(std::popcount(tileWater[w]));
+    firstFlips[t + 1] = firstFlips[t] + points - wet;
+  };
+  if (!asksWater) {
+    for (size_t t = 0; t < tiles; ++t) countTile(t);
+    known = tiles;
   }
 
   // The sequence is made a window at a time, in as many parts as there are threads. A
@@ -456,7 +466,7 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   // small grid makes a small window.
   const size_t threads = static_cast<size_t>(tbb::this_task_arena::max_concurrency());
   const size_t parts = threads <= 1 || size.Count() < MinimumBandPoints() ? 1 : threads;
-  size_t windowValues = std::min<size_t>(MinimumBandPoints() * 16, 2 * firstFlips[tiles] + 2);
+  size_t windowValues = std::min<size_t>(MinimumBandPoints() * 16, 2 * size.Count() + 2);
   windowValues = std::max(windowValues, 2 * kTileColumns * height + 2);
   const size_t partValues = (windowValues / parts + Draws::kChunk) / Draws::kChunk * Draws::kChunk;
   // A fresh buffer costs a page fault per 4 KiB at its first touch, more than the work
@@ -473,37 +483,78 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   } inUse{windowsInUse, std::exchange(windowsInUse, true)};
   Draws draws(generator, coverage, parts, partValues, keep ? keptWindows : ownWindows);
 
-  // Tiles are walked, and their rows passed, as soon as their flips are all made; the
-  // tiles' ranges are merged in walk order at the end.
-  NoiseWalk walk(size, source, result, water.empty() ? nullptr : &water);
+  // Tiles are walked, and their rows passed, as soon as their water is known and their
+  // flips are all made; the tiles' ranges are merged in walk order at the end.
+  NoiseWalk walk(size, source, result, asksWater ? water.data() : nullptr);
   std::vector<ColumnRanges> ranges(tiles);
-  for (size_t done = 0; done < tiles;) {
-    size_t ready = done;
-    while (ready < tiles && firstFlips[ready + 1] <= draws.Made()) ++ready;
-    if (ready == done) {
-      draws.Make();
-      draws.Mark();
-      continue;
+  std::atomic<bool> abandoned{false};
+  auto walkTiles = [&] {
+    for (size_t done = 0; done < tiles;) {
+      const size_t counted = known.load(std::memory_order_acquire);
+      if (abandoned.load(std::memory_order_relaxed)) return;
+      size_t ready = done;
+      while (ready < counted && firstFlips[ready + 1] <= draws.Made()) ++ready;
+      // At most what the uncounted tiles could still ask for: one flip a point.
+      const uint64_t needed =
+          firstFlips[counted] +
+          (size.Count() - std::min(size.Count(), counted * kTileColumns * height));
+      const bool more = draws.Made() < needed && draws.CanMakeFor(firstFlips[done]);
+      if (ready == done) {
+        if (more) {
+          draws.Make();
+          draws.Mark();
+        } else {
+          known.wait(counted, std::memory_order_acquire);  // for more of the water
+        }
+        continue;
+      }
+      // The next window is drawn while the tiles walk.
+      tbb::task_group drawing;
+      if (more) drawing.run([&] { draws.Make(); });
+      tbb::parallel_for(
+          tbb::blocked_range<size_t>(done, ready, 1), [&](const tbb::blocked_range<size_t>& range) {
+            // A tile's walk and row pass start no tasks, so nothing else
+            // runs on this thread while they use its table.
+            thread_local Tile tile;
+            walk.Prepare(tile);
+            for (size_t t = range.begin(); t < range.end(); ++t) {
+              walk.Walk(tile, t, firstFlips[t], firstFlips[t + 1] - firstFlips[t], draws);
+              walk.RowPass(tile);
+              ranges[t] = tile.ranges;
+            }
+          });
+      drawing.wait();
+      if (more) draws.Mark();
+      done = ready;
     }
-    // The next window is drawn while the tiles walk.
-    const bool more = draws.Made() < firstFlips[tiles];
-    tbb::task_group drawing;
-    if (more) drawing.run([&] { draws.Make(); });
-    tbb::parallel_for(
-        tbb::blocked_range<size_t>(done, ready, 1), [&](const tbb::blocked_range<size_t>& range) {
-          // A tile's walk and row pass start no tasks, so nothing else runs on this
-          // thread while they use its table.
-          thread_local Tile tile;
-          walk.Prepare(tile);
-          for (size_t t = range.begin(); t < range.end(); ++t) {
-            walk.Walk(tile, t, firstFlips[t], firstFlips[t + 1] - firstFlips[t], draws);
-            walk.RowPass(tile);
-            ranges[t] = tile.ranges;
-          }
-        });
-    drawing.wait();
-    if (more) draws.Mark();
-    done = ready;
+  };
+  if (!asksWater) {
+    walkTiles();
+  } else {
+    tbb::task_group walking;
+    walking.run(walkTiles);
+    try {
+      for (size_t t = 0; t < tiles; ++t) {
+        uint64_t* tileWater = water.data() + t * TileWaterWords(height);
+        const auto x0 = static_cast<int32_t>(t * kTileColumns);
+        const auto x1 = static_cast<int32_t>(
+            std::min<size_t>((t + 1) * kTileColumns, static_cast<size_t>(size.width)));
+        size_t k = 0;
+        for (int32_t x = x0; x < x1; ++x)
+          for (int32_t y = 0; y < size.height; ++y, ++k)
+            if (isWater(x, y)) tileWater[k / 64] |= uint64_t{1} << (k % 64);
+        countTile(t);
+        known.store(t + 1, std::memory_order_release);
+        known.notify_all();
+      }
+    } catch (...) {
+      abandoned = true;
+      known.store(tiles, std::memory_order_release);
+      known.notify_all();
+      walking.wait();
+      throw;
+    }
+    walking.wait();
   }
   for (const ColumnRanges& tile : ranges) walk.Merge(tile);
   return walk.Range();

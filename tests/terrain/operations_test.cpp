@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,27 @@ TEST(KernelMatchesReferenceOnRandomCases, Noise) {
                              [&] { return terrain::AddNoise(size, source, result, p, water); });
   }
   terrain::SetMinimumBandPoints(before);
+}
+
+// A water test that throws stops Noise with its exception on every thread count, the
+// walk that runs beside the water questions included: nothing waits forever.
+TEST(KernelMatchesReferenceOnRandomCases, NoiseStopsWhenTheWaterTestThrows) {
+  const SmallBands bands;
+  const GridSize size{200, 150};
+  const auto source = RandomGrid(size, Content::kTerrain, 5);
+  std::vector<float> result(size.Count());
+  terrain::NoiseParameters p;
+  p.ignoreWater = true;
+  for (const int threads : {1, 2, 8}) {
+    size_t asked = 0;
+    auto water = [&](int32_t, int32_t) {
+      if (++asked == 20000) throw std::runtime_error("the host went away");
+      return false;
+    };
+    tbb::task_arena(threads).execute([&] {
+      EXPECT_THROW(terrain::AddNoise(size, source, result, p, water), std::runtime_error);
+    });
+  }
 }
 
 // The kernels that need exp per point approximate it where the stored height cannot
