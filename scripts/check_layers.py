@@ -18,7 +18,7 @@ ALLOWED = {
     "components": ["include/rovandel"],
     "dialog": ["components", "terrain", "random", "base", "include/rovandel"],
     "plugin": ["dialog", "components", "terrain", "random", "base", "include/rovandel"],
-    "host/model": ["include/rovandel"],
+    "host/model": ["base", "include/rovandel"],
     "host/io": ["host/model", "base", "include/rovandel"],
     "host/plugins": ["host/io", "host/model", "base", "include/rovandel"],
     "host/render": ["host/io", "host/model", "base"],

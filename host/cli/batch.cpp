@@ -134,9 +134,12 @@ int RunBatch(const Options& options, std::ostream& out) {
       write.progress = progress.Callback();
       heightmap.emplace(*options.output, land, write);
     }
-    const std::string written = Since(start);
+    // The time to write includes making the file durable and putting it in place.
+    const auto prepared = std::chrono::steady_clock::now() - start;
     if (options.picture) picture.emplace(*options.picture, ShadeLandscape(land, waterLevel));
+    start = std::chrono::steady_clock::now();
     if (heightmap) heightmap->Commit();
+    const std::string written = Since(start - prepared);
     if (picture) picture->Commit();
     if (heightmap) {
       const SaveReport& saved = heightmap->Report();

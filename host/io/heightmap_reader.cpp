@@ -205,7 +205,7 @@ Weights ReadWeights(const std::string& path, int32_t width, int32_t height) {
     raw.range = sixteenBit ? std::optional(std::pair{0.0, 65535.0}) : std::nullopt;
     Landscape mask = ReadRaw(path, raw, sixteenBit, kMaxGridPoints - 1, {});
     checkSize(mask.width, mask.height);
-    weights.values = std::move(mask.heights);
+    weights.values.assign(mask.heights.begin(), mask.heights.end());
     largest = sixteenBit ? 65535.0 : 1.0;
     clamps = !sixteenBit;
   } else {

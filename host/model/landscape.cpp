@@ -1,22 +1,41 @@
 #include "host/model/landscape.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_reduce.h>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <tuple>
 
+#include "base/parallel_copy.h"
+
 namespace host {
 
 std::pair<double, double> Landscape::ValidRange() const {
-  double lo = std::numeric_limits<double>::infinity();
-  double hi = -lo;
-  for (size_t i = 0; i < heights.size(); ++i) {
-    const float h = heights[i];
-    if (!std::isfinite(h) || IsNoData(i)) continue;
-    lo = h < lo ? h : lo;
-    hi = h > hi ? h : hi;
-  }
-  if (lo > hi) lo = hi = 0.0;
-  return {lo, hi};
+  struct Ends {
+    float lo = std::numeric_limits<float>::infinity();
+    float hi = -std::numeric_limits<float>::infinity();
+  };
+  // Stretches on every core; a minimum and a maximum merge the same in any order.
+  const Ends ends = tbb::parallel_reduce(
+      tbb::blocked_range<size_t>(0, heights.size(), base::kCopyGrain), Ends{},
+      [&](const tbb::blocked_range<size_t>& r, Ends e) {
+        for (size_t i = r.begin(); i < r.end(); ++i) {
+          const float h = heights[i];
+          if (!std::isfinite(h) || IsNoData(i)) continue;
+          e.lo = h < e.lo ? h : e.lo;
+          e.hi = h > e.hi ? h : e.hi;
+        }
+        return e;
+      },
+      [](Ends a, const Ends& b) {
+        a.lo = std::min(a.lo, b.lo);
+        a.hi = std::max(a.hi, b.hi);
+        return a;
+      });
+  if (ends.lo > ends.hi) return {0.0, 0.0};
+  return {ends.lo, ends.hi};
 }
 
 void Landscape::RecordRange() { std::tie(minHeight, maxHeight) = ValidRange(); }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/uninitialized.h"
 #include "rovandel/contract.h"
 
 namespace host {
@@ -30,12 +31,16 @@ struct Georeference {
   std::optional<std::pair<double, double>> scaleOffset;
 };
 
+// A grid's heights. Growing it leaves the new heights unset: every grid is written in
+// full right after it is sized (a file read into it, a copy, a fill).
+using Heights = std::vector<float, base::Uninitialized<float>>;
+
 struct Landscape {
   int32_t width = 0;
   int32_t height = 0;
   // Row by row. A NoData cell holds a stand-in height filled in from its valid
   // surroundings, so that no operation sees a sentinel; it is never written as a height.
-  std::vector<float> heights;
+  Heights heights;
   std::vector<uint8_t> noData;  // 1 where a cell is NoData; empty when none is
   double minHeight = 0.0;       // the recorded range
   double maxHeight = 0.0;

@@ -32,7 +32,7 @@ class HostSession {
 
   Landscape& land;
   std::vector<float> weights;   // empty, or one per cell
-  std::vector<float> original;  // the heights the session began with, when selecting
+  Heights original;  // the heights the session began with, when selecting
 };
 
 // The service table every module is handed; its services serve the active session.

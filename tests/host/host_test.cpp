@@ -73,13 +73,13 @@ TEST_F(Files, RoundTripKeepsHeights) {
 TEST_F(Files, ReadsAsciiGridAndSquareRaw) {
   WriteBytes("g.asc", "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n4 5 6.5\n");
   const Landscape asc = host::ReadHeightmap(Path("g.asc"));
-  EXPECT_EQ(asc.heights, (std::vector<float>{1, 2, 3, 4, 5, 6.5f}));
+  EXPECT_EQ(asc.heights, (host::Heights{1, 2, 3, 4, 5, 6.5f}));
   EXPECT_EQ(asc.maxHeight, 6.5);
   // 4 samples of 16 bits: a 2 x 2 grid, values as they are without --range.
   WriteBytes("s.r16", std::string("\x01\x00\x02\x00\x00\x01\xff\xff", 8));
   const Landscape raw = host::ReadHeightmap(Path("s.r16"));
   EXPECT_EQ(raw.width, 2);
-  EXPECT_EQ(raw.heights, (std::vector<float>{1, 2, 256, 65535}));
+  EXPECT_EQ(raw.heights, (host::Heights{1, 2, 256, 65535}));
 }
 
 // Every other name a format goes by reads as that format: .tiff as GeoTIFF, .raw as
@@ -90,7 +90,7 @@ TEST_F(Files, ReadsTheOtherNamesAndSrtmTiles) {
   std::filesystem::copy_file(Path("a.tif"), Path("b.tiff"));
   EXPECT_EQ(host::ReadHeightmap(Path("b.tiff")).heights, land.heights);
   WriteBytes("s.raw", std::string("\x01\x00\x02\x00\x00\x01\xff\xff", 8));
-  EXPECT_EQ(host::ReadHeightmap(Path("s.raw")).heights, (std::vector<float>{1, 2, 256, 65535}));
+  EXPECT_EQ(host::ReadHeightmap(Path("s.raw")).heights, (host::Heights{1, 2, 256, 65535}));
 
   // A 1201 x 1201 tile (3 arc-seconds): big-endian 16-bit, -32768 a void.
   constexpr int kSide = 1201;
@@ -224,14 +224,14 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   EXPECT_EQ(land.maxHeight, 2.0);
   EXPECT_EQ(land.width, 5);
 
-  std::vector<float> heights(20);
+  host::Heights heights(20);
   reinterpret_cast<GetHeightsFn>(call(kGetHeights))(0, 20, heights.data());
   EXPECT_EQ(heights, land.heights);
   const auto isWater = reinterpret_cast<IsWaterFn>(call(kIsWater));
   for (int32_t y = 0; y < 4; ++y)
     for (int32_t x = 0; x < 5; ++x)
       EXPECT_EQ(isWater(0, x, y) & 0xFF, land.heights[y * 5 + x] <= 100.0f ? 1 : 0);
-  std::vector<float> flat(20, 3.0f);
+  host::Heights flat(20, 3.0f);
   EXPECT_EQ(reinterpret_cast<SetHeightsFn>(call(kSetHeights))(0, 19, flat.data()), 0);
   EXPECT_EQ(land.heights, heights);  // a wrong count changes nothing
   reinterpret_cast<SetHeightsFn>(call(kSetHeights))(0, 20, flat.data());

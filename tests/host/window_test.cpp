@@ -145,7 +145,7 @@ TEST_F(Window, APreviewShowsOnlyInTheSelectionAndCancelPutsItBack) {
                       QPoint(6, 8));
     d->findChild<QSpinBox*>("FlattenSpin")->setValue(100);
     ClickButton(d, "PreviewButton");
-    previewed = window->Land().heights;
+    previewed.assign(window->Land().heights.begin(), window->Land().heights.end());
     ClickButton(d, "CancelButton");
   });
   window->RunPlugin(*window->Plugin());

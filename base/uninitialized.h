@@ -1,0 +1,48 @@
+// An allocator whose containers leave new elements of trivial types uninitialised, for
+// grid-sized buffers written in full right after they grow (a file read into them, a
+// copy): the zero-fill would be a wasted pass, and it would make the first touch of the
+// pages, which the kernel serves one fault at a time, happen on one thread.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace base {
+
+template <typename T>
+struct Uninitialized : std::allocator<T> {
+  using value_type = T;
+  template <typename U>
+  struct rebind {
+    using other = Uninitialized<U>;
+  };
+  Uninitialized() noexcept = default;
+  template <typename U>
+  Uninitialized(const Uninitialized<U>&) noexcept {}  // NOLINT: converting, as std::allocator
+  // Default-initialises (for float: leaves as is) where a container value-initialises.
+  template <typename U>
+  void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+template <typename T, typename U>
+bool operator==(const Uninitialized<T>&, const Uninitialized<U>&) noexcept {
+  return true;
+}
+
+// Such a vector equals a plain one with the same elements.
+template <typename T>
+bool operator==(const std::vector<T, Uninitialized<T>>& a, const std::vector<T>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+}  // namespace base
