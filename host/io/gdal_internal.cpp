@@ -157,6 +157,8 @@ namespace host {
 
 void AllowNetworkAccess() { io_internal::networkAllowed = true; }
 
+std::string GdalRelease() { return GDALVersionInfo("RELEASE_NAME"); }
+
 bool IsNetworkPath(const std::string& path) {
   for (const char* prefix : io_internal::kNetworkPrefixes)
     if (path.rfind(prefix, 0) == 0) return true;

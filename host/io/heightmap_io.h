@@ -92,6 +92,9 @@ std::string CheckCreationOptions(const std::vector<std::string>& options);
 // Without it, no file the host opens makes a network request. Call before any reading.
 void AllowNetworkAccess();
 
+// The GDAL release the host reads and writes with ("3.6.2").
+std::string GdalRelease();
+
 // Whether `path` names a network location (/vsicurl/, http://, ...).
 bool IsNetworkPath(const std::string& path);
 

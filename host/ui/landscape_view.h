@@ -17,6 +17,7 @@ class LandscapeView : public QWidget {
   explicit LandscapeView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(240, 240);
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
   }
   void SetImage(QImage image);
   void SetOutline(const QPainterPath& outline);

@@ -6,11 +6,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMenuBar>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressDialog>
@@ -37,23 +39,6 @@ struct BusyCursor {
   BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
   ~BusyCursor() { QApplication::restoreOverrideCursor(); }
 };
-
-// "Heightmaps (*.tif *.tiff ...);;All files (*)", from the formats table.
-QString OpenFilter() {
-  QStringList patterns;
-  for (const Format& format : kFormats)
-    for (const char* ext : format.extensions)
-      if (ext) patterns << QString("*") + ext;
-  return "Heightmaps (" + patterns.join(' ') + ");;All files (*)";
-}
-
-// One filter a written format: "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;...".
-QString SaveFilters() {
-  QStringList filters;
-  for (const Format& format : kFormats)
-    if (format.writable) filters << QString("%1 (*%2)").arg(format.name, format.extensions[0]);
-  return filters.join(";;");
-}
 
 // A progress dialog with Cancel for file work that takes long enough to notice, and a
 // busy cursor throughout. Cancel makes the work stop as after a failure.
@@ -94,41 +79,8 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   statusBar()->addWidget(status_);
   statusBar()->addPermanentWidget(cursor_);
 
-  QMenu* file = menuBar()->addMenu("&File");
-  file->addAction("&Open...", QKeySequence::Open, [this] {
-    const QString path = QFileDialog::getOpenFileName(this, "Open heightmap", {}, OpenFilter());
-    if (!path.isEmpty()) Open(path);
-  });
-  file->addAction("&Save", QKeySequence::Save, [this] { Save(); });
-  file->addAction("Save &As...", QKeySequence::SaveAs, [this] {
-    QString filter;
-    const QString path =
-        QFileDialog::getSaveFileName(this, "Save heightmap", path_, SaveFilters(), &filter);
-    if (!path.isEmpty()) SaveAs(path, filter);
-  });
-  file->addSeparator();
-  file->addAction("&Quit", QKeySequence::Quit, this, &QWidget::close);
-
-  QMenu* edit = menuBar()->addMenu("&Edit");
-  QAction* undo = history_->createUndoAction(this, "&Undo");
-  undo->setShortcut(QKeySequence::Undo);
-  QAction* redo = history_->createRedoAction(this, "&Redo");
-  redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence::Redo});
-  edit->addAction(undo);
-  edit->addAction(redo);
-  connect(history_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
-
-  QMenu* view = menuBar()->addMenu("&View");
-  view->addAction("&Fit", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { view_->Fit(); });
-  view->addAction("&Actual size (1:1)", QKeySequence(Qt::CTRL | Qt::Key_1),
-                  [this] { view_->ActualSize(); });
-  view->addAction("Zoom &in", QKeySequence::ZoomIn,
-                  [this] { view_->ZoomAbout(view_->rect().center(), 1.25); });
-  view->addAction("Zoom &out", QKeySequence::ZoomOut,
-                  [this] { view_->ZoomAbout(view_->rect().center(), 0.8); });
-  fixedRange_ = view->addAction("Colours by the &opened range", [this] { Refresh(); });
-  fixedRange_->setCheckable(true);
-  fixedRange_->setChecked(true);
+  BuildMenus();
+  setAcceptDrops(true);
 
   QToolBar* tools = addToolBar("Tools");
   auto* group = new QActionGroup(this);
@@ -151,6 +103,8 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   tools->addWidget(featherSpin_);
   connect(featherSpin_, &QDoubleSpinBox::valueChanged, this,
           [this](double feather) { Select(outline_, feather); });
+  // Once a value is typed, the keys go back to the view (and Ctrl+Z to the history).
+  connect(featherSpin_, &QDoubleSpinBox::editingFinished, this, [this] { view_->setFocus(); });
   tools->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
   tools->addSeparator();
   waterCheck_ = new QCheckBox("Water at", this);
@@ -180,7 +134,6 @@ MainWindow::MainWindow(Landscape land, const Options& options)
     Select(outline, featherSpin_->value());
   };
 
-  QMenu* plugins = menuBar()->addMenu("&Plug-ins");
   try {
     modules_.push_back(std::make_unique<PluginModule>(options.pluginPath));
   } catch (const std::exception& e) {
@@ -188,15 +141,18 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   }
   for (auto& module : modules_) {
     PluginModule* m = module.get();
-    plugins->addAction(QString::fromStdString(m->Name()) + "...", [this, m] { RunPlugin(*m); });
+    pluginsMenu_->addAction(QString::fromStdString(m->Name()) + "...",
+                            [this, m] { RunPlugin(*m); });
   }
-  if (modules_.empty()) plugins->addAction("(no plug-in loaded)")->setEnabled(false);
+  if (modules_.empty()) pluginsMenu_->addAction("(no plug-in loaded)")->setEnabled(false);
 
   // Fit the screen whatever its scale: at most 90 % of the room it offers.
   const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 760, 720);
   resize(std::min(760, room.width() * 9 / 10), std::min(720, room.height() * 9 / 10));
   StartHistory();
   Refresh();
+  if (!path_.isEmpty()) RememberRecentFile(path_);
+  view_->setFocus();
 }
 
 MainWindow::~MainWindow() {
@@ -303,16 +259,13 @@ bool MainWindow::Open(const QString& path) {
   selection_.clear();
   StartHistory();  // a new file starts a new history
   Refresh();
+  RememberRecentFile(path);
+  view_->setFocus();
   return true;
 }
 
 bool MainWindow::Save() {
-  if (path_.isEmpty() || !IsHeightmapFormat(path_.toStdString())) {
-    QString filter;
-    const QString path =
-        QFileDialog::getSaveFileName(this, "Save heightmap", path_, SaveFilters(), &filter);
-    return !path.isEmpty() && SaveAs(path, filter);
-  }
+  if (path_.isEmpty() || !IsHeightmapFormat(path_.toStdString())) return AskAndSave();
   return SaveAs(path_);
 }
 
@@ -349,6 +302,7 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
   path_ = path;
   history_->setClean();
   UpdateTitle();
+  RememberRecentFile(path);
   return true;
 }
 
@@ -363,6 +317,26 @@ void MainWindow::RunPlugin(PluginModule& module) {
                                      QString::fromStdString(module.Name()), std::move(before)));
   }
   Refresh();
+  view_->setFocus();  // the dialog had the keys; Undo and the view's keys work at once
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) {
+      event->acceptProposedAction();
+      return;
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) {
+      event->acceptProposedAction();
+      // Opened once the drop is over, so that questions about unsaved work come after it.
+      QMetaObject::invokeMethod(
+          this, [this, path = url.toLocalFile()] { Open(path); }, Qt::QueuedConnection);
+      return;
+    }
 }
 
 }  // namespace host

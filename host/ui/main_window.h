@@ -1,11 +1,13 @@
-// The host's window: the landscape shaded, zoomable and pannable; File Open / Save /
-// Save As; Edit Undo / Redo over every applied plug-in run; a Plug-ins menu; selections
+// The host's window: the landscape shaded, zoomable and pannable; File Open / Open
+// Recent / Save / Save As and files dropped on it; Edit Undo / Redo over every applied
+// plug-in run; a Plug-ins menu; Help (manual, shortcuts, versions); selections
 // (rectangle, ellipse, freehand, feathered) that confine what a plug-in changes; a
 // water level; and a status bar with the grid, the range and the cell under the cursor.
 #pragma once
 
 #include <QMainWindow>
 #include <QPainterPath>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -17,6 +19,7 @@
 
 class QAction;
 class QCheckBox;
+class QMenu;
 class QDoubleSpinBox;
 class QLabel;
 class QUndoStack;
@@ -24,6 +27,10 @@ class QUndoStack;
 namespace host {
 
 class LandscapeView;
+
+// The files opened or saved last, newest first, kept per user; those gone are left out.
+QStringList RecentFiles();
+void RememberRecentFile(const QString& path);
 
 class MainWindow : public QMainWindow {
  public:
@@ -59,8 +66,16 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
+  void BuildMenus();
+  // Save As: asks where, and in which format; false when the user cancels or it fails.
+  bool AskAndSave();
+  void FillRecentMenu();
+  // Every menu action with a shortcut and its keys, as an HTML table.
+  QString ShortcutTable() const;
   void Refresh();
   void SwapLandscape(Landscape& other);
   void StartHistory();
@@ -80,6 +95,8 @@ class MainWindow : public QMainWindow {
   QLabel* status_;
   QLabel* cursor_;
   QAction* fixedRange_;
+  QMenu* recentMenu_;
+  QMenu* pluginsMenu_;
   QCheckBox* waterCheck_;
   QDoubleSpinBox* waterSpin_;
   QDoubleSpinBox* featherSpin_;

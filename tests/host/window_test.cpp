@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDoubleSpinBox>
+#include <QMimeData>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include <QWheelEvent>
 #include <bit>
 #include <filesystem>
+#include <map>
 
 #include "host/io/heightmap_io.h"
 #include "host/ui/history.h"
@@ -71,6 +74,82 @@ TEST_F(Window, UndoAndRedoRestoreEveryRunBitForBit) {
     window->History()->redo();
     EXPECT_EQ(Bits(window->Land()), states[step]) << "redo to " << step;
   }
+}
+
+// Every action of every menu, each key once: a key bound twice fires neither.
+TEST_F(Window, EveryShortcutBelongsToOneAction) {
+  std::map<QString, QString> owner;
+  int bound = 0;
+  for (QAction* action : window->findChildren<QAction*>()) {
+    for (const QKeySequence& key : action->shortcuts()) {
+      const auto [at, fresh] = owner.emplace(key.toString(), action->text());
+      EXPECT_TRUE(fresh) << key.toString().toStdString() << ": " << at->second.toStdString()
+                         << " and " << action->text().toStdString();
+      ++bound;
+    }
+  }
+  EXPECT_GT(bound, 10);
+  for (const char* key : {"Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+Y", "Ctrl+Shift+S", "Ctrl+O", "Ctrl+S",
+                          "Ctrl+Q", "F1"})
+    EXPECT_TRUE(owner.count(key)) << key;
+}
+
+// The dialog and the feather box had the keys; after OK the history's keys work at once.
+TEST_F(Window, UndoAndRedoKeysWorkRightAfterAPlugInRun) {
+  const auto before = Bits(window->Land());
+  QApplication::setActiveWindow(window.get());
+  auto* feather = window->findChild<QDoubleSpinBox*>("FeatherSpin");
+  feather->setFocus();
+  QTest::keyClicks(feather, "3");  // its own undo has something to take back now
+  Apply("SoftenRadio");
+  const auto after = Bits(window->Land());
+  ASSERT_NE(after, before);
+  // Keys go where the window's focus is, as a user's would.
+  QApplication::setActiveWindow(window.get());
+  auto press = [&](int key, Qt::KeyboardModifiers modifiers) {
+    ASSERT_TRUE(window->focusWidget());
+    QTest::keyClick(window->focusWidget(), static_cast<Qt::Key>(key), modifiers);
+  };
+  press(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Bits(window->Land()), before);
+  press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(Bits(window->Land()), after);
+  press(Qt::Key_Z, Qt::ControlModifier);
+  press(Qt::Key_Y, Qt::ControlModifier);
+  EXPECT_EQ(Bits(window->Land()), after);
+}
+
+// Opened and saved files come back under Open Recent, newest first, without those gone
+// since; a file dropped on the window opens.
+TEST_F(Window, RecentFilesAndDroppedFiles) {
+  host::WriteHeightmap(Path("a.r32"), Sample(8, 8, 5));
+  host::WriteHeightmap(Path("b.r32"), Sample(9, 9, 6));
+  ASSERT_TRUE(window->Open(QPath("a.r32")));
+  ASSERT_TRUE(window->Open(QPath("b.r32")));
+  ASSERT_TRUE(window->SaveAs(QPath("c.tif")));
+  EXPECT_EQ(host::RecentFiles(), (QStringList{QPath("c.tif"), QPath("b.r32"), QPath("a.r32")}));
+  std::filesystem::remove(Path("b.r32"));
+  EXPECT_EQ(host::RecentFiles(), (QStringList{QPath("c.tif"), QPath("a.r32")}));
+
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QPath("a.r32"))});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.get(), &drop);
+  QApplication::processEvents();
+  EXPECT_EQ(window->FilePath(), QPath("a.r32"));
+  EXPECT_EQ(window->Land().width, 8);
+}
+
+TEST_F(Window, AboutNamesTheVersionsOfGdalAndQt) {
+  MessageBoxAnswerer ok;
+  for (QAction* action : window->findChildren<QAction*>())
+    if (action->text() == "&About kelvamor-host") action->trigger();
+  ASSERT_EQ(ok.texts.size(), 1);
+  EXPECT_TRUE(ok.texts[0].contains("GDAL " + QString::fromStdString(host::GdalRelease())));
+  EXPECT_TRUE(ok.texts[0].contains(QString("Qt ") + qVersion()));
 }
 
 TEST_F(Window, UnsavedWorkIsKeptOrDroppedAsTheUserAnswers) {

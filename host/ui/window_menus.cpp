@@ -1,0 +1,212 @@
+// The window's menus: each action once, with one set of shortcuts (the desktop's own
+// where it has one), the files opened last, and the Help menu.
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTextBrowser>
+#include <QUndoStack>
+#include <QVBoxLayout>
+
+#include "host/io/heightmap_io.h"
+#include "host/ui/landscape_view.h"
+#include "host/ui/main_window.h"
+
+namespace host {
+namespace {
+
+// The desktop's bindings for a standard key, then those users of any desktop expect,
+// each once.
+QList<QKeySequence> Shortcuts(QKeySequence::StandardKey key,
+                              std::initializer_list<QKeySequence> expected = {}) {
+  QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+  for (const QKeySequence& k : expected)
+    if (!keys.contains(k)) keys << k;
+  return keys;
+}
+
+// "Heightmaps (*.tif *.tiff ... *.vrt);;GeoTIFF float32 (*.tif *.tiff);;...;;All files (*)",
+// from the formats table.
+QString OpenFilter() {
+  QStringList all, each;
+  for (const Format& format : kFormats) {
+    QStringList patterns;
+    for (const char* ext : format.extensions)
+      if (ext) patterns << QString("*") + ext;
+    all << patterns;
+    each << QString("%1 (%2)").arg(format.name, patterns.join(' '));
+  }
+  all << "*.vrt";
+  each << "GDAL virtual raster (*.vrt)";
+  return "Heightmaps (" + all.join(' ') + ");;" + each.join(";;") + ";;All files (*)";
+}
+
+// One filter a written format: "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;...".
+QString SaveFilters() {
+  QStringList filters;
+  for (const Format& format : kFormats)
+    if (format.writable) filters << QString("%1 (*%2)").arg(format.name, format.extensions[0]);
+  return filters.join(";;");
+}
+
+QSettings HostSettings() {
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope, "kelvamor-host", "kelvamor-host");
+}
+
+constexpr char kRecentKey[] = "RecentFiles";
+constexpr qsizetype kRecentKept = 8;
+
+// A window of text: the manual, the shortcuts.
+void ShowText(QWidget* parent, const QString& title, const QString& text, bool markdown) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(title);
+  auto* browser = new QTextBrowser(&dialog);
+  browser->setOpenExternalLinks(true);
+  if (markdown) {
+    browser->setMarkdown(text);
+  } else {
+    browser->setHtml(text);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(browser);
+  layout->addWidget(buttons);
+  dialog.resize(720, 600);
+  dialog.exec();
+}
+
+// The README installed beside the program (share/doc/kelvamor-host), else the one of
+// the source tree it was built from.
+QString ManualPath() {
+  const QString installed =
+      QApplication::applicationDirPath() + "/../share/doc/kelvamor-host/README.md";
+  if (QFileInfo(installed).isFile()) return installed;
+  return QStringLiteral(KELVAMOR_SOURCE_DIR "/README.md");
+}
+
+}  // namespace
+
+QStringList RecentFiles() {
+  QStringList kept;
+  for (const QString& path : HostSettings().value(kRecentKey).toStringList())
+    if (QFileInfo(path).isFile() && !kept.contains(path)) kept << path;
+  return kept;
+}
+
+void RememberRecentFile(const QString& path) {
+  QStringList files = RecentFiles();
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  files.removeAll(absolute);
+  files.prepend(absolute);
+  while (files.size() > kRecentKept) files.removeLast();
+  HostSettings().setValue(kRecentKey, files);
+}
+
+void MainWindow::BuildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction("&Open...", QKeySequence::Open, [this] {
+    // Where the current file is, else where the user last was.
+    const QString folder = path_.isEmpty() ? QString() : QFileInfo(path_).absolutePath();
+    const QString path = QFileDialog::getOpenFileName(this, "Open heightmap", folder, OpenFilter());
+    if (!path.isEmpty()) Open(path);
+  });
+  recentMenu_ = file->addMenu("Open &Recent");
+  connect(recentMenu_, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+  FillRecentMenu();
+  file->addAction("&Save", QKeySequence::Save, [this] { Save(); });
+  QAction* saveAs = file->addAction("Save &As...", [this] { AskAndSave(); });
+  saveAs->setShortcuts(Shortcuts(QKeySequence::SaveAs, {Qt::CTRL | Qt::SHIFT | Qt::Key_S}));
+  file->addSeparator();
+  QAction* quit = file->addAction("&Quit", this, &QWidget::close);
+  quit->setShortcuts(Shortcuts(QKeySequence::Quit, {Qt::CTRL | Qt::Key_Q}));
+
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  QAction* undo = history_->createUndoAction(this, "&Undo");
+  undo->setShortcuts(Shortcuts(QKeySequence::Undo));
+  QAction* redo = history_->createRedoAction(this, "&Redo");
+  redo->setShortcuts(
+      Shortcuts(QKeySequence::Redo, {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y}));
+  edit->addAction(undo);
+  edit->addAction(redo);
+  connect(history_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
+
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addAction("&Fit", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { view_->Fit(); });
+  view->addAction("&Actual size (1:1)", QKeySequence(Qt::CTRL | Qt::Key_1),
+                  [this] { view_->ActualSize(); });
+  QAction* zoomIn =
+      view->addAction("Zoom &in", [this] { view_->ZoomAbout(view_->rect().center(), 1.25); });
+  zoomIn->setShortcuts(Shortcuts(QKeySequence::ZoomIn, {Qt::CTRL | Qt::Key_Equal}));
+  view->addAction("Zoom &out", QKeySequence::ZoomOut,
+                  [this] { view_->ZoomAbout(view_->rect().center(), 0.8); });
+  fixedRange_ = view->addAction("Colours by the &opened range", [this] { Refresh(); });
+  fixedRange_->setCheckable(true);
+  fixedRange_->setChecked(true);
+
+  pluginsMenu_ = menuBar()->addMenu("&Plug-ins");
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  QAction* manual = help->addAction("&Manual", [this] {
+    QFile file(ManualPath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+      QMessageBox::warning(this, "Manual", "The manual is not installed (" + ManualPath() + ").");
+      return;
+    }
+    ShowText(this, "kelvamor-host manual", QString::fromUtf8(file.readAll()), true);
+  });
+  manual->setShortcuts(Shortcuts(QKeySequence::HelpContents, {Qt::Key_F1}));
+  help->addAction("&Keyboard shortcuts",
+                  [this] { ShowText(this, "Keyboard shortcuts", ShortcutTable(), false); });
+  help->addAction("&About kelvamor-host", [this] {
+    QMessageBox::about(this, "About kelvamor-host",
+                       QString("<b>kelvamor-host %1</b><br>Opens heightmaps, runs landscape "
+                               "plug-ins on them, shows and saves the result.<br><br>GDAL %2<br>"
+                               "Qt %3 (built with %4)")
+                           .arg(KELVAMOR_VERSION, QString::fromStdString(GdalRelease()), qVersion(),
+                                QT_VERSION_STR));
+  });
+}
+
+bool MainWindow::AskAndSave() {
+  QString filter;
+  const QString path =
+      QFileDialog::getSaveFileName(this, "Save heightmap", path_, SaveFilters(), &filter);
+  return !path.isEmpty() && SaveAs(path, filter);
+}
+
+void MainWindow::FillRecentMenu() {
+  recentMenu_->clear();
+  const QStringList files = RecentFiles();
+  for (const QString& path : files)
+    recentMenu_->addAction(QDir::toNativeSeparators(path), [this, path] { Open(path); });
+  recentMenu_->setEnabled(!files.isEmpty());
+}
+
+QString MainWindow::ShortcutTable() const {
+  QString rows;
+  for (QAction* menu : menuBar()->actions()) {
+    if (!menu->menu()) continue;
+    for (QAction* action : menu->menu()->actions()) {
+      if (action->shortcuts().isEmpty()) continue;
+      QStringList keys;
+      for (const QKeySequence& key : action->shortcuts())
+        keys << key.toString(QKeySequence::NativeText).toHtmlEscaped();
+      rows += QString("<tr><td>%1 ▸ %2</td><td>%3</td></tr>")
+                  .arg(menu->text().remove('&'), action->text().remove('&').toHtmlEscaped(),
+                       keys.join(", "));
+    }
+  }
+  return "<table cellpadding=4>" + rows +
+         "<tr><td>Selection tools</td><td>drag in the view</td></tr>"
+         "<tr><td>Zoom about the cursor</td><td>mouse wheel</td></tr></table>";
+}
+
+}  // namespace host
