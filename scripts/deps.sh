@@ -5,4 +5,4 @@ set -euo pipefail
 "$(dirname "$0")/ensure-packages.sh" cmake g++ make pkg-config libgtest-dev libbenchmark-dev \
   qt6-base-dev libgdal-dev libtbb-dev fonts-dejavu-core python3 \
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed \
-  python3-rasterio
+  python3-rasterio desktop-file-utils shared-mime-info

@@ -43,6 +43,10 @@ add_executable(alloc_fault_test support/plain_main.cpp plugin/alloc_fault_test.c
 target_link_libraries(alloc_fault_test PRIVATE test_host)
 rovandel_discover_tests(alloc_fault_test)
 
+add_test(NAME DesktopEntryAndMimeTypes
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging_check.sh ${PROJECT_SOURCE_DIR})
+set_tests_properties(DesktopEntryAndMimeTypes PROPERTIES LABELS fast)
+
 add_test(NAME Layering COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/check_layers.py)
 set_tests_properties(Layering PROPERTIES LABELS fast)
 

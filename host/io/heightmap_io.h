@@ -92,6 +92,13 @@ std::string CheckCreationOptions(const std::vector<std::string>& options);
 // Without it, no file the host opens makes a network request. Call before any reading.
 void AllowNetworkAccess();
 
+// A headerless RAW grid whose size the file cannot tell (no size given, no header that
+// says it, not square): its number of samples, so that the user can be asked; nullopt
+// for any other file.
+std::optional<uint64_t> RawSamplesOfUnknownSize(const std::string& path, const RawOptions& raw);
+// The grid of `samples` points closest to square, the wider side first.
+std::pair<int64_t, int64_t> GuessGridSize(uint64_t samples);
+
 // The GDAL release the host reads and writes with ("3.6.2").
 std::string GdalRelease();
 

@@ -267,3 +267,30 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
 }
 
 }  // namespace host::io_internal
+
+namespace host {
+
+std::optional<uint64_t> RawSamplesOfUnknownSize(const std::string& path, const RawOptions& raw) {
+  const Format* format = FindFormat(path);
+  if (!format || format->gdalDriver || raw.size) return std::nullopt;
+  const bool sixteenBit = format->id == FormatId::kRaw16;
+  if (sixteenBit && io_internal::ReadHeader(path).size) return std::nullopt;
+  std::error_code ec;
+  const uint64_t bytes = std::filesystem::file_size(path, ec);
+  const uint64_t sampleSize = sixteenBit ? 2 : 4;
+  if (ec || bytes == 0 || bytes % sampleSize != 0) return std::nullopt;  // reading says why
+  const uint64_t samples = bytes / sampleSize;
+  const auto side = static_cast<uint64_t>(std::llround(std::sqrt(static_cast<double>(samples))));
+  if (side * side == samples) return std::nullopt;
+  return samples;
+}
+
+std::pair<int64_t, int64_t> GuessGridSize(uint64_t samples) {
+  // The divisor nearest the square root, from below: the grid closest to square.
+  auto height = static_cast<uint64_t>(std::sqrt(static_cast<double>(samples)));
+  while (height > 1 && samples % height != 0) --height;
+  height = std::max<uint64_t>(height, 1);
+  return {static_cast<int64_t>(samples / height), static_cast<int64_t>(height)};
+}
+
+}  // namespace host

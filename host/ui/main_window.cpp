@@ -28,6 +28,7 @@
 #include "host/render/shading.h"
 #include "host/ui/history.h"
 #include "host/ui/landscape_view.h"
+#include "host/ui/raw_size_dialog.h"
 #include "host/ui/selection.h"
 
 namespace host {
@@ -246,10 +247,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 bool MainWindow::Open(const QString& path) {
   if (!MaybeSave()) return false;
+  const std::string name = QFile::encodeName(path).toStdString();
+  RawOptions raw = raw_;
+  if (const auto samples = RawSamplesOfUnknownSize(name, raw_)) {
+    const auto asked = AskRawSize(this, QFileInfo(path).fileName(), *samples,
+                                  FindFormat(name)->id == FormatId::kRaw16);
+    if (!asked) return false;
+    raw = *asked;
+  }
   FileProgress progress(this, "Opening " + QFileInfo(path).fileName() + "...");
   try {
-    land_ = ReadHeightmap(QFile::encodeName(path).toStdString(), raw_, kMaxGridPoints - 1,
-                          progress.Callback());
+    land_ = ReadHeightmap(name, raw, kMaxGridPoints - 1, progress.Callback());
   } catch (const std::exception& e) {
     if (!progress.WasCancelled()) QMessageBox::warning(this, "Open heightmap", e.what());
     return false;

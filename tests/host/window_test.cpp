@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
@@ -89,8 +91,8 @@ TEST_F(Window, EveryShortcutBelongsToOneAction) {
     }
   }
   EXPECT_GT(bound, 10);
-  for (const char* key : {"Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+Y", "Ctrl+Shift+S", "Ctrl+O", "Ctrl+S",
-                          "Ctrl+Q", "F1"})
+  for (const char* key :
+       {"Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+Y", "Ctrl+Shift+S", "Ctrl+O", "Ctrl+S", "Ctrl+Q", "F1"})
     EXPECT_TRUE(owner.count(key)) << key;
 }
 
@@ -141,6 +143,45 @@ TEST_F(Window, RecentFilesAndDroppedFiles) {
   QApplication::processEvents();
   EXPECT_EQ(window->FilePath(), QPath("a.r32"));
   EXPECT_EQ(window->Land().width, 8);
+}
+
+// A headerless RAW grid that is not square: the window asks its size, starting from the
+// grid closest to square, and OK waits for a size that fits; 16-bit steps may be mapped.
+TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
+  std::vector<float> samples(24, 5.0f);
+  WriteBytes("g.r32", std::string(reinterpret_cast<const char*>(samples.data()), 24 * 4));
+  WhenModalShown("RawSizeDialog", [](QDialog* d) {
+    auto* width = d->findChild<QSpinBox*>("RawWidth");
+    auto* height = d->findChild<QSpinBox*>("RawHeight");
+    EXPECT_EQ(width->value(), 6);
+    EXPECT_EQ(height->value(), 4);
+    auto* ok = d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    width->setValue(7);
+    EXPECT_FALSE(ok->isEnabled());
+    width->setValue(8);
+    height->setValue(3);
+    EXPECT_TRUE(ok->isEnabled());
+    ok->click();
+  });
+  ASSERT_TRUE(window->Open(QPath("g.r32")));
+  EXPECT_EQ(window->Land().width, 8);
+  EXPECT_EQ(window->Land().height, 3);
+
+  WriteBytes("h.r16", std::string("\x00\x00\xff\xff\x00\x00\xff\xff\x00\x00\xff\xff", 12));
+  WhenModalShown("RawSizeDialog", [](QDialog* d) {
+    d->findChild<QCheckBox*>("RawMapSteps")->setChecked(true);
+    d->findChild<QDoubleSpinBox*>("RawLowest")->setValue(-10.0);
+    d->findChild<QDoubleSpinBox*>("RawHighest")->setValue(90.0);
+    d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  });
+  ASSERT_TRUE(window->Open(QPath("h.r16")));
+  EXPECT_EQ(window->Land().width, 3);
+  EXPECT_EQ(window->Land().heights[0], -10.0f);
+  EXPECT_EQ(window->Land().heights[1], 90.0f);
+
+  WhenModalShown("RawSizeDialog", [](QDialog* d) { d->reject(); });
+  EXPECT_FALSE(window->Open(QPath("g.r32")));
+  EXPECT_EQ(window->FilePath(), QPath("h.r16"));
 }
 
 TEST_F(Window, AboutNamesTheVersionsOfGdalAndQt) {

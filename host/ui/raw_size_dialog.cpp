@@ -1,0 +1,88 @@
+#include "host/ui/raw_size_dialog.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <limits>
+
+namespace host {
+
+std::optional<RawOptions> AskRawSize(QWidget* parent, const QString& fileName, uint64_t samples,
+                                     bool sixteenBit) {
+  QDialog dialog(parent);
+  dialog.setObjectName("RawSizeDialog");
+  dialog.setWindowTitle("Size of " + fileName);
+  auto* form = new QFormLayout(&dialog);
+  form->addRow(new QLabel(QString("%1 holds %2 samples and does not say how they are laid out.")
+                              .arg(fileName)
+                              .arg(samples)));
+  const auto [guessWidth, guessHeight] = GuessGridSize(samples);
+  auto side = [&](const char* name, int64_t guess) {
+    auto* spin = new QSpinBox(&dialog);
+    spin->setObjectName(name);
+    spin->setRange(1, std::numeric_limits<int32_t>::max());
+    spin->setValue(static_cast<int>(guess));
+    return spin;
+  };
+  QSpinBox* width = side("RawWidth", guessWidth);
+  QSpinBox* height = side("RawHeight", guessHeight);
+  form->addRow("Width (columns)", width);
+  form->addRow("Height (rows)", height);
+
+  QCheckBox* mapSteps = nullptr;
+  QDoubleSpinBox* lowest = nullptr;
+  QDoubleSpinBox* highest = nullptr;
+  if (sixteenBit) {
+    mapSteps = new QCheckBox("Steps 0 .. 65535 stand for heights", &dialog);
+    mapSteps->setObjectName("RawMapSteps");
+    auto height = [&](const char* name, double value) {
+      auto* spin = new QDoubleSpinBox(&dialog);
+      spin->setObjectName(name);
+      spin->setRange(-1e7, 1e7);
+      spin->setDecimals(3);
+      spin->setValue(value);
+      spin->setEnabled(false);
+      QObject::connect(mapSteps, &QCheckBox::toggled, spin, &QWidget::setEnabled);
+      return spin;
+    };
+    lowest = height("RawLowest", 0.0);
+    highest = height("RawHighest", 65535.0);
+    form->addRow(mapSteps);
+    form->addRow("Height of step 0", lowest);
+    form->addRow("Height of step 65535", highest);
+  }
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  auto* problem = new QLabel(&dialog);
+  problem->setObjectName("RawSizeProblem");
+  form->addRow(problem);
+  form->addRow(buttons);
+  auto check = [&] {
+    const uint64_t points = static_cast<uint64_t>(width->value()) * height->value();
+    const bool fits = points == samples;
+    buttons->button(QDialogButtonBox::Ok)->setEnabled(fits);
+    problem->setText(fits ? QString()
+                          : QString("%1 x %2 is %3 samples, not %4")
+                                .arg(width->value())
+                                .arg(height->value())
+                                .arg(points)
+                                .arg(samples));
+  };
+  QObject::connect(width, &QSpinBox::valueChanged, &dialog, check);
+  QObject::connect(height, &QSpinBox::valueChanged, &dialog, check);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  check();
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  RawOptions raw;
+  raw.size = std::pair{width->value(), height->value()};
+  if (mapSteps && mapSteps->isChecked()) raw.range = std::pair{lowest->value(), highest->value()};
+  return raw;
+}
+
+}  // namespace host
