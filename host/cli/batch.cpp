@@ -1,9 +1,17 @@
 #include "host/cli/batch.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_reduce.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <ostream>
 
 #include "host/cli/auto_answer.h"
@@ -60,6 +68,65 @@ std::string Since(std::chrono::steady_clock::time_point start) {
   return text;
 }
 
+// The valid cells of the result: how many, their extremes and their mean; the same at
+// every thread count (a deterministic reduction).
+struct Statistics {
+  size_t valid = 0;
+  size_t noData = 0;
+  double minimum = 0.0, maximum = 0.0, mean = 0.0;
+};
+
+Statistics StatisticsOf(const Landscape& land) {
+  struct Sums {
+    size_t valid = 0;
+    double sum = 0.0;
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -std::numeric_limits<double>::infinity();
+  };
+  const Sums sums = tbb::parallel_deterministic_reduce(
+      tbb::blocked_range<size_t>(0, land.Count(), size_t{1} << 16), Sums{},
+      [&](const tbb::blocked_range<size_t>& r, Sums s) {
+        for (size_t i = r.begin(); i < r.end(); ++i) {
+          const double h = land.heights[i];
+          if (land.IsNoData(i) || !std::isfinite(h)) continue;
+          ++s.valid;
+          s.sum += h;
+          s.lo = std::min(s.lo, h);
+          s.hi = std::max(s.hi, h);
+        }
+        return s;
+      },
+      [](Sums a, const Sums& b) {
+        a.valid += b.valid;
+        a.sum += b.sum;
+        a.lo = std::min(a.lo, b.lo);
+        a.hi = std::max(a.hi, b.hi);
+        return a;
+      });
+  Statistics stats;
+  stats.valid = sums.valid;
+  stats.noData = land.Count() - sums.valid;
+  if (sums.valid > 0) {
+    stats.minimum = sums.lo;
+    stats.maximum = sums.hi;
+    stats.mean = sums.sum / static_cast<double>(sums.valid);
+  }
+  return stats;
+}
+
+std::string StatisticsText(const Statistics& s) {
+  char text[200];
+  std::snprintf(text, sizeof text, "minimum %.9g, maximum %.9g, mean %.9g, %zu valid cells",
+                s.minimum, s.maximum, s.mean, s.valid);
+  return text + (s.noData ? ", " + std::to_string(s.noData) + " NoData" : std::string());
+}
+
+QJsonArray Pair(std::pair<double, double> p) { return {p.first, p.second}; }
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // Lines for stdout, unless the run is quiet.
 class Report {
  public:
@@ -78,7 +145,9 @@ class Report {
 }  // namespace
 
 int RunBatch(const Options& options, std::ostream& out) {
-  Report report(out, options.verbosity);
+  // With --json, stdout carries the JSON object alone.
+  Report report(out, options.json ? 0 : options.verbosity);
+  QJsonObject json;
   return Reporting([&] {
     auto start = std::chrono::steady_clock::now();
     Landscape land;
@@ -95,6 +164,11 @@ int RunBatch(const Options& options, std::ostream& out) {
     report.Line(1, "landscape: ", options.input ? *options.input : "default (fractal)", ", ",
                 land.width, " x ", land.height, ", range ", Range(land), noData, ", read",
                 Since(start));
+    json["input"] =
+        options.input ? QJsonValue(QString::fromStdString(*options.input)) : QJsonValue();
+    json["width"] = land.width;
+    json["height"] = land.height;
+    json["read_seconds"] = Seconds(start);
 
     PrivateSettings settings(options.plugin, std::cerr);
     PluginModule module(options.pluginPath);
@@ -117,12 +191,26 @@ int RunBatch(const Options& options, std::ostream& out) {
     const bool applied = module.Run(session);
     report.Line(1, "plug-in: ", module.Name(), ", action ", settings.ActionName(), ", ",
                 applied ? "applied" : "not applied", Since(start));
+    json["plugin"] = QString::fromStdString(module.Name());
+    json["action"] = QString::fromStdString(settings.ActionName());
+    json["apply_seconds"] = Seconds(start);
     if (!applied) {
       std::fprintf(stderr,
                    "kelvamor-host: the plug-in did not apply its action; nothing written\n");
       return kExitFailed;
     }
     report.Line(1, "range after: ", RangeAfter(land));
+    const Statistics stats = StatisticsOf(land);
+    report.Line(1, "statistics: ", StatisticsText(stats));
+    QJsonObject statistics{{"valid", static_cast<qint64>(stats.valid)},
+                           {"nodata", static_cast<qint64>(stats.noData)}};
+    if (stats.valid > 0) {
+      statistics["minimum"] = stats.minimum;
+      statistics["maximum"] = stats.maximum;
+      statistics["mean"] = stats.mean;
+    }
+    json["statistics"] = statistics;
+    json["recorded_range"] = Pair({land.minHeight, land.maxHeight});
     // Every output is written in full before any is put in place: a failure leaves
     // every file as it was.
     std::optional<PendingSave> heightmap;
@@ -136,10 +224,12 @@ int RunBatch(const Options& options, std::ostream& out) {
     }
     // The time to write includes making the file durable and putting it in place.
     const auto prepared = std::chrono::steady_clock::now() - start;
-    if (options.picture) picture.emplace(*options.picture, ShadeLandscape(land, waterLevel));
+    if (options.picture)
+      picture.emplace(*options.picture, ShadeLandscape(land, waterLevel), land.geo);
     start = std::chrono::steady_clock::now();
     if (heightmap) heightmap->Commit();
     const std::string written = Since(start - prepared);
+    start -= prepared;
     if (picture) picture->Commit();
     if (heightmap) {
       const SaveReport& saved = heightmap->Report();
@@ -150,15 +240,24 @@ int RunBatch(const Options& options, std::ostream& out) {
                   saved.mappingFile;
       report.Line(1, "wrote ", *options.output, mapping.empty() ? "" : " (" + mapping + ")",
                   written);
+      json["output"] = QString::fromStdString(*options.output);
+      json["write_seconds"] = Seconds(start);
+      if (saved.sixteenBitRange) {
+        json["sixteen_bit_range"] = Pair(*saved.sixteenBitRange);
+        json["mapping_file"] = QString::fromStdString(saved.mappingFile);
+      }
+      if (saved.noDataChanged) json["nodata_changed"] = Pair(*saved.noDataChanged);
       // The heights cannot be had back without the mapping: say it even when quiet.
       if (options.verbosity == 0 && !mapping.empty())
         std::fprintf(stderr, "kelvamor-host: %s: %s\n", options.output->c_str(), mapping.c_str());
     }
     if (picture) report.Line(1, "wrote ", *options.picture);
+    if (picture) json["picture"] = QString::fromStdString(*options.picture);
     if (options.saveSettings) {
       settings.SaveToUser();
       report.Line(2, "settings kept as the user's");
     }
+    if (options.json) out << QJsonDocument(json).toJson(QJsonDocument::Indented).toStdString();
     return kExitApplied;
   });
 }

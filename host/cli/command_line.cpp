@@ -106,6 +106,8 @@ void CheckRawOptions(const Options& options) {
   if (options.raw.size && !raw) Usage("--size: applies to a RAW input (.r16, .raw, .r32) only");
   if (options.raw.range && !(raw && format->bits == 16))
     Usage("--range: applies to a 16-bit RAW input (.r16, .raw) only");
+  if (options.raw.band != 0 && (!options.input || raw))
+    Usage("--band: applies to a raster input with bands (not a RAW grid)");
 }
 
 // An input or mask the run reads: a regular file (links followed), or a network
@@ -201,6 +203,22 @@ void CheckFiles(const Options& options) {
   if (!refused.empty()) Usage(QString::fromStdString(refused));
   CheckRawOptions(options);
   if (options.input) CheckReadable("", *options.input, options.allowNetwork);
+  if (options.input) {
+    // A raster of several bands needs --band; --band needs a band that is there.
+    const std::optional<int> bands = RasterBandCount(*options.input);
+    const QString name = QString::fromStdString(*options.input);
+    if (bands && *bands > 1 && options.raw.band == 0)
+      Usage(QString("%1 has %2 bands; choose one with --band").arg(name).arg(*bands));
+    if (bands && options.raw.band > *bands)
+      Usage(QString("--band: %1 has no band %2 (it has %3)")
+                .arg(name)
+                .arg(options.raw.band)
+                .arg(*bands));
+  }
+  if (options.write.storage != Storage::kFloat32 &&
+      !(options.output && FindFormat(*options.output) &&
+        FindFormat(*options.output)->id == FormatId::kGeoTiff))
+    Usage("--ot: applies to a GeoTIFF output (-o FILE.tif)");
   if (options.mask) {
     CheckReadable("--mask: ", *options.mask, options.allowNetwork);
     std::pair<int32_t, int32_t> landscape{kDefaultLandscapeSide, kDefaultLandscapeSide};
@@ -221,8 +239,8 @@ void CheckFiles(const Options& options) {
                 .arg(landscape.first)
                 .arg(landscape.second));
   }
-  if (!options.batch && (options.output || options.picture || options.mask))
-    Usage("-o, --picture and --mask are for batch mode; add --batch, or use the window");
+  if (!options.batch && (options.output || options.picture || options.mask || options.json))
+    Usage("-o, --picture, --mask and --json are for batch mode; add --batch, or use the window");
 }
 
 }  // namespace
@@ -297,6 +315,24 @@ std::optional<Options> ParseCommandLine(const QStringList& arguments, const Proc
   for (const QString& item : parser.values("co"))
     options.write.creationOptions.push_back(item.toStdString());
   options.saveSettings = parser.isSet("save-settings");
+  if (parser.isSet("band")) {
+    bool ok = false;
+    options.raw.band = parser.value("band").toInt(&ok);
+    if (!ok || options.raw.band < 1) Usage("--band takes a band number, 1 or more");
+  }
+  if (parser.isSet("ot")) {
+    const QString type = parser.value("ot");
+    if (type.compare("Float32", Qt::CaseInsensitive) == 0) {
+      options.write.storage = Storage::kFloat32;
+    } else if (type.compare("Int16", Qt::CaseInsensitive) == 0) {
+      options.write.storage = Storage::kInt16;
+    } else if (type.compare("UInt16", Qt::CaseInsensitive) == 0) {
+      options.write.storage = Storage::kUInt16;
+    } else {
+      Usage("--ot takes Float32, Int16 or UInt16");
+    }
+  }
+  options.json = parser.isSet("json");
   if (parser.isSet("threads")) {
     bool ok = false;
     const int threads = parser.value("threads").toInt(&ok);

@@ -29,6 +29,13 @@ std::vector<OptionRow> OptionTable() {
       {{"range"},
        "min:max",
        "Heights that a 16-bit RAW input's values 0 and 65535 stand for (over its header)."},
+      {{"band"}, "N", "Read band N (from 1) of an input with several bands."},
+      {{"ot"},
+       "type",
+       "Data type of a GeoTIFF output: Float32 (the default), Int16 or UInt16; heights are "
+       "rounded to whole units (of the input's scale when it has one), and a height that "
+       "does not fit fails the run."},
+      {{"json"}, "", "Report the run on stdout as one JSON object (batch)."},
       {{"set"},
        "name=value",
        "A plug-in setting for this run (repeatable; the settings table of --help lists them)."},

@@ -11,19 +11,20 @@ namespace host {
 
 struct Options {
   std::optional<std::string> input;    // heightmap to open; the default landscape when unset
-  RawOptions raw;                      // --size, --range for RAW files
+  RawOptions raw;                      // --size, --range for RAW files, --band
   std::optional<double> waterLevel;    // --water-level
   std::string pluginPath;              // --plugin, or the module built with the host
   bool batch = false;                  // --batch, or no display
   std::optional<std::string> output;   // -o
   std::optional<std::string> picture;  // --picture
-  WriteOptions write;                  // --co NAME=VALUE for GeoTIFF output
+  WriteOptions write;                  // --co NAME=VALUE and --ot for GeoTIFF output
   PluginValues plugin;                 // --set NAME=VALUE and --action NAME
   bool saveSettings = false;           // --save-settings: keep the run's values as the user's
   std::optional<std::string> mask;     // --mask: the plug-in changes only what it selects
   int verbosity = 1;                   // 0 with --quiet, 2 with --verbose
   bool progress = false;               // progress on stderr (a terminal, or --progress)
   bool allowNetwork = false;           // --allow-network
+  bool json = false;                   // --json: the report as one JSON object
 };
 
 // The landscape the options name: the input file, or the default landscape.

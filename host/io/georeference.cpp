@@ -1,5 +1,7 @@
 #include <cpl_string.h>
 
+#include <cmath>
+
 #include "host/io/georeference_internal.h"
 
 namespace host::io_internal {
@@ -14,6 +16,14 @@ Georeference ReadGeoreference(GDALDatasetH dataset, GDALRasterBandH band) {
   if (hasNoData) geo.noDataValue = noData;
   if (const char* text = GDALGetDescription(band)) geo.description = text;
   if (const char* unit = GDALGetRasterUnitType(band)) geo.unit = unit;
+  // Overviews as factors of the full size (2, 4, 8, ...).
+  for (int k = 0; k < GDALGetOverviewCount(band); ++k) {
+    GDALRasterBandH overview = GDALGetOverview(band, k);
+    const int side = overview ? GDALGetRasterBandXSize(overview) : 0;
+    if (side > 0)
+      geo.overviews.push_back(
+          static_cast<int>(std::lround(static_cast<double>(GDALGetRasterXSize(dataset)) / side)));
+  }
   for (char** item = GDALGetMetadata(dataset, nullptr); item && *item; ++item) {
     const std::string entry = *item;
     // The 16-bit range is this program's, remade by every 16-bit save.

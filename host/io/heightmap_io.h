@@ -15,9 +15,11 @@
 
 namespace host {
 
+// How to read an input that does not say everything itself.
 struct RawOptions {
   std::optional<std::pair<int32_t, int32_t>> size;  // width x height; square when unset
   std::optional<std::pair<double, double>> range;   // heights of r16 0 and 65535
+  int band = 0;  // of a raster with several bands, this one (from 1); 0: the only one
 };
 
 // Reads a heightmap with its georeferencing. Cells the file marks as NoData (its NoData
@@ -28,8 +30,13 @@ struct RawOptions {
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw = {},
                         int64_t maxPoints = kMaxGridPoints - 1, const ProgressFn& progress = {});
 
+// How a GeoTIFF stores its heights: as they are, or rounded to whole units (of the
+// opened file's scale, when it had one).
+enum class Storage { kFloat32, kInt16, kUInt16 };
+
 struct WriteOptions {
   std::vector<std::string> creationOptions;  // GeoTIFF NAME=VALUE, over the defaults
+  Storage storage = Storage::kFloat32;       // GeoTIFF only
   ProgressFn progress;                       // told how far the write has come
 };
 
@@ -71,6 +78,10 @@ class PendingSave {
 // Writes and commits at once.
 SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
                           const WriteOptions& options = {});
+
+// How many bands a raster GDAL opens has; nullopt when it cannot be opened (reading it
+// says why) or is a headerless RAW grid.
+std::optional<int> RasterBandCount(const std::string& path);
 
 // The grid size of a heightmap file, from its header (or length and --size) alone.
 std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw = {});

@@ -97,10 +97,16 @@ Dataset OpenRaster(const std::string& path) {
   return dataset;
 }
 
-void CheckOneBand(const std::string& path, GDALDatasetH ds) {
+// The band a heightmap is read from: the only one, or the one chosen (1-based).
+GDALRasterBandH HeightBand(const std::string& path, GDALDatasetH ds, int chosen = 0) {
   const int bands = GDALGetRasterCount(ds);
-  if (bands != 1)
-    throw Error(path, "has " + std::to_string(bands) + " bands; a heightmap or mask has one");
+  if (chosen == 0 && bands != 1)
+    throw Error(path, "has " + std::to_string(bands) +
+                          " bands; a heightmap or mask has one (choose one with --band)");
+  if (chosen < 0 || chosen > bands)
+    throw Error(
+        path, "has no band " + std::to_string(chosen) + " (it has " + std::to_string(bands) + ")");
+  return GDALGetRasterBand(ds, chosen == 0 ? 1 : chosen);
 }
 
 // The mask of `band`: 1 where a cell is NoData, whether by a value, a mask band or voids;
@@ -117,16 +123,16 @@ std::vector<uint8_t> ReadVoids(const std::string& path, GDALRasterBandH band, in
   return voids;
 }
 
-Landscape ReadRaster(const std::string& path, int64_t maxPoints, const ProgressFn& progress) {
+Landscape ReadRaster(const std::string& path, int chosenBand, int64_t maxPoints,
+                     const ProgressFn& progress) {
   const Dataset dataset = OpenRaster(path);
   GDALDatasetH ds = dataset.get();
-  CheckOneBand(path, ds);
+  GDALRasterBandH band = HeightBand(path, ds, chosenBand);
   CheckSize(path, GDALGetRasterXSize(ds), GDALGetRasterYSize(ds), maxPoints);
   Landscape land;
   land.width = GDALGetRasterXSize(ds);
   land.height = GDALGetRasterYSize(ds);
   Allocate(land, path);
-  GDALRasterBandH band = GDALGetRasterBand(ds, 1);
   GDALRasterIOExtraArg extra;
   INIT_RASTERIO_EXTRA_ARG(extra);
   extra.pfnProgress = &GdalProgress;
@@ -166,7 +172,7 @@ Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t 
   const Format* format = FindFormat(path);
   Landscape land = IsRaw(format)
                        ? ReadRaw(path, raw, format->id == FormatId::kRaw16, maxPoints, progress)
-                       : ReadRaster(path, maxPoints, progress);
+                       : ReadRaster(path, raw.band, maxPoints, progress);
   FillNoData(land, path, {});
   land.RecordRange();
   Report(progress, 1.0);
@@ -181,8 +187,19 @@ std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions
     return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
   }
   const Dataset dataset = OpenRaster(path);
-  CheckOneBand(path, dataset.get());
+  HeightBand(path, dataset.get(), raw.band);
   return {GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get())};
+}
+
+std::optional<int> RasterBandCount(const std::string& path) {
+  const Format* format = FindFormat(path);
+  if (IsRaw(format)) return std::nullopt;
+  try {
+    const Dataset dataset = OpenRaster(path);
+    return GDALGetRasterCount(dataset.get());
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 Weights ReadWeights(const std::string& path, int32_t width, int32_t height) {
@@ -210,7 +227,7 @@ Weights ReadWeights(const std::string& path, int32_t width, int32_t height) {
     clamps = !sixteenBit;
   } else {
     const Dataset dataset = OpenRaster(path);
-    CheckOneBand(path, dataset.get());
+    HeightBand(path, dataset.get());
     checkSize(GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get()));
     GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
     weights.values.resize(static_cast<size_t>(width) * height);

@@ -4,8 +4,10 @@
 #include <gdal.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 #include "host/io/error.h"
 #include "host/io/formats.h"
@@ -58,6 +60,15 @@ CPLStringList GeoTiffOptions(const WriteOptions& options) {
   return list;
 }
 
+// The opened file's overviews, built again from the heights just written (averages,
+// NoData left out): a GIS that drew the input quickly draws the output as quickly.
+CPLErr RebuildOverviews(GDALDatasetH dataset, const Landscape& land) {
+  if (land.geo.overviews.empty()) return CE_None;
+  std::vector<int> factors = land.geo.overviews;
+  return GDALBuildOverviews(dataset, "AVERAGE", static_cast<int>(factors.size()), factors.data(), 0,
+                            nullptr, nullptr, nullptr);
+}
+
 // Whether GDAL's writing failed, in any of its threads, or left an empty file.
 void CheckWritten(const GdalFailures& failures, bool wrote, const FileReplacement& file,
                   const char* what) {
@@ -68,8 +79,101 @@ void CheckWritten(const GdalFailures& failures, bool wrote, const FileReplacemen
     throw std::runtime_error("cannot be written (nothing reached the file)");
 }
 
+// A GeoTIFF of whole numbers: each height rounded to a whole step of the opened file's
+// scale (of one unit when it had none), all of them checked to fit the type before the
+// file is made. NoData takes the file's value when no height uses it, else the first
+// free one of the type's extremes and the values next to them.
+void WriteWholeGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptions& options,
+                       SaveReport& report) {
+  const GdalFailures failures;
+  const bool isSigned = options.storage == Storage::kInt16;
+  const char* typeName = isSigned ? "Int16" : "UInt16";
+  const double lowest = isSigned ? -32768.0 : 0.0;
+  const double highest = isSigned ? 32767.0 : 65535.0;
+  double scale = 1.0, offset = 0.0;
+  if (const auto& kept = land.geo.scaleOffset;
+      kept && kept->first > 0 && std::isfinite(kept->first) && std::isfinite(kept->second)) {
+    scale = kept->first;
+    offset = kept->second;
+  }
+  auto stored = [&](size_t i) { return std::round((land.heights[i] - offset) / scale); };
+  std::vector<bool> used(65536, false);
+  bool needsNoData = land.geo.noDataValue.has_value();
+  double low = highest, high = lowest;
+  for (size_t i = 0; i < land.Count(); ++i) {
+    if (land.IsNoData(i) || !std::isfinite(land.heights[i])) {
+      needsNoData = true;
+      continue;
+    }
+    const double v = stored(i);
+    low = std::min(low, v);
+    high = std::max(high, v);
+    if (v >= lowest && v <= highest) used[static_cast<size_t>(v - lowest)] = true;
+  }
+  if (low < lowest || high > highest)
+    throw std::runtime_error(
+        CPLSPrintf("cannot hold these heights as %s: they come to %.17g .. %.17g%s, beyond "
+                   "%.0f .. %.0f (write Float32, the default)",
+                   typeName, low, high, scale != 1.0 || offset != 0.0 ? " in the file's steps" : "",
+                   lowest, highest));
+  std::optional<double> noData;
+  if (needsNoData) {
+    std::vector<double> candidates;
+    if (const auto& own = land.geo.noDataValue;
+        own && *own == std::round(*own) && *own >= lowest && *own <= highest)
+      candidates.push_back(*own);
+    for (double step = 0; step <= highest - lowest; ++step) {
+      candidates.push_back(lowest + step);
+      candidates.push_back(highest - step);
+    }
+    for (const double candidate : candidates)
+      if (!used[static_cast<size_t>(candidate - lowest)]) {
+        noData = candidate;
+        break;
+      }
+    if (!noData)
+      throw std::runtime_error(std::string("has no value of ") + typeName + " left for NoData");
+    if (land.geo.noDataValue && *land.geo.noDataValue != *noData)
+      report.noDataChanged = std::pair{*land.geo.noDataValue, *noData};
+  }
+  if (!land.geo.geoTransform) file.DescribedBy({".tfw", ".tifw", ".wld"});
+  CPLStringList creation = GeoTiffOptions(options);
+  // The floating-point predictor of the defaults is for floats; whole numbers take the
+  // horizontal one.
+  if (EQUAL(creation.FetchNameValueDef("PREDICTOR", ""), "3"))
+    creation.SetNameValue("PREDICTOR", "2");
+  Dataset out(GDALCreate(GDALGetDriverByName(FormatOf(FormatId::kGeoTiff).gdalDriver),
+                         file.TemporaryPath().c_str(), land.width, land.height, 1,
+                         isSigned ? GDT_Int16 : GDT_UInt16, creation.List()));
+  if (!out) throw std::runtime_error("cannot be created (" + failures.Reason("GeoTIFF") + ")");
+  ApplyGeoreference(out.get(), land, noData);
+  GDALRasterBandH band = GDALGetRasterBand(out.get(), 1);
+  if (scale != 1.0 || offset != 0.0) {
+    GDALSetRasterScale(band, scale);
+    GDALSetRasterOffset(band, offset);
+  }
+  // Whole numbers within the type's range, as floats: GDAL stores them exactly.
+  std::vector<float> block(static_cast<size_t>(land.width) * kRowsPerBlock);
+  CPLErr written = CE_None;
+  for (int32_t y0 = 0; y0 < land.height && written == CE_None; y0 += kRowsPerBlock) {
+    const int32_t rows = std::min(kRowsPerBlock, land.height - y0);
+    const size_t first = static_cast<size_t>(y0) * land.width;
+    for (size_t k = 0; k < static_cast<size_t>(rows) * land.width; ++k) {
+      const size_t i = first + k;
+      const bool valid = !land.IsNoData(i) && std::isfinite(land.heights[i]);
+      block[k] = static_cast<float>(valid ? stored(i) : noData.value_or(0.0));
+    }
+    written = GDALRasterIO(band, GF_Write, 0, y0, land.width, rows, block.data(), land.width, rows,
+                           GDT_Float32, 0, 0);
+    Report(options.progress, 0.9 * (y0 + rows) / land.height);
+  }
+  out.reset();
+  CheckWritten(failures, written == CE_None, file, "write error");
+}
+
 void WriteGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptions& options,
                   SaveReport& report) {
+  if (options.storage != Storage::kFloat32) return WriteWholeGeoTiff(file, land, options, report);
   const GdalFailures failures;
   const NoDataChoice noData = ChooseNoData(land, Survey(land), true);
   report.noDataChanged = noData.changed;
@@ -81,8 +185,9 @@ void WriteGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptio
                          creation.List()));
   if (!out) throw std::runtime_error("cannot be created (" + failures.Reason("GeoTIFF") + ")");
   ApplyGeoreference(out.get(), land, noData.value);
-  const CPLErr written = WriteFloatRows(
-      out.get(), land, static_cast<float>(noData.value.value_or(0.0)), options.progress);
+  CPLErr written = WriteFloatRows(out.get(), land, static_cast<float>(noData.value.value_or(0.0)),
+                                  options.progress);
+  if (written == CE_None) written = RebuildOverviews(out.get(), land);
   out.reset();  // closing writes what is still cached
   CheckWritten(failures, written == CE_None, file, "write error");
 }

@@ -210,20 +210,7 @@ void WriteHeader(FileReplacement& file, const Landscape& land, const SixteenBit&
                 "file type = ENVI Standard\ndata type = 12\ninterleave = bsq\nbyte order = 0\n"
                 "data gain values = {%.17g}\ndata offset values = {%.17g}\n",
                 land.width, land.height, steps.scale, steps.offset);
-  const std::string path = HeaderPath(file.TemporaryPath());
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0)
-    throw std::runtime_error(std::string("its header cannot be written (") + std::strerror(errno) +
-                             ")");
-  try {
-    WriteAll(fd, text, std::strlen(text));
-  } catch (...) {
-    ::close(fd);
-    throw;
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0)
-    throw std::runtime_error(std::string("its header cannot be written (") + std::strerror(errno) +
-                             ")");
+  file.WriteSideFile(".hdr", text);
 }
 
 }  // namespace

@@ -156,6 +156,33 @@ FileReplacement::~FileReplacement() {
   ::close(dir_);
 }
 
+void FileReplacement::WriteSideFile(const std::string& ending, const std::string& content) {
+  const std::string name = Stem(tempName_) + ending;
+  const int fd = ::openat(dir_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0666);  // as any new file: the user's umask decides
+  auto fail = [&](int error) {
+    return std::runtime_error("its side file " + ending + " cannot be written (" +
+                              std::strerror(error) + ")");
+  };
+  if (fd < 0) throw fail(errno);
+  for (size_t done = 0; done < content.size();) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      throw fail(error);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw fail(error);
+  }
+  if (::close(fd) != 0) throw fail(errno);
+}
+
 std::vector<std::string> FileReplacement::SideFiles() const {
   std::vector<std::string> found;
   const int copy = ::dup(dir_);

@@ -32,6 +32,10 @@ class FileReplacement {
   // put in them. The target's old ones are removed on commit when the new file has
   // none, so no stale description stays beside it.
   void DescribedBy(std::vector<std::string> endings) { endings_ = std::move(endings); }
+  // Writes a side file beside the temporary (its name without the extension, then
+  // `ending`), created anew, never through a link, and flushed to disk; it is put in
+  // place with the file. Throws std::runtime_error with the reason.
+  void WriteSideFile(const std::string& ending, const std::string& content);
   // Flushes the temporary to disk, gives it the target's mode, owner and attributes and
   // renames it, with every side file a writer made beside it (named like it, another
   // ending), over the target. Throws Error naming the target and the reason.

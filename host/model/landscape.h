@@ -29,6 +29,9 @@ struct Georeference {
   // How the file's stored values become heights (height = value * scale + offset), when
   // it said so; a 16-bit save keeps it while the heights fit.
   std::optional<std::pair<double, double>> scaleOffset;
+  // The opened file's overviews, as factors of its size (2, 4, ...): a GeoTIFF save
+  // builds them again from the new heights.
+  std::vector<int> overviews;
 };
 
 // A grid's heights. Growing it leaves the new heights unset: every grid is written in

@@ -5,16 +5,21 @@
 #include <memory>
 #include <string>
 
+#include "host/model/landscape.h"
+
 namespace host {
 
 class FileReplacement;
 
 // A picture encoded in full into a temporary beside its target, not yet in place: a
-// run commits it with its other outputs once every one is complete. Throws Error
-// naming the file when it cannot be encoded or written.
+// run commits it with its other outputs once every one is complete. With the
+// landscape's georeference (a picture a pixel a cell), a world file (".pgw" for ".png")
+// and a ".png.aux.xml" with the coordinate system go beside it, so that it lies where
+// the heights lie in a GIS. Throws Error naming the file when it cannot be encoded or
+// written.
 class PendingPicture {
  public:
-  PendingPicture(const std::string& path, const QImage& image);
+  PendingPicture(const std::string& path, const QImage& image, const Georeference& geo = {});
   ~PendingPicture();
   PendingPicture(PendingPicture&&) noexcept;
   void Commit();

@@ -1,9 +1,16 @@
 // Batch mode as scripts use it: each run with its own parameters, the user's settings
 // left alone, and the conventions of command-line tools.
+#include <cpl_conv.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
 #include <signal.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -144,6 +151,91 @@ TEST_F(Scripting, InputsAreReadAsTheirNamesSay) {
     QString log;
     EXPECT_EQ(Run({QPath(row.file), "-o", QPath("out.tif")}, &log), row.exit) << row.file;
     EXPECT_TRUE(log.contains(row.says)) << row.file << ": " << log.toStdString();
+  }
+}
+
+// What GIS users asked of batch runs: a band of a multi-band raster, whole-number
+// GeoTIFFs that refuse heights they cannot hold, the overviews the input had, statistics
+// as JSON, and a picture that lies where the heights lie.
+TEST_F(Scripting, TheOptionsGisUsersAskedFor) {
+  GDALAllRegister();
+  const host::Landscape land = Sample(61, 61);
+  host::WriteHeightmap(Path("one.tif"), land);
+  {  // three bands, the second the landscape; 2x and 4x overviews
+    const host::Landscape other = Sample(61, 61, 9);
+    GDALDatasetH ds = GDALCreate(GDALGetDriverByName("GTiff"), Path("three.tif").c_str(), 61, 61, 3,
+                                 GDT_Float32, nullptr);
+    const double transform[6] = {500000.0, 30.0, 0.0, 5200000.0, 0.0, -30.0};
+    GDALSetGeoTransform(ds, const_cast<double*>(transform));
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(srs, 32632);
+    GDALSetSpatialRef(ds, srs);
+    OSRDestroySpatialReference(srs);
+    for (int b : {1, 2, 3})
+      EXPECT_EQ(GDALRasterIO(GDALGetRasterBand(ds, b), GF_Write, 0, 0, 61, 61,
+                             const_cast<float*>((b == 2 ? land : other).heights.data()), 61, 61,
+                             GDT_Float32, 0, 0),
+                CE_None);
+    int factors[] = {2, 4};
+    EXPECT_EQ(GDALBuildOverviews(ds, "AVERAGE", 2, factors, 0, nullptr, nullptr, nullptr), CE_None);
+    GDALClose(ds);
+  }
+  QString log;
+  ASSERT_EQ(Run({QPath("one.tif"), "--action", "soften", "-o", QPath("one_out.tif")}), 0);
+  ASSERT_EQ(Run({QPath("three.tif"), "--band", "2", "--action", "soften", "-o",
+                 QPath("band_out.tif"), "--picture", QPath("band.png"), "--json"},
+                &log),
+            0)
+      << log.toStdString();
+  const host::Landscape soft = host::ReadHeightmap(Path("one_out.tif"));
+  EXPECT_EQ(host::ReadHeightmap(Path("band_out.tif")).heights, soft.heights);
+
+  // The report: one JSON object, statistics of what was written.
+  const QJsonObject json = QJsonDocument::fromJson(log.toUtf8()).object();
+  const QJsonObject stats = json["statistics"].toObject();
+  double sum = 0.0;
+  for (float h : soft.heights) sum += h;
+  EXPECT_EQ(stats["valid"].toInt(), 61 * 61);
+  EXPECT_EQ(stats["minimum"].toDouble(),
+            *std::min_element(soft.heights.begin(), soft.heights.end()));
+  EXPECT_EQ(stats["maximum"].toDouble(),
+            *std::max_element(soft.heights.begin(), soft.heights.end()));
+  EXPECT_NEAR(stats["mean"].toDouble(), sum / (61 * 61), 1e-9);
+  EXPECT_EQ(json["output"].toString(), QPath("band_out.tif"));
+
+  {  // the overviews rebuilt; the picture placed by a world file and its coordinate system
+    GDALDatasetH out = GDALOpen(Path("band_out.tif").c_str(), GA_ReadOnly);
+    EXPECT_EQ(GDALGetOverviewCount(GDALGetRasterBand(out, 1)), 2);
+    GDALClose(out);
+    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");  // the .aux.xml, as a GIS reads it
+    GDALDatasetH picture = GDALOpen(Path("band.png").c_str(), GA_ReadOnly);
+    CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+    double placed[6] = {};
+    EXPECT_EQ(GDALGetGeoTransform(picture, placed), CE_None);
+    EXPECT_EQ(std::vector<double>(placed, placed + 6),
+              (std::vector<double>{500000.0, 30.0, 0.0, 5200000.0, 0.0, -30.0}));
+    EXPECT_TRUE(QString(GDALGetProjectionRef(picture)).contains("32632"));
+    GDALClose(picture);
+  }
+
+  // Whole numbers: each height rounded; heights a type cannot hold fail the run, which
+  // writes nothing.
+  ASSERT_EQ(Run({QPath("one.tif"), "--action", "soften", "--ot", "Int16", "-o", QPath("int.tif")}),
+            0);
+  GDALDatasetH whole = GDALOpen(Path("int.tif").c_str(), GA_ReadOnly);
+  EXPECT_EQ(GDALGetRasterDataType(GDALGetRasterBand(whole, 1)), GDT_Int16);
+  GDALClose(whole);
+  const host::Landscape rounded = host::ReadHeightmap(Path("int.tif"));
+  for (size_t i = 0; i < soft.heights.size(); ++i)
+    ASSERT_EQ(rounded.heights[i], std::round(soft.heights[i])) << i;
+  for (const char* type : {"UInt16", "Int16"}) {
+    host::Landscape high = land;
+    // Below UInt16's 0, above Int16's 32767, wherever Soften takes them.
+    for (float& h : high.heights) h += std::string(type) == "Int16" ? 40000.0f : -1000.0f;
+    host::WriteHeightmap(Path("high.tif"), high);
+    EXPECT_EQ(Run({QPath("high.tif"), "--ot", type, "-o", QPath("refused.tif")}, &log), 1);
+    EXPECT_TRUE(log.contains(QString("cannot hold these heights as ") + type)) << log.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(Path("refused.tif")));
   }
 }
 
