@@ -169,6 +169,10 @@ int RunBatch(const Options& options, std::ostream& out) {
     json["width"] = land.width;
     json["height"] = land.height;
     json["read_seconds"] = Seconds(start);
+    if (waterLevel) {
+      report.Line(2, "water level: ", *waterLevel);
+      json["water_level"] = *waterLevel;
+    }
 
     PrivateSettings settings(options.plugin, std::cerr);
     PluginModule module(options.pluginPath);

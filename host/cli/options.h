@@ -30,7 +30,7 @@ struct Options {
 // The landscape the options name: the input file, or the default landscape.
 Landscape OpenInput(const Options& options, const ProgressFn& progress = {});
 // The water level of a run: --water-level, else the default landscape's sea level when
-// there is no input, else none.
+// there is no input, else none. (The window adds sea level for terrain below 0.)
 std::optional<double> WaterLevelOf(const Options& options);
 
 }  // namespace host

@@ -1,8 +1,10 @@
 #include <cpl_string.h>
+#include <ogr_srs_api.h>
 
 #include <cmath>
 
 #include "host/io/georeference_internal.h"
+#include "host/io/heightmap_io.h"
 
 namespace host::io_internal {
 
@@ -54,3 +56,25 @@ void ApplyGeoreference(GDALDatasetH dataset, const Landscape& land, std::optiona
 }
 
 }  // namespace host::io_internal
+
+namespace host {
+
+CrsSummary SummariseCrs(const std::string& wkt) {
+  CrsSummary summary;
+  if (wkt.empty()) return summary;
+  OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+  if (OSRSetFromUserInput(srs, wkt.c_str()) == OGRERR_NONE) {
+    if (const char* name = OSRGetName(srs)) summary.name = name;
+    char* unit = nullptr;
+    if (OSRIsGeographic(srs)) {
+      OSRGetAngularUnits(srs, &unit);
+    } else {
+      OSRGetLinearUnits(srs, &unit);
+    }
+    if (unit) summary.unit = unit;
+  }
+  OSRDestroySpatialReference(srs);
+  return summary;
+}
+
+}  // namespace host

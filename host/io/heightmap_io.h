@@ -110,6 +110,14 @@ std::optional<uint64_t> RawSamplesOfUnknownSize(const std::string& path, const R
 // The grid of `samples` points closest to square, the wider side first.
 std::pair<int64_t, int64_t> GuessGridSize(uint64_t samples);
 
+// What a coordinate system is called ("WGS 84 / UTM zone 32N") and the unit of its
+// horizontal axes ("metre", "degree"); empty for an empty or unreadable WKT.
+struct CrsSummary {
+  std::string name;
+  std::string unit;
+};
+CrsSummary SummariseCrs(const std::string& wkt);
+
 // The GDAL release the host reads and writes with ("3.6.2").
 std::string GdalRelease();
 

@@ -33,7 +33,29 @@ void Ramp(double t, double& r, double& g, double& b) {
   b = a.b + (c.b - a.b) * f;
 }
 
+// Shallow sea light blue, the deepest dark blue.
+void SeaRamp(double depth, double& r, double& g, double& b) {
+  depth = std::clamp(depth, 0.0, 1.0);
+  r = 165 - 145 * depth;
+  g = 205 - 150 * depth;
+  b = 235 - 115 * depth;
+}
+
 }  // namespace
+
+void HeightColour(double h, double lo, double hi, double& r, double& g, double& b) {
+  const double span = hi > lo ? hi - lo : 1.0;
+  if (lo < 0.0 && hi > 0.0) {
+    // Sea level splits the colours: land over 0 .. hi, the sea floor over lo .. 0.
+    if (h < 0.0) {
+      SeaRamp(h / lo, r, g, b);
+    } else {
+      Ramp(h / hi, r, g, b);
+    }
+    return;
+  }
+  Ramp((h - lo) / span, r, g, b);
+}
 
 QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
                       std::optional<std::pair<double, double>> range) {

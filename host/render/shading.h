@@ -14,6 +14,11 @@ namespace host {
 // NoData cells are transparent. Colours and relief follow `range` when given (so that
 // pictures before and after an operation compare), else the landscape's recorded range.
 // A null image when the grid is larger than a picture can be.
+// The colour of height h on a map coloured over lo .. hi, before shading: green lowland
+// to white peaks; where lo is below 0 and hi above, sea level splits it, the sea floor
+// in blues by depth and the land over 0 .. hi.
+void HeightColour(double h, double lo, double hi, double& r, double& g, double& b);
+
 QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
                       std::optional<std::pair<double, double>> range = {});
 

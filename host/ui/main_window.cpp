@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -30,6 +31,7 @@
 #include "host/ui/landscape_view.h"
 #include "host/ui/raw_size_dialog.h"
 #include "host/ui/selection.h"
+#include "host/ui/terrain_info.h"
 
 namespace host {
 
@@ -79,6 +81,11 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   cursor_ = new QLabel(this);
   statusBar()->addWidget(status_);
   statusBar()->addPermanentWidget(cursor_);
+  legend_ = new LegendPanel(this);
+  auto* legendDock = new QDockWidget("Legend", this);
+  legendDock->setObjectName("LegendDock");
+  legendDock->setWidget(legend_);
+  addDockWidget(Qt::RightDockWidgetArea, legendDock);
 
   BuildMenus();
   setAcceptDrops(true);
@@ -124,12 +131,14 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   };
   connect(waterCheck_, &QCheckBox::toggled, this, waterChanged);
   connect(waterSpin_, &QDoubleSpinBox::valueChanged, this, waterChanged);
+  // Terrain that reaches below sea level has its sea: water at 0 unless the user chose.
+  if (!waterLevel_ && land_.ValidRange().first < 0.0) waterLevel_ = kSeaLevel;
   SetWaterLevel(waterLevel_);
 
   view_->onHover = [this](QPointF cell, bool inside) {
-    cursor_->setText(
-        inside ? CellReadout(static_cast<int32_t>(cell.x()), static_cast<int32_t>(cell.y()))
-               : QString());
+    hovered_ = inside ? std::pair{static_cast<int32_t>(cell.x()), static_cast<int32_t>(cell.y())}
+                      : std::pair{-1, -1};
+    cursor_->setText(CellReadout(hovered_.first, hovered_.second));
   };
   view_->onSelected = [this](const QPainterPath& outline) {
     Select(outline, featherSpin_->value());
@@ -180,13 +189,18 @@ void MainWindow::Refresh() {
   if (fixedRange_->isChecked()) range = openedRange_;
   view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
   view_->SetOutline(outline_);
+  legend_->Show(land_, range.value_or(std::pair{land_.minHeight, land_.maxHeight}), waterLevel_);
   QString text = QString("%1 x %2   range %3 .. %4")
                      .arg(land_.width)
                      .arg(land_.height)
-                     .arg(land_.minHeight, 0, 'g', 6)
-                     .arg(land_.maxHeight, 0, 'g', 6);
+                     .arg(HeightText(land_, land_.minHeight), HeightText(land_, land_.maxHeight));
+  const CrsSummary crs = SummariseCrs(land_.geo.projection);
+  if (!crs.name.empty()) text += "   " + QString::fromStdString(crs.name);
+  if (waterLevel_) text += "   water at " + HeightText(land_, *waterLevel_);
   if (!selection_.empty()) text += "   selection";
   status_->setText(text);
+  // The readout follows the heights under a still cursor (after an edit, an undo, an open).
+  cursor_->setText(CellReadout(hovered_.first, hovered_.second));
 }
 
 void MainWindow::SwapLandscape(Landscape& other) {
@@ -195,18 +209,7 @@ void MainWindow::SwapLandscape(Landscape& other) {
 }
 
 QString MainWindow::CellReadout(int32_t x, int32_t y) const {
-  if (x < 0 || y < 0 || x >= land_.width || y >= land_.height) return {};
-  QString text = QString("x %1  y %2").arg(x).arg(y);
-  if (const auto& t = land_.geo.geoTransform) {
-    const double cx = x + 0.5, cy = y + 0.5;
-    text += QString("  (%1, %2)")
-                .arg((*t)[0] + cx * (*t)[1] + cy * (*t)[2], 0, 'f', 3)
-                .arg((*t)[3] + cx * (*t)[4] + cy * (*t)[5], 0, 'f', 3);
-  }
-  const size_t i = static_cast<size_t>(y) * land_.width + x;
-  text += land_.IsNoData(i) ? QString("  NoData")
-                            : QString("  height %1").arg(land_.heights[i], 0, 'g', 7);
-  return text;
+  return host::CellReadout(land_, x, y);
 }
 
 void MainWindow::SetWaterLevel(std::optional<double> level) {
@@ -266,6 +269,7 @@ bool MainWindow::Open(const QString& path) {
   outline_ = QPainterPath();
   selection_.clear();
   StartHistory();  // a new file starts a new history
+  if (!waterLevel_ && land_.ValidRange().first < 0.0) SetWaterLevel(kSeaLevel);
   Refresh();
   RememberRecentFile(path);
   view_->setFocus();

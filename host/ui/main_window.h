@@ -27,6 +27,7 @@ class QUndoStack;
 namespace host {
 
 class LandscapeView;
+class LegendPanel;
 
 // The files opened or saved last, newest first, kept per user; those gone are left out.
 QStringList RecentFiles();
@@ -37,6 +38,8 @@ class MainWindow : public QMainWindow {
   MainWindow(Landscape land, const Options& options);
   ~MainWindow() override;
 
+  // The water level of terrain that reaches below it, unless the user sets another.
+  static constexpr double kSeaLevel = 0.0;
   // The history keeps at most this many bytes of landscapes; older steps are dropped.
   static constexpr size_t kHistoryBytes = size_t{1} << 30;
 
@@ -96,6 +99,8 @@ class MainWindow : public QMainWindow {
   QLabel* cursor_;
   QAction* fixedRange_;
   QMenu* recentMenu_;
+  LegendPanel* legend_;
+  std::pair<int32_t, int32_t> hovered_{-1, -1};  // the cell under the cursor; -1: none
   QMenu* pluginsMenu_;
   QCheckBox* waterCheck_;
   QDoubleSpinBox* waterSpin_;

@@ -1,12 +1,15 @@
 // The editor window driven offscreen as a user would: plug-in runs and their history,
 // unsaved work, saving, selections, the readout; and the batch mode's --mask.
+#include <cpl_conv.h>
 #include <gtest/gtest.h>
+#include <ogr_srs_api.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,10 +22,12 @@
 #include <map>
 
 #include "host/io/heightmap_io.h"
+#include "host/render/shading.h"
 #include "host/ui/history.h"
 #include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
 #include "host/ui/selection.h"
+#include "host/ui/terrain_info.h"
 #include "tests/support/host_fixtures.h"
 #include "tests/support/ui.h"
 
@@ -342,6 +347,53 @@ TEST_F(Window, TheReadoutNamesTheCellItsPlaceAndItsHeight) {
   EXPECT_TRUE(text.contains(QString("height %1").arg(land.heights[9], 0, 'g', 7)))
       << text.toStdString();
   EXPECT_TRUE(other.CellReadout(4, 2).endsWith("NoData"));
+
+  // Heights in their unit and to the data's precision: an Int16 DEM in decimetres shows
+  // one decimal; the status bar names the coordinate system and the water level.
+  land.geo.unit = "metre";
+  land.geo.scaleOffset = std::pair{0.1, 0.0};
+  OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+  OSRImportFromEPSG(srs, 32632);
+  char* wkt = nullptr;
+  OSRExportToWkt(srs, &wkt);
+  land.geo.projection = wkt;
+  CPLFree(wkt);
+  OSRDestroySpatialReference(srs);
+  land.heights[9] = 123.4f;
+  host::MainWindow georeferenced(land, options);
+  EXPECT_TRUE(georeferenced.CellReadout(3, 1).endsWith("height 123.4 m"))
+      << georeferenced.CellReadout(3, 1).toStdString();
+  QString status;
+  for (QLabel* label : georeferenced.findChildren<QLabel*>()) status += label->text() + "|";
+  EXPECT_TRUE(status.contains("WGS 84 / UTM zone 32N")) << status.toStdString();
+  // Sample's heights reach below 0: the sea is there without being asked for.
+  EXPECT_TRUE(status.contains("water at 0.0 m")) << status.toStdString();
+  EXPECT_TRUE(georeferenced.findChild<QCheckBox*>("WaterCheck")->isChecked());
+}
+
+// The legend's histogram counts every valid height and follows each edit and undo; the
+// map colours the sea floor blue and the land green where sea level splits the range.
+TEST_F(Window, TheLegendFollowsEditsAndTheSeaIsBlue) {
+  auto* legend = dynamic_cast<host::LegendPanel*>(window->findChild<QWidget*>("Legend"));
+  ASSERT_TRUE(legend);
+  auto total = [&] {
+    size_t sum = 0;
+    for (size_t count : legend->Histogram()) sum += count;
+    return sum;
+  };
+  EXPECT_EQ(total(), 48u * 40u);
+  const auto before = legend->Histogram();
+  Apply("SoftenMoreRadio");
+  EXPECT_NE(legend->Histogram(), before);
+  EXPECT_EQ(total(), 48u * 40u);
+  window->History()->undo();
+  EXPECT_EQ(legend->Histogram(), before);
+
+  double r, g, b;
+  host::HeightColour(-900.0, -1000.0, 1000.0, r, g, b);
+  EXPECT_GT(b, std::max(r, g));
+  host::HeightColour(100.0, -1000.0, 1000.0, r, g, b);
+  EXPECT_GT(g, b);
 }
 
 TEST_F(Batch, AMaskConfinesTheRunAndMustFitTheLandscape) {

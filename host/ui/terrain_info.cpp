@@ -1,0 +1,131 @@
+#include "host/ui/terrain_info.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+#include "host/io/heightmap_io.h"
+#include "host/render/shading.h"
+
+namespace host {
+namespace {
+
+// "m" for metres however spelt, "ft" for feet; others as they are.
+QString ShortUnit(QString unit) {
+  const QString u = unit.trimmed().toLower();
+  if (u == "m" || u == "metre" || u == "meter" || u == "metres" || u == "meters") return "m";
+  if (u.contains("foot") || u.contains("feet") || u == "ft") return "ft";
+  return unit.trimmed();
+}
+
+}  // namespace
+
+QString HeightUnit(const Landscape& land) {
+  if (!land.geo.unit.empty()) return ShortUnit(QString::fromStdString(land.geo.unit));
+  const CrsSummary crs = SummariseCrs(land.geo.projection);
+  // A geographic system's unit is the degree of its axes, not of its heights.
+  if (crs.unit.empty() || crs.unit.find("degree") != std::string::npos) return {};
+  return ShortUnit(QString::fromStdString(crs.unit));
+}
+
+QString HeightText(const Landscape& land, double h) {
+  QString text;
+  if (const auto& kept = land.geo.scaleOffset; kept && kept->first > 0) {
+    const int decimals =
+        std::clamp(static_cast<int>(std::ceil(-std::log10(kept->first) - 1e-9)), 0, 9);
+    text = QString::number(h, 'f', decimals);
+  } else {
+    text = QString::number(h, 'g', 7);
+  }
+  const QString unit = HeightUnit(land);
+  return unit.isEmpty() ? text : text + " " + unit;
+}
+
+QString CellReadout(const Landscape& land, int32_t x, int32_t y) {
+  if (x < 0 || y < 0 || x >= land.width || y >= land.height) return {};
+  QString text = QString("x %1  y %2").arg(x).arg(y);
+  if (const auto& t = land.geo.geoTransform) {
+    const double cx = x + 0.5, cy = y + 0.5;
+    const CrsSummary crs = SummariseCrs(land.geo.projection);
+    const bool degrees = crs.unit.find("degree") != std::string::npos;
+    text += QString("  (%1, %2)")
+                .arg((*t)[0] + cx * (*t)[1] + cy * (*t)[2], 0, 'f', degrees ? 6 : 3)
+                .arg((*t)[3] + cx * (*t)[4] + cy * (*t)[5], 0, 'f', degrees ? 6 : 3);
+  }
+  const size_t i = static_cast<size_t>(y) * land.width + x;
+  text += land.IsNoData(i) ? QString("  NoData")
+                           : QString("  height %1").arg(HeightText(land, land.heights[i]));
+  return text;
+}
+
+LegendPanel::LegendPanel(QWidget* parent) : QWidget(parent), counts_(kBins, 0) {
+  setObjectName("Legend");
+  setMinimumSize(150, 220);
+}
+
+void LegendPanel::Show(const Landscape& land, std::pair<double, double> colours,
+                       std::optional<double> waterLevel) {
+  range_ = land.ValidRange();
+  colours_ = colours;
+  water_ = waterLevel;
+  unit_ = HeightUnit(land);
+  std::fill(counts_.begin(), counts_.end(), 0);
+  const double span = range_.second - range_.first;
+  for (size_t i = 0; i < land.Count(); ++i) {
+    const double h = land.heights[i];
+    if (land.IsNoData(i) || !std::isfinite(h)) continue;
+    const int bin = span > 0 ? static_cast<int>((h - range_.first) / span * kBins) : 0;
+    ++counts_[static_cast<size_t>(std::clamp(bin, 0, kBins - 1))];
+  }
+  update();
+}
+
+void LegendPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().window());
+  const int top = 10, bottom = height() - 10, rampLeft = 8, rampWidth = 18;
+  const int rows = std::max(1, bottom - top);
+  const auto [lo, hi] = colours_;
+  auto heightAt = [&](int y) { return hi - (hi - lo) * (y - top) / rows; };
+  auto yOf = [&](double h) { return top + static_cast<int>((hi - h) / (hi - lo) * rows); };
+  // The ramp, highest at the top.
+  for (int y = top; y < bottom; ++y) {
+    double r, g, b;
+    HeightColour(heightAt(y), lo, hi, r, g, b);
+    painter.setPen(QColor(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b)));
+    painter.drawLine(rampLeft, y, rampLeft + rampWidth, y);
+  }
+  // Ticks: the ends, sea level when it splits the ramp, and three between.
+  painter.setPen(palette().color(QPalette::WindowText));
+  std::vector<double> ticks{hi, lo};
+  for (int k = 1; k < 4; ++k) ticks.push_back(lo + (hi - lo) * k / 4);
+  if (lo < 0 && hi > 0) ticks.push_back(0.0);
+  for (const double t : ticks) {
+    const int y = yOf(t);
+    painter.drawLine(rampLeft + rampWidth, y, rampLeft + rampWidth + 4, y);
+    painter.drawText(rampLeft + rampWidth + 6, y + 4,
+                     QString::number(t, 'g', 5) + (unit_.isEmpty() ? "" : " " + unit_));
+  }
+  // The histogram over the valid heights, bars to the right of the labels.
+  const int barsLeft = width() / 2 + 20, barsWidth = width() - barsLeft - 6;
+  const size_t most = *std::max_element(counts_.begin(), counts_.end());
+  const auto [vlo, vhi] = range_;
+  if (most > 0 && barsWidth > 4 && hi > lo) {
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::Highlight));
+    for (int k = 0; k < kBins; ++k) {
+      const double from = vlo + (vhi - vlo) * k / kBins, to = vlo + (vhi - vlo) * (k + 1) / kBins;
+      const int y0 = yOf(to), y1 = std::max(yOf(from), y0 + 1);
+      const int length = static_cast<int>(static_cast<double>(counts_[k]) / most * barsWidth);
+      painter.drawRect(barsLeft, y0, length, y1 - y0);
+    }
+  }
+  if (water_ && *water_ >= lo && *water_ <= hi) {
+    painter.setPen(QPen(QColor(30, 90, 200), 2));
+    const int y = yOf(*water_);
+    painter.drawLine(rampLeft, y, width() - 4, y);
+  }
+}
+
+}  // namespace host

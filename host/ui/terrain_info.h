@@ -1,0 +1,49 @@
+// What the window says about the terrain: a height with the precision the data has and
+// its unit, the cell under the cursor, and the legend with the heights' histogram.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "host/model/landscape.h"
+
+namespace host {
+
+// The unit heights are in: the band's own ("m", "ft"), else that of the coordinate
+// system's axes when it is projected; empty when nothing says.
+QString HeightUnit(const Landscape& land);
+// A height as the data holds it: in whole steps of the file's scale when it had one
+// (an Int16 DEM in metres shows whole metres), else to a float's precision; with the
+// unit.
+QString HeightText(const Landscape& land, double h);
+// The cell at (x, y): cells, map coordinates and the coordinate system's unit when
+// georeferenced, and the height or "NoData". Empty outside the grid.
+QString CellReadout(const Landscape& land, int32_t x, int32_t y);
+
+// The colour ramp of the map with height ticks, and a histogram of the valid heights
+// beside it, the water level marked when there is one.
+class LegendPanel : public QWidget {
+ public:
+  static constexpr int kBins = 64;
+  explicit LegendPanel(QWidget* parent);
+  // colours: the range the map's colours span.
+  void Show(const Landscape& land, std::pair<double, double> colours,
+            std::optional<double> waterLevel);
+  const std::vector<size_t>& Histogram() const { return counts_; }
+  std::pair<double, double> HistogramRange() const { return range_; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
+ private:
+  std::vector<size_t> counts_;
+  std::pair<double, double> range_{0.0, 0.0};    // the valid heights' extremes
+  std::pair<double, double> colours_{0.0, 1.0};  // what the ramp spans
+  std::optional<double> water_;
+  QString unit_;
+};
+
+}  // namespace host
