@@ -80,7 +80,14 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
   if (tool == Tool::kPan) {
     origin_ += e->position() - last_;
     last_ = e->position();
-  } else {
+  } else if (tool == Tool::kPlace) {
+    // The hill's extent as it is dragged: the circle where its change falls to 1/e.
+    const QPointF centre = ToCell(press_);
+    const QPointF reach = cell - centre;
+    const double r = std::hypot(reach.x(), reach.y());
+    drawing_ = QPainterPath();
+    drawing_.addEllipse(centre, r, r);
+  } else if (tool != Tool::kPick) {
     drawing_ = Shape(ToCell(press_), cell);
   }
   update();
@@ -88,6 +95,12 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
 
 void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
   if (tool == Tool::kPan) return;
+  if (tool == Tool::kPlace || tool == Tool::kPick) {
+    drawing_ = QPainterPath();
+    update();
+    if (onPlaced) onPlaced(ToCell(press_), ToCell(e->position()));
+    return;
+  }
   QPainterPath shape = Shape(ToCell(press_), ToCell(e->position()));
   drawing_ = QPainterPath();
   if (onSelected) onSelected(shape);

@@ -12,7 +12,8 @@ namespace host {
 // drag pans, or draws the selection when a selection tool is chosen.
 class LandscapeView : public QWidget {
  public:
-  enum class Tool { kPan, kRectangle, kEllipse, kFreehand };
+  // kPlace and kPick report a click (kPlace: or a drag) in cells instead of drawing.
+  enum class Tool { kPan, kRectangle, kEllipse, kFreehand, kPlace, kPick };
 
   explicit LandscapeView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(240, 240);
@@ -29,6 +30,8 @@ class LandscapeView : public QWidget {
   Tool tool = Tool::kPan;
   std::function<void(QPointF cell, bool inside)> onHover;
   std::function<void(const QPainterPath& outline)> onSelected;
+  // Where a place or pick tool was pressed and released, in cells.
+  std::function<void(QPointF from, QPointF to)> onPlaced;
 
  protected:
   void paintEvent(QPaintEvent*) override;

@@ -96,7 +96,9 @@ MainWindow::MainWindow(Landscape land, const Options& options)
       {"Pan", LandscapeView::Tool::kPan},
       {"Rectangle", LandscapeView::Tool::kRectangle},
       {"Ellipse", LandscapeView::Tool::kEllipse},
-      {"Freehand", LandscapeView::Tool::kFreehand}};
+      {"Freehand", LandscapeView::Tool::kFreehand},
+      {"Place hill", LandscapeView::Tool::kPlace},
+      {"Pick flatten height", LandscapeView::Tool::kPick}};
   for (const auto& [name, tool] : kTools) {
     QAction* action = tools->addAction(name, [this, t = tool] { view_->tool = t; });
     action->setCheckable(true);
@@ -140,6 +142,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
                       : std::pair{-1, -1};
     cursor_->setText(CellReadout(hovered_.first, hovered_.second));
   };
+  view_->onPlaced = [this](QPointF from, QPointF to) { PlaceAndRun(from, to); };
   view_->onSelected = [this](const QPainterPath& outline) {
     Select(outline, featherSpin_->value());
   };
@@ -330,6 +333,34 @@ void MainWindow::RunPlugin(PluginModule& module) {
   }
   Refresh();
   view_->setFocus();  // the dialog had the keys; Undo and the view's keys work at once
+}
+
+void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
+  const auto x = static_cast<int32_t>(std::floor(from.x()));
+  const auto y = static_cast<int32_t>(std::floor(from.y()));
+  if (x < 0 || y < 0 || x >= land_.width || y >= land_.height || modules_.empty()) return;
+  auto number = [](double v) { return QString::number(v, 'g', 17).toStdString(); };
+  PluginValues values;
+  if (view_->tool == LandscapeView::Tool::kPick) {
+    // Flatten towards the height clicked.
+    const size_t i = static_cast<size_t>(y) * land_.width + x;
+    if (land_.IsNoData(i)) return;
+    values.action = "flatten";
+    values.settings = {{"FlattenHeight", number(land_.heights[i])}};
+  } else {
+    // The hill where the press was; a drag sets its width, where its change falls to 1/e
+    // (the kernel measures across and down in fractions of the map's width and height).
+    values.action = "hill";
+    values.settings = {{"xpos", number(100.0 * from.x() / land_.width)},
+                       {"ypos", number(100.0 * from.y() / land_.height)}};
+    const QPointF reach = to - from;
+    if (std::hypot(reach.x(), reach.y()) >= 1.0)
+      values.settings.emplace_back(
+          "radius", number(100.0 * std::hypot(reach.x() / land_.width, reach.y() / land_.height)));
+  }
+  // The host writes the settings the module reads; the dialog then shows them.
+  StorePluginSettings(values);
+  RunPlugin(*modules_.front());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -74,6 +74,10 @@ class MainWindow : public QMainWindow {
 
  private:
   void BuildMenus();
+  // A place tool's click (or drag, for the hill's width) written into the plug-in's
+  // stored settings as Add Hill's centre and width or Flatten's target height; then the
+  // plug-in opens on them.
+  void PlaceAndRun(QPointF from, QPointF to);
   // Save As: asks where, and in which format; false when the user cancels or it fails.
   bool AskAndSave();
   void FillRecentMenu();

@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -187,6 +188,52 @@ TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
   WhenModalShown("RawSizeDialog", [](QDialog* d) { d->reject(); });
   EXPECT_FALSE(window->Open(QPath("g.r32")));
   EXPECT_EQ(window->FilePath(), QPath("h.r16"));
+}
+
+// With the place tool a click puts Add Hill's centre there and a drag sets its width;
+// the pick tool takes Flatten's height from the cell clicked. The dialog opens on them.
+TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
+  auto* view = dynamic_cast<host::LandscapeView*>(window->centralWidget());
+  ASSERT_TRUE(view);
+  // From cells to the view's pixels: the view maps pixels to cells by a scale and a shift.
+  const QPointF c0 = view->ToCell(QPointF(0, 0));
+  const double scale = 1.0 / (view->ToCell(QPointF(1, 0)).x() - c0.x());
+  auto at = [&](double x, double y) { return ((QPointF(x, y) - c0) * scale).toPoint(); };
+  auto tool = [&](const char* name) {
+    for (QAction* action : window->findChildren<QAction*>())
+      if (action->text() == name) action->trigger();
+  };
+  struct Shown {
+    bool hill = false, flatten = false;
+    double x = 0, y = 0, width = 0, height = 0;
+  } shown;
+  auto watch = [&] {
+    WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
+      shown.hill = d->findChild<QRadioButton*>("HillRadio")->isChecked();
+      shown.flatten = d->findChild<QRadioButton*>("FlattenRadio")->isChecked();
+      shown.x = d->findChild<QLineEdit*>("XGeoEdit")->text().toDouble();
+      shown.y = d->findChild<QLineEdit*>("YGeoEdit")->text().toDouble();
+      shown.width = d->findChild<QLineEdit*>("WidthEdit")->text().toDouble();
+      shown.height = d->findChild<QLineEdit*>("FlattenHeightEdit")->text().toDouble();
+      ClickButton(d, "CancelButton");
+    });
+  };
+  tool("Place hill");
+  watch();
+  const QPoint centre = at(12.5, 30.5);
+  QTest::mousePress(view, Qt::LeftButton, {}, centre);
+  QTest::mouseRelease(view, Qt::LeftButton, {}, at(12.5 + 9.6, 30.5));  // a fifth of 48
+  EXPECT_TRUE(shown.hill);
+  EXPECT_NEAR(shown.x, 100.0 * 12.5 / 48, 0.5);
+  EXPECT_NEAR(shown.y, 100.0 * 30.5 / 40, 0.5);
+  EXPECT_NEAR(shown.width, 20.0, 1.0);
+
+  tool("Pick flatten height");
+  watch();
+  QTest::mouseClick(view, Qt::LeftButton, {}, at(7.5, 3.5));
+  EXPECT_TRUE(shown.flatten);
+  EXPECT_NEAR(shown.height, window->Land().heights[3 * 48 + 7], 0.01);
+  EXPECT_EQ(window->History()->count(), 0);  // cancelled: nothing applied
 }
 
 TEST_F(Window, AboutNamesTheVersionsOfGdalAndQt) {
