@@ -9,4 +9,12 @@ int HistoryLimit(const Landscape& land, size_t bytes) {
   return static_cast<int>(std::clamp<size_t>(bytes / step, 2, 1000));
 }
 
+bool UnsavedHeights(const QUndoStack& history) {
+  const int clean = history.cleanIndex(), now = history.index();
+  if (clean < 0) return true;
+  for (int i = std::min(clean, now); i < std::max(clean, now); ++i)
+    if (dynamic_cast<const LandscapeStep*>(history.command(i))) return true;
+  return false;
+}
+
 }  // namespace host

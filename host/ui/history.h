@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QUndoCommand>
+#include <QUndoStack>
 #include <cstddef>
 #include <functional>
+#include <vector>
 
 #include "host/model/landscape.h"
 
@@ -28,6 +30,29 @@ class LandscapeStep : public QUndoCommand {
   Landscape other_;
   bool pushed_ = false;
 };
+
+// A change of the selection (a brush stroke): the weights on each side of it. It is
+// undone with the edits, but changes no height: it leaves nothing to save.
+class SelectionStep : public QUndoCommand {
+ public:
+  using Apply = std::function<void(const std::vector<float>& weights)>;
+  SelectionStep(Apply apply, const QString& text, std::vector<float> before,
+                std::vector<float> after)
+      : QUndoCommand(text),
+        apply_(std::move(apply)),
+        before_(std::move(before)),
+        after_(std::move(after)) {}
+  void undo() override { apply_(before_); }
+  void redo() override { apply_(after_); }
+
+ private:
+  Apply apply_;
+  std::vector<float> before_, after_;
+};
+
+// Whether the heights differ from those last saved: a height edit lies between the
+// stack's clean state and where it is now (or the clean state was dropped).
+bool UnsavedHeights(const QUndoStack& history);
 
 // How many steps of landscapes of this size fit in `bytes`: two at the least, a
 // thousand at the most.

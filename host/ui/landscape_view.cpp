@@ -20,6 +20,11 @@ void LandscapeView::SetOutline(const QPainterPath& outline) {
   update();
 }
 
+void LandscapeView::SetTint(QImage tint) {
+  tint_ = std::move(tint);
+  update();
+}
+
 void LandscapeView::Fit() {
   if (image_.isNull()) return;
   scale_ = std::min(width() / double(image_.width()), height() / double(image_.height()));
@@ -50,6 +55,21 @@ void LandscapeView::paintEvent(QPaintEvent*) {
   // Smoothed while a cell is smaller than a pixel; cells stay sharp squares above.
   painter.setRenderHint(QPainter::SmoothPixmapTransform, scale_ < 1.0);
   painter.drawImage(QPointF(0, 0), image_);
+  if (!tint_.isNull()) painter.drawImage(QPointF(0, 0), tint_);
+  const bool brushing = tool == Tool::kBrush || tool == Tool::kErase;
+  if (brushing && !stroke_.empty()) {
+    // The stroke as it is painted: as wide as the brush.
+    QPainterPath path(stroke_.front());
+    for (const QPointF& p : stroke_) path.lineTo(p);
+    painter.setPen(QPen(QColor(40, 120, 255, tool == Tool::kErase ? 60 : 110), 2 * brushRadius,
+                        Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPath(path);
+  }
+  if (brushing && hover_.x() >= 0) {
+    painter.setPen(QPen(Qt::white, 0, Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(hover_, brushRadius, brushRadius);
+  }
   if (!outline_.isEmpty() || !drawing_.isEmpty()) {
     QPen pen(Qt::yellow, 0, Qt::DashLine);
     painter.setPen(pen);
@@ -69,6 +89,8 @@ void LandscapeView::mousePressEvent(QMouseEvent* e) {
   last_ = press_;
   drawing_ = QPainterPath();
   if (tool == Tool::kFreehand) drawing_.moveTo(ToCell(press_));
+  stroke_.clear();
+  if (tool == Tool::kBrush || tool == Tool::kErase) stroke_.push_back(ToCell(press_));
 }
 
 void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
@@ -76,8 +98,12 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
   if (onHover)
     onHover(cell, cell.x() >= 0 && cell.y() >= 0 && cell.x() < image_.width() &&
                       cell.y() < image_.height());
+  hover_ = cell;
+  if (tool == Tool::kBrush || tool == Tool::kErase) update();
   if (!(e->buttons() & Qt::LeftButton)) return;
-  if (tool == Tool::kPan) {
+  if (tool == Tool::kBrush || tool == Tool::kErase) {
+    stroke_.push_back(cell);
+  } else if (tool == Tool::kPan) {
     origin_ += e->position() - last_;
     last_ = e->position();
   } else if (tool == Tool::kPlace) {
@@ -95,6 +121,14 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
 
 void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
   if (tool == Tool::kPan) return;
+  if (tool == Tool::kBrush || tool == Tool::kErase) {
+    stroke_.push_back(ToCell(e->position()));
+    const std::vector<QPointF> stroke = std::move(stroke_);
+    stroke_.clear();
+    update();
+    if (onStroke) onStroke(stroke);
+    return;
+  }
   if (tool == Tool::kPlace || tool == Tool::kPick) {
     drawing_ = QPainterPath();
     update();

@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 namespace host {
 
@@ -12,8 +13,9 @@ namespace host {
 // drag pans, or draws the selection when a selection tool is chosen.
 class LandscapeView : public QWidget {
  public:
-  // kPlace and kPick report a click (kPlace: or a drag) in cells instead of drawing.
-  enum class Tool { kPan, kRectangle, kEllipse, kFreehand, kPlace, kPick };
+  // kPlace and kPick report a click (kPlace: or a drag) in cells instead of drawing;
+  // kBrush and kErase a stroke, shown as it is painted and the brush under the cursor.
+  enum class Tool { kPan, kRectangle, kEllipse, kFreehand, kPlace, kPick, kBrush, kErase };
 
   explicit LandscapeView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(240, 240);
@@ -22,6 +24,8 @@ class LandscapeView : public QWidget {
   }
   void SetImage(QImage image);
   void SetOutline(const QPainterPath& outline);
+  // The selection's weights as a tint over the map (null: none).
+  void SetTint(QImage tint);
   void Fit();
   void ActualSize();
   void ZoomAbout(QPointF at, double factor);
@@ -32,6 +36,9 @@ class LandscapeView : public QWidget {
   std::function<void(const QPainterPath& outline)> onSelected;
   // Where a place or pick tool was pressed and released, in cells.
   std::function<void(QPointF from, QPointF to)> onPlaced;
+  // A brush stroke, its points in cells, once the button is released.
+  std::function<void(const std::vector<QPointF>& stroke)> onStroke;
+  double brushRadius = 10.0;  // cells, for the outline under the cursor
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -45,6 +52,9 @@ class LandscapeView : public QWidget {
   QPainterPath Shape(QPointF from, QPointF to);
 
   QImage image_;
+  QImage tint_;
+  std::vector<QPointF> stroke_;
+  QPointF hover_{-1, -1};
   QPainterPath outline_;
   QPainterPath drawing_;
   double scale_ = 1.0;

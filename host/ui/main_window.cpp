@@ -1,7 +1,6 @@
 #include "host/ui/main_window.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,7 +18,6 @@
 #include <QProgressDialog>
 #include <QScreen>
 #include <QStatusBar>
-#include <QToolBar>
 #include <QUndoStack>
 #include <QWheelEvent>
 #include <cmath>
@@ -90,49 +88,8 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   BuildMenus();
   setAcceptDrops(true);
 
-  QToolBar* tools = addToolBar("Tools");
-  auto* group = new QActionGroup(this);
-  const std::pair<const char*, LandscapeView::Tool> kTools[] = {
-      {"Pan", LandscapeView::Tool::kPan},
-      {"Rectangle", LandscapeView::Tool::kRectangle},
-      {"Ellipse", LandscapeView::Tool::kEllipse},
-      {"Freehand", LandscapeView::Tool::kFreehand},
-      {"Place hill", LandscapeView::Tool::kPlace},
-      {"Pick flatten height", LandscapeView::Tool::kPick}};
-  for (const auto& [name, tool] : kTools) {
-    QAction* action = tools->addAction(name, [this, t = tool] { view_->tool = t; });
-    action->setCheckable(true);
-    action->setChecked(tool == LandscapeView::Tool::kPan);
-    group->addAction(action);
-  }
-  tools->addWidget(new QLabel(" Feather ", this));
-  featherSpin_ = new QDoubleSpinBox(this);
-  featherSpin_->setRange(0.0, 10000.0);
-  featherSpin_->setSuffix(" cells");
-  featherSpin_->setObjectName("FeatherSpin");
-  tools->addWidget(featherSpin_);
-  connect(featherSpin_, &QDoubleSpinBox::valueChanged, this,
-          [this](double feather) { Select(outline_, feather); });
-  // Once a value is typed, the keys go back to the view (and Ctrl+Z to the history).
-  connect(featherSpin_, &QDoubleSpinBox::editingFinished, this, [this] { view_->setFocus(); });
-  tools->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
-  tools->addSeparator();
-  waterCheck_ = new QCheckBox("Water at", this);
-  waterCheck_->setObjectName("WaterCheck");
-  waterSpin_ = new QDoubleSpinBox(this);
-  waterSpin_->setObjectName("WaterLevelSpin");
-  waterSpin_->setRange(-1e9, 1e9);
-  waterSpin_->setDecimals(2);
-  waterSpin_->setSuffix(" m");
-  tools->addWidget(waterCheck_);
-  tools->addWidget(waterSpin_);
-  auto waterChanged = [this] {
-    waterLevel_ = waterCheck_->isChecked() ? std::optional(waterSpin_->value()) : std::nullopt;
-    waterSpin_->setEnabled(waterCheck_->isChecked());
-    Refresh();
-  };
-  connect(waterCheck_, &QCheckBox::toggled, this, waterChanged);
-  connect(waterSpin_, &QDoubleSpinBox::valueChanged, this, waterChanged);
+  BuildTools();
+
   // Terrain that reaches below sea level has its sea: water at 0 unless the user chose.
   if (!waterLevel_ && land_.ValidRange().first < 0.0) waterLevel_ = kSeaLevel;
   SetWaterLevel(waterLevel_);
@@ -184,7 +141,7 @@ void MainWindow::StartHistory() {
 void MainWindow::UpdateTitle() {
   const QString name = path_.isEmpty() ? QString("default landscape") : QFileInfo(path_).fileName();
   setWindowTitle(name + "[*] - kelvamor-host");
-  setWindowModified(!history_->isClean());
+  setWindowModified(UnsavedHeights(*history_));
 }
 
 void MainWindow::Refresh() {
@@ -192,6 +149,7 @@ void MainWindow::Refresh() {
   if (fixedRange_->isChecked()) range = openedRange_;
   view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
   view_->SetOutline(outline_);
+  view_->SetTint(SelectionTint(selection_, land_.width, land_.height));
   legend_->Show(land_, range.value_or(std::pair{land_.minHeight, land_.maxHeight}), waterLevel_);
   QString text = QString("%1 x %2   range %3 .. %4")
                      .arg(land_.width)
@@ -235,7 +193,7 @@ void MainWindow::Select(const QPainterPath& outline, double feather) {
 }
 
 bool MainWindow::MaybeSave() {
-  if (history_->isClean()) return true;
+  if (!UnsavedHeights(*history_)) return true;
   const auto answer = QMessageBox::warning(
       this, "kelvamor-host", "The landscape has changes that are not saved.",
       QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);

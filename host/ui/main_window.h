@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QPainterPath>
+#include <QPointF>
 #include <QStringList>
 #include <memory>
 #include <optional>
@@ -74,6 +75,10 @@ class MainWindow : public QMainWindow {
 
  private:
   void BuildMenus();
+  void BuildTools();
+  // A brush or erase stroke into the selection's weights, as a step of the history.
+  void PaintSelection(const std::vector<QPointF>& stroke);
+  void SetSelectionWeights(const std::vector<float>& weights);
   // A place tool's click (or drag, for the hill's width) written into the plug-in's
   // stored settings as Add Hill's centre and width or Flatten's target height; then the
   // plug-in opens on them.
@@ -109,6 +114,8 @@ class MainWindow : public QMainWindow {
   QCheckBox* waterCheck_;
   QDoubleSpinBox* waterSpin_;
   QDoubleSpinBox* featherSpin_;
+  QDoubleSpinBox* brushSpin_;
+  QDoubleSpinBox* hardnessSpin_;
 };
 
 }  // namespace host

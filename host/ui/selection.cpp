@@ -56,4 +56,56 @@ std::vector<float> SelectionWeights(const QPainterPath& outline, double feather,
   return weights;
 }
 
+double Brush::WeightAt(double distance) const {
+  if (radius <= 0.0 || distance >= radius) return 0.0;
+  const double inner = std::clamp(hardness, 0.0, 1.0) * radius;
+  if (distance <= inner) return 1.0;
+  const double t = (distance - inner) / (radius - inner);  // 0 .. 1 across the falloff
+  return 1.0 - t * t * (3.0 - 2.0 * t);                    // smoothstep down
+}
+
+void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
+                 const std::vector<QPointF>& stroke, const Brush& brush, bool erase) {
+  if (stroke.empty() || width <= 0 || height <= 0) return;
+  if (weights.empty()) weights.assign(static_cast<size_t>(width) * height, erase ? 1.0f : 0.0f);
+  // What the stroke gives each cell: the most of any point along it (dabs a quarter of
+  // the radius apart, so the stroke's edge does not scallop).
+  std::vector<float> given(weights.size(), 0.0f);
+  const double step = std::max(0.25, brush.radius / 4.0);
+  auto dab = [&](QPointF at) {
+    const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(at.x() - brush.radius)));
+    const int32_t x1 = std::min(width - 1, static_cast<int32_t>(std::ceil(at.x() + brush.radius)));
+    const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(at.y() - brush.radius)));
+    const int32_t y1 = std::min(height - 1, static_cast<int32_t>(std::ceil(at.y() + brush.radius)));
+    for (int32_t y = y0; y <= y1; ++y)
+      for (int32_t x = x0; x <= x1; ++x) {
+        const double d = std::hypot(x + 0.5 - at.x(), y + 0.5 - at.y());
+        float& g = given[static_cast<size_t>(y) * width + x];
+        g = std::max(g, static_cast<float>(brush.WeightAt(d)));
+      }
+  };
+  dab(stroke.front());
+  for (size_t k = 1; k < stroke.size(); ++k) {
+    const QPointF from = stroke[k - 1], to = stroke[k];
+    const double length = std::hypot(to.x() - from.x(), to.y() - from.y());
+    const int dabs = static_cast<int>(std::ceil(length / step));
+    for (int i = 1; i <= dabs; ++i) dab(from + (to - from) * (static_cast<double>(i) / dabs));
+  }
+  for (size_t i = 0; i < weights.size(); ++i)
+    weights[i] = erase ? std::min(weights[i], 1.0f - given[i]) : std::max(weights[i], given[i]);
+}
+
+QImage SelectionTint(const std::vector<float>& weights, int32_t width, int32_t height) {
+  if (weights.empty() || width <= 0 || height <= 0) return {};
+  QImage tint(width, height, QImage::Format_ARGB32_Premultiplied);
+  for (int32_t y = 0; y < height; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(tint.scanLine(y));
+    for (int32_t x = 0; x < width; ++x) {
+      const int alpha = static_cast<int>(weights[static_cast<size_t>(y) * width + x] * 102.0f);
+      line[x] = qPremultiply(qRgba(40, 120, 255, alpha));
+    }
+  }
+  return tint;
+}
+
 }  // namespace host

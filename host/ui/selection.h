@@ -3,7 +3,9 @@
 // outside, the edge fading over about the feather width.
 #pragma once
 
+#include <QImage>
 #include <QPainterPath>
+#include <QPointF>
 #include <cstdint>
 #include <vector>
 
@@ -14,5 +16,23 @@ namespace host {
 // monotonically across a straight edge.
 std::vector<float> SelectionWeights(const QPainterPath& outline, double feather, int32_t width,
                                     int32_t height);
+
+// A round soft brush: full weight within hardness x radius of its centre, falling
+// smoothly to 0 at the radius.
+struct Brush {
+  double radius = 10.0;   // cells
+  double hardness = 0.5;  // 0 all falloff .. 1 a hard edge
+  double WeightAt(double distance) const;
+};
+
+// Paints (or, erasing, takes away) the brush along a stroke (cell coordinates, one
+// point or more) into the weights: a cell takes the most any dab of the stroke gives
+// it, painting w' = max(w, b), erasing w' = min(w, 1 - b). Empty weights stand for
+// "nothing selected" when painting and "all selected" when erasing.
+void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
+                 const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
+
+// The selection as a tint over the map: blue, as opaque as the weight (at most 40 %).
+QImage SelectionTint(const std::vector<float>& weights, int32_t width, int32_t height);
 
 }  // namespace host

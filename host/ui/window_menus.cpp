@@ -136,6 +136,7 @@ void MainWindow::BuildMenus() {
       Shortcuts(QKeySequence::Redo, {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y}));
   edit->addAction(undo);
   edit->addAction(redo);
+  connect(history_, &QUndoStack::indexChanged, this, [this] { UpdateTitle(); });
   connect(history_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
 
   QMenu* view = menuBar()->addMenu("&View");

@@ -29,6 +29,7 @@
 #include "host/ui/main_window.h"
 #include "host/ui/selection.h"
 #include "host/ui/terrain_info.h"
+#include "terrain/operations.h"
 #include "tests/support/host_fixtures.h"
 #include "tests/support/ui.h"
 
@@ -234,6 +235,57 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
   EXPECT_TRUE(shown.flatten);
   EXPECT_NEAR(shown.height, window->Land().heights[3 * 48 + 7], 0.01);
   EXPECT_EQ(window->History()->count(), 0);  // cancelled: nothing applied
+}
+
+// A brush stroke selects where it is painted, softly at its edge; Soften then changes
+// only the painted cells, weighted by the brush; the stroke is undone like an edit but
+// leaves nothing to save; [ and ] size the brush.
+TEST_F(Window, ABrushStrokeConfinesThePlugInToWhatItPainted) {
+  auto* view = dynamic_cast<host::LandscapeView*>(window->centralWidget());
+  const QPointF c0 = view->ToCell(QPointF(0, 0));
+  const double scale = 1.0 / (view->ToCell(QPointF(1, 0)).x() - c0.x());
+  auto at = [&](double x, double y) { return ((QPointF(x, y) - c0) * scale).toPoint(); };
+  for (QAction* action : window->findChildren<QAction*>())
+    if (action->text() == "Brush") action->trigger();
+  auto* size = window->findChild<QDoubleSpinBox*>("BrushSizeSpin");
+  size->setValue(4.0);
+  window->findChild<QAction*>("LargerBrush")->trigger();
+  EXPECT_DOUBLE_EQ(size->value(), 5.0);
+  window->findChild<QDoubleSpinBox*>("BrushHardnessSpin")->setValue(0.4);
+  QTest::mousePress(view, Qt::LeftButton, {}, at(10.5, 12.5));
+  QMouseEvent move(QEvent::MouseMove, at(20.5, 12.5), view->mapToGlobal(at(20.5, 12.5)),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view, &move);
+  QTest::mouseRelease(view, Qt::LeftButton, {}, at(30.5, 12.5));
+  const std::vector<float> weights = window->SelectionWeights();
+  ASSERT_EQ(weights.size(), 48u * 40u);
+  EXPECT_EQ(weights[12 * 48 + 20], 1.0f);    // on the stroke
+  EXPECT_EQ(weights[30 * 48 + 20], 0.0f);    // far from it
+  const float edge = weights[16 * 48 + 20];  // 3.5 cells off, inside the falloff
+  EXPECT_GT(edge, 0.0f);
+  EXPECT_LT(edge, 1.0f);
+  EXPECT_FALSE(window->isWindowModified());  // a selection is not a change to save
+
+  const Landscape before = window->Land();
+  std::vector<float> softened(before.Count());
+  terrain::Soften({48, 40}, before.heights, softened);
+  Apply("SoftenRadio");
+  for (size_t i = 0; i < weights.size(); ++i) {
+    const float w = weights[i];
+    const float expected =
+        w >= 1.0f   ? softened[i]
+        : w <= 0.0f ? before.heights[i]
+                    : static_cast<float>(static_cast<double>(softened[i]) * w +
+                                         static_cast<double>(before.heights[i]) * (1.0 - w));
+    ASSERT_EQ(std::bit_cast<uint32_t>(window->Land().heights[i]), std::bit_cast<uint32_t>(expected))
+        << i;
+  }
+  window->History()->undo();  // the edit
+  window->History()->undo();  // the stroke
+  EXPECT_TRUE(window->SelectionWeights().empty());
+  EXPECT_EQ(Bits(window->Land()), Bits(before));
+  window->History()->redo();
+  EXPECT_EQ(window->SelectionWeights(), weights);
 }
 
 TEST_F(Window, AboutNamesTheVersionsOfGdalAndQt) {

@@ -1,0 +1,113 @@
+// The window's toolbar: the view's tools, the selection's feather, the brush, the water
+// level; and what a brush stroke does to the selection.
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QToolBar>
+#include <QUndoStack>
+
+#include "host/ui/history.h"
+#include "host/ui/landscape_view.h"
+#include "host/ui/main_window.h"
+#include "host/ui/selection.h"
+
+namespace host {
+
+void MainWindow::BuildTools() {
+  QToolBar* tools = addToolBar("Tools");
+  auto* group = new QActionGroup(this);
+  const std::pair<const char*, LandscapeView::Tool> kTools[] = {
+      {"Pan", LandscapeView::Tool::kPan},
+      {"Rectangle", LandscapeView::Tool::kRectangle},
+      {"Ellipse", LandscapeView::Tool::kEllipse},
+      {"Freehand", LandscapeView::Tool::kFreehand},
+      {"Place hill", LandscapeView::Tool::kPlace},
+      {"Pick flatten height", LandscapeView::Tool::kPick},
+      {"Brush", LandscapeView::Tool::kBrush},
+      {"Erase", LandscapeView::Tool::kErase}};
+  for (const auto& [name, tool] : kTools) {
+    QAction* action = tools->addAction(name, [this, t = tool] { view_->tool = t; });
+    action->setCheckable(true);
+    action->setChecked(tool == LandscapeView::Tool::kPan);
+    group->addAction(action);
+  }
+  tools->addWidget(new QLabel(" Feather ", this));
+  featherSpin_ = new QDoubleSpinBox(this);
+  featherSpin_->setRange(0.0, 10000.0);
+  featherSpin_->setSuffix(" cells");
+  featherSpin_->setObjectName("FeatherSpin");
+  tools->addWidget(featherSpin_);
+  connect(featherSpin_, &QDoubleSpinBox::valueChanged, this,
+          [this](double feather) { Select(outline_, feather); });
+  // Once a value is typed, the keys go back to the view (and Ctrl+Z to the history).
+  connect(featherSpin_, &QDoubleSpinBox::editingFinished, this, [this] { view_->setFocus(); });
+  tools->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
+  tools->addSeparator();
+  // The brush: its radius ([ and ] step it) and how hard its edge is.
+  tools->addWidget(new QLabel(" Brush ", this));
+  brushSpin_ = new QDoubleSpinBox(this);
+  brushSpin_->setObjectName("BrushSizeSpin");
+  brushSpin_->setRange(0.5, 100000.0);
+  brushSpin_->setValue(10.0);
+  brushSpin_->setSuffix(" cells");
+  tools->addWidget(brushSpin_);
+  hardnessSpin_ = new QDoubleSpinBox(this);
+  hardnessSpin_->setObjectName("BrushHardnessSpin");
+  hardnessSpin_->setRange(0.0, 1.0);
+  hardnessSpin_->setSingleStep(0.1);
+  hardnessSpin_->setValue(0.5);
+  hardnessSpin_->setPrefix("hardness ");
+  tools->addWidget(hardnessSpin_);
+  connect(brushSpin_, &QDoubleSpinBox::valueChanged, this, [this](double radius) {
+    view_->brushRadius = radius;
+    view_->update();
+  });
+  for (QDoubleSpinBox* spin : {brushSpin_, hardnessSpin_})
+    connect(spin, &QDoubleSpinBox::editingFinished, this, [this] { view_->setFocus(); });
+  QAction* smaller = addAction("Smaller brush", QKeySequence(Qt::Key_BracketLeft),
+                               [this] { brushSpin_->setValue(brushSpin_->value() / 1.25); });
+  QAction* larger = addAction("Larger brush", QKeySequence(Qt::Key_BracketRight),
+                              [this] { brushSpin_->setValue(brushSpin_->value() * 1.25); });
+  smaller->setObjectName("SmallerBrush");
+  larger->setObjectName("LargerBrush");
+  view_->onStroke = [this](const std::vector<QPointF>& stroke) { PaintSelection(stroke); };
+  tools->addSeparator();
+  waterCheck_ = new QCheckBox("Water at", this);
+  waterCheck_->setObjectName("WaterCheck");
+  waterSpin_ = new QDoubleSpinBox(this);
+  waterSpin_->setObjectName("WaterLevelSpin");
+  waterSpin_->setRange(-1e9, 1e9);
+  waterSpin_->setDecimals(2);
+  waterSpin_->setSuffix(" m");
+  tools->addWidget(waterCheck_);
+  tools->addWidget(waterSpin_);
+  auto waterChanged = [this] {
+    waterLevel_ = waterCheck_->isChecked() ? std::optional(waterSpin_->value()) : std::nullopt;
+    waterSpin_->setEnabled(waterCheck_->isChecked());
+    Refresh();
+  };
+  connect(waterCheck_, &QCheckBox::toggled, this, waterChanged);
+  connect(waterSpin_, &QDoubleSpinBox::valueChanged, this, waterChanged);
+}
+
+void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
+  const bool erase = view_->tool == LandscapeView::Tool::kErase;
+  std::vector<float> after = selection_;
+  PaintStroke(after, land_.width, land_.height, stroke,
+              Brush{brushSpin_->value(), hardnessSpin_->value()}, erase);
+  // Undone and redone with the edits; the stroke is the weights on either side of it.
+  history_->push(new SelectionStep([this](const std::vector<float>& w) { SetSelectionWeights(w); },
+                                   erase ? "Erase selection" : "Brush selection", selection_,
+                                   std::move(after)));
+}
+
+void MainWindow::SetSelectionWeights(const std::vector<float>& weights) {
+  // A painted selection is its weights; the outline no longer tells it.
+  outline_ = QPainterPath();
+  selection_ = weights;
+  Refresh();
+}
+
+}  // namespace host
