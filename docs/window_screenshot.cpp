@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUndoStack>
 
+#include "host/model/default_landscape.h"
 #include "host/ui/main_window.h"
 
 int main(int argc, char** argv) {
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
   options.pluginPath = argv[1];
   options.waterLevel = host::kDefaultSeaLevel;
   host::MainWindow window(host::MakeDefaultLandscape(), options);
-  window.resize(760, 720);
+  window.resize(980, 720);
   window.show();
   QPainterPath ellipse;
   ellipse.addEllipse(QRectF(140, 120, 230, 200));

@@ -61,7 +61,7 @@ void LandscapeView::paintEvent(QPaintEvent*) {
     // The stroke as it is painted: as wide as the brush.
     QPainterPath path(stroke_.front());
     for (const QPointF& p : stroke_) path.lineTo(p);
-    painter.setPen(QPen(QColor(40, 120, 255, tool == Tool::kErase ? 60 : 110), 2 * brushRadius,
+    painter.setPen(QPen(QColor(255, 160, 0, tool == Tool::kErase ? 60 : 110), 2 * brushRadius,
                         Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(path);
   }

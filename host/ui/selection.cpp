@@ -102,7 +102,7 @@ QImage SelectionTint(const std::vector<float>& weights, int32_t width, int32_t h
     auto* line = reinterpret_cast<QRgb*>(tint.scanLine(y));
     for (int32_t x = 0; x < width; ++x) {
       const int alpha = static_cast<int>(weights[static_cast<size_t>(y) * width + x] * 102.0f);
-      line[x] = qPremultiply(qRgba(40, 120, 255, alpha));
+      line[x] = qPremultiply(qRgba(255, 160, 0, alpha));
     }
   }
   return tint;
