@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   terrain::Soften(size, land.heights, result);
   const double kernel = MedianSeconds([&] { terrain::Soften(size, land.heights, result); });
   const double shading = MedianSeconds([&] { (void)host::ShadeLandscape(land, std::nullopt); });
-  std::printf("latency %.4f s, kernel %.4f s, shading %.4f s, baseline %.4f s\n",
-              Median(latencies), kernel, shading, kernel + shading);
+  std::printf("latency %.4f s, kernel %.4f s, shading %.4f s, baseline %.4f s\n", Median(latencies),
+              kernel, shading, kernel + shading);
   return 0;
 }

@@ -31,8 +31,8 @@ class HostSession {
   void Select(std::vector<float> weights);
 
   Landscape& land;
-  std::vector<float> weights;   // empty, or one per cell
-  Heights original;  // the heights the session began with, when selecting
+  std::vector<float> weights;  // empty, or one per cell
+  Heights original;            // the heights the session began with, when selecting
 };
 
 // The service table every module is handed; its services serve the active session.
