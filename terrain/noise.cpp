@@ -96,11 +96,13 @@ class Draws {
         firsts_(parts),
         // A part draws its values and the next part's first; its next window starts
         // after the other parts'.
-        onToNextWindow_((parts - 1) * partValues - 1) {
-    const CNoiseGen::Jump onePart(partValues);
-    for (size_t j = 1; j < parts; ++j) {
-      parts_[j] = parts_[j - 1];
-      onePart.Apply(parts_[j]);
+        onToNextWindow_(parts > 1 ? (parts - 1) * partValues - 1 : 0) {
+    if (parts > 1) {
+      const CNoiseGen::Jump onePart(partValues);
+      for (size_t j = 1; j < parts; ++j) {
+        parts_[j] = parts_[j - 1];
+        onePart.Apply(parts_[j]);
+      }
     }
     for (size_t j = 0; j < parts; ++j) firsts_[j] = parts_[j].Uniform();
   }
@@ -471,7 +473,8 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   const size_t partValues = (windowValues / parts + Draws::kChunk) / Draws::kChunk * Draws::kChunk;
   // A fresh buffer costs a page fault per 4 KiB at its first touch, more than the work
   // done in it, so each thread keeps its windows and its tile's table for the next
-  // call (a few MiB); a call made while the thread's own are in use gets its own.
+  // call (three windows of a million values or more: 13 MB and up); a call made while the
+  // thread's own are in use gets its own.
   thread_local Window keptWindows[3];
   thread_local bool windowsInUse = false;
   Window ownWindows[3];
