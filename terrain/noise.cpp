@@ -148,15 +148,19 @@ class Draws {
   }
 
   // Where flip number flip (counted from the sequence's start) lies: its window, which
-  // must be one of the two kept, the word, and the word's flips from it on.
+  // must be one of those kept, the word, and the word's flips from it on. While the water
+  // is still being asked, windows are drawn ahead of the walk, so the flip may lie in
+  // any of the three; while a window is drawn beside the walk, in one of the two newest.
   struct Place {
     const Window* window;
     size_t word;
     uint64_t flips;
   };
   Place Find(uint64_t flip) const {
-    const Window& newest = windows_[(made_ - 1) % 3];
-    const Window& window = flip >= newest.firstFlip ? newest : windows_[(made_ - 2) % 3];
+    size_t back = 1;
+    while (back < std::min<size_t>(made_, 3) && flip < windows_[(made_ - back) % 3].firstFlip)
+      ++back;
+    const Window& window = windows_[(made_ - back) % 3];
     const uint64_t within = flip - window.firstFlip;
     // The last word with no more flips before it than within: it holds the flip.
     const auto after = std::upper_bound(window.flipsBefore.begin(), window.flipsBefore.end(),

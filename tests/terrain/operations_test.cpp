@@ -5,11 +5,13 @@
 
 #include <bit>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "terrain/fast_exp.h"
@@ -251,6 +253,32 @@ TEST(KernelMatchesReferenceOnRandomCases, NoiseStopsWhenTheWaterTestThrows) {
     tbb::task_arena(threads).execute([&] {
       EXPECT_THROW(terrain::AddNoise(size, source, result, p, water), std::runtime_error);
     });
+  }
+}
+
+// While the host is slow to answer about water, the other threads draw windows ahead of
+// the walk; the tiles then find their flips in any window kept.
+TEST(KernelMatchesReferenceOnRandomCases, NoiseWhileTheWaterIsSlowToCome) {
+  const SmallBands bands;
+  const GridSize size{200, 150};
+  const auto source = RandomGrid(size, Content::kTerrain, 6);
+  terrain::NoiseParameters p;
+  p.ignoreWater = true;
+  p.coveragePercent = 45;
+  auto water = [](int32_t x, int32_t y) { return (x + y) % 7 == 0; };
+  const reference::Output expected = reference::Noise(size, source, p, water);
+  std::vector<float> result(size.Count());
+  for (const int threads : {2, 8}) {
+    SCOPED_TRACE(threads);
+    size_t asked = 0;
+    auto slow = [&](int32_t x, int32_t y) {
+      if (asked++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      return water(x, y);
+    };
+    HeightRange range;
+    tbb::task_arena(threads).execute(
+        [&] { range = terrain::AddNoise(size, source, result, p, slow); });
+    ExpectSameBits(expected, result, range);
   }
 }
 
