@@ -86,7 +86,7 @@ void LegendPanel::paintEvent(QPaintEvent*) {
   painter.fillRect(rect(), palette().window());
   const int top = 10, bottom = height() - 10, rampLeft = 8, rampWidth = 18;
   const int rows = std::max(1, bottom - top);
-  const auto [lo, hi] = colours_;
+  const double lo = colours_.first, hi = colours_.second;
   auto heightAt = [&](int y) { return hi - (hi - lo) * (y - top) / rows; };
   auto yOf = [&](double h) { return top + static_cast<int>((hi - h) / (hi - lo) * rows); };
   // The ramp, highest at the top.
@@ -110,7 +110,7 @@ void LegendPanel::paintEvent(QPaintEvent*) {
   // The histogram over the valid heights, bars to the right of the labels.
   const int barsLeft = width() / 2 + 20, barsWidth = width() - barsLeft - 6;
   const size_t most = *std::max_element(counts_.begin(), counts_.end());
-  const auto [vlo, vhi] = range_;
+  const double vlo = range_.first, vhi = range_.second;
   if (most > 0 && barsWidth > 4 && hi > lo) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(palette().color(QPalette::Highlight));
