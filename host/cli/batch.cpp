@@ -38,10 +38,9 @@ std::string Range(const Landscape& land) {
   return text;
 }
 
-// The range of the heights a save writes, and the plug-in's recorded range beside it
-// when that says something else.
-std::string RangeAfter(const Landscape& land) {
-  const auto [lo, hi] = land.ValidRange();
+// The range of the heights a save writes (the valid cells' extremes, lo and hi), and the
+// plug-in's recorded range beside it when that says something else.
+std::string RangeAfter(const Landscape& land, double lo, double hi) {
   char text[160];
   std::snprintf(text, sizeof text, "%.6g .. %.6g", lo, hi);
   std::string range = text;
@@ -203,8 +202,8 @@ int RunBatch(const Options& options, std::ostream& out) {
                    "kelvamor-host: the plug-in did not apply its action; nothing written\n");
       return kExitFailed;
     }
-    report.Line(1, "range after: ", RangeAfter(land));
     const Statistics stats = StatisticsOf(land);
+    report.Line(1, "range after: ", RangeAfter(land, stats.minimum, stats.maximum));
     report.Line(1, "statistics: ", StatisticsText(stats));
     QJsonObject statistics{{"valid", static_cast<qint64>(stats.valid)},
                            {"nodata", static_cast<qint64>(stats.noData)}};
