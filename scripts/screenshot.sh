@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Draws README's picture of the window (docs/window.png), offscreen.
+# Draws README's pictures of the window (docs/window.png, docs/window-3d.png) under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build
 cmake --build build --target window_screenshot
-XDG_CONFIG_HOME=$(mktemp -d) QT_QPA_PLATFORM=offscreen \
-  build/host/window_screenshot build/plugin/librovandel.so docs/window.png
-echo docs/window.png
+XDG_CONFIG_HOME=$(mktemp -d) QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+  build/host/window_screenshot build/plugin/librovandel.so docs/window.png docs/window-3d.png
+echo docs/window.png docs/window-3d.png

@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QUndoStack>
 #include <QWheelEvent>
@@ -72,8 +73,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
       waterLevel_(options.waterLevel),
       raw_(options.raw),
       writeOptions_(options.write) {
-  view_ = new LandscapeView(this);
-  setCentralWidget(view_);
+  BuildViews();
   history_ = new QUndoStack(this);
   status_ = new QLabel(this);
   cursor_ = new QLabel(this);
@@ -122,7 +122,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   StartHistory();
   Refresh();
   if (!path_.isEmpty()) RememberRecentFile(path_);
-  view_->setFocus();
+  RestoreView();
 }
 
 MainWindow::~MainWindow() {
@@ -144,13 +144,17 @@ void MainWindow::UpdateTitle() {
   setWindowModified(UnsavedHeights(*history_));
 }
 
+std::pair<double, double> MainWindow::ColourRange() const {
+  return fixedRange_->isChecked() ? openedRange_ : std::pair{land_.minHeight, land_.maxHeight};
+}
+
 void MainWindow::Refresh() {
-  std::optional<std::pair<double, double>> range;
-  if (fixedRange_->isChecked()) range = openedRange_;
+  const std::pair<double, double> range = ColourRange();
   view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
   view_->SetOutline(outline_);
   view_->SetTint(SelectionTint(selection_, land_.width, land_.height));
-  legend_->Show(land_, range.value_or(std::pair{land_.minHeight, land_.maxHeight}), waterLevel_);
+  Refresh3D();
+  legend_->Show(land_, range, waterLevel_);
   QString text = QString("%1 x %2   range %3 .. %4")
                      .arg(land_.width)
                      .arg(land_.height)
@@ -233,7 +237,7 @@ bool MainWindow::Open(const QString& path) {
   if (!waterLevel_ && land_.ValidRange().first < 0.0) SetWaterLevel(kSeaLevel);
   Refresh();
   RememberRecentFile(path);
-  view_->setFocus();
+  views_->currentWidget()->setFocus();
   return true;
 }
 
@@ -290,7 +294,8 @@ void MainWindow::RunPlugin(PluginModule& module) {
                                      QString::fromStdString(module.Name()), std::move(before)));
   }
   Refresh();
-  view_->setFocus();  // the dialog had the keys; Undo and the view's keys work at once
+  views_->currentWidget()
+      ->setFocus();  // the dialog had the keys; Undo and the view's keys work at once
 }
 
 void MainWindow::PlaceAndRun(QPointF from, QPointF to) {

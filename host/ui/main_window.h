@@ -23,12 +23,19 @@ class QCheckBox;
 class QMenu;
 class QDoubleSpinBox;
 class QLabel;
+class QSettings;
+class QStackedWidget;
+class QToolBar;
 class QUndoStack;
 
 namespace host {
 
 class LandscapeView;
 class LegendPanel;
+class TerrainView3D;
+
+// The host's settings, kept per user.
+QSettings HostSettings();
 
 // The files opened or saved last, newest first, kept per user; those gone are left out.
 QStringList RecentFiles();
@@ -67,6 +74,9 @@ class MainWindow : public QMainWindow {
   // georeferenced, and the height or "NoData".
   QString CellReadout(int32_t x, int32_t y) const;
   void SetWaterLevel(std::optional<double> level);
+  // Shows the 3D view (or the map); false when 3D was asked for and there is no OpenGL.
+  bool ShowIn3D(bool on);
+  bool In3D() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -74,7 +84,18 @@ class MainWindow : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  void BuildViews();
   void BuildMenus();
+  // The 3D view's menu entries and toolbar.
+  void AddViewActions(QMenu* menu);
+  // The view the user chose last time.
+  void RestoreView();
+  void Refresh3D();
+  // Fit and zoom act on the view that shows.
+  void FitView();
+  void ZoomView(double factor);
+  // The heights the colours span: the opened range, or the heights' range as they are.
+  std::pair<double, double> ColourRange() const;
   void BuildTools();
   // A brush or erase stroke into the selection's weights, as a step of the history.
   void PaintSelection(const std::vector<QPointF>& stroke);
@@ -102,7 +123,12 @@ class MainWindow : public QMainWindow {
   std::vector<std::unique_ptr<PluginModule>> modules_;
   QPainterPath outline_;
   std::vector<float> selection_;
+  QStackedWidget* views_;
   LandscapeView* view_;
+  TerrainView3D* view3d_ = nullptr;  // made when first shown
+  QAction* view3dAction_;
+  QToolBar* tools3d_;
+  QDoubleSpinBox* exaggerationSpin_;
   QUndoStack* history_;
   QLabel* status_;
   QLabel* cursor_;

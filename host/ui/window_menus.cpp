@@ -56,10 +56,6 @@ QString SaveFilters() {
   return filters.join(";;");
 }
 
-QSettings HostSettings() {
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope, "kelvamor-host", "kelvamor-host");
-}
-
 constexpr char kRecentKey[] = "RecentFiles";
 constexpr qsizetype kRecentKept = 8;
 
@@ -93,6 +89,10 @@ QString ManualPath() {
 }
 
 }  // namespace
+
+QSettings HostSettings() {
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope, "kelvamor-host", "kelvamor-host");
+}
 
 QStringList RecentFiles() {
   QStringList kept;
@@ -140,17 +140,17 @@ void MainWindow::BuildMenus() {
   connect(history_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
 
   QMenu* view = menuBar()->addMenu("&View");
-  view->addAction("&Fit", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { view_->Fit(); });
+  view->addAction("&Fit", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { FitView(); });
   view->addAction("&Actual size (1:1)", QKeySequence(Qt::CTRL | Qt::Key_1),
                   [this] { view_->ActualSize(); });
-  QAction* zoomIn =
-      view->addAction("Zoom &in", [this] { view_->ZoomAbout(view_->rect().center(), 1.25); });
+  QAction* zoomIn = view->addAction("Zoom &in", [this] { ZoomView(1.25); });
   zoomIn->setShortcuts(Shortcuts(QKeySequence::ZoomIn, {Qt::CTRL | Qt::Key_Equal}));
-  view->addAction("Zoom &out", QKeySequence::ZoomOut,
-                  [this] { view_->ZoomAbout(view_->rect().center(), 0.8); });
+  view->addAction("Zoom &out", QKeySequence::ZoomOut, [this] { ZoomView(0.8); });
   fixedRange_ = view->addAction("Colours by the &opened range", [this] { Refresh(); });
   fixedRange_->setCheckable(true);
   fixedRange_->setChecked(true);
+  view->addSeparator();
+  AddViewActions(view);
 
   pluginsMenu_ = menuBar()->addMenu("&Plug-ins");
 

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QStackedWidget>
 #include <QToolBar>
 #include <QUndoStack>
 
@@ -42,7 +43,8 @@ void MainWindow::BuildTools() {
   connect(featherSpin_, &QDoubleSpinBox::valueChanged, this,
           [this](double feather) { Select(outline_, feather); });
   // Once a value is typed, the keys go back to the view (and Ctrl+Z to the history).
-  connect(featherSpin_, &QDoubleSpinBox::editingFinished, this, [this] { view_->setFocus(); });
+  connect(featherSpin_, &QDoubleSpinBox::editingFinished, this,
+          [this] { views_->currentWidget()->setFocus(); });
   tools->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
   tools->addSeparator();
   // The brush: its radius ([ and ] step it) and how hard its edge is.
@@ -65,7 +67,8 @@ void MainWindow::BuildTools() {
     view_->update();
   });
   for (QDoubleSpinBox* spin : {brushSpin_, hardnessSpin_})
-    connect(spin, &QDoubleSpinBox::editingFinished, this, [this] { view_->setFocus(); });
+    connect(spin, &QDoubleSpinBox::editingFinished, this,
+            [this] { views_->currentWidget()->setFocus(); });
   QAction* smaller = addAction("Smaller brush", QKeySequence(Qt::Key_BracketLeft),
                                [this] { brushSpin_->setValue(brushSpin_->value() / 1.25); });
   QAction* larger = addAction("Larger brush", QKeySequence(Qt::Key_BracketRight),

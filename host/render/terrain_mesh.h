@@ -1,0 +1,43 @@
+// The landscape as a mesh for the 3D view: a vertex every `stride` cells (the last row
+// and column always included, so the mesh covers the whole grid), coloured as the map
+// is, and triangles only where all three corners are valid heights.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "host/model/landscape.h"
+
+namespace host {
+
+struct TerrainVertex {
+  float x, y;       // the cell's column and row
+  float height;     // the height there
+  float dx, dy;     // the slope along x and y, in height per cell
+  uint8_t rgba[4];  // the map's colour, with the selection's tint
+};
+
+struct TerrainMesh {
+  int32_t stride = 1;
+  int32_t columns = 0;  // vertices across and down
+  int32_t rows = 0;
+  std::vector<TerrainVertex> vertices;  // row by row
+  std::vector<uint32_t> indices;        // three a triangle
+};
+
+// The smallest stride whose mesh has at most maxVertices vertices.
+int32_t MeshStride(int32_t width, int32_t height, size_t maxVertices);
+
+// `range` colours the heights as the map does; `selection` (one weight per cell, or
+// empty) tints the selected cells.
+TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<double, double> range,
+                             const std::vector<float>& selection);
+
+// How far apart the cells' centres are, across and down, in the heights' unit: from the
+// geotransform (degrees become metres at the grid's middle latitude). A grid that says
+// nothing of where it lies is spaced as the map's shading has it: the heights of `range`
+// rise over a fifth of its larger side.
+std::pair<double, double> CellSpacing(const Landscape& land, std::pair<double, double> range);
+
+}  // namespace host

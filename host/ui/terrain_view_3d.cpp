@@ -1,0 +1,282 @@
+#include "host/ui/terrain_view_3d.h"
+
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace host {
+namespace {
+
+constexpr float kFieldOfView = 40.0f;  // degrees, up and down
+constexpr float kPi = 3.14159265358979f;
+constexpr int kSettleMs = 200;
+
+// Cells become ground (x east, y north, z up, the grid's centre at the origin) by the
+// spacing of the cells and the exaggeration; the normal follows from the slopes.
+constexpr char kTerrainVertex[] = R"(
+attribute vec3 aCell;
+attribute vec2 aSlope;
+attribute vec4 aColour;
+uniform mat4 uViewProjection;
+uniform vec3 uScale;
+uniform vec3 uCentre;
+varying vec3 vNormal;
+varying vec4 vColour;
+void main() {
+  vec3 p = vec3((aCell.x - uCentre.x) * uScale.x, (uCentre.y - aCell.y) * uScale.y,
+                (aCell.z - uCentre.z) * uScale.z);
+  vNormal = vec3(-aSlope.x * uScale.z / uScale.x, aSlope.y * uScale.z / uScale.y, 1.0);
+  vColour = aColour;
+  gl_Position = uViewProjection * vec4(p, 1.0);
+}
+)";
+
+// Lit from the north-west and above, as the map is; slopes away from it keep some light.
+constexpr char kTerrainFragment[] = R"(
+varying vec3 vNormal;
+varying vec4 vColour;
+uniform vec3 uLight;
+void main() {
+  float lit = 0.3 + 0.7 * max(dot(normalize(vNormal), uLight), 0.0);
+  gl_FragColor = vec4(vColour.rgb * lit, 1.0);
+}
+)";
+
+constexpr char kWaterVertex[] = R"(
+attribute vec3 aPosition;
+uniform mat4 uViewProjection;
+void main() { gl_Position = uViewProjection * vec4(aPosition, 1.0); }
+)";
+
+constexpr char kWaterFragment[] = R"(
+uniform vec4 uColour;
+void main() { gl_FragColor = uColour; }
+)";
+
+// The same shaders on desktop OpenGL and OpenGL ES.
+QString Versioned(const char* source, bool es, bool fragment) {
+  QString head = es ? "#version 100\n" : "#version 120\n";
+  if (es && fragment) head += "precision mediump float;\n";
+  return head + source;
+}
+
+}  // namespace
+
+TerrainView3D::TerrainView3D(QWidget* parent) : QOpenGLWidget(parent) {
+  setObjectName("View3D");
+  setMinimumSize(240, 240);
+  setFocusPolicy(Qt::StrongFocus);
+  settle_.setSingleShot(true);
+  settle_.setInterval(kSettleMs);
+  connect(&settle_, &QTimer::timeout, this, [this] { update(); });
+}
+
+TerrainView3D::~TerrainView3D() {
+  if (!ready_) return;
+  makeCurrent();
+  for (GpuMesh* gpu : {&gpuResting_, &gpuMoving_}) {
+    gpu->vertices.destroy();
+    gpu->indices.destroy();
+  }
+  doneCurrent();
+}
+
+void TerrainView3D::Show(const Landscape& land, std::pair<double, double> range,
+                         const std::vector<float>& selection, std::optional<double> waterLevel) {
+  const bool resized = land.width != width_ || land.height != height_;
+  width_ = land.width;
+  height_ = land.height;
+  spacing_ = CellSpacing(land, range);
+  middle_ = (range.first + range.second) / 2.0;
+  waterLevel_ = waterLevel;
+  resting_ = BuildTerrainMesh(land, MeshStride(land.width, land.height, kRestingVertices), range,
+                              selection);
+  const int32_t movingStride = MeshStride(land.width, land.height, kMovingVertices);
+  moving_ = movingStride == resting_.stride
+                ? resting_
+                : BuildTerrainMesh(land, movingStride, range, selection);
+  uploaded_ = false;
+  if (resized) ResetCamera();
+  update();
+}
+
+void TerrainView3D::SetExaggeration(double factor) {
+  exaggeration_ = factor;
+  update();
+}
+
+double TerrainView3D::Extent() const {
+  return std::max({width_ * spacing_.first, height_ * spacing_.second, 1.0});
+}
+
+void TerrainView3D::ResetCamera() {
+  yaw_ = 0.0f;
+  pitch_ = 35.0f;
+  target_ = QVector3D();
+  distance_ = static_cast<float>(1.8 * Extent());
+  update();
+}
+
+void TerrainView3D::Zoom(double factor) {
+  distance_ = static_cast<float>(std::clamp(distance_ / factor, 0.01 * Extent(), 20.0 * Extent()));
+  settle_.start();
+  update();
+}
+
+void TerrainView3D::initializeGL() {
+  initializeOpenGLFunctions();
+  const bool es = context()->isOpenGLES();
+  ready_ =
+      terrain_.addShaderFromSourceCode(QOpenGLShader::Vertex,
+                                       Versioned(kTerrainVertex, es, false)) &&
+      terrain_.addShaderFromSourceCode(QOpenGLShader::Fragment,
+                                       Versioned(kTerrainFragment, es, true)) &&
+      terrain_.link() &&
+      water_.addShaderFromSourceCode(QOpenGLShader::Vertex, Versioned(kWaterVertex, es, false)) &&
+      water_.addShaderFromSourceCode(QOpenGLShader::Fragment,
+                                     Versioned(kWaterFragment, es, true)) &&
+      water_.link();
+  if (!ready_) qWarning("The 3D view's shaders did not build: %s", qPrintable(terrain_.log()));
+  for (GpuMesh* gpu : {&gpuResting_, &gpuMoving_}) {
+    gpu->vertices.create();
+    gpu->indices.create();
+  }
+  uploaded_ = false;
+}
+
+void TerrainView3D::Upload(const TerrainMesh& mesh, GpuMesh& gpu) {
+  gpu.vertices.bind();
+  gpu.vertices.allocate(mesh.vertices.data(),
+                        static_cast<int>(mesh.vertices.size() * sizeof(TerrainVertex)));
+  gpu.indices.bind();
+  gpu.indices.allocate(mesh.indices.data(),
+                       static_cast<int>(mesh.indices.size() * sizeof(uint32_t)));
+  gpu.count = static_cast<int>(mesh.indices.size());
+}
+
+QMatrix4x4 TerrainView3D::ViewProjection() const {
+  const float yaw = yaw_ * kPi / 180.0f;
+  const float pitch = pitch_ * kPi / 180.0f;
+  const QVector3D eye =
+      target_ + distance_ * QVector3D(-std::sin(yaw) * std::cos(pitch),
+                                      -std::cos(yaw) * std::cos(pitch), std::sin(pitch));
+  QMatrix4x4 projection;
+  const float extent = static_cast<float>(Extent());
+  projection.perspective(kFieldOfView, static_cast<float>(width()) / std::max(height(), 1),
+                         distance_ * 0.01f, distance_ + 4.0f * extent);
+  QMatrix4x4 view;
+  view.lookAt(eye, target_, QVector3D(0, 0, 1));
+  return projection * view;
+}
+
+void TerrainView3D::paintGL() {
+  glClearColor(0.86f, 0.89f, 0.93f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (!ready_ || resting_.vertices.empty()) return;
+  if (!uploaded_) {
+    Upload(resting_, gpuResting_);
+    Upload(moving_, gpuMoving_);
+    uploaded_ = true;
+  }
+  glEnable(GL_DEPTH_TEST);
+  const QMatrix4x4 viewProjection = ViewProjection();
+  DrawTerrain(Moving() ? gpuMoving_ : gpuResting_, viewProjection);
+  if (waterLevel_) DrawWater(viewProjection);
+  glDisable(GL_DEPTH_TEST);
+}
+
+void TerrainView3D::DrawTerrain(GpuMesh& gpu, const QMatrix4x4& viewProjection) {
+  terrain_.bind();
+  terrain_.setUniformValue("uViewProjection", viewProjection);
+  terrain_.setUniformValue(
+      "uScale", QVector3D(static_cast<float>(spacing_.first), static_cast<float>(spacing_.second),
+                          static_cast<float>(exaggeration_)));
+  terrain_.setUniformValue(
+      "uCentre", QVector3D((width_ - 1) / 2.0f, (height_ - 1) / 2.0f, static_cast<float>(middle_)));
+  terrain_.setUniformValue("uLight", QVector3D(-1.0f, 1.0f, 1.4f).normalized());
+  gpu.vertices.bind();
+  gpu.indices.bind();
+  const int cell = terrain_.attributeLocation("aCell");
+  const int slope = terrain_.attributeLocation("aSlope");
+  const int colour = terrain_.attributeLocation("aColour");
+  const auto stride = static_cast<GLsizei>(sizeof(TerrainVertex));
+  glEnableVertexAttribArray(cell);
+  glEnableVertexAttribArray(slope);
+  glEnableVertexAttribArray(colour);
+  glVertexAttribPointer(cell, 3, GL_FLOAT, GL_FALSE, stride,
+                        reinterpret_cast<const void*>(offsetof(TerrainVertex, x)));
+  glVertexAttribPointer(slope, 2, GL_FLOAT, GL_FALSE, stride,
+                        reinterpret_cast<const void*>(offsetof(TerrainVertex, dx)));
+  glVertexAttribPointer(colour, 4, GL_UNSIGNED_BYTE, GL_TRUE, stride,
+                        reinterpret_cast<const void*>(offsetof(TerrainVertex, rgba)));
+  glDrawElements(GL_TRIANGLES, gpu.count, GL_UNSIGNED_INT, nullptr);
+  glDisableVertexAttribArray(cell);
+  glDisableVertexAttribArray(slope);
+  glDisableVertexAttribArray(colour);
+  gpu.vertices.release();
+  gpu.indices.release();
+  terrain_.release();
+}
+
+void TerrainView3D::DrawWater(const QMatrix4x4& viewProjection) {
+  const auto x = static_cast<float>((width_ - 1) / 2.0 * spacing_.first);
+  const auto y = static_cast<float>((height_ - 1) / 2.0 * spacing_.second);
+  const auto z = static_cast<float>((*waterLevel_ - middle_) * exaggeration_);
+  const GLfloat corners[] = {-x, -y, z, x, -y, z, -x, y, z, x, y, z};
+  water_.bind();
+  water_.setUniformValue("uViewProjection", viewProjection);
+  water_.setUniformValue("uColour", QVector4D(0.16f, 0.38f, 0.66f, 0.55f));
+  const int position = water_.attributeLocation("aPosition");
+  glEnableVertexAttribArray(position);
+  glVertexAttribPointer(position, 3, GL_FLOAT, GL_FALSE, 0, corners);
+  glEnable(GL_BLEND);
+  // The picture stays opaque where the water is: only its colour blends.
+  glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+  glDepthMask(GL_FALSE);
+  glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+  glDepthMask(GL_TRUE);
+  glDisable(GL_BLEND);
+  glDisableVertexAttribArray(position);
+  water_.release();
+}
+
+void TerrainView3D::mousePressEvent(QMouseEvent* e) {
+  last_ = e->position();
+  dragging_ = true;
+}
+
+void TerrainView3D::mouseMoveEvent(QMouseEvent* e) {
+  if (!dragging_) return;
+  const QPointF delta = e->position() - last_;
+  last_ = e->position();
+  const bool pan =
+      (e->buttons() & (Qt::RightButton | Qt::MiddleButton)) || (e->modifiers() & Qt::ShiftModifier);
+  if (pan) {
+    // The ground under the cursor follows it.
+    const float yaw = yaw_ * kPi / 180.0f;
+    const QVector3D right(std::cos(yaw), -std::sin(yaw), 0.0f);
+    const QVector3D ahead(std::sin(yaw), std::cos(yaw), 0.0f);
+    const float perPixel =
+        2.0f * distance_ * std::tan(kFieldOfView * kPi / 360.0f) / std::max(height(), 1);
+    target_ +=
+        (-right * static_cast<float>(delta.x()) + ahead * static_cast<float>(delta.y())) * perPixel;
+  } else {
+    yaw_ = std::fmod(yaw_ + 0.4f * static_cast<float>(delta.x()), 360.0f);
+    pitch_ = std::clamp(pitch_ + 0.4f * static_cast<float>(delta.y()), 5.0f, 89.0f);
+  }
+  update();
+}
+
+void TerrainView3D::mouseReleaseEvent(QMouseEvent*) {
+  dragging_ = false;
+  update();
+}
+
+void TerrainView3D::wheelEvent(QWheelEvent* e) {
+  Zoom(std::pow(1.0 / 0.85, e->angleDelta().y() / 120.0));
+}
+
+}  // namespace host

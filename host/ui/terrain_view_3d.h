@@ -1,0 +1,93 @@
+// The landscape in 3D: a lit mesh coloured as the map is, the selection tinted on it,
+// the water level as a translucent plane. A left drag orbits, a right or middle drag
+// (or Shift with the left) pans over the ground, the wheel zooms. Large grids are drawn
+// from every n-th cell: up to about a million vertices at rest, a coarser mesh while the
+// camera moves.
+#pragma once
+
+#include <QMatrix4x4>
+#include <QOpenGLBuffer>
+#include <QOpenGLFunctions>
+#include <QOpenGLShaderProgram>
+#include <QOpenGLWidget>
+#include <QTimer>
+#include <QVector3D>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "host/model/landscape.h"
+#include "host/render/terrain_mesh.h"
+
+namespace host {
+
+class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
+ public:
+  // The most vertices of the mesh drawn at rest, and of the one drawn while moving.
+  static constexpr size_t kRestingVertices = size_t{1} << 20;
+  static constexpr size_t kMovingVertices = size_t{1} << 16;
+
+  explicit TerrainView3D(QWidget* parent);
+  ~TerrainView3D() override;
+
+  // Takes the landscape as it is now (the meshes are built here; the landscape is not
+  // kept); the camera stays where it was unless the grid's size changed.
+  void Show(const Landscape& land, std::pair<double, double> range,
+            const std::vector<float>& selection, std::optional<double> waterLevel);
+  // How many times the heights are drawn taller than the ground's scale.
+  void SetExaggeration(double factor);
+  double Exaggeration() const { return exaggeration_; }
+  // Looks at the whole landscape from the south, 35° above the horizon.
+  void ResetCamera();
+  void Zoom(double factor);
+
+  // The mesh drawn at rest, as last built.
+  const TerrainMesh& RestingMesh() const { return resting_; }
+  bool Moving() const { return settle_.isActive() || dragging_; }
+
+ protected:
+  void initializeGL() override;
+  void paintGL() override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+
+ private:
+  struct GpuMesh {
+    QOpenGLBuffer vertices{QOpenGLBuffer::VertexBuffer};
+    QOpenGLBuffer indices{QOpenGLBuffer::IndexBuffer};
+    int count = 0;
+  };
+  void Upload(const TerrainMesh& mesh, GpuMesh& gpu);
+  void DrawTerrain(GpuMesh& gpu, const QMatrix4x4& viewProjection);
+  void DrawWater(const QMatrix4x4& viewProjection);
+  QMatrix4x4 ViewProjection() const;
+  double Extent() const;  // the larger side of the ground, in world units
+
+  TerrainMesh resting_;
+  TerrainMesh moving_;
+  bool uploaded_ = false;  // whether the GPU holds the meshes as built
+  GpuMesh gpuResting_;
+  GpuMesh gpuMoving_;
+  QOpenGLShaderProgram terrain_;
+  QOpenGLShaderProgram water_;
+  bool ready_ = false;  // the shaders are built
+
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  std::pair<double, double> spacing_{1.0, 1.0};
+  double middle_ = 0.0;  // the height at the scene's centre
+  std::optional<double> waterLevel_;
+  double exaggeration_ = 1.0;
+
+  float yaw_ = 0.0f;  // degrees; 0 looks north
+  float pitch_ = 35.0f;
+  float distance_ = 1.0f;
+  QVector3D target_;
+  QPointF last_;
+  bool dragging_ = false;
+  QTimer settle_;  // the detailed mesh returns once the wheel has been still a moment
+};
+
+}  // namespace host

@@ -1,0 +1,116 @@
+// The window's two views of the landscape, the map and 3D, one at a time; which one
+// shows and how tall the 3D view draws the heights are kept per user.
+#include <QAction>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMenu>
+#include <QOpenGLContext>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "host/ui/landscape_view.h"
+#include "host/ui/main_window.h"
+#include "host/ui/terrain_view_3d.h"
+
+namespace host {
+namespace {
+
+constexpr char k3DKey[] = "View3D";
+constexpr char kExaggerationKey[] = "Exaggeration";
+
+}  // namespace
+
+void MainWindow::BuildViews() {
+  views_ = new QStackedWidget(this);
+  view_ = new LandscapeView(views_);
+  view_->setObjectName("Map");
+  views_->addWidget(view_);
+  setCentralWidget(views_);
+}
+
+void MainWindow::AddViewActions(QMenu* menu) {
+  view3dAction_ = menu->addAction("&3D view", QKeySequence(Qt::Key_F3), [this] {
+    HostSettings().setValue(k3DKey, view3dAction_->isChecked());
+    ShowIn3D(view3dAction_->isChecked());
+  });
+  view3dAction_->setObjectName("View3DAction");
+  view3dAction_->setCheckable(true);
+  QAction* reset = menu->addAction("&Reset 3D camera", [this] {
+    if (view3d_) view3d_->ResetCamera();
+  });
+  reset->setObjectName("ResetCamera");
+
+  tools3d_ = addToolBar("3D view");
+  tools3d_->setObjectName("Tools3D");
+  tools3d_->addAction(reset);
+  tools3d_->addWidget(new QLabel(" Heights x ", this));
+  exaggerationSpin_ = new QDoubleSpinBox(this);
+  exaggerationSpin_->setObjectName("ExaggerationSpin");
+  exaggerationSpin_->setToolTip(
+      "How many times taller than the ground's scale the heights are drawn");
+  exaggerationSpin_->setRange(0.01, 10000.0);
+  exaggerationSpin_->setDecimals(2);
+  exaggerationSpin_->setValue(HostSettings().value(kExaggerationKey, 1.0).toDouble());
+  tools3d_->addWidget(exaggerationSpin_);
+  connect(exaggerationSpin_, &QDoubleSpinBox::valueChanged, this, [this](double factor) {
+    HostSettings().setValue(kExaggerationKey, factor);
+    if (view3d_) view3d_->SetExaggeration(factor);
+  });
+  connect(exaggerationSpin_, &QDoubleSpinBox::editingFinished, this,
+          [this] { views_->currentWidget()->setFocus(); });
+  tools3d_->setVisible(false);
+}
+
+void MainWindow::RestoreView() { ShowIn3D(HostSettings().value(k3DKey, false).toBool()); }
+
+bool MainWindow::ShowIn3D(bool on) {
+  if (on && !view3d_) {
+    // Made when first asked for: the map alone needs no OpenGL.
+    QOpenGLContext probe;
+    if (!probe.create()) {
+      statusBar()->showMessage("The 3D view needs OpenGL, which this display does not offer.");
+      on = false;
+    } else {
+      view3d_ = new TerrainView3D(views_);
+      view3d_->SetExaggeration(exaggerationSpin_->value());
+      views_->addWidget(view3d_);
+    }
+  }
+  {
+    const QSignalBlocker block(view3dAction_);
+    view3dAction_->setChecked(on);
+  }
+  tools3d_->setVisible(on);
+  QWidget* shown = on ? static_cast<QWidget*>(view3d_) : view_;
+  views_->setCurrentWidget(shown);
+  if (on) Refresh3D();
+  shown->setFocus();
+  return on;
+}
+
+bool MainWindow::In3D() const { return view3d_ && views_->currentWidget() == view3d_; }
+
+void MainWindow::Refresh3D() {
+  if (!In3D()) return;  // the 3D view catches up when it is shown
+  view3d_->Show(land_, ColourRange(), selection_, waterLevel_);
+}
+
+void MainWindow::FitView() {
+  if (In3D()) {
+    view3d_->ResetCamera();
+  } else {
+    view_->Fit();
+  }
+}
+
+void MainWindow::ZoomView(double factor) {
+  if (In3D()) {
+    view3d_->Zoom(factor);
+  } else {
+    view_->ZoomAbout(view_->rect().center(), factor);
+  }
+}
+
+}  // namespace host
