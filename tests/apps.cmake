@@ -2,6 +2,8 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 
 rovandel_library(test_support SOURCES support/ui.cpp
   DEPS rovandel_contract Qt6::Widgets Qt6::Test GTest::gtest)
+target_compile_definitions(test_support PRIVATE
+                           ROVANDEL_TEST_PICTURES="${CMAKE_CURRENT_SOURCE_DIR}/pictures")
 
 # The test host reaches the built module as hosts do: through dlopen, never linked.
 rovandel_library(test_host SOURCES plugin/test_host.cpp DEPS rovandel_contract)
@@ -55,7 +57,7 @@ add_test(NAME ModuleExportsExactlyTheContract
 set_tests_properties(ModuleExportsExactlyTheContract PROPERTIES LABELS fast)
 
 add_executable(host_tests support/qt_main.cpp support/host_fixtures.cpp host/host_test.cpp
-  host/save_test.cpp host/batch_test.cpp host/window_test.cpp)
+  host/save_test.cpp host/batch_test.cpp host/window_test.cpp host/terrain_mesh_test.cpp)
 target_link_libraries(host_tests PRIVATE kelvamor_ui rovandel_terrain test_support GTest::gtest)
 target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"
                            KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>"
@@ -64,3 +66,13 @@ target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rov
 add_dependencies(host_tests rovandel kelvamor-host)
 rovandel_discover_tests(host_tests SLOW "*Killed*:*Parallel*"
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+
+# The 3D view needs OpenGL on a real display: Xvfb with Mesa's software renderer.
+add_executable(view_3d_tests support/qt_main.cpp support/host_fixtures.cpp host/view_3d_test.cpp)
+target_link_libraries(view_3d_tests PRIVATE kelvamor_ui test_support GTest::gtest)
+target_compile_definitions(view_3d_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"
+                           KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>")
+add_dependencies(view_3d_tests rovandel)
+add_test(NAME View3DUnderXvfb
+  COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" env QT_QPA_PLATFORM=xcb
+          $<TARGET_FILE:view_3d_tests>)

@@ -22,10 +22,13 @@ uint8_t Channel(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v
 
 }  // namespace
 
-int32_t MeshStride(int32_t width, int32_t height, size_t maxVertices) {
+int32_t MeshStride(int32_t width, int32_t height, size_t maxQuads) {
+  auto quads = [&](int32_t stride) {
+    return static_cast<size_t>(std::max(Along(width, stride) - 1, 0)) *
+           static_cast<size_t>(std::max(Along(height, stride) - 1, 0));
+  };
   int32_t stride = 1;
-  while (static_cast<size_t>(Along(width, stride)) * static_cast<size_t>(Along(height, stride)) >
-             maxVertices &&
+  while (quads(stride) > maxQuads &&
          stride < std::max(width, height))
     stride *= 2;
   return stride;

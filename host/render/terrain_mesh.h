@@ -26,8 +26,8 @@ struct TerrainMesh {
   std::vector<uint32_t> indices;        // three a triangle
 };
 
-// The smallest stride whose mesh has at most maxVertices vertices.
-int32_t MeshStride(int32_t width, int32_t height, size_t maxVertices);
+// The smallest stride whose mesh has at most maxQuads quads (two triangles each).
+int32_t MeshStride(int32_t width, int32_t height, size_t maxQuads);
 
 // `range` colours the heights as the map does; `selection` (one weight per cell, or
 // empty) tints the selected cells.

@@ -92,9 +92,9 @@ void TerrainView3D::Show(const Landscape& land, std::pair<double, double> range,
   spacing_ = CellSpacing(land, range);
   middle_ = (range.first + range.second) / 2.0;
   waterLevel_ = waterLevel;
-  resting_ = BuildTerrainMesh(land, MeshStride(land.width, land.height, kRestingVertices), range,
+  resting_ = BuildTerrainMesh(land, MeshStride(land.width, land.height, kRestingQuads), range,
                               selection);
-  const int32_t movingStride = MeshStride(land.width, land.height, kMovingVertices);
+  const int32_t movingStride = MeshStride(land.width, land.height, kMovingQuads);
   moving_ = movingStride == resting_.stride
                 ? resting_
                 : BuildTerrainMesh(land, movingStride, range, selection);

@@ -1,7 +1,7 @@
 // The landscape in 3D: a lit mesh coloured as the map is, the selection tinted on it,
 // the water level as a translucent plane. A left drag orbits, a right or middle drag
 // (or Shift with the left) pans over the ground, the wheel zooms. Large grids are drawn
-// from every n-th cell: up to about a million vertices at rest, a coarser mesh while the
+// from every n-th cell: up to about a million quads at rest, a coarser mesh while the
 // camera moves.
 #pragma once
 
@@ -23,9 +23,10 @@ namespace host {
 
 class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
  public:
-  // The most vertices of the mesh drawn at rest, and of the one drawn while moving.
-  static constexpr size_t kRestingVertices = size_t{1} << 20;
-  static constexpr size_t kMovingVertices = size_t{1} << 16;
+  // The most quads of the mesh drawn at rest (a 4096² grid every 4th cell), and of the
+  // one drawn while the camera moves.
+  static constexpr size_t kRestingQuads = size_t{1} << 20;
+  static constexpr size_t kMovingQuads = size_t{1} << 16;
 
   explicit TerrainView3D(QWidget* parent);
   ~TerrainView3D() override;

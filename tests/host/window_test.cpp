@@ -56,12 +56,7 @@ class Window : public Files {
   // Runs the plug-in with the named action radio, the dialog's values otherwise as
   // they come, and presses OK.
   void Apply(const char* radio, std::function<void(QDialog*)> more = {}) {
-    WhenModalShown("RovandelParamsForm", [radio, more](QDialog* d) {
-      QTest::mouseClick(d->findChild<QRadioButton*>(radio), Qt::LeftButton, {}, QPoint(6, 8));
-      if (more) more(d);
-      ClickButton(d, "OKButton");
-    });
-    window->RunPlugin(*window->Plugin());
+    host_test::ApplyPlugIn(*window, radio, std::move(more));
   }
   std::unique_ptr<host::MainWindow> window;
 };
@@ -194,7 +189,7 @@ TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
 // With the place tool a click puts Add Hill's centre there and a drag sets its width;
 // the pick tool takes Flatten's height from the cell clicked. The dialog opens on them.
 TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
-  auto* view = dynamic_cast<host::LandscapeView*>(window->centralWidget());
+  auto* view = dynamic_cast<host::LandscapeView*>(window->findChild<QWidget*>("Map"));
   ASSERT_TRUE(view);
   // From cells to the view's pixels: the view maps pixels to cells by a scale and a shift.
   const QPointF c0 = view->ToCell(QPointF(0, 0));
@@ -241,7 +236,7 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
 // only the painted cells, weighted by the brush; the stroke is undone like an edit but
 // leaves nothing to save; [ and ] size the brush.
 TEST_F(Window, ABrushStrokeConfinesThePlugInToWhatItPainted) {
-  auto* view = dynamic_cast<host::LandscapeView*>(window->centralWidget());
+  auto* view = dynamic_cast<host::LandscapeView*>(window->findChild<QWidget*>("Map"));
   const QPointF c0 = view->ToCell(QPointF(0, 0));
   const double scale = 1.0 / (view->ToCell(QPointF(1, 0)).x() - c0.x());
   auto at = [&](double x, double y) { return ((QPointF(x, y) - c0) * scale).toPoint(); };

@@ -4,11 +4,16 @@
 
 #include <QDir>
 #include <QProcessEnvironment>
+#include <QRadioButton>
+#include <QTest>
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
+
+#include "tests/support/ui.h"
 
 namespace host_test {
 
@@ -22,6 +27,35 @@ host::Landscape Sample(int32_t w, int32_t h, unsigned seed) {
   for (float& v : land.heights) v = d(rng);
   land.RecordRange();
   return land;
+}
+
+host::Landscape Relief(int32_t w, int32_t h) {
+  host::Landscape land;
+  land.width = w;
+  land.height = h;
+  land.heights.resize(land.Count());
+  land.noData.assign(land.Count(), 0);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      const double u = (x - 0.6 * w) / (0.25 * w), v = (y - 0.45 * h) / (0.25 * h);
+      const double hill = 400.0 * std::exp(-(u * u + v * v));
+      const double ripples = 30.0 * std::sin(x * 0.3) * std::cos(y * 0.2);
+      const double basin = -150.0 * std::exp(-(x * x + (h - y) * (h - y)) / (0.1 * w * h));
+      const size_t i = static_cast<size_t>(y) * w + x;
+      land.heights[i] = static_cast<float>(hill + ripples + basin + 20.0);
+      if (std::abs(x - w / 4) < w / 16 + 1 && std::abs(y - h / 4) < h / 16 + 1) land.noData[i] = 1;
+    }
+  land.RecordRange();
+  return land;
+}
+
+void ApplyPlugIn(host::MainWindow& window, const char* radio, std::function<void(QDialog*)> more) {
+  WhenModalShown("RovandelParamsForm", [radio, more](QDialog* d) {
+    QTest::mouseClick(d->findChild<QRadioButton*>(radio), Qt::LeftButton, {}, QPoint(6, 8));
+    if (more) more(d);
+    ClickButton(d, "OKButton");
+  });
+  window.RunPlugin(*window.Plugin());
 }
 
 std::vector<uint32_t> Bits(const host::Landscape& land) {

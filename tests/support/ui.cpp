@@ -4,12 +4,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <cstdlib>
 
 #include "rovandel/settings_schema.h"
 
@@ -71,4 +74,46 @@ void ClearStoredSettings() {
                   settings_schema::kProduct);
   store.clear();
   store.sync();
+}
+
+QString PictureDifference(const QImage& shown, const QString& name) {
+  const QString path = QStringLiteral(ROVANDEL_TEST_PICTURES "/") + name + ".png";
+  const QImage picture = shown.convertToFormat(QImage::Format_RGB32);
+  if (qEnvironmentVariableIntValue("ROVANDEL_STORE_PICTURES") == 1)
+    return picture.save(path) ? QString() : "could not store " + path;
+  const QImage stored = QImage(path).convertToFormat(QImage::Format_RGB32);
+  if (stored.isNull()) return "no stored picture " + path;
+  if (stored.size() != picture.size())
+    return QString("%1 is %2 x %3, the stored one %4 x %5")
+        .arg(name)
+        .arg(picture.width())
+        .arg(picture.height())
+        .arg(stored.width())
+        .arg(stored.height());
+  // Off by a little anywhere (the renderer's rounding), or by much at a few pixels (an
+  // edge drawn a pixel over); more than that is a different picture.
+  double total = 0.0;
+  qint64 far = 0;
+  for (int y = 0; y < picture.height(); ++y) {
+    const auto* a = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+    const auto* b = reinterpret_cast<const QRgb*>(stored.constScanLine(y));
+    for (int x = 0; x < picture.width(); ++x) {
+      const int off =
+          std::max({std::abs(qRed(a[x]) - qRed(b[x])), std::abs(qGreen(a[x]) - qGreen(b[x])),
+                    std::abs(qBlue(a[x]) - qBlue(b[x]))});
+      total += off;
+      if (off > 48) ++far;
+    }
+  }
+  const double pixels = static_cast<double>(picture.width()) * picture.height();
+  const double mean = total / pixels;
+  if (mean <= 2.0 && far <= pixels / 100) return {};
+  picture.save(QDir::temp().filePath(name + "-shown.png"));
+  return QString(
+             "%1 differs from the stored picture: mean %2 levels, %3 pixels far off (shown "
+             "in %4)")
+      .arg(name)
+      .arg(mean)
+      .arg(far)
+      .arg(QDir::temp().filePath(name + "-shown.png"));
 }

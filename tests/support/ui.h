@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
@@ -32,3 +33,8 @@ void ClickButton(QWidget* dialog, const char* name);
 void UseTemporarySettingsFolder();
 // Removes every stored setting.
 void ClearStoredSettings();
+
+// Compares a picture with the stored one of that name (tests/pictures/<name>.png): empty
+// when they match within a tolerance that absorbs rounding in a renderer, else what is
+// off. With ROVANDEL_STORE_PICTURES=1 in the environment, stores the picture instead.
+QString PictureDifference(const QImage& shown, const QString& name);

@@ -1,0 +1,120 @@
+// The 3D view's mesh, built without OpenGL: which cells become vertices, their heights
+// and slopes, the holes NoData leaves, the tint of the selection and the ground's scale.
+// And the map's picture against its stored image.
+#include "host/render/terrain_mesh.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "host/render/shading.h"
+#include "host/ui/landscape_view.h"
+#include "tests/support/host_fixtures.h"
+#include "tests/support/ui.h"
+
+namespace {
+
+using host::Landscape;
+
+// Heights h = 2x + 3y on a w x h grid.
+Landscape Plane(int32_t w, int32_t h) {
+  Landscape land;
+  land.width = w;
+  land.height = h;
+  land.heights.resize(land.Count());
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x)
+      land.heights[static_cast<size_t>(y) * w + x] = 2.0f * x + 3.0f * y;
+  land.RecordRange();
+  return land;
+}
+
+TEST(TerrainMesh, VerticesSampleEveryStrideCellsAndTheLastRowAndColumn) {
+  struct Case {
+    int32_t width, height, stride;
+    std::vector<float> xs, ys;
+  };
+  const Case cases[] = {{5, 4, 1, {0, 1, 2, 3, 4}, {0, 1, 2, 3}},
+                        {5, 4, 2, {0, 2, 4}, {0, 2, 3}},
+                        {6, 9, 4, {0, 4, 5}, {0, 4, 8}},
+                        {1, 3, 2, {0}, {0, 2}}};
+  for (const Case& c : cases) {
+    const Landscape land = Plane(c.width, c.height);
+    const host::TerrainMesh mesh = host::BuildTerrainMesh(land, c.stride, {0, 40}, {});
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " stride " << c.stride);
+    ASSERT_EQ(mesh.columns, static_cast<int32_t>(c.xs.size()));
+    ASSERT_EQ(mesh.rows, static_cast<int32_t>(c.ys.size()));
+    for (size_t row = 0; row < c.ys.size(); ++row)
+      for (size_t column = 0; column < c.xs.size(); ++column) {
+        const host::TerrainVertex& v = mesh.vertices[row * c.xs.size() + column];
+        EXPECT_EQ(v.x, c.xs[column]);
+        EXPECT_EQ(v.y, c.ys[row]);
+        EXPECT_EQ(v.height, 2.0f * c.xs[column] + 3.0f * c.ys[row]);
+        // The plane's slope everywhere, edges included (where the grid has a neighbour).
+        if (c.width > 1) {
+          EXPECT_FLOAT_EQ(v.dx, 2.0f);
+        }
+        EXPECT_FLOAT_EQ(v.dy, 3.0f);
+      }
+    const size_t quads = (c.xs.size() - 1) * (c.ys.size() - 1);
+    EXPECT_EQ(mesh.indices.size(), quads * 6);
+  }
+}
+
+TEST(TerrainMesh, AStrideKeepsLargeGridsWithinTheBudget) {
+  EXPECT_EQ(host::MeshStride(100, 80, size_t{1} << 20), 1);
+  EXPECT_EQ(host::MeshStride(4096, 4096, size_t{1} << 20), 4);
+  const int32_t stride = host::MeshStride(8193, 3000, size_t{1} << 16);
+  const host::TerrainMesh mesh = host::BuildTerrainMesh(Plane(8193, 3000), stride, {0, 1}, {});
+  EXPECT_LE((mesh.columns - 1) * (mesh.rows - 1), 1 << 16);
+  EXPECT_EQ(stride, 32);  // 512 x 188 quads at 16 would be too many
+  EXPECT_EQ(mesh.vertices.back().x, 8192.0f);
+  EXPECT_EQ(mesh.vertices.back().y, 2999.0f);
+}
+
+TEST(TerrainMesh, NoDataLeavesAHoleAndTheSelectionIsTinted) {
+  Landscape land = Plane(6, 5);
+  land.noData.assign(land.Count(), 0);
+  land.noData[2 * 6 + 3] = 1;  // (3, 2)
+  std::vector<float> selection(land.Count(), 0.0f);
+  selection[0] = 1.0f;
+  const host::TerrainMesh mesh = host::BuildTerrainMesh(land, 1, {0, 24}, selection);
+  const uint32_t hole = 2 * 6 + 3;
+  for (const uint32_t i : mesh.indices) EXPECT_NE(i, hole);
+  // The six triangles around an inner vertex go with it; the rest stay.
+  EXPECT_EQ(mesh.indices.size(), (5 * 4 * 2 - 6) * 3);
+  // The selected corner leans to orange; its unselected neighbour of the same height
+  // band keeps the map's colour.
+  double r = 0, g = 0, b = 0;
+  host::HeightColour(land.heights[1], 0, 24, r, g, b);
+  EXPECT_EQ(mesh.vertices[1].rgba[0], std::lround(r));
+  EXPECT_GT(mesh.vertices[0].rgba[0], mesh.vertices[1].rgba[0] + 40);
+}
+
+TEST(TerrainMesh, TheGroundIsSpacedAsTheFileSays) {
+  Landscape land = Plane(200, 100);
+  // No georeference: the range rises over a fifth of the larger side.
+  EXPECT_EQ(host::CellSpacing(land, {0, 400}), (std::pair{10.0, 10.0}));
+  land.geo.geoTransform = {{500000, 30, 0, 4000000, 0, -30}};
+  EXPECT_EQ(host::CellSpacing(land, {0, 400}), (std::pair{30.0, 30.0}));
+  // Degrees at 60° north: a degree across is half one down.
+  land.geo.projection =
+      R"(GEOGCRS["WGS 84",DATUM["World Geodetic System 1984",ELLIPSOID["WGS 84",6378137,298.257223563]],CS[ellipsoidal,2],AXIS["latitude",north],AXIS["longitude",east],ANGLEUNIT["degree",0.0174532925199433]])";
+  land.geo.geoTransform = {{10, 0.001, 0, 60.05, 0, -0.001}};
+  const auto [across, down] = host::CellSpacing(land, {0, 400});
+  EXPECT_NEAR(down, 111.32, 0.01);
+  EXPECT_NEAR(across / down, 0.5, 0.001);
+}
+
+TEST(Pictures, TheMapMatchesItsStoredImage) {
+  const Landscape land = host_test::Relief(96, 72);
+  host::LandscapeView view(nullptr);
+  view.resize(240, 180);
+  view.SetImage(host::ShadeLandscape(land, 0.0, std::pair{land.minHeight, land.maxHeight}));
+  view.Fit();
+  const QString difference = PictureDifference(view.grab().toImage(), "map");
+  EXPECT_TRUE(difference.isEmpty()) << difference.toStdString();
+}
+
+}  // namespace
