@@ -76,3 +76,8 @@ add_dependencies(view_3d_tests rovandel)
 add_test(NAME View3DUnderXvfb
   COMMAND xvfb-run -a -s "-screen 0 1280x1024x24" env QT_QPA_PLATFORM=xcb
           $<TARGET_FILE:view_3d_tests>)
+if(ROVANDEL_SANITIZE)
+  # Mesa unloads its driver before the leak check runs, so what the driver keeps cannot be
+  # told from a leak of ours; the mesh code is leak-checked in host_tests.
+  set_tests_properties(View3DUnderXvfb PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+endif()
