@@ -2,12 +2,18 @@
 // plug-in's dialog to the view repainted with the previewed heights, on a 4096² landscape
 // under a real display (Xvfb in scripts/bench.sh). Beside it, in the same process, what
 // the press cannot do without: the Soften kernel on all threads and the hill-shading of
-// the whole grid. Prints medians of seven presses:
+// the whole grid. Then the 3D view of the same landscape: switching to it (the mesh
+// built and sent to OpenGL, the first frame drawn), a frame at rest and one while the
+// camera moves, each drawn to the end (glFinish). Prints medians of seven:
 //   latency <s> s, kernel <s> s, shading <s> s, baseline <kernel + shading> s
+//   switch3d <s> s, frame3d <s> s, moving3d <s> s
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +23,7 @@
 #include "host/render/shading.h"
 #include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
+#include "host/ui/terrain_view_3d.h"
 #include "terrain/operations.h"
 
 namespace {
@@ -118,5 +125,28 @@ int main(int argc, char** argv) {
   const double shading = MedianSeconds([&] { (void)host::ShadeLandscape(land, std::nullopt); });
   std::printf("latency %.4f s, kernel %.4f s, shading %.4f s, baseline %.4f s\n", Median(latencies),
               kernel, shading, kernel + shading);
+
+  QElapsedTimer switching;
+  switching.start();
+  if (!window.ShowIn3D(true)) {
+    std::fprintf(stderr, "preview_bench: no OpenGL for the 3D view\n");
+    return 1;
+  }
+  auto* view3d = window.findChild<host::TerrainView3D*>();
+  auto frame = [view3d] {
+    view3d->repaint();
+    view3d->makeCurrent();
+    view3d->context()->functions()->glFinish();
+    view3d->doneCurrent();
+  };
+  frame();
+  const double toFirstFrame = static_cast<double>(switching.nsecsElapsed()) * 1e-9;
+  const double atRest = MedianSeconds(frame);
+  const QPointF centre = view3d->rect().center();
+  QMouseEvent press(QEvent::MouseButtonPress, centre, view3d->mapToGlobal(centre), Qt::LeftButton,
+                    Qt::LeftButton, {});
+  QApplication::sendEvent(view3d, &press);
+  const double moving = MedianSeconds(frame);
+  std::printf("switch3d %.4f s, frame3d %.4f s, moving3d %.4f s\n", toFirstFrame, atRest, moving);
   return 0;
 }

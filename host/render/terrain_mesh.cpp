@@ -28,9 +28,7 @@ int32_t MeshStride(int32_t width, int32_t height, size_t maxQuads) {
            static_cast<size_t>(std::max(Along(height, stride) - 1, 0));
   };
   int32_t stride = 1;
-  while (quads(stride) > maxQuads &&
-         stride < std::max(width, height))
-    stride *= 2;
+  while (quads(stride) > maxQuads && stride < std::max(width, height)) stride *= 2;
   return stride;
 }
 
@@ -83,25 +81,37 @@ TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<do
       }
     }
   });
-  // Two triangles a quad of vertices, unless a corner is NoData: a void stays a hole.
+  // Two triangles a quad of vertices, unless a corner is NoData: a void stays a hole (its
+  // triangles are left as points, which draw nothing, so that every row of quads has its
+  // place in the list and rows are filled on every core).
   auto valid = [&](size_t column, size_t row) {
     const int32_t x = CellOf(static_cast<int32_t>(column), land.width, mesh.stride);
     const int32_t y = CellOf(static_cast<int32_t>(row), land.height, mesh.stride);
     return !land.IsNoData(static_cast<size_t>(y) * width + static_cast<size_t>(x));
   };
-  if (mesh.columns >= 2 && mesh.rows >= 2)
-    mesh.indices.reserve((columns - 1) * static_cast<size_t>(mesh.rows - 1) * 6);
-  for (size_t row = 0; row + 1 < static_cast<size_t>(mesh.rows); ++row)
-    for (size_t column = 0; column + 1 < columns; ++column) {
-      const auto a = static_cast<uint32_t>(row * columns + column);
-      const auto b = a + 1;
-      const auto c = a + static_cast<uint32_t>(columns);
-      const auto d = c + 1;
-      const bool va = valid(column, row), vb = valid(column + 1, row);
-      const bool vc = valid(column, row + 1), vd = valid(column + 1, row + 1);
-      if (va && vb && vc) mesh.indices.insert(mesh.indices.end(), {a, c, b});
-      if (vb && vc && vd) mesh.indices.insert(mesh.indices.end(), {b, c, d});
+  if (mesh.columns < 2 || mesh.rows < 2) return mesh;
+  const size_t quadRows = static_cast<size_t>(mesh.rows) - 1;
+  mesh.indices.resize((columns - 1) * quadRows * 6);
+  base::ForStretches(quadRows, rowGrain, [&](size_t first, size_t last) {
+    for (size_t row = first; row < last; ++row) {
+      uint32_t* out = mesh.indices.data() + row * (columns - 1) * 6;
+      for (size_t column = 0; column + 1 < columns; ++column, out += 6) {
+        const auto a = static_cast<uint32_t>(row * columns + column);
+        const auto b = a + 1;
+        const auto c = a + static_cast<uint32_t>(columns);
+        const auto d = c + 1;
+        const bool vb = valid(column + 1, row), vc = valid(column, row + 1);
+        const bool upper = vb && vc && valid(column, row);
+        const bool lower = vb && vc && valid(column + 1, row + 1);
+        out[0] = a;
+        out[1] = upper ? c : a;
+        out[2] = upper ? b : a;
+        out[3] = b;
+        out[4] = lower ? c : b;
+        out[5] = lower ? d : b;
+      }
     }
+  });
   return mesh;
 }
 

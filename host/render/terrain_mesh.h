@@ -1,6 +1,7 @@
 // The landscape as a mesh for the 3D view: a vertex every `stride` cells (the last row
 // and column always included, so the mesh covers the whole grid), coloured as the map
-// is, and triangles only where all three corners are valid heights.
+// is, and triangles only where all three corners are valid heights (the others are left
+// in the list as points, which draw nothing).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,7 @@ struct TerrainMesh {
   int32_t columns = 0;  // vertices across and down
   int32_t rows = 0;
   std::vector<TerrainVertex> vertices;  // row by row
-  std::vector<uint32_t> indices;        // three a triangle
+  std::vector<uint32_t> indices;        // three a triangle, six a quad
 };
 
 // The smallest stride whose mesh has at most maxQuads quads (two triangles each).

@@ -31,6 +31,7 @@
 #include "host/ui/raw_size_dialog.h"
 #include "host/ui/selection.h"
 #include "host/ui/terrain_info.h"
+#include "host/ui/terrain_view_3d.h"
 
 namespace host {
 
@@ -150,10 +151,13 @@ std::pair<double, double> MainWindow::ColourRange() const {
 
 void MainWindow::Refresh() {
   const std::pair<double, double> range = ColourRange();
-  view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
-  view_->SetOutline(outline_);
-  view_->SetTint(SelectionTint(selection_, land_.width, land_.height));
-  Refresh3D();
+  if (In3D()) {
+    view3d_->Show(land_, range, selection_, waterLevel_);  // the map is drawn when it shows
+  } else {
+    view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
+    view_->SetOutline(outline_);
+    view_->SetTint(SelectionTint(selection_, land_.width, land_.height));
+  }
   legend_->Show(land_, range, waterLevel_);
   QString text = QString("%1 x %2   range %3 .. %4")
                      .arg(land_.width)

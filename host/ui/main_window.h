@@ -90,7 +90,6 @@ class MainWindow : public QMainWindow {
   void AddViewActions(QMenu* menu);
   // The view the user chose last time.
   void RestoreView();
-  void Refresh3D();
   // Fit and zoom act on the view that shows.
   void FitView();
   void ZoomView(double factor);

@@ -77,9 +77,9 @@ TerrainView3D::TerrainView3D(QWidget* parent) : QOpenGLWidget(parent) {
 TerrainView3D::~TerrainView3D() {
   if (!ready_) return;
   makeCurrent();
-  for (GpuMesh* gpu : {&gpuResting_, &gpuMoving_}) {
-    gpu->vertices.destroy();
-    gpu->indices.destroy();
+  for (GpuMesh& gpu : gpu_) {
+    gpu.vertices.destroy();
+    gpu.indices.destroy();
   }
   doneCurrent();
 }
@@ -92,12 +92,13 @@ void TerrainView3D::Show(const Landscape& land, std::pair<double, double> range,
   spacing_ = CellSpacing(land, range);
   middle_ = (range.first + range.second) / 2.0;
   waterLevel_ = waterLevel;
-  resting_ = BuildTerrainMesh(land, MeshStride(land.width, land.height, kRestingQuads), range,
-                              selection);
-  const int32_t movingStride = MeshStride(land.width, land.height, kMovingQuads);
-  moving_ = movingStride == resting_.stride
-                ? resting_
-                : BuildTerrainMesh(land, movingStride, range, selection);
+  levels_.clear();
+  int32_t stride = MeshStride(land.width, land.height, kFinestQuads);
+  const int32_t coarsest = MeshStride(land.width, land.height, kMovingQuads);
+  for (;; stride *= 2) {
+    levels_.push_back(BuildTerrainMesh(land, stride, range, selection));
+    if (stride >= coarsest) break;
+  }
   uploaded_ = false;
   if (resized) ResetCamera();
   update();
@@ -140,14 +141,12 @@ void TerrainView3D::initializeGL() {
                                      Versioned(kWaterFragment, es, true)) &&
       water_.link();
   if (!ready_) qWarning("The 3D view's shaders did not build: %s", qPrintable(terrain_.log()));
-  for (GpuMesh* gpu : {&gpuResting_, &gpuMoving_}) {
-    gpu->vertices.create();
-    gpu->indices.create();
-  }
   uploaded_ = false;
 }
 
 void TerrainView3D::Upload(const TerrainMesh& mesh, GpuMesh& gpu) {
+  if (!gpu.vertices.isCreated()) gpu.vertices.create();
+  if (!gpu.indices.isCreated()) gpu.indices.create();
   gpu.vertices.bind();
   gpu.vertices.allocate(mesh.vertices.data(),
                         static_cast<int>(mesh.vertices.size() * sizeof(TerrainVertex)));
@@ -155,6 +154,24 @@ void TerrainView3D::Upload(const TerrainMesh& mesh, GpuMesh& gpu) {
   gpu.indices.allocate(mesh.indices.data(),
                        static_cast<int>(mesh.indices.size() * sizeof(uint32_t)));
   gpu.count = static_cast<int>(mesh.indices.size());
+}
+
+size_t TerrainView3D::Level() const {
+  const size_t coarsest = levels_.size() - 1;
+  if (Moving()) return coarsest;
+  // The share of the ground in view: all of it, or what the camera's cone takes in at
+  // the distance it looks from.
+  const double aspect = static_cast<double>(width()) / std::max(height(), 1);
+  const double seen =
+      2.0 * distance_ * std::tan(kFieldOfView * kPi / 360.0) * std::max(aspect, 1.0);
+  const double share = std::pow(std::min(1.0, seen / Extent()), 2.0);
+  const double pixels = width() * devicePixelRatio() * height() * devicePixelRatio();
+  for (size_t level = 0; level < coarsest; ++level) {
+    const TerrainMesh& mesh = levels_[level];
+    const double quads = static_cast<double>(mesh.columns - 1) * (mesh.rows - 1);
+    if (quads * share <= pixels / 2.0) return level;
+  }
+  return coarsest;
 }
 
 QMatrix4x4 TerrainView3D::ViewProjection() const {
@@ -175,15 +192,17 @@ QMatrix4x4 TerrainView3D::ViewProjection() const {
 void TerrainView3D::paintGL() {
   glClearColor(0.86f, 0.89f, 0.93f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  if (!ready_ || resting_.vertices.empty()) return;
+  if (!ready_ || levels_.front().vertices.empty()) return;
   if (!uploaded_) {
-    Upload(resting_, gpuResting_);
-    Upload(moving_, gpuMoving_);
+    gpu_.resize(levels_.size());
+    for (size_t level = 0; level < levels_.size(); ++level) Upload(levels_[level], gpu_[level]);
     uploaded_ = true;
   }
   glEnable(GL_DEPTH_TEST);
   const QMatrix4x4 viewProjection = ViewProjection();
-  DrawTerrain(Moving() ? gpuMoving_ : gpuResting_, viewProjection);
+  const size_t level = Level();
+  drawnStride_ = levels_[level].stride;
+  DrawTerrain(gpu_[level], viewProjection);
   if (waterLevel_) DrawWater(viewProjection);
   glDisable(GL_DEPTH_TEST);
 }

@@ -1,8 +1,9 @@
 // The landscape in 3D: a lit mesh coloured as the map is, the selection tinted on it,
 // the water level as a translucent plane. A left drag orbits, a right or middle drag
 // (or Shift with the left) pans over the ground, the wheel zooms. Large grids are drawn
-// from every n-th cell: up to about a million quads at rest, a coarser mesh while the
-// camera moves.
+// from every n-th cell, n chosen at each frame from a pyramid of meshes: at rest about
+// one triangle a pixel over the ground in view (so zooming in brings out detail), a
+// coarse mesh while the camera moves.
 #pragma once
 
 #include <QMatrix4x4>
@@ -23,9 +24,9 @@ namespace host {
 
 class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
  public:
-  // The most quads of the mesh drawn at rest (a 4096² grid every 4th cell), and of the
-  // one drawn while the camera moves.
-  static constexpr size_t kRestingQuads = size_t{1} << 20;
+  // The most quads of the finest mesh (a 4096² grid every 4th cell), and of the one
+  // drawn while the camera moves.
+  static constexpr size_t kFinestQuads = size_t{1} << 20;
   static constexpr size_t kMovingQuads = size_t{1} << 16;
 
   explicit TerrainView3D(QWidget* parent);
@@ -42,8 +43,10 @@ class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
   void ResetCamera();
   void Zoom(double factor);
 
-  // The mesh drawn at rest, as last built.
-  const TerrainMesh& RestingMesh() const { return resting_; }
+  // The finest mesh, as last built.
+  const TerrainMesh& FinestMesh() const { return levels_.front(); }
+  // The stride of the mesh the last frame was drawn from.
+  int32_t DrawnStride() const { return drawnStride_; }
   bool Moving() const { return settle_.isActive() || dragging_; }
 
  protected:
@@ -61,16 +64,17 @@ class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
     int count = 0;
   };
   void Upload(const TerrainMesh& mesh, GpuMesh& gpu);
+  // Which of the meshes to draw now.
+  size_t Level() const;
   void DrawTerrain(GpuMesh& gpu, const QMatrix4x4& viewProjection);
   void DrawWater(const QMatrix4x4& viewProjection);
   QMatrix4x4 ViewProjection() const;
   double Extent() const;  // the larger side of the ground, in world units
 
-  TerrainMesh resting_;
-  TerrainMesh moving_;
-  bool uploaded_ = false;  // whether the GPU holds the meshes as built
-  GpuMesh gpuResting_;
-  GpuMesh gpuMoving_;
+  std::vector<TerrainMesh> levels_{1};  // finest first, each of twice the stride before
+  bool uploaded_ = false;               // whether the GPU holds the meshes as built
+  std::vector<GpuMesh> gpu_;            // one a level
+  int32_t drawnStride_ = 0;
   QOpenGLShaderProgram terrain_;
   QOpenGLShaderProgram water_;
   bool ready_ = false;  // the shaders are built

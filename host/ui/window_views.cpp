@@ -84,18 +84,14 @@ bool MainWindow::ShowIn3D(bool on) {
   }
   tools3d_->setVisible(on);
   QWidget* shown = on ? static_cast<QWidget*>(view3d_) : view_;
+  const bool changed = views_->currentWidget() != shown;
   views_->setCurrentWidget(shown);
-  if (on) Refresh3D();
+  if (changed) Refresh();  // only the view that shows is kept up to date
   shown->setFocus();
   return on;
 }
 
 bool MainWindow::In3D() const { return view3d_ && views_->currentWidget() == view3d_; }
-
-void MainWindow::Refresh3D() {
-  if (!In3D()) return;  // the 3D view catches up when it is shown
-  view3d_->Show(land_, ColourRange(), selection_, waterLevel_);
-}
 
 void MainWindow::FitView() {
   if (In3D()) {

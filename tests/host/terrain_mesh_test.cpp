@@ -81,9 +81,15 @@ TEST(TerrainMesh, NoDataLeavesAHoleAndTheSelectionIsTinted) {
   selection[0] = 1.0f;
   const host::TerrainMesh mesh = host::BuildTerrainMesh(land, 1, {0, 24}, selection);
   const uint32_t hole = 2 * 6 + 3;
-  for (const uint32_t i : mesh.indices) EXPECT_NE(i, hole);
+  size_t drawn = 0;
+  for (size_t t = 0; t < mesh.indices.size(); t += 3) {
+    const uint32_t* corner = &mesh.indices[t];
+    if (corner[0] == corner[1] && corner[1] == corner[2]) continue;  // a point: not drawn
+    ++drawn;
+    for (int k = 0; k < 3; ++k) EXPECT_NE(corner[k], hole);
+  }
   // The six triangles around an inner vertex go with it; the rest stay.
-  EXPECT_EQ(mesh.indices.size(), (5 * 4 * 2 - 6) * 3);
+  EXPECT_EQ(drawn, 5 * 4 * 2 - 6);
   // The selected corner leans to orange; its unselected neighbour of the same height
   // band keeps the map's colour.
   double r = 0, g = 0, b = 0;

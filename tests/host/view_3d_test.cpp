@@ -73,6 +73,27 @@ TEST_F(View3D, TheMouseOrbitsPansAndZoomsAndResetComesBack) {
   EXPECT_NE(Picture(), start) << "exaggeration";
 }
 
+// A large grid: coarse when all of it is in view or the camera moves, fine up close.
+TEST(View3DDetail, ZoomingInDrawsAFinerMesh) {
+  const Landscape land = host_test::Relief(1024, 1024);
+  TerrainView3D view(nullptr);
+  view.resize(240, 240);
+  view.Show(land, {land.minHeight, land.maxHeight}, {}, std::nullopt);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  auto strideAtRest = [&] {
+    while (view.Moving()) QTest::qWait(20);
+    view.grabFramebuffer();
+    return view.DrawnStride();
+  };
+  EXPECT_EQ(view.FinestMesh().stride, 1);
+  EXPECT_EQ(strideAtRest(), 4);
+  view.Zoom(30.0);
+  view.grabFramebuffer();
+  EXPECT_EQ(view.DrawnStride(), 4) << "while the wheel turns";
+  EXPECT_EQ(strideAtRest(), 1);
+}
+
 TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
   ClearStoredSettings();
   host::Options options;
@@ -90,7 +111,7 @@ TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
   // The mesh holds the landscape's heights, whatever has been done to it.
   auto meshHeights = [&] {
     std::vector<float> heights;
-    for (const host::TerrainVertex& v : view->RestingMesh().vertices) heights.push_back(v.height);
+    for (const host::TerrainVertex& v : view->FinestMesh().vertices) heights.push_back(v.height);
     return heights;
   };
   auto landHeights = [&] {
