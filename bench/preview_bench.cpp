@@ -6,7 +6,7 @@
 // built and sent to OpenGL, the first frame drawn), a frame at rest and one while the
 // camera moves, each drawn to the end (glFinish). Prints medians of seven:
 //   latency <s> s, kernel <s> s, shading <s> s, baseline <kernel + shading> s
-//   switch3d <s> s, frame3d <s> s, moving3d <s> s
+//   switch3d <s> s, frame3d <s> s (every <n> cells, view <w> x <h>), moving3d <s> s (...)
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -142,11 +142,16 @@ int main(int argc, char** argv) {
   frame();
   const double toFirstFrame = static_cast<double>(switching.nsecsElapsed()) * 1e-9;
   const double atRest = MedianSeconds(frame);
+  const int32_t restingStride = view3d->DrawnStride();
   const QPointF centre = view3d->rect().center();
   QMouseEvent press(QEvent::MouseButtonPress, centre, view3d->mapToGlobal(centre), Qt::LeftButton,
                     Qt::LeftButton, {});
   QApplication::sendEvent(view3d, &press);
   const double moving = MedianSeconds(frame);
-  std::printf("switch3d %.4f s, frame3d %.4f s, moving3d %.4f s\n", toFirstFrame, atRest, moving);
+  std::printf(
+      "switch3d %.4f s, frame3d %.4f s (every %d cells, view %d x %d), moving3d %.4f s "
+      "(every %d cells)\n",
+      toFirstFrame, atRest, restingStride, view3d->width(), view3d->height(), moving,
+      view3d->DrawnStride());
   return 0;
 }

@@ -90,6 +90,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   setAcceptDrops(true);
 
   BuildTools();
+  Build3DTools();
 
   // Terrain that reaches below sea level has its sea: water at 0 unless the user chose.
   if (!waterLevel_ && land_.ValidRange().first < 0.0) waterLevel_ = kSeaLevel;

@@ -86,8 +86,9 @@ class MainWindow : public QMainWindow {
  private:
   void BuildViews();
   void BuildMenus();
-  // The 3D view's menu entries and toolbar.
+  // The 3D view's menu entries, and its toolbar (after the others).
   void AddViewActions(QMenu* menu);
+  void Build3DTools();
   // The view the user chose last time.
   void RestoreView();
   // Fit and zoom act on the view that shows.

@@ -169,7 +169,7 @@ size_t TerrainView3D::Level() const {
   for (size_t level = 0; level < coarsest; ++level) {
     const TerrainMesh& mesh = levels_[level];
     const double quads = static_cast<double>(mesh.columns - 1) * (mesh.rows - 1);
-    if (quads * share <= pixels / 2.0) return level;
+    if (quads * share <= pixels) return level;
   }
   return coarsest;
 }

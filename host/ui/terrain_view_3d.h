@@ -2,7 +2,7 @@
 // the water level as a translucent plane. A left drag orbits, a right or middle drag
 // (or Shift with the left) pans over the ground, the wheel zooms. Large grids are drawn
 // from every n-th cell, n chosen at each frame from a pyramid of meshes: at rest about
-// one triangle a pixel over the ground in view (so zooming in brings out detail), a
+// one quad a pixel of the view for the ground in view (zooming in brings out detail), a
 // coarse mesh while the camera moves.
 #pragma once
 

@@ -41,10 +41,13 @@ void MainWindow::AddViewActions(QMenu* menu) {
     if (view3d_) view3d_->ResetCamera();
   });
   reset->setObjectName("ResetCamera");
+}
 
+void MainWindow::Build3DTools() {
+  addToolBarBreak();  // a row of its own, shown with the 3D view
   tools3d_ = addToolBar("3D view");
   tools3d_->setObjectName("Tools3D");
-  tools3d_->addAction(reset);
+  tools3d_->addAction(findChild<QAction*>("ResetCamera"));
   tools3d_->addWidget(new QLabel(" Heights x ", this));
   exaggerationSpin_ = new QDoubleSpinBox(this);
   exaggerationSpin_->setObjectName("ExaggerationSpin");
