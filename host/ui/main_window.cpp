@@ -307,7 +307,9 @@ void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
   const auto x = static_cast<int32_t>(std::floor(from.x()));
   const auto y = static_cast<int32_t>(std::floor(from.y()));
   if (x < 0 || y < 0 || x >= land_.width || y >= land_.height || modules_.empty()) return;
-  auto number = [](double v) { return QString::number(v, 'g', 17).toStdString(); };
+  // Nine digits: a float height exactly, a position to far below a cell; the dialog shows
+  // them as typed numbers, not seventeen-digit ones.
+  auto number = [](double v) { return QString::number(v, 'g', 9).toStdString(); };
   PluginValues values;
   if (view_->tool == LandscapeView::Tool::kPick) {
     // Flatten towards the height clicked.
