@@ -191,7 +191,7 @@ QMatrix4x4 TerrainView3D::ViewProjection() const {
 
 void TerrainView3D::paintGL() {
   glClearColor(0.86f, 0.89f, 0.93f, 1.0f);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
   if (!ready_ || levels_.front().vertices.empty()) return;
   if (!uploaded_) {
     gpu_.resize(levels_.size());
@@ -199,11 +199,19 @@ void TerrainView3D::paintGL() {
     uploaded_ = true;
   }
   glEnable(GL_DEPTH_TEST);
+  // The terrain marks its pixels; the water is drawn on those only, so that a void
+  // (NoData) seen from above stays a hole and does not look like water.
+  glEnable(GL_STENCIL_TEST);
+  glStencilFunc(GL_ALWAYS, 1, 0xFF);
+  glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
   const QMatrix4x4 viewProjection = ViewProjection();
   const size_t level = Level();
   drawnStride_ = levels_[level].stride;
   DrawTerrain(gpu_[level], viewProjection);
+  glStencilFunc(GL_EQUAL, 1, 0xFF);
+  glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
   if (waterLevel_) DrawWater(viewProjection);
+  glDisable(GL_STENCIL_TEST);
   glDisable(GL_DEPTH_TEST);
 }
 

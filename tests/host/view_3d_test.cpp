@@ -73,6 +73,33 @@ TEST_F(View3D, TheMouseOrbitsPansAndZoomsAndResetComesBack) {
   EXPECT_NE(Picture(), start) << "exaggeration";
 }
 
+// Looking straight down on a sea floor with a void in the middle: water over the floor,
+// none over the void.
+TEST(View3DWater, AVoidUnderTheWaterStaysAHole) {
+  Landscape land = host_test::Relief(64, 64);
+  std::fill(land.heights.begin(), land.heights.end(), -10.0f);
+  land.noData.assign(land.Count(), 0);
+  for (int32_t y = 24; y < 40; ++y)
+    for (int32_t x = 24; x < 40; ++x) land.noData[static_cast<size_t>(y) * 64 + x] = 1;
+  land.RecordRange();
+  TerrainView3D view(nullptr);
+  view.resize(240, 240);
+  view.Show(land, {-20.0, 0.0}, {}, 0.0);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  // Dragged down as far as it goes: the camera looks from above.
+  QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(120, 10));
+  QMouseEvent move(QEvent::MouseMove, QPointF(120, 230), view.mapToGlobal(QPointF(120, 230)),
+                   Qt::NoButton, Qt::LeftButton, {});
+  QApplication::sendEvent(&view, &move);
+  QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(120, 230));
+  const QImage picture = view.grabFramebuffer();
+  const QColor hole = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+  const QColor sea = picture.pixelColor(picture.width() / 2, picture.height() * 3 / 8);
+  EXPECT_GT(hole.lightness(), 200) << "the void shows the background";
+  EXPECT_GT(sea.blue(), sea.red() + 40) << "the floor around it is under water";
+}
+
 // A large grid: coarse when all of it is in view or the camera moves, fine up close.
 TEST(View3DDetail, ZoomingInDrawsAFinerMesh) {
   const Landscape land = host_test::Relief(1024, 1024);
