@@ -91,10 +91,11 @@ MainWindow::MainWindow(Landscape land, const Options& options)
 
   BuildTools();
   Build3DTools();
+  StartHistory();
 
   // Terrain that reaches below sea level has its sea: water at 0 unless the user chose.
   if (!waterLevel_ && land_.ValidRange().first < 0.0) waterLevel_ = kSeaLevel;
-  SetWaterLevel(waterLevel_);
+  SetWaterLevel(waterLevel_);  // and draws the map
 
   view_->onHover = [this](QPointF cell, bool inside) {
     hovered_ = inside ? std::pair{static_cast<int32_t>(cell.x()), static_cast<int32_t>(cell.y())}
@@ -121,8 +122,6 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   // Fit the screen whatever its scale: at most 90 % of the room it offers.
   const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 760, 720);
   resize(std::min(760, room.width() * 9 / 10), std::min(720, room.height() * 9 / 10));
-  StartHistory();
-  Refresh();
   if (!path_.isEmpty()) RememberRecentFile(path_);
   RestoreView();
 }
@@ -299,8 +298,8 @@ void MainWindow::RunPlugin(PluginModule& module) {
                                      QString::fromStdString(module.Name()), std::move(before)));
   }
   Refresh();
-  views_->currentWidget()
-      ->setFocus();  // the dialog had the keys; Undo and the view's keys work at once
+  // The dialog had the keys; Undo and the view's keys work at once.
+  views_->currentWidget()->setFocus();
 }
 
 void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
