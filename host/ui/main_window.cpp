@@ -152,7 +152,7 @@ std::pair<double, double> MainWindow::ColourRange() const {
 void MainWindow::Refresh() {
   const std::pair<double, double> range = ColourRange();
   if (In3D()) {
-    view3d_->Show(land_, range, selection_, waterLevel_);  // the map is drawn when it shows
+    view3d_->Show(land_, range, selection_, waterLevel_, openedRange_);  // the map: when shown
   } else {
     view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
     view_->SetOutline(outline_);

@@ -85,11 +85,12 @@ TerrainView3D::~TerrainView3D() {
 }
 
 void TerrainView3D::Show(const Landscape& land, std::pair<double, double> range,
-                         const std::vector<float>& selection, std::optional<double> waterLevel) {
-  const bool resized = land.width != width_ || land.height != height_;
+                         const std::vector<float>& selection, std::optional<double> waterLevel,
+                         std::optional<std::pair<double, double>> opened) {
+  const double extent = Extent();
   width_ = land.width;
   height_ = land.height;
-  spacing_ = CellSpacing(land, range);
+  spacing_ = CellSpacing(land, opened.value_or(range));
   middle_ = (range.first + range.second) / 2.0;
   waterLevel_ = waterLevel;
   levels_.clear();
@@ -100,7 +101,7 @@ void TerrainView3D::Show(const Landscape& land, std::pair<double, double> range,
     if (stride >= coarsest) break;
   }
   uploaded_ = false;
-  if (resized) ResetCamera();
+  if (Extent() != extent) ResetCamera();
   update();
 }
 

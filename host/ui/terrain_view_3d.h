@@ -33,9 +33,13 @@ class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
   ~TerrainView3D() override;
 
   // Takes the landscape as it is now (the meshes are built here; the landscape is not
-  // kept); the camera stays where it was unless the grid's size changed.
+  // kept), coloured over `range`. `opened`, the range the landscape was opened with, sets
+  // the ground's scale of a grid that says nothing of where it lies, so that edits do
+  // not rescale it (`range` when not given). The camera stays where it was unless the
+  // ground's size changed.
   void Show(const Landscape& land, std::pair<double, double> range,
-            const std::vector<float>& selection, std::optional<double> waterLevel);
+            const std::vector<float>& selection, std::optional<double> waterLevel,
+            std::optional<std::pair<double, double>> opened = {});
   // How many times the heights are drawn taller than the ground's scale.
   void SetExaggeration(double factor);
   double Exaggeration() const { return exaggeration_; }
