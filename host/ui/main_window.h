@@ -19,6 +19,7 @@
 #include "host/plugins/module.h"
 
 class QAction;
+class QActionGroup;
 class QCheckBox;
 class QMenu;
 class QDoubleSpinBox;
@@ -128,6 +129,7 @@ class MainWindow : public QMainWindow {
   TerrainView3D* view3d_ = nullptr;  // made when first shown
   QAction* view3dAction_;
   QToolBar* tools3d_;
+  QActionGroup* mapTools_;  // the map's tools: pan, the selections, place and pick
   QDoubleSpinBox* exaggerationSpin_;
   QUndoStack* history_;
   QLabel* status_;

@@ -19,6 +19,7 @@ namespace host {
 void MainWindow::BuildTools() {
   QToolBar* tools = addToolBar("Tools");
   auto* group = new QActionGroup(this);
+  mapTools_ = group;
   const std::pair<const char*, LandscapeView::Tool> kTools[] = {
       {"Pan", LandscapeView::Tool::kPan},
       {"Rectangle", LandscapeView::Tool::kRectangle},

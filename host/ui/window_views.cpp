@@ -1,6 +1,7 @@
 // The window's two views of the landscape, the map and 3D, one at a time; which one
 // shows and how tall the 3D view draws the heights are kept per user.
 #include <QAction>
+#include <QActionGroup>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMenu>
@@ -86,6 +87,7 @@ bool MainWindow::ShowIn3D(bool on) {
     view3dAction_->setChecked(on);
   }
   tools3d_->setVisible(on);
+  mapTools_->setEnabled(!on);  // they act on the map
   QWidget* shown = on ? static_cast<QWidget*>(view3d_) : view_;
   const bool changed = views_->currentWidget() != shown;
   views_->setCurrentWidget(shown);

@@ -132,6 +132,13 @@ TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
   EXPECT_FALSE(window->In3D());
   QTest::keyClick(window.get(), Qt::Key_F3);
   ASSERT_TRUE(window->In3D());
+  auto brushTool = [&] {
+    for (QAction* action : window->findChildren<QAction*>())
+      if (action->text() == "Brush") return action;
+    return static_cast<QAction*>(nullptr);
+  };
+  ASSERT_NE(brushTool(), nullptr);
+  EXPECT_FALSE(brushTool()->isEnabled()) << "the map's tools do nothing in 3D";
   auto* view = window->findChild<TerrainView3D*>("View3D");
   ASSERT_NE(view, nullptr);
   EXPECT_TRUE(view->isVisible());
@@ -169,6 +176,7 @@ TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
   EXPECT_EQ(view->Exaggeration(), 3.0);
   window->findChild<QAction*>("View3DAction")->trigger();
   EXPECT_FALSE(window->In3D());
+  EXPECT_TRUE(brushTool()->isEnabled());
   EXPECT_TRUE(window->findChild<QWidget*>("Map")->isVisible());
   window.reset();
   window = std::make_unique<host::MainWindow>(host_test::Sample(48, 40), options);
