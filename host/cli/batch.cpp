@@ -202,6 +202,9 @@ int RunBatch(const Options& options, std::ostream& out) {
                    "kelvamor-host: the plug-in did not apply its action; nothing written\n");
       return kExitFailed;
     }
+    // What is reported (and pictured) is what the output holds: whole steps for an
+    // integer GeoTIFF.
+    if (options.output) RoundToStoredSteps(land, options.write.storage);
     const Statistics stats = StatisticsOf(land);
     report.Line(1, "range after: ", RangeAfter(land, stats.minimum, stats.maximum));
     report.Line(1, "statistics: ", StatisticsText(stats));

@@ -75,6 +75,10 @@ class PendingSave {
   SaveReport report_;
 };
 
+// The heights as a GeoTIFF of `storage` holds them: each valid height rounded to a whole
+// step of the file's scale (of one unit when it has none); none changed for Float32.
+void RoundToStoredSteps(Landscape& land, Storage storage);
+
 // Writes and commits at once.
 SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
                           const WriteOptions& options = {});

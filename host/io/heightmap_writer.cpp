@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/parallel_copy.h"
 #include "host/io/error.h"
 #include "host/io/formats.h"
 #include "host/io/gdal_internal.h"
@@ -79,6 +80,15 @@ void CheckWritten(const GdalFailures& failures, bool wrote, const FileReplacemen
     throw std::runtime_error("cannot be written (nothing reached the file)");
 }
 
+// The step of a whole-number GeoTIFF and the height of its 0: the opened file's scale and
+// offset when it had them, else one unit from 0.
+std::pair<double, double> WholeSteps(const Landscape& land) {
+  if (const auto& kept = land.geo.scaleOffset;
+      kept && kept->first > 0 && std::isfinite(kept->first) && std::isfinite(kept->second))
+    return *kept;
+  return {1.0, 0.0};
+}
+
 // A GeoTIFF of whole numbers: each height rounded to a whole step of the opened file's
 // scale (of one unit when it had none), all of them checked to fit the type before the
 // file is made. NoData takes the file's value when no height uses it, else the first
@@ -90,12 +100,7 @@ void WriteWholeGeoTiff(FileReplacement& file, const Landscape& land, const Write
   const char* typeName = isSigned ? "Int16" : "UInt16";
   const double lowest = isSigned ? -32768.0 : 0.0;
   const double highest = isSigned ? 32767.0 : 65535.0;
-  double scale = 1.0, offset = 0.0;
-  if (const auto& kept = land.geo.scaleOffset;
-      kept && kept->first > 0 && std::isfinite(kept->first) && std::isfinite(kept->second)) {
-    scale = kept->first;
-    offset = kept->second;
-  }
+  const auto [scale, offset] = WholeSteps(land);
   auto stored = [&](size_t i) { return std::round((land.heights[i] - offset) / scale); };
   std::vector<bool> used(65536, false);
   bool needsNoData = land.geo.noDataValue.has_value();
@@ -354,6 +359,18 @@ PendingSave::~PendingSave() = default;
 PendingSave::PendingSave(PendingSave&&) noexcept = default;
 
 void PendingSave::Commit() { file_->Commit(); }
+
+void RoundToStoredSteps(Landscape& land, Storage storage) {
+  if (storage == Storage::kFloat32) return;
+  const auto [scale, offset] = WholeSteps(land);
+  base::ForStretches(land.Count(), base::kCopyGrain, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      float& h = land.heights[i];
+      if (!land.IsNoData(i) && std::isfinite(h))
+        h = static_cast<float>(std::round((h - offset) / scale) * scale + offset);
+    }
+  });
+}
 
 SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
                           const WriteOptions& options) {

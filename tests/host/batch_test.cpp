@@ -220,7 +220,9 @@ TEST_F(Scripting, TheOptionsGisUsersAskedFor) {
 
   // Whole numbers: each height rounded; heights a type cannot hold fail the run, which
   // writes nothing.
-  ASSERT_EQ(Run({QPath("one.tif"), "--action", "soften", "--ot", "Int16", "-o", QPath("int.tif")}),
+  ASSERT_EQ(Run({QPath("one.tif"), "--action", "soften", "--ot", "Int16", "-o", QPath("int.tif"),
+                 "--json"},
+                &log),
             0);
   GDALDatasetH whole = GDALOpen(Path("int.tif").c_str(), GA_ReadOnly);
   EXPECT_EQ(GDALGetRasterDataType(GDALGetRasterBand(whole, 1)), GDT_Int16);
@@ -228,6 +230,13 @@ TEST_F(Scripting, TheOptionsGisUsersAskedFor) {
   const host::Landscape rounded = host::ReadHeightmap(Path("int.tif"));
   for (size_t i = 0; i < soft.heights.size(); ++i)
     ASSERT_EQ(rounded.heights[i], std::round(soft.heights[i])) << i;
+  // The report tells what the file holds.
+  const QJsonObject roundedStats =
+      QJsonDocument::fromJson(log.toUtf8()).object()["statistics"].toObject();
+  EXPECT_EQ(roundedStats["minimum"].toDouble(),
+            *std::min_element(rounded.heights.begin(), rounded.heights.end()));
+  EXPECT_EQ(roundedStats["maximum"].toDouble(),
+            *std::max_element(rounded.heights.begin(), rounded.heights.end()));
   for (const char* type : {"UInt16", "Int16"}) {
     host::Landscape high = land;
     // Below UInt16's 0, above Int16's 32767, wherever Soften takes them.
