@@ -1,5 +1,8 @@
 #include "host/ui/selection.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
@@ -98,13 +101,22 @@ void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
 QImage SelectionTint(const std::vector<float>& weights, int32_t width, int32_t height) {
   if (weights.empty() || width <= 0 || height <= 0) return {};
   QImage tint(width, height, QImage::Format_ARGB32_Premultiplied);
-  for (int32_t y = 0; y < height; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(tint.scanLine(y));
-    for (int32_t x = 0; x < width; ++x) {
-      const int alpha = static_cast<int>(weights[static_cast<size_t>(y) * width + x] * 102.0f);
-      line[x] = qPremultiply(qRgba(255, 160, 0, alpha));
-    }
-  }
+  if (tint.isNull()) return tint;
+  // Rows in bands on every core (scanLine is taken once, before: it may copy the image).
+  uchar* bits = tint.bits();
+  const qsizetype stride = tint.bytesPerLine();
+  const size_t bandRows = std::max<size_t>(1, (size_t{1} << 18) / static_cast<size_t>(width));
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, static_cast<size_t>(height), bandRows),
+                    [&](const tbb::blocked_range<size_t>& rows) {
+                      for (size_t y = rows.begin(); y < rows.end(); ++y) {
+                        auto* line =
+                            reinterpret_cast<QRgb*>(bits + static_cast<qsizetype>(y) * stride);
+                        for (int32_t x = 0; x < width; ++x) {
+                          const int alpha = static_cast<int>(weights[y * width + x] * 102.0f);
+                          line[x] = qPremultiply(qRgba(255, 160, 0, alpha));
+                        }
+                      }
+                    });
   return tint;
 }
 

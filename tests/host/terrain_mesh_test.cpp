@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
 #include "host/render/shading.h"
 #include "host/ui/landscape_view.h"
+#include "host/ui/selection.h"
 #include "tests/support/host_fixtures.h"
 #include "tests/support/ui.h"
 
@@ -118,6 +120,12 @@ TEST(Pictures, TheMapMatchesItsStoredImage) {
   host::LandscapeView view(nullptr);
   view.resize(240, 180);
   view.SetImage(host::ShadeLandscape(land, 0.0, std::pair{land.minHeight, land.maxHeight}));
+  std::vector<float> selection(land.Count(), 0.0f);  // a soft disc about (70, 50)
+  for (int32_t y = 0; y < land.height; ++y)
+    for (int32_t x = 0; x < land.width; ++x)
+      selection[static_cast<size_t>(y) * land.width + x] =
+          static_cast<float>(std::clamp(12.0 - std::hypot(x - 70, y - 50), 0.0, 4.0) / 4.0);
+  view.SetTint(host::SelectionTint(selection, land.width, land.height));
   view.Fit();
   const QString difference = PictureDifference(view.grab().toImage(), "map");
   EXPECT_TRUE(difference.isEmpty()) << difference.toStdString();
