@@ -100,7 +100,8 @@ void WriteWholeGeoTiff(FileReplacement& file, const Landscape& land, const Write
   const char* typeName = isSigned ? "Int16" : "UInt16";
   const double lowest = isSigned ? -32768.0 : 0.0;
   const double highest = isSigned ? 32767.0 : 65535.0;
-  const auto [scale, offset] = WholeSteps(land);
+  const std::pair<double, double> steps = WholeSteps(land);
+  const double scale = steps.first, offset = steps.second;  // plain names: lambdas take them
   auto stored = [&](size_t i) { return std::round((land.heights[i] - offset) / scale); };
   std::vector<bool> used(65536, false);
   bool needsNoData = land.geo.noDataValue.has_value();
@@ -362,7 +363,8 @@ void PendingSave::Commit() { file_->Commit(); }
 
 void RoundToStoredSteps(Landscape& land, Storage storage) {
   if (storage == Storage::kFloat32) return;
-  const auto [scale, offset] = WholeSteps(land);
+  const std::pair<double, double> steps = WholeSteps(land);
+  const double scale = steps.first, offset = steps.second;
   base::ForStretches(land.Count(), base::kCopyGrain, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
       float& h = land.heights[i];
