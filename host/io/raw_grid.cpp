@@ -189,18 +189,6 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
 
 namespace {
 
-void WriteAll(int fd, const void* data, size_t size) {
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = ::write(fd, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      throw std::runtime_error(std::string("cannot be written (") +
-                               std::strerror(n < 0 ? errno : ENOSPC) + ")");
-    done += static_cast<size_t>(n);
-  }
-}
-
 // The header beside the temporary, named like it: it is put in place with the file.
 void WriteHeader(FileReplacement& file, const Landscape& land, const SixteenBit& steps) {
   char text[512];
@@ -247,7 +235,8 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
           h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
       std::memcpy(row.data(), heights.data(), row.size());
     }
-    WriteAll(file.Descriptor(), row.data(), row.size());
+    if (const int error = WriteAll(file.Descriptor(), row.data(), row.size()))
+      throw std::runtime_error(std::string("cannot be written (") + std::strerror(error) + ")");
     if (y % 256 == 0) Report(progress, static_cast<double>(y) / land.height);
   }
   return report;

@@ -156,6 +156,17 @@ FileReplacement::~FileReplacement() {
   ::close(dir_);
 }
 
+int WriteAll(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 void FileReplacement::WriteSideFile(const std::string& ending, const std::string& content) {
   const std::string name = Stem(tempName_) + ending;
   const int fd = ::openat(dir_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -165,18 +176,9 @@ void FileReplacement::WriteSideFile(const std::string& ending, const std::string
                               std::strerror(error) + ")");
   };
   if (fd < 0) throw fail(errno);
-  for (size_t done = 0; done < content.size();) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : ENOSPC;
-      ::close(fd);
-      throw fail(error);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0) {
-    const int error = errno;
+  int error = WriteAll(fd, content.data(), content.size());
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (error != 0) {
     ::close(fd);
     throw fail(error);
   }

@@ -9,10 +9,15 @@
 // is never replaced.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace host {
+
+// Writes all `size` bytes to fd, going on after an interruption; 0 when it did, else
+// the reason as an errno value (ENOSPC when the disk took nothing).
+int WriteAll(int fd, const void* data, size_t size);
 
 class FileReplacement {
  public:

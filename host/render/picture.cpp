@@ -1,11 +1,8 @@
 #include "host/render/picture.h"
 
-#include <unistd.h>
-
 #include <QBuffer>
 #include <QImageWriter>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -79,15 +76,9 @@ PendingPicture::PendingPicture(const std::string& path, const QImage& image,
   if (!writer.write(image))
     throw Error(path, "the picture cannot be made (" + writer.errorString().toStdString() + ")");
   file_ = std::make_unique<FileReplacement>(path);
-  for (qsizetype done = 0; done < encoded.size();) {
-    const ssize_t n = ::write(file_->Descriptor(), encoded.constData() + done,
-                              static_cast<size_t>(encoded.size() - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      throw Error(path, std::string("the picture cannot be written (") +
-                            std::strerror(n < 0 ? errno : ENOSPC) + ")");
-    done += n;
-  }
+  if (const int error =
+          WriteAll(file_->Descriptor(), encoded.constData(), static_cast<size_t>(encoded.size())))
+    throw Error(path, std::string("the picture cannot be written (") + std::strerror(error) + ")");
   // Old side files go when the new picture has none to say.
   const std::string ext = Extension(path);
   file_->DescribedBy({WorldFileEnding(ext), ext + ".aux.xml"});
