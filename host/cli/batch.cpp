@@ -58,12 +58,15 @@ void Warn(const std::string& path, const SaveReport& saved) {
                  path.c_str(), saved.noDataChanged->first, saved.noDataChanged->second);
 }
 
+// The seconds since `start`.
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // " in 1.234 s", the time since `start`.
 std::string Since(std::chrono::steady_clock::time_point start) {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   char text[48];
-  std::snprintf(text, sizeof text, " in %.3f s", seconds);
+  std::snprintf(text, sizeof text, " in %.3f s", Seconds(start));
   return text;
 }
 
@@ -121,10 +124,6 @@ std::string StatisticsText(const Statistics& s) {
 }
 
 QJsonArray Pair(std::pair<double, double> p) { return {p.first, p.second}; }
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // Lines for stdout, unless the run is quiet.
 class Report {
@@ -257,8 +256,10 @@ int RunBatch(const Options& options, std::ostream& out) {
       if (options.verbosity == 0 && !mapping.empty())
         std::fprintf(stderr, "kelvamor-host: %s: %s\n", options.output->c_str(), mapping.c_str());
     }
-    if (picture) report.Line(1, "wrote ", *options.picture);
-    if (picture) json["picture"] = QString::fromStdString(*options.picture);
+    if (picture) {
+      report.Line(1, "wrote ", *options.picture);
+      json["picture"] = QString::fromStdString(*options.picture);
+    }
     if (options.saveSettings) {
       settings.SaveToUser();
       report.Line(2, "settings kept as the user's");

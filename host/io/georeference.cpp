@@ -60,6 +60,11 @@ void ApplyGeoreference(GDALDatasetH dataset, const Landscape& land, std::optiona
 namespace host {
 
 CrsSummary SummariseCrs(const std::string& wkt) {
+  // The window asks on every move of the mouse, always of the same system: the last
+  // answer is kept rather than the text parsed again.
+  thread_local std::string lastWkt;
+  thread_local CrsSummary last;
+  if (wkt == lastWkt) return last;
   CrsSummary summary;
   if (wkt.empty()) return summary;
   OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
@@ -74,6 +79,8 @@ CrsSummary SummariseCrs(const std::string& wkt) {
     if (unit) summary.unit = unit;
   }
   OSRDestroySpatialReference(srs);
+  lastWkt = wkt;
+  last = summary;
   return summary;
 }
 

@@ -18,8 +18,7 @@ namespace host {
 
 void MainWindow::BuildTools() {
   QToolBar* tools = addToolBar("Tools");
-  auto* group = new QActionGroup(this);
-  mapTools_ = group;
+  mapTools_ = new QActionGroup(this);
   const std::pair<const char*, LandscapeView::Tool> kTools[] = {
       {"Pan", LandscapeView::Tool::kPan},
       {"Rectangle", LandscapeView::Tool::kRectangle},
@@ -33,7 +32,7 @@ void MainWindow::BuildTools() {
     QAction* action = tools->addAction(name, [this, t = tool] { view_->tool = t; });
     action->setCheckable(true);
     action->setChecked(tool == LandscapeView::Tool::kPan);
-    group->addAction(action);
+    mapTools_->addAction(action);
   }
   tools->addWidget(new QLabel(" Feather ", this));
   featherSpin_ = new QDoubleSpinBox(this);
