@@ -30,6 +30,32 @@ struct RawOptions {
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw = {},
                         int64_t maxPoints = kMaxGridPoints - 1, const ProgressFn& progress = {});
 
+// One band of a raster GDAL reads, as the host reads its heights, a window at a time: for
+// grids too large to hold at once. The band's scale and offset are applied and every void
+// (its NoData value, its mask, NaN) is NaN. Refuses what ReadHeightmap refuses of the
+// file itself (no such file, a FIFO, an unknown format, several bands without a choice,
+// a headerless RAW grid). Throws Error naming the file.
+class RasterHeights {
+ public:
+  RasterHeights(const std::string& path, int band = 0);  // band from 1; 0: the only one
+  ~RasterHeights();
+  RasterHeights(RasterHeights&&) noexcept;
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  // What the file carries besides its heights, as ReadHeightmap gives it.
+  const Georeference& Geo() const { return geo_; }
+  // The heights of the window of w x h cells from column x0, row y0, row by row into out.
+  void Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* out,
+            const ProgressFn& progress = {}) const;
+
+ private:
+  struct Band;
+  std::string path_;
+  std::unique_ptr<Band> band_;
+  int32_t width_ = 0, height_ = 0;
+  Georeference geo_;
+};
+
 // How a GeoTIFF stores its heights: as they are, or rounded to whole units (of the
 // opened file's scale, when it had one).
 enum class Storage { kFloat32, kInt16, kUInt16 };

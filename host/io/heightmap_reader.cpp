@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "base/huge_pages.h"
+#include "base/parallel_copy.h"
 #include "host/io/error.h"
 #include "host/io/formats.h"
 #include "host/io/gdal_internal.h"
@@ -50,6 +52,9 @@ using namespace io_internal;
 namespace {
 
 namespace fs = std::filesystem;
+
+// Headerless RAW grids are read here; every other file is GDAL's to read.
+bool IsRawFormat(const Format* format) { return format && !format->gdalDriver; }
 
 // The drivers that may open `path`: the one its extension names, VRT only for .vrt,
 // else any heightmap driver but VRT (so a .tif holding VRT XML is not read as one).
@@ -111,12 +116,12 @@ GDALRasterBandH HeightBand(const std::string& path, GDALDatasetH ds, int chosen 
 
 // The mask of `band`: 1 where a cell is NoData, whether by a value, a mask band or voids;
 // empty when every cell is valid.
-std::vector<uint8_t> ReadVoids(const std::string& path, GDALRasterBandH band, int32_t w,
-                               int32_t h) {
+std::vector<uint8_t> ReadVoids(const std::string& path, GDALRasterBandH band, int32_t w, int32_t h,
+                               int32_t x0 = 0, int32_t y0 = 0) {
   std::vector<uint8_t> voids;
   if (GDALGetMaskFlags(band) & GMF_ALL_VALID) return voids;
   voids.resize(static_cast<size_t>(w) * h);
-  if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, 0, 0, w, h, voids.data(), w, h, GDT_Byte, 0,
+  if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, x0, y0, w, h, voids.data(), w, h, GDT_Byte, 0,
                    0) != CE_None)
     throw Error(path, "its NoData mask cannot be read (" + GdalReason("read error") + ")");
   for (uint8_t& cell : voids) cell = cell == 0 ? 1 : 0;
@@ -125,25 +130,37 @@ std::vector<uint8_t> ReadVoids(const std::string& path, GDALRasterBandH band, in
 
 Landscape ReadRaster(const std::string& path, int chosenBand, int64_t maxPoints,
                      const ProgressFn& progress) {
-  const Dataset dataset = OpenRaster(path);
-  GDALDatasetH ds = dataset.get();
-  GDALRasterBandH band = HeightBand(path, ds, chosenBand);
-  CheckSize(path, GDALGetRasterXSize(ds), GDALGetRasterYSize(ds), maxPoints);
+  const RasterHeights raster(path, chosenBand);
+  CheckSize(path, raster.Width(), raster.Height(), maxPoints);
   Landscape land;
-  land.width = GDALGetRasterXSize(ds);
-  land.height = GDALGetRasterYSize(ds);
+  land.width = raster.Width();
+  land.height = raster.Height();
   Allocate(land, path);
-  GDALRasterIOExtraArg extra;
-  INIT_RASTERIO_EXTRA_ARG(extra);
-  extra.pfnProgress = &GdalProgress;
-  extra.pProgressData = const_cast<ProgressFn*>(&progress);
-  if (GDALRasterIOEx(band, GF_Read, 0, 0, land.width, land.height, land.heights.data(), land.width,
-                     land.height, GDT_Float32, 0, 0, &extra) != CE_None)
-    throw Error(path, "cannot be read (" + GdalReason("read error") + ")");
-  land.noData = ReadVoids(path, band, land.width, land.height);
+  raster.Read(0, 0, land.width, land.height, land.heights.data(), progress);
+  land.geo = raster.Geo();
+  return land;
+}
+
+}  // namespace
+
+struct RasterHeights::Band {
+  Dataset dataset;
+  GDALRasterBandH band = nullptr;
+};
+
+RasterHeights::RasterHeights(const std::string& path, int chosenBand)
+    : path_(path), band_(std::make_unique<Band>()) {
+  CheckRegularFile(path);
+  if (IsRawFormat(FindFormat(path)))
+    throw Error(path, "a headerless RAW grid is read whole, not by windows");
+  band_->dataset = OpenRaster(path);
+  GDALDatasetH ds = band_->dataset.get();
+  band_->band = HeightBand(path, ds, chosenBand);
+  width_ = GDALGetRasterXSize(ds);
+  height_ = GDALGetRasterYSize(ds);
   int hasScale = 0, hasOffset = 0;
-  double scale = GDALGetRasterScale(band, &hasScale);
-  double offset = GDALGetRasterOffset(band, &hasOffset);
+  double scale = GDALGetRasterScale(band_->band, &hasScale);
+  double offset = GDALGetRasterOffset(band_->band, &hasOffset);
   if (!hasScale && !hasOffset) {
     const char* s = GDALGetMetadataItem(ds, kScaleKey, nullptr);
     const char* o = GDALGetMetadataItem(ds, kOffsetKey, nullptr);
@@ -153,24 +170,48 @@ Landscape ReadRaster(const std::string& path, int chosenBand, int64_t maxPoints,
       hasScale = hasOffset = 1;
     }
   }
-  land.geo = ReadGeoreference(ds, band);
-  if ((hasScale && scale != 1.0) || (hasOffset && offset != 0.0)) {
-    for (float& h : land.heights) h = static_cast<float>(h * scale + offset);
-    land.geo.scaleOffset = std::pair{scale, offset};
-  }
-  return land;
+  geo_ = ReadGeoreference(ds, band_->band);
+  if ((hasScale && scale != 1.0) || (hasOffset && offset != 0.0))
+    geo_.scaleOffset = std::pair{scale, offset};
 }
 
-// Headerless RAW grids are read here; every other file is GDAL's to read.
-bool IsRaw(const Format* format) { return format && !format->gdalDriver; }
+RasterHeights::~RasterHeights() = default;
+RasterHeights::RasterHeights(RasterHeights&&) noexcept = default;
 
-}  // namespace
+void RasterHeights::Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* out,
+                         const ProgressFn& progress) const {
+  if (x0 < 0 || y0 < 0 || w <= 0 || h <= 0 || x0 > width_ - w || y0 > height_ - h)
+    throw Error(path_, "no window " + std::to_string(w) + " x " + std::to_string(h) + " at " +
+                           std::to_string(x0) + ", " + std::to_string(y0) + " in its " +
+                           std::to_string(width_) + " x " + std::to_string(height_) + " grid");
+  GDALRasterIOExtraArg extra;
+  INIT_RASTERIO_EXTRA_ARG(extra);
+  extra.pfnProgress = &GdalProgress;
+  extra.pProgressData = const_cast<ProgressFn*>(&progress);
+  if (GDALRasterIOEx(band_->band, GF_Read, x0, y0, w, h, out, w, h, GDT_Float32, 0, 0, &extra) !=
+      CE_None)
+    throw Error(path_, "cannot be read (" + GdalReason("read error") + ")");
+  const std::vector<uint8_t> voids = ReadVoids(path_, band_->band, w, h, x0, y0);
+  const size_t count = static_cast<size_t>(w) * h;
+  if (geo_.scaleOffset) {
+    const auto [scale, offset] = *geo_.scaleOffset;
+    base::ForStretches(count, base::kCopyGrain, [&](size_t begin, size_t end) {
+      for (size_t i = begin; i < end; ++i) out[i] = static_cast<float>(out[i] * scale + offset);
+    });
+  }
+  // A void is NaN from here on: the one void rule (voids.h) takes it from there.
+  if (!voids.empty())
+    for (size_t i = 0; i < count; ++i)
+      if (voids[i]) out[i] = std::numeric_limits<float>::quiet_NaN();
+}
+
+namespace {}  // namespace
 
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t maxPoints,
                         const ProgressFn& progress) {
   CheckRegularFile(path);
   const Format* format = FindFormat(path);
-  Landscape land = IsRaw(format)
+  Landscape land = IsRawFormat(format)
                        ? ReadRaw(path, raw, format->id == FormatId::kRaw16, maxPoints, progress)
                        : ReadRaster(path, raw.band, maxPoints, progress);
   FillNoData(land, path, {});
@@ -182,7 +223,7 @@ Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t 
 std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw) {
   CheckRegularFile(path);
   const Format* format = FindFormat(path);
-  if (IsRaw(format)) {
+  if (IsRawFormat(format)) {
     const auto [w, h] = RawGridSize(path, raw, format->id == FormatId::kRaw16, kMaxGridPoints - 1);
     return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
   }
@@ -193,7 +234,7 @@ std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions
 
 std::optional<int> RasterBandCount(const std::string& path) {
   const Format* format = FindFormat(path);
-  if (IsRaw(format)) return std::nullopt;
+  if (IsRawFormat(format)) return std::nullopt;
   try {
     const Dataset dataset = OpenRaster(path);
     return GDALGetRasterCount(dataset.get());
@@ -215,7 +256,7 @@ Weights ReadWeights(const std::string& path, int32_t width, int32_t height) {
   double largest = 1.0;  // the stored value that weighs 1
   bool clamps = false;   // floats: values beyond 0..1 are clamped and counted
   const Format* format = FindFormat(path);
-  if (IsRaw(format)) {
+  if (IsRawFormat(format)) {
     const bool sixteenBit = format->id == FormatId::kRaw16;
     RawOptions raw;
     raw.size = std::pair{width, height};

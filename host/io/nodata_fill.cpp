@@ -1,15 +1,18 @@
-// NoData cells get stand-in heights by push-pull on an image pyramid: each coarser
-// level holds the mean of the valid cells beneath it, and from the coarsest level down
-// every void takes the bilinear blend of the level above. Far voids take the shape of
-// wide surroundings, near ones of their neighbours, and the work is linear in the grid
-// (about 4/3 of a pass over it, up and down).
+// NoData cells get stand-in heights. Those an operation can read from a valid cell take
+// a fixed mean of the valid cells near them (see voids.h); the deeper ones are filled by
+// push-pull on an image pyramid: each coarser level holds the mean of the known cells
+// beneath it, and from the coarsest level down every unknown cell takes the bilinear
+// blend of the level above, in time linear in the grid.
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_reduce.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -99,6 +102,52 @@ bool PushPull(Level& base, const ProgressFn& progress) {
   return true;
 }
 
+// The weight of a valid cell dx, dy away in the mean a void cell near it takes:
+// 40 / (dx² + dy²), whole numbers so that every product with a height is exact in
+// double and the sum is the same with or without fused multiply-add.
+constexpr int32_t kSpan = 2 * kVoidFillReach + 1;
+constexpr auto kNearWeights = [] {
+  std::array<double, kSpan * kSpan> w{};
+  for (int32_t dy = -kVoidFillReach; dy <= kVoidFillReach; ++dy)
+    for (int32_t dx = -kVoidFillReach; dx <= kVoidFillReach; ++dx)
+      if (dx != 0 || dy != 0)
+        w[(dy + kVoidFillReach) * kSpan + dx + kVoidFillReach] = 40.0 / (dx * dx + dy * dy);
+  return w;
+}();
+static_assert(kVoidFillReach == 2, "the weights are whole numbers for reaches up to 2");
+
+// Fills each void of rows [y0, y1) that has a valid cell within the reach; a deeper one
+// becomes NaN. Reads valid cells only, so rows may be filled in any order, at once.
+// How many cells were too deep.
+size_t FillNearRows(std::span<float> heights, int64_t w, int64_t h, std::span<const uint8_t> voids,
+                    int64_t y0, int64_t y1) {
+  size_t deep = 0;
+  for (int64_t y = y0; y < y1; ++y)
+    for (int64_t x = 0; x < w; ++x) {
+      const size_t i = static_cast<size_t>(y * w + x);
+      if (!voids[i]) continue;
+      double sum = 0.0, weights = 0.0;
+      for (int64_t ny = std::max<int64_t>(0, y - kVoidFillReach);
+           ny <= std::min(h - 1, y + kVoidFillReach); ++ny)
+        for (int64_t nx = std::max<int64_t>(0, x - kVoidFillReach);
+             nx <= std::min(w - 1, x + kVoidFillReach); ++nx) {
+          const size_t j = static_cast<size_t>(ny * w + nx);
+          if (voids[j]) continue;
+          const double weight =
+              kNearWeights[(ny - y + kVoidFillReach) * kSpan + nx - x + kVoidFillReach];
+          sum += weight * heights[j];
+          weights += weight;
+        }
+      if (weights > 0.0) {
+        heights[i] = static_cast<float>(sum / weights);
+      } else {
+        heights[i] = std::numeric_limits<float>::quiet_NaN();
+        ++deep;
+      }
+    }
+  return deep;
+}
+
 }  // namespace
 
 void FillNoData(Landscape& land, const std::string& path, const ProgressFn& progress) {
@@ -123,14 +172,7 @@ void FillNoData(Landscape& land, const std::string& path, const ProgressFn& prog
   }
   if (missing == land.Count()) throw Error(path, "holds no height: every cell is NoData");
   try {
-    Level base;
-    base.width = land.width;
-    base.height = land.height;
-    base.value = std::move(land.heights);
-    base.known.resize(base.value.size());
-    for (size_t i = 0; i < base.known.size(); ++i) base.known[i] = land.noData[i] ? 0 : 1;
-    PushPull(base, progress);
-    land.heights = std::move(base.value);
+    FillVoids(land.heights, land.width, land.height, land.noData);
   } catch (const std::bad_alloc&) {
     throw Error(path, "not enough memory to fill its NoData cells");
   }
@@ -141,74 +183,39 @@ void FillNoData(Landscape& land, const std::string& path, const ProgressFn& prog
 
 namespace host {
 
-using io_internal::Level;
-
-void FillVoids(std::span<float> heights, int32_t width, int32_t height) {
-  Level base;
-  base.width = width;
-  base.height = height;
-  base.value.assign(heights.begin(), heights.end());
-  base.known.resize(heights.size());
-  for (size_t i = 0; i < heights.size(); ++i) base.known[i] = std::isfinite(heights[i]) ? 1 : 0;
-  if (!io_internal::PushPull(base, {})) return;
-  std::copy(base.value.begin(), base.value.end(), heights.begin());
+std::vector<uint8_t> FindVoids(std::span<const float> heights, std::optional<double> noDataValue) {
+  const bool hasSentinel = noDataValue.has_value();
+  const float sentinel = hasSentinel ? static_cast<float>(*noDataValue) : 0.0f;
+  auto isVoid = [&](float v) { return !std::isfinite(v) || (hasSentinel && v == sentinel); };
+  std::vector<uint8_t> voids;
+  if (std::none_of(heights.begin(), heights.end(), isVoid)) return voids;
+  voids.resize(heights.size());
+  for (size_t i = 0; i < heights.size(); ++i) voids[i] = isVoid(heights[i]) ? 1 : 0;
+  return voids;
 }
 
-void FillVoidsLocally(std::span<float> heights, int32_t width, int32_t height) {
+bool FillVoids(std::span<float> heights, int32_t width, int32_t height,
+               std::span<const uint8_t> voids) {
+  if (voids.empty()) return true;
+  if (std::find(voids.begin(), voids.end(), 0) == voids.end()) return false;
   const int64_t w = width, h = height;
-  std::vector<int32_t> component(heights.size(), -1);
-  std::vector<size_t> stack, cells;
-  int32_t label = 0;
-  for (size_t start = 0; start < heights.size(); ++start) {
-    if (std::isfinite(heights[start]) || component[start] >= 0) continue;
-    // The void's cells (4-neighbours) and its box.
-    cells.clear();
-    stack.assign(1, start);
-    component[start] = label;
-    int64_t x0 = w, y0 = h, x1 = -1, y1 = -1;
-    while (!stack.empty()) {
-      const size_t i = stack.back();
-      stack.pop_back();
-      cells.push_back(i);
-      const int64_t x = static_cast<int64_t>(i) % w, y = static_cast<int64_t>(i) / w;
-      x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
-      const int64_t next[4][2] = {{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}};
-      for (const auto& [nx, ny] : next) {
-        if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-        const size_t j = static_cast<size_t>(ny * w + nx);
-        if (!std::isfinite(heights[j]) && component[j] < 0) {
-          component[j] = label;
-          stack.push_back(j);
-        }
-      }
-    }
-    // Its rim: the valid cells among the 8 neighbours of its cells, the only heights
-    // its stand-ins come from.
-    x0 = std::max<int64_t>(0, x0 - 1), y0 = std::max<int64_t>(0, y0 - 1);
-    x1 = std::min(w - 1, x1 + 1), y1 = std::min(h - 1, y1 + 1);
-    Level box;
-    box.width = x1 - x0 + 1;
-    box.height = y1 - y0 + 1;
-    box.value.assign(static_cast<size_t>(box.width * box.height), 0.0f);
-    box.known.assign(box.value.size(), 0);
-    for (const size_t i : cells) {
-      const int64_t x = static_cast<int64_t>(i) % w, y = static_cast<int64_t>(i) / w;
-      for (int64_t ny = std::max<int64_t>(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny)
-        for (int64_t nx = std::max<int64_t>(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
-          const size_t j = static_cast<size_t>(ny * w + nx);
-          if (!std::isfinite(heights[j])) continue;
-          const size_t b = box.At(nx - x0, ny - y0);
-          box.value[b] = heights[j];
-          box.known[b] = 1;
-        }
-    }
-    if (io_internal::PushPull(box, {}))
-      for (const size_t i : cells) {
-        const int64_t x = static_cast<int64_t>(i) % w, y = static_cast<int64_t>(i) / w;
-        heights[i] = box.value[box.At(x - x0, y - y0)];
-      }
-    ++label;
-  }
+  const size_t rowGrain = std::max<size_t>(1, base::kCopyGrain / static_cast<size_t>(w));
+  const size_t deep = tbb::parallel_reduce(
+      tbb::blocked_range<int64_t>(0, h, static_cast<int64_t>(rowGrain)), size_t{0},
+      [&](const tbb::blocked_range<int64_t>& r, size_t found) {
+        return found + io_internal::FillNearRows(heights, w, h, voids, r.begin(), r.end());
+      },
+      std::plus<>());
+  if (deep == 0) return true;
+  io_internal::Level base;
+  base.width = w;
+  base.height = h;
+  base.value.assign(heights.begin(), heights.end());
+  base.known.resize(heights.size());
+  for (size_t i = 0; i < heights.size(); ++i) base.known[i] = std::isnan(heights[i]) ? 0 : 1;
+  io_internal::PushPull(base, {});
+  std::copy(base.value.begin(), base.value.end(), heights.begin());
+  return true;
 }
 
 }  // namespace host

@@ -1,21 +1,35 @@
-// Stand-in heights for the cells of a grid that hold none (NaN or infinite), so that an
-// operation never meets a void: the filling the host does for a heightmap it opens, for
-// callers that hold plain grids.
+// The one rule for the cells of a grid that hold no height (voids): which cells they are
+// and the stand-in heights an operation sees there. The host's reader, its plug-in
+// services, the Python functions, Plugin.run, rovandel.dask and the tiles command all
+// call these, so every path gives the same heights.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 namespace host {
 
-// Push-pull over the whole grid (row by row, width x height), as the host fills the
-// NoData cells of a heightmap it opens. A grid without a valid cell is left as it is.
-void FillVoids(std::span<float> heights, int32_t width, int32_t height);
+// How far (in x and in y) a valid cell may read the grid: the deepest reach of an
+// action of this module (Soften more's 5 x 5). A void cell this near a valid cell is
+// filled from the valid cells this near to it, and from nothing else.
+inline constexpr int32_t kVoidFillReach = 2;
 
-// Each void (a 4-connected region of cells without a height) filled by push-pull from
-// its rim alone, the valid cells among its cells' 8 neighbours: its stand-ins depend on
-// nothing farther, so a tile that holds a void and its rim fills it as the whole grid
-// would. A void without a rim (no valid cell at all) stays as it is.
-void FillVoidsLocally(std::span<float> heights, int32_t width, int32_t height);
+// 1 for each void cell, a NaN or infinite value or one equal to noDataValue (compared as
+// float); empty when no cell is a void.
+std::vector<uint8_t> FindVoids(std::span<const float> heights,
+                               std::optional<double> noDataValue = std::nullopt);
+
+// Gives every void cell (voids[i] != 0; empty: none) a stand-in height so that no
+// operation meets a void. A void within kVoidFillReach of a valid cell takes the mean of
+// the valid cells within kVoidFillReach of it, weighted by 1 / distance², summed in row
+// order: it depends on those cells alone, so a tile with a halo of an action's reach +
+// kVoidFillReach gives its valid cells the whole grid's results whatever the size of the
+// voids. Deeper void cells, which no valid result of this module reads, are filled
+// smoothly by push-pull on an image pyramid. False (heights untouched) when every cell
+// is a void. Throws std::bad_alloc when the pyramid does not fit.
+bool FillVoids(std::span<float> heights, int32_t width, int32_t height,
+               std::span<const uint8_t> voids);
 
 }  // namespace host

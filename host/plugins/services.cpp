@@ -40,11 +40,15 @@ int32_t ROVANDEL_STDCALL SetLandscapeInfo(int32_t, LandscapeInfoRecord* info) {
   return 1;
 }
 
+// A NoData cell is water: what a plug-in leaves alone there can never depend on the
+// stand-in height it was given.
 int32_t ROVANDEL_STDCALL IsWater(int32_t, int32_t x, int32_t y) {
-  if (!serving || !serving->waterLevel) return 0;
+  if (!serving) return 0;
   const Landscape& land = serving->land;
   if (x < 0 || y < 0 || x >= land.width || y >= land.height) return 0;
-  return land.heights[static_cast<size_t>(y) * land.width + x] <= *serving->waterLevel ? 1 : 0;
+  const size_t i = static_cast<size_t>(y) * land.width + x;
+  if (land.IsNoData(i)) return 1;
+  return serving->waterLevel && land.heights[i] <= *serving->waterLevel ? 1 : 0;
 }
 
 int32_t ROVANDEL_STDCALL GetHeights(int32_t, int32_t count, float* dest) {

@@ -79,9 +79,43 @@ inline constexpr std::array<Setting, 14> kSettings{{
     {"Canyonize", Kind::kInteger, 10, 10, 0, 100, false, "Canyonize severity, %"},
 }};
 
+// How Python names each setting, in the order of kSettings: the store's names are the
+// contract's, these follow the language's conventions.
+inline constexpr std::array<const char*, 14> kPythonNames{
+    "action", "noise_type", "amplitude",   "coverage",       "seed",     "xpos",     "ypos",
+    "radius", "height",     "leave_water", "flatten_height", "severity", "severity", "severity"};
+
+// Add Noise's types, as Python names the values of its "Noise" setting.
+inline constexpr std::array<const char*, 2> kNoiseTypeNames{"random", "gaussian"};
+
+// What every door needs to know of an action, in the order of its index: one row each.
+struct ActionRow {
+  const char* name;             // as command lines name it ("soften-more")
+  const char* pythonName;       // as Python names its function ("soften_more")
+  std::array<int, 5> settings;  // the kSettings it takes, in the dialog's order; -1 after
+  // How far (cells, in x and in y) one result reads the source around it; kWholeGrid:
+  // the action walks the whole grid in one order.
+  int halo;
+  bool usesRange;  // scales by the landscape's recorded height range
+};
+inline constexpr int kWholeGrid = -1;
+
+inline constexpr std::array<ActionRow, 7> kActions{{
+    {"soften", "soften", {-1, -1, -1, -1, -1}, 1, false},
+    {"soften-more", "soften_more", {-1, -1, -1, -1, -1}, 2, false},
+    {"noise", "noise", {kNoise, kAmplitude, kCoverage, kSeed, kWater}, kWholeGrid, true},
+    {"hill", "hill", {kXpos, kYpos, kRadius, kHeight, -1}, 0, false},
+    {"flatten", "flatten", {kFlattenHeight, kFlatten, -1, -1, -1}, 0, false},
+    {"glaciate", "glaciate", {kGlaciate, -1, -1, -1, -1}, 0, true},
+    {"canyonize", "canyonize", {kCanyonize, -1, -1, -1, -1}, 0, true},
+}};
+
 // The actions in the order of their index, as command lines name them.
-inline constexpr std::array<const char*, 7> kActionNames{
-    "soften", "soften-more", "noise", "hill", "flatten", "glaciate", "canyonize"};
+inline constexpr std::array<const char*, 7> kActionNames = [] {
+  std::array<const char*, 7> names{};
+  for (size_t i = 0; i < kActions.size(); ++i) names[i] = kActions[i].name;
+  return names;
+}();
 
 inline std::optional<int> FindSetting(std::string_view key) {
   for (size_t i = 0; i < kSettings.size(); ++i)
@@ -89,9 +123,10 @@ inline std::optional<int> FindSetting(std::string_view key) {
   return std::nullopt;
 }
 
+// By either of its names ("soften-more" or "soften_more").
 inline std::optional<int> FindAction(std::string_view name) {
-  for (size_t i = 0; i < kActionNames.size(); ++i)
-    if (name == kActionNames[i]) return static_cast<int>(i);
+  for (size_t i = 0; i < kActions.size(); ++i)
+    if (name == kActions[i].name || name == kActions[i].pythonName) return static_cast<int>(i);
   return std::nullopt;
 }
 
