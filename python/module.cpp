@@ -7,21 +7,28 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <tbb/info.h>
 #include <tbb/task_arena.h>
 
 #include <QApplication>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "host/cli/auto_answer.h"
+#include "host/io/heightmap_io.h"
+#include "host/io/replace_file.h"
 #include "host/io/voids.h"
 #include "host/plugins/private_settings.h"
 #include "host/plugins/services.h"
@@ -53,23 +60,59 @@ Grid GridOf(const py::array& array, const char* name, bool writable) {
           static_cast<float*>(const_cast<void*>(array.data()))};
 }
 
-// Runs `kernel(size, source, result)` on heights into out, on `threads` threads (all
-// when unset), without the GIL; the running range it recorded.
+// The range a landscape records after a run: that of the valid, finite results.
+std::pair<float, float> ValidRange(std::span<const float> result, std::span<const uint8_t> voids) {
+  float lo = std::numeric_limits<float>::infinity(), hi = -lo;
+  for (size_t i = 0; i < result.size(); ++i) {
+    if (voids[i] || !std::isfinite(result[i])) continue;
+    lo = std::min(lo, result[i]);
+    hi = std::max(hi, result[i]);
+  }
+  if (lo > hi) return {0.0f, 0.0f};
+  return {lo, hi};
+}
+
+// Runs `kernel(size, source, result, voids)` on heights into out, on `threads` threads
+// (all when unset), without the GIL, by the host's void rule: cells that are NaN,
+// infinite or `nodata` are filled for the kernel and written as `nodata` (NaN when
+// unset) after. The running range the kernel recorded, or with voids the valid range.
 template <typename Kernel>
 std::pair<float, float> Apply(const py::array& heights, py::array& out, std::optional<int> threads,
-                              Kernel&& kernel) {
+                              std::optional<double> nodata, Kernel&& kernel) {
   const Grid source = GridOf(heights, "heights", false);
   const Grid result = GridOf(out, "out", true);
   if (source.size.width != result.size.width || source.size.height != result.size.height)
     throw py::value_error("out must have the shape of heights");
   if (threads && *threads < 1) throw py::value_error("threads must be 1 or more");
+  if (nodata && std::isnan(*nodata)) nodata.reset();
+  const size_t count = source.size.Count();
   terrain::HeightRange range;
   {
     py::gil_scoped_release unlocked;
-    tbb::task_arena arena(threads ? *threads : tbb::task_arena::automatic);
+    // As the host's --threads: more than the machine's threads only asks TBB for workers
+    // it will not start.
+    tbb::task_arena arena(threads ? std::min(*threads, tbb::info::default_concurrency())
+                                  : tbb::task_arena::automatic);
     arena.execute([&] {
-      range = kernel(source.size, std::span<const float>(source.data, source.size.Count()),
-                     std::span<float>(result.data, result.size.Count()));
+      std::span<const float> heights(source.data, count);
+      const std::vector<uint8_t> voids = host::FindVoids(heights, nodata);
+      std::vector<float> filled;
+      if (!voids.empty()) {
+        filled.assign(heights.begin(), heights.end());
+        if (!host::FillVoids(filled, source.size.width, source.size.height, voids)) {
+          std::fill_n(result.data, count, nodata ? static_cast<float>(*nodata) : NAN);
+          range = {0.0f, 0.0f};
+          return;
+        }
+        heights = filled;
+      }
+      std::span<float> written(result.data, count);
+      range = kernel(source.size, heights, written, std::span<const uint8_t>(voids));
+      if (voids.empty()) return;
+      const float voidValue = nodata ? static_cast<float>(*nodata) : NAN;
+      for (size_t i = 0; i < count; ++i)
+        if (voids[i]) written[i] = voidValue;
+      std::tie(range.minimum, range.maximum) = ValidRange(written, voids);
     });
   }
   return {range.minimum, range.maximum};
@@ -90,6 +133,7 @@ py::list Settings() {
     d["maximum"] = s.maximum;
     d["above_minimum"] = s.aboveMinimum;
     d["meaning"] = s.meaning;
+    d["python_name"] = schema::kPythonNames[static_cast<size_t>(&s - schema::kSettings.data())];
     list.append(d);
   }
   return list;
@@ -141,18 +185,9 @@ class Plugin {
     land.width = grid.size.width;
     land.height = grid.size.height;
     land.heights.assign(grid.data, grid.data + grid.size.Count());
-    for (size_t i = 0; i < land.Count(); ++i) {
-      const float h = land.heights[i];
-      if (std::isfinite(h) && !(nodata && h == static_cast<float>(*nodata))) continue;
-      if (land.noData.empty()) land.noData.resize(land.Count());
-      land.noData[i] = 1;
-      land.heights[i] = std::nanf("");
-    }
-    if (!land.noData.empty()) {
-      if (std::find(land.noData.begin(), land.noData.end(), 0) == land.noData.end())
-        throw py::value_error("heights holds no valid height");
-      host::FillVoids(land.heights, land.width, land.height);
-    }
+    land.noData = host::FindVoids(land.heights, nodata);
+    if (!host::FillVoids(land.heights, land.width, land.height, land.noData))
+      throw py::value_error("heights holds no valid height");
     land.RecordRange();
     std::vector<float> weights;
     if (mask) {
@@ -197,6 +232,26 @@ class Plugin {
   host::PluginModule module_;
 };
 
+// A replacement Python can end before the object is collected.
+class Replacement {
+ public:
+  explicit Replacement(const std::string& target)
+      : file_(std::make_unique<host::FileReplacement>(target)) {}
+  std::string TemporaryPath() const { return Open().TemporaryPath(); }
+  void Commit() {
+    Open().Commit();
+    file_.reset();
+  }
+  void Discard() { file_.reset(); }
+
+ private:
+  host::FileReplacement& Open() const {
+    if (!file_) throw std::runtime_error("the replacement is over");
+    return *file_;
+  }
+  std::unique_ptr<host::FileReplacement> file_;
+};
+
 terrain::NoiseParameters NoiseOf(int32_t seed, int32_t type, int32_t amplitude, int32_t coverage,
                                  bool ignoreWater, double lo, double hi) {
   terrain::NoiseParameters p;
@@ -230,51 +285,69 @@ PYBIND11_MODULE(_rovandel, m) {
   m.attr("BUILD_PLUGIN") = ROVANDEL_BUILD_MODULE;
   m.def("settings", &Settings);
   m.def("actions", [] {
-    return std::vector<std::string>(schema::kActionNames.begin(), schema::kActionNames.end());
+    py::list list;
+    for (const schema::ActionRow& a : schema::kActions) {
+      py::dict d;
+      d["name"] = a.name;
+      d["python_name"] = a.pythonName;
+      py::list keys;
+      for (const int k : a.settings)
+        if (k >= 0) keys.append(schema::kSettings[static_cast<size_t>(k)].key);
+      d["settings"] = keys;
+      d["halo"] = a.halo;
+      d["uses_range"] = a.usesRange;
+      list.append(d);
+    }
+    return list;
   });
+  m.attr("NOISE_TYPES") =
+      std::vector<std::string>(schema::kNoiseTypeNames.begin(), schema::kNoiseTypeNames.end());
 
   using Out = py::array;
   using Threads = std::optional<int>;
-  m.def("soften", [](const py::array& h, Out out, Threads t) {
-    return Apply(h, out, t, [](auto size, auto s, auto r) { return terrain::Soften(size, s, r); });
+  using NoData = std::optional<double>;
+  m.def("soften", [](const py::array& h, Out out, Threads t, NoData nd) {
+    return Apply(h, out, t, nd,
+                 [](auto size, auto s, auto r, auto) { return terrain::Soften(size, s, r); });
   });
-  m.def("soften_more", [](const py::array& h, Out out, Threads t) {
-    return Apply(h, out, t,
-                 [](auto size, auto s, auto r) { return terrain::SoftenMore(size, s, r); });
+  m.def("soften_more", [](const py::array& h, Out out, Threads t, NoData nd) {
+    return Apply(h, out, t, nd,
+                 [](auto size, auto s, auto r, auto) { return terrain::SoftenMore(size, s, r); });
   });
-  m.def("flatten", [](const py::array& h, Out out, Threads t, double target, int32_t severity) {
-    return Apply(h, out, t, [&](auto size, auto s, auto r) {
-      return terrain::Flatten(size, s, r, {target, severity});
+  m.def("flatten",
+        [](const py::array& h, Out out, Threads t, NoData nd, double target, int32_t severity) {
+          return Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
+            return terrain::Flatten(size, s, r, {target, severity});
+          });
+        });
+  m.def("glaciate", [](const py::array& h, Out out, Threads t, NoData nd, int32_t severity,
+                       double lo, double hi) {
+    return Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
+      return terrain::Glaciate(size, s, r, {severity, lo, hi});
     });
   });
-  m.def("glaciate",
-        [](const py::array& h, Out out, Threads t, int32_t severity, double lo, double hi) {
-          return Apply(h, out, t, [&](auto size, auto s, auto r) {
-            return terrain::Glaciate(size, s, r, {severity, lo, hi});
-          });
-        });
-  m.def("canyonize",
-        [](const py::array& h, Out out, Threads t, int32_t severity, double lo, double hi) {
-          return Apply(h, out, t, [&](auto size, auto s, auto r) {
-            return terrain::Canyonize(size, s, r, {severity, lo, hi});
-          });
-        });
-  m.def("hill", [](const py::array& h, Out out, Threads t, double xpos, double ypos, double radius,
-                   double height) {
-    const terrain::HillParameters p = HillOf(xpos, ypos, radius, height);
-    return Apply(h, out, t,
-                 [&](auto size, auto s, auto r) { return terrain::AddHill(size, s, r, p); });
+  m.def("canyonize", [](const py::array& h, Out out, Threads t, NoData nd, int32_t severity,
+                        double lo, double hi) {
+    return Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
+      return terrain::Canyonize(size, s, r, {severity, lo, hi});
+    });
   });
-  m.def("hill_window",
-        [](const py::array& h, Out out, Threads t, int32_t wholeWidth, int32_t wholeHeight,
-           int32_t x0, int32_t y0, double xpos, double ypos, double radius, double height) {
-          const terrain::HillParameters p = HillOf(xpos, ypos, radius, height);
-          Apply(h, out, t, [&](auto size, auto s, auto r) {
-            terrain::AddHillWindow({wholeWidth, wholeHeight}, x0, y0, size, s, r, p);
-            return terrain::HeightRange{};
-          });
-        });
-  m.def("noise", [](const py::array& h, Out out, Threads t, int32_t seed, int32_t type,
+  m.def("hill", [](const py::array& h, Out out, Threads t, NoData nd, double xpos, double ypos,
+                   double radius, double height) {
+    const terrain::HillParameters p = HillOf(xpos, ypos, radius, height);
+    return Apply(h, out, t, nd,
+                 [&](auto size, auto s, auto r, auto) { return terrain::AddHill(size, s, r, p); });
+  });
+  m.def("hill_window", [](const py::array& h, Out out, Threads t, NoData nd, int32_t wholeWidth,
+                          int32_t wholeHeight, int32_t x0, int32_t y0, double xpos, double ypos,
+                          double radius, double height) {
+    const terrain::HillParameters p = HillOf(xpos, ypos, radius, height);
+    Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
+      terrain::AddHillWindow({wholeWidth, wholeHeight}, x0, y0, size, s, r, p);
+      return terrain::HeightRange{};
+    });
+  });
+  m.def("noise", [](const py::array& h, Out out, Threads t, NoData nd, int32_t seed, int32_t type,
                     int32_t amplitude, int32_t coverage, bool ignoreWater, double lo, double hi,
                     std::optional<py::array> waterMask, std::optional<double> waterLevel) {
     const terrain::NoiseParameters p =
@@ -289,28 +362,67 @@ PYBIND11_MODULE(_rovandel, m) {
       mask = static_cast<const uint8_t*>(waterMask->data());
     }
     const size_t width = static_cast<size_t>(source.size.width);
-    terrain::WaterTest isWater;  // none at all when nothing can be water
-    if (mask || waterLevel) {
-      isWater = [&](int32_t x, int32_t y) {
-        const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
-        if (mask) return mask[i] != 0;
-        return source.data[i] <= *waterLevel;
-      };
-    }
-    return Apply(h, out, t, [&](auto size, auto s, auto r) {
+    return Apply(h, out, t, nd, [&](auto size, auto s, auto r, std::span<const uint8_t> voids) {
+      // As the host serves it: a void is water, else the mask or the level says.
+      terrain::WaterTest isWater;  // none at all when nothing can be water
+      if (mask || waterLevel || !voids.empty()) {
+        isWater = [&](int32_t x, int32_t y) {
+          const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
+          if (!voids.empty() && voids[i]) return true;
+          if (mask) return mask[i] != 0;
+          return waterLevel && s[i] <= *waterLevel;
+        };
+      }
       return terrain::AddNoise(size, s, r, p, isWater);
     });
   });
-  m.def("fill_voids", [](py::array h) {
+  m.attr("VOID_FILL_REACH") = host::kVoidFillReach;
+  // The host's void rule on a grid, in place: the voids found (uint8, or None when none)
+  // and their cells filled. ValueError when every cell is a void.
+  m.def("fill_voids", [](py::array h, NoData nodata) -> py::object {
     const Grid g = GridOf(h, "heights", true);
-    py::gil_scoped_release unlocked;
-    host::FillVoids({g.data, g.size.Count()}, g.size.width, g.size.height);
+    const std::span<float> heights(g.data, g.size.Count());
+    std::vector<uint8_t> voids;
+    bool filled = true;
+    {
+      py::gil_scoped_release unlocked;
+      voids = host::FindVoids(heights, nodata);
+      filled = host::FillVoids(heights, g.size.width, g.size.height, voids);
+    }
+    if (!filled) throw py::value_error("heights holds no valid height");
+    if (voids.empty()) return py::none();
+    py::array_t<uint8_t> found({h.shape(0), h.shape(1)});
+    std::copy(voids.begin(), voids.end(), found.mutable_data());
+    return found;
   });
-  m.def("fill_voids_locally", [](py::array h) {
-    const Grid g = GridOf(h, "heights", true);
-    py::gil_scoped_release unlocked;
-    host::FillVoidsLocally({g.data, g.size.Count()}, g.size.width, g.size.height);
-  });
+
+  // One band of a raster as the host reads its heights, a window at a time.
+  py::class_<host::RasterHeights>(m, "Raster")
+      .def(py::init<const std::string&, int>(), py::arg("path"), py::arg("band") = 0)
+      .def_property_readonly("width", &host::RasterHeights::Width)
+      .def_property_readonly("height", &host::RasterHeights::Height)
+      .def_property_readonly("nodata",
+                             [](const host::RasterHeights& r) { return r.Geo().noDataValue; })
+      .def_property_readonly("scale_offset",
+                             [](const host::RasterHeights& r) { return r.Geo().scaleOffset; })
+      .def("read", [](const host::RasterHeights& r, int32_t x0, int32_t y0, int32_t w, int32_t h) {
+        if (w <= 0 || h <= 0) throw py::value_error("a window has at least one cell");
+        py::array_t<float> out({static_cast<py::ssize_t>(h), static_cast<py::ssize_t>(w)});
+        float* data = out.mutable_data();
+        py::gil_scoped_release unlocked;
+        r.Read(x0, y0, w, h, data);
+        return out;
+      });
+  m.def("raster_band_count", &host::RasterBandCount);
+
+  // The host's safe replacement of a file: a temporary beside it, renamed over it (a
+  // link followed, its mode and attributes kept) only on commit, removed otherwise and
+  // on SIGTERM and SIGHUP.
+  py::class_<Replacement>(m, "FileReplacement")
+      .def(py::init<const std::string&>())
+      .def_property_readonly("temporary_path", &Replacement::TemporaryPath)
+      .def("commit", &Replacement::Commit)
+      .def("discard", &Replacement::Discard);
 
   py::register_exception<PluginError>(m, "PluginError", PyExc_RuntimeError);
   py::class_<Plugin>(m, "Plugin")

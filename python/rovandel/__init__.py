@@ -3,21 +3,26 @@
 One function per action: ``soften``, ``soften_more``, ``noise``, ``hill``, ``flatten``,
 ``glaciate`` and ``canyonize``. Each takes a 2-D array of heights (rows north to south,
 columns west to east, as kelvamor-host maps a raster) and the action's settings as
-keyword arguments, named as in the plug-in's settings, and returns the new heights and
-the running height range the operation recorded::
+keyword arguments, and returns the new heights and the height range the landscape
+records after it::
 
     heights, (lowest, highest) = rovandel.hill(dem, xpos=30, ypos=60, height=-40)
+    heights, _ = rovandel.canyonize(dem, severity=60, nodata=-32768)
 
 The results are bit for bit those of the same action run through the plug-in in
-kelvamor-host. A C-contiguous float32 array is used as it is; other real dtypes and
-layouts are converted to float32 once. ``out=`` takes a C-contiguous float32 array of
-the same shape for the result; ``threads=`` caps the threads used (all cores by
-default). :class:`Plugin` runs any plug-in module of the contract headless, as
-kelvamor-host does; :mod:`rovandel.dask` runs the actions on Dask arrays of any size.
+kelvamor-host. Voids (NaN, infinite, ``nodata=`` or masked cells) are filled for the
+work by the host's one rule and are voids again in the result. A C-contiguous float32
+array is used as it is; other real dtypes and layouts are converted to float32 once; a
+masked array gives a masked array and an xarray DataArray a DataArray with its
+coordinates and attributes. ``out=`` takes a C-contiguous float32 array of the same
+shape for the result; ``threads=`` caps the threads used (all cores by default).
+:class:`Plugin` runs any plug-in module of the contract headless, as kelvamor-host does;
+:mod:`rovandel.dask` runs the actions on Dask arrays of any size.
 """
 
 import inspect as _inspect
 import math as _math
+import os as _os
 
 import numpy as _np
 
@@ -28,33 +33,39 @@ PluginError = _rovandel.PluginError
 
 __all__ = [
     "soften", "soften_more", "noise", "hill", "flatten", "glaciate", "canyonize",
-    "Plugin", "PluginError", "SETTINGS", "ACTIONS", "default_plugin_path",
+    "Plugin", "PluginError", "SETTINGS", "ACTIONS", "HALOS", "VOID_FILL_REACH", "NOISE_TYPES",
+    "action_name", "height_range", "default_plugin_path",
 ]
 
-#: The plug-in's settings: key -> kind, default, minimum, maximum, meaning.
+#: The plug-in's settings by the store's key: kind, default, minimum, maximum, meaning
+#: and the name Python gives it (``python_name``).
 SETTINGS = {s["key"]: s for s in _rovandel.settings()}
-#: The actions as command lines and :meth:`Plugin.run` name them.
-ACTIONS = tuple(_rovandel.actions())
+_ROWS = {a["python_name"]: a for a in _rovandel.actions()}
+#: The actions, as the functions, :meth:`Plugin.run` and the tiles command name them
+#: (each also takes the command line's spelling, ``soften-more``).
+ACTIONS = tuple(_ROWS)
+#: How far one result reads around it (cells); None: the whole grid, in walk order.
+HALOS = {name: (None if row["halo"] < 0 else row["halo"]) for name, row in _ROWS.items()}
+#: How far a void's stand-in reads around it: a tile needs HALOS + this to be exact.
+VOID_FILL_REACH = _rovandel.VOID_FILL_REACH
+NOISE_TYPES = tuple(_rovandel.NOISE_TYPES)
 
-# Each function's settings, in the order the plug-in lists them; "water" is Add Noise's
-# "leave water alone".
-_ACTION_SETTINGS = {
-    "soften": (),
-    "soften_more": (),
-    "noise": ("Noise", "Amplitude", "Coverage", "Seed", "water"),
-    "hill": ("xpos", "ypos", "radius", "height"),
-    "flatten": ("FlattenHeight", "Flatten"),
-    "glaciate": ("Glaciate",),
-    "canyonize": ("Canyonize",),
-}
-# Actions that scale by the landscape's recorded height range.
-_RANGED = {"noise", "glaciate", "canyonize"}
+
+def action_name(name):
+    """An action's Python name from either spelling; ValueError naming the known ones."""
+    if isinstance(name, str):
+        python = name.replace("-", "_")
+        if python in _ROWS:
+            return python
+    raise ValueError(f"unknown action {name!r} (one of {', '.join(ACTIONS)})")
 
 
 def _allowed(s):
     low, high = s["minimum"], s["maximum"]
     if s["kind"] == "bool":
         return "True or False"
+    if s["key"] == "Noise":
+        return " or ".join(repr(t) for t in NOISE_TYPES)
     whole = "a whole number" if s["kind"] == "int" else "a number"
     if s["above_minimum"]:
         return f"{whole} above {low:g}"
@@ -63,32 +74,40 @@ def _allowed(s):
     return f"{whole} from {low:g} to {high:g}"
 
 
-def _setting(action, key, value):
-    """The value of a setting as the plug-in takes it, or TypeError/ValueError."""
+def _setting(action, key, value, name=None):
+    """The value of a setting as the plug-in takes it, or TypeError/ValueError naming it."""
     s = SETTINGS[key]
+    name = name or key
+    if key == "Noise" and isinstance(value, str):
+        if value.lower() in NOISE_TYPES:
+            return NOISE_TYPES.index(value.lower())
+        raise ValueError(f"{action}(): {name} takes {_allowed(s)}, not {value!r}")
     if s["kind"] == "bool":
         if not isinstance(value, (bool, _np.bool_)):
-            raise TypeError(f"{action}(): {key} takes True or False, not {type(value).__name__}")
+            raise TypeError(f"{action}(): {name} takes True or False, not {type(value).__name__}")
         return bool(value)
     if isinstance(value, (bool, _np.bool_)) or not isinstance(value, (int, float, _np.integer, _np.floating)):
-        raise TypeError(f"{action}(): {key} takes {_allowed(s)}, not {type(value).__name__}")
-    number = float(value)
+        raise TypeError(f"{action}(): {name} takes {_allowed(s)}, not {type(value).__name__}")
+    try:
+        number = float(value)
+    except OverflowError:
+        raise ValueError(f"{action}(): {name} takes {_allowed(s)}, not {value!r}") from None
     if s["kind"] == "int":
         if not number.is_integer():
-            raise ValueError(f"{action}(): {key} takes {_allowed(s)}, not {value!r}")
+            raise ValueError(f"{action}(): {name} takes {_allowed(s)}, not {value!r}")
         number = int(number)
     ok = _math.isfinite(number) and s["minimum"] <= number <= s["maximum"]
     if ok and s["above_minimum"] and number == s["minimum"]:
         ok = False
     if not ok:
-        raise ValueError(f"{action}(): {key} takes {_allowed(s)}, not {value!r}")
+        raise ValueError(f"{action}(): {name} takes {_allowed(s)}, not {value!r}")
     return number
 
 
 def _heights(heights, name="heights"):
     """heights as a 2-D C-contiguous float32 array: as it is when it already is one."""
     array = _np.asarray(heights)
-    if array.dtype.kind not in "fiu":
+    if array.dtype.kind not in "fiub":
         raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
     if array.ndim != 2:
         raise ValueError(f"{name} must have two dimensions (rows, columns), not {array.ndim}")
@@ -111,42 +130,111 @@ def _out(out, heights):
     return out
 
 
-def height_range(heights):
-    """The smallest and largest finite height: the range kelvamor-host records."""
-    finite = heights[_np.isfinite(heights)]
-    if finite.size == 0:
+def _nodata(nodata):
+    if nodata is None:
+        return None
+    if isinstance(nodata, (bool, _np.bool_)) or not isinstance(
+            nodata, (int, float, _np.integer, _np.floating)):
+        raise TypeError(f"nodata must be a number, not {type(nodata).__name__}")
+    return float(nodata)
+
+
+def height_range(heights, nodata=None):
+    """The smallest and largest height of the valid cells (not NaN, infinite, masked or
+    nodata): the range kelvamor-host records; (0.0, 0.0) when there is none."""
+    array = _np.ma.filled(_np.ma.asarray(heights, dtype=_np.float32), _np.nan) \
+        if _np.ma.isMaskedArray(heights) else _np.asarray(heights, dtype=_np.float32)
+    valid = _np.isfinite(array)
+    nodata = _nodata(nodata)
+    if nodata is not None and not _math.isnan(nodata):
+        valid &= array != _np.float32(nodata)
+    if not valid.any():
         return (0.0, 0.0)
-    return (float(finite.min()), float(finite.max()))
+    chosen = array[valid]
+    return (float(chosen.min()), float(chosen.max()))
 
 
-def _run(action, heights, out, threads, values, height_range_, water_level, water_mask):
+def _checked_range(action, given):
+    try:
+        low, high = (float(v) for v in given)
+    except (TypeError, ValueError):
+        raise TypeError(f"{action}(): height_range takes two numbers (low, high)") from None
+    if not (_math.isfinite(low) and _math.isfinite(high)) or low > high:
+        raise ValueError(f"{action}(): height_range takes finite (low, high) with low <= high, "
+                         f"not {tuple(given)!r}")
+    return low, high
+
+
+def _is_xarray(value):
+    return type(value).__module__.split(".")[0] == "xarray" and hasattr(value, "dims")
+
+
+def _xarray_nodata(array):
+    rio = getattr(array, "rio", None) if "rio" in dir(array) else None
+    if rio is not None and rio.nodata is not None:
+        return rio.nodata
+    return array.attrs.get("_FillValue", array.encoding.get("_FillValue"))
+
+
+def _run(action, heights, out, threads, values, given_range, water_level, water_mask, nodata):
+    row = _ROWS[action]
+    nodata = _nodata(nodata)
+    if _is_xarray(heights):
+        if nodata is None:
+            nodata = _nodata(_xarray_nodata(heights))
+        if heights.ndim != 2:
+            raise ValueError(f"heights must have two dimensions (rows, columns), not {heights.ndim}")
+        if getattr(heights.data, "dask", None) is not None:
+            from . import dask as _dask
+            kwargs = dict(values, threads=threads, nodata=nodata)
+            if row["uses_range"]:
+                kwargs["height_range"] = given_range
+            if action == "noise":
+                kwargs.update(water_level=water_level)
+            return heights.copy(data=getattr(_dask, action)(heights.data, **kwargs)), None
+        result, found = _run(action, heights.values, out, threads, values, given_range,
+                             water_level, water_mask, nodata)
+        return heights.copy(data=result), found
+    masked = _np.ma.isMaskedArray(heights)
+    if masked:
+        heights = _np.ma.filled(heights.astype(_np.float32), _np.nan)
     source = _heights(heights)
     result = _out(out, source)
     if _np.may_share_memory(source, result):
         source = source.copy()  # the kernels read neighbours: never in place
-    if threads is not None and (not isinstance(threads, (int, _np.integer)) or threads < 1):
+    if threads is not None and (isinstance(threads, (bool, _np.bool_)) or
+                                not isinstance(threads, (int, _np.integer)) or threads < 1):
         raise ValueError(f"{action}(): threads takes a whole number, 1 or more")
-    if action in _RANGED:
-        low, high = height_range(source) if height_range_ is None else map(float, height_range_)
+    threads = None if threads is None else int(threads)
+    if row["uses_range"]:
+        low, high = height_range(source, nodata) if given_range is None else \
+            _checked_range(action, given_range)
     kernel = getattr(_rovandel, action)
     v = values
     if action in ("soften", "soften_more"):
-        found = kernel(source, result, threads)
+        found = kernel(source, result, threads, nodata)
     elif action == "flatten":
-        found = kernel(source, result, threads, v["FlattenHeight"], v["Flatten"])
+        found = kernel(source, result, threads, nodata, v["FlattenHeight"], v["Flatten"])
     elif action in ("glaciate", "canyonize"):
-        found = kernel(source, result, threads, v[action.capitalize()], low, high)
+        found = kernel(source, result, threads, nodata, v[action.capitalize()], low, high)
     elif action == "hill":
-        found = kernel(source, result, threads, v["xpos"], v["ypos"], v["radius"], v["height"])
+        found = kernel(source, result, threads, nodata, v["xpos"], v["ypos"], v["radius"],
+                       v["height"])
     else:  # noise
         mask = None
         if water_mask is not None:
             mask = _np.ascontiguousarray(_np.asarray(water_mask) != 0, dtype=_np.uint8)
             if mask.shape != source.shape:
                 raise ValueError(f"noise(): water_mask must have the shape of heights {source.shape}")
-        level = None if water_level is None else float(water_level)
-        found = kernel(source, result, threads, v["Seed"], v["Noise"], v["Amplitude"],
+        level = None
+        if water_level is not None:
+            level = float(water_level)
+            if _math.isnan(level):
+                raise ValueError("noise(): water_level takes a number, not nan")
+        found = kernel(source, result, threads, nodata, v["Seed"], v["Noise"], v["Amplitude"],
                        v["Coverage"], v["water"], low, high, mask, level)
+    if masked:
+        result = _np.ma.masked_invalid(result, copy=False)
     return result, (float(found[0]), float(found[1]))
 
 
@@ -161,53 +249,74 @@ _ACTION_DOCS = {
 }
 
 
+def _default(key):
+    s = SETTINGS[key]
+    if key == "Noise":
+        return NOISE_TYPES[int(s["default"])]
+    return bool(s["default"]) if s["kind"] == "bool" else (
+        int(s["default"]) if s["kind"] == "int" else float(s["default"]))
+
+
 def _make(action):
-    keys = _ACTION_SETTINGS[action]
+    row = _ROWS[action]
+    keys = tuple(row["settings"])
+    names = {key: SETTINGS[key]["python_name"] for key in keys}
     P = _inspect.Parameter
     parameters = [P("heights", P.POSITIONAL_ONLY)]
     for key in keys:
-        s = SETTINGS[key]
-        default = bool(s["default"]) if s["kind"] == "bool" else (
-            int(s["default"]) if s["kind"] == "int" else float(s["default"]))
-        parameters.append(P(key, P.KEYWORD_ONLY, default=default))
-    if action in _RANGED:
+        parameters.append(P(names[key], P.KEYWORD_ONLY, default=_default(key)))
+    if row["uses_range"]:
         parameters.append(P("height_range", P.KEYWORD_ONLY, default=None))
     if action == "noise":
         parameters.append(P("water_level", P.KEYWORD_ONLY, default=None))
         parameters.append(P("water_mask", P.KEYWORD_ONLY, default=None))
-    parameters.append(P("out", P.KEYWORD_ONLY, default=None))
-    parameters.append(P("threads", P.KEYWORD_ONLY, default=None))
+    parameters += [P("nodata", P.KEYWORD_ONLY, default=None),
+                   P("out", P.KEYWORD_ONLY, default=None),
+                   P("threads", P.KEYWORD_ONLY, default=None)]
     signature = _inspect.Signature(parameters)
 
     def function(*args, **kwargs):
+        # The settings store's names ("Canyonize", "FlattenHeight") are taken too.
+        spelled = {}  # the name the caller gave a setting, for messages
+        for key in keys:
+            if key in kwargs and key != names[key]:
+                if names[key] in kwargs:
+                    raise TypeError(f"{action}(): {key} and {names[key]} are one setting")
+                kwargs[names[key]] = kwargs.pop(key)
+                spelled[names[key]] = key
         try:
             bound = signature.bind(*args, **kwargs)
         except TypeError as e:
             raise TypeError(f"{action}(): {e}") from None
         bound.apply_defaults()
         a = bound.arguments
-        values = {key: _setting(action, key, a[key]) for key in keys}
+        values = {key: _setting(action, key, a[names[key]], spelled.get(names[key], names[key])) for key in keys}
         return _run(action, a["heights"], a["out"], a["threads"], values,
-                    a.get("height_range"), a.get("water_level"), a.get("water_mask"))
+                    a.get("height_range"), a.get("water_level"), a.get("water_mask"),
+                    a["nodata"])
 
     lines = [_ACTION_DOCS[action], "", "Parameters", "----------",
-             "heights : array_like, 2-D", "    Rows north to south, columns west to east."]
+             "heights : array_like, masked array or xarray.DataArray, 2-D",
+             "    Rows north to south, columns west to east."]
     for key in keys:
         s = SETTINGS[key]
-        lines += [f"{key} : {s['kind']}, default {parameters[1 + keys.index(key)].default!r}",
-                  f"    {s['meaning']}; {_allowed(s)}."]
-    if action in _RANGED:
+        lines += [f"{names[key]} : {'str' if key == 'Noise' else s['kind']}, "
+                  f"default {_default(key)!r}",
+                  f"    {s['meaning']}; {_allowed(s)} (the setting {key})."]
+    if row["uses_range"]:
         lines += ["height_range : (float, float), optional",
-                  "    The landscape's recorded range; by default the finite heights' range."]
+                  "    The landscape's recorded range; by default the valid heights' range."]
     if action == "noise":
         lines += ["water_level : float, optional",
-                  "    Points at or below it are water (left alone while ``water`` is True).",
+                  "    Points at or below it are water (left alone while ``leave_water``).",
                   "water_mask : array_like of bool, optional",
-                  "    Water given point by point instead."]
-    lines += ["out : ndarray of float32, optional", "    Where the result goes.",
+                  "    Water given point by point instead. Voids are always water."]
+    lines += ["nodata : float, optional",
+              "    The value of void cells besides NaN and infinity; voids come back as it.",
+              "out : ndarray of float32, optional", "    Where the result goes.",
               "threads : int, optional", "    The most threads used; all cores by default.",
               "", "Returns", "-------", "(ndarray of float32, (float, float))",
-              "    The heights and the running range the operation recorded."]
+              "    The heights and the range the landscape records after the action."]
     function.__name__ = function.__qualname__ = action
     function.__doc__ = "\n".join(lines)
     function.__signature__ = signature
@@ -226,11 +335,10 @@ canyonize = _make("canyonize")
 
 def default_plugin_path():
     """The Landscape Rovandel module installed with this package (or built beside it)."""
-    import os
-    installed = os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                             _rovandel.PLUGIN_FROM_PACKAGE)
-    for path in (os.path.normpath(installed), _rovandel.BUILD_PLUGIN):
-        if os.path.exists(path):
+    installed = _os.path.join(_os.path.dirname(_os.path.abspath(__file__)),
+                              _rovandel.PLUGIN_FROM_PACKAGE)
+    for path in (_os.path.normpath(installed), _rovandel.BUILD_PLUGIN):
+        if _os.path.exists(path):
             return path
     raise FileNotFoundError("no Landscape Rovandel module installed; give Plugin a path")
 
@@ -244,7 +352,9 @@ class Plugin:
     """
 
     def __init__(self, path=None):
-        self._plugin = _rovandel.Plugin(str(path) if path is not None else default_plugin_path())
+        if path is None:
+            path = default_plugin_path()
+        self._plugin = _rovandel.Plugin(_os.fsdecode(_os.fspath(path)))
 
     @property
     def name(self):
@@ -255,30 +365,62 @@ class Plugin:
     def path(self):
         return self._plugin.path
 
-    def run(self, heights, settings=None, *, action=None, water=None, mask=None, nodata=None):
+    def run(self, heights, settings=None, *, action=None, water_level=None, selection=None,
+            nodata=None, water=None, mask=None):
         """Runs the plug-in on heights; the new heights and the range it recorded.
 
-        settings: {name: value} of the plug-in's settings (see SETTINGS); action: one of
-        ACTIONS (else settings' "Action", else the default); water: the water level
-        (points at or below it are water); mask: weights 0..1 of heights' shape, the
-        selection the plug-in's result is blended through; nodata: the value of NoData
-        cells (NaN and infinite cells always are). NoData cells are filled from their
-        surroundings for the plug-in and come back as NoData. Raises PluginError with
-        the module's message when it does not apply its action.
+        settings: {name: value} of the plug-in's settings, by the store's name or the
+        Python one (see SETTINGS); action: one of ACTIONS (else settings' "Action", else
+        the default); water_level: points at or below it are water; selection: weights
+        0..1 of heights' shape (NaN weighs 0), the selection the plug-in's result is
+        blended through; nodata: the value of void cells (NaN, infinite and masked cells
+        always are). Voids are filled for the plug-in by the host's one rule and come back
+        as voids. ``water=`` and ``mask=`` are older names of water_level and selection.
+        Raises PluginError with the module's message when it does not apply its action.
         """
+        if water is not None:
+            water_level = water if water_level is None else water_level
+        if mask is not None:
+            selection = mask if selection is None else selection
+        masked = _np.ma.isMaskedArray(heights)
+        if masked:
+            heights = _np.ma.filled(heights.astype(_np.float32), _np.nan)
         source = _heights(heights)
+        if action is not None:
+            action = action_name(action)
         pairs = []
         for key, value in (settings or {}).items():
-            if key not in SETTINGS:
-                raise ValueError(f"run(): unknown setting {key!r} (known: {', '.join(SETTINGS)})")
+            key = _store_key(key, action)
             value = _setting("run", key, value)
             pairs.append((key, ("true" if value else "false") if isinstance(value, bool) else repr(value)))
-        if action is not None and action not in ACTIONS:
-            raise ValueError(f"run(): unknown action {action!r} (one of {', '.join(ACTIONS)})")
-        weights = None if mask is None else _np.clip(_heights(mask, "mask"), 0.0, 1.0)
-        if weights is not None and weights.shape != source.shape:
-            raise ValueError(f"run(): mask must have the shape of heights {source.shape}")
-        level = None if water is None else float(water)
-        result, found = self._plugin.run(source, action, pairs, level, weights,
-                                         None if nodata is None else float(nodata))
+        weights = None
+        if selection is not None:
+            weights = _heights(selection, "selection")
+            if weights.shape != source.shape:
+                raise ValueError(f"run(): selection must have the shape of heights {source.shape}")
+            weights = _np.where(_np.isnan(weights), _np.float32(0), _np.clip(weights, 0, 1))
+            weights = _np.ascontiguousarray(weights, dtype=_np.float32)
+        level = None
+        if water_level is not None:
+            level = float(water_level)
+            if _math.isnan(level):
+                raise ValueError("run(): water_level takes a number, not nan")
+        result, found = self._plugin.run(source, action, pairs, level, weights, _nodata(nodata))
+        if masked:
+            result = _np.ma.masked_invalid(result, copy=False)
         return result, (float(found[0]), float(found[1]))
+
+
+def _store_key(name, action=None):
+    """The store's key of a setting named either way (a Python name that several actions
+    share, "severity", is resolved by the action)."""
+    if name in SETTINGS:
+        return name
+    candidates = _ROWS[action]["settings"] if action else SETTINGS
+    matches = [k for k in candidates if SETTINGS[k]["python_name"] == name]
+    if len(matches) == 1:
+        return matches[0]
+    if matches:
+        raise ValueError(f"run(): {name!r} is a setting of several actions; give action= "
+                         f"or the store's name ({', '.join(matches)})")
+    raise ValueError(f"run(): unknown setting {name!r} (known: {', '.join(SETTINGS)})")

@@ -112,9 +112,9 @@ def test_out_receives_the_result_even_over_its_own_input():
     (lambda: rovandel.hill(np.zeros((3, 3)), radius=0), ValueError, "radius takes a number above 0"),
     (lambda: rovandel.hill(np.zeros((3, 3)), xpos=101), ValueError, "xpos takes a number from 0 to 100"),
     (lambda: rovandel.flatten(np.zeros((3, 3)), Flatten=2.5), ValueError, "Flatten takes a whole number"),
-    (lambda: rovandel.noise(np.zeros((3, 3)), water="yes"), TypeError, "water takes True or False"),
+    (lambda: rovandel.noise(np.zeros((3, 3)), leave_water="yes"), TypeError, "leave_water takes True or False"),
     (lambda: rovandel.noise(np.zeros((3, 3)), Seed=2**31), ValueError, "Seed takes"),
-    (lambda: rovandel.glaciate(np.zeros((3, 3)), severity=5), TypeError, "glaciate()"),
+    (lambda: rovandel.glaciate(np.zeros((3, 3)), radius=5), TypeError, "glaciate()"),
     (lambda: rovandel.soften(np.zeros((3, 3)), threads=0), ValueError, "threads"),
 ])
 def test_bad_arguments_are_named(call, error, says):
@@ -133,9 +133,15 @@ def test_names_defaults_and_ranges_come_from_the_plugins_settings():
         stubbed = {a.arg: ast.literal_eval(d) for a, d in
                    zip(stubs[action].args.kwonlyargs, stubs[action].args.kw_defaults)}
         assert stubbed == live, action
-        for name in live:
-            if name in rovandel.SETTINGS:
-                setting = rovandel.SETTINGS[name]
-                assert live[name] == setting["default"], name
-                assert setting["meaning"] in function.__doc__
+        taken = {s["python_name"]: s for s in rovandel.SETTINGS.values()
+                 if s["key"] in rovandel._ROWS[action]["settings"]}
+        assert set(taken) <= set(live), action
+        for name, setting in taken.items():
+            default = setting["default"]
+            if setting["key"] == "Noise":
+                default = rovandel.NOISE_TYPES[int(default)]
+            assert live[name] == default, name
+            assert setting["meaning"] in function.__doc__
     assert "from 0 to 100" in rovandel.hill.__doc__
+    assert rovandel.ACTIONS == ("soften", "soften_more", "noise", "hill", "flatten",
+                                "glaciate", "canyonize")

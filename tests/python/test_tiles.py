@@ -63,13 +63,33 @@ def test_refused_command_lines_exit_2_and_write_nothing(tmp_path, dem, args, say
     assert sorted(os.listdir(tmp_path)) == ["dem.tif"]
 
 
-def test_a_failure_exits_1_and_leaves_the_output(tmp_path, dem):
+def test_a_height_on_the_nodata_value_moves_nodata_as_the_host_does(tmp_path, dem):
     path, heights = dem
     out = tmp_path / "out.tif"
+    # Flattening onto the NoData value: the heights stay heights, NoData becomes NaN.
+    run = tiles(path, "-o", out, "--action", "flatten", "--set", "flatten_height=-32768",
+                "--set", "Flatten=100", "--chunk", 128, "--workers", 1, "-q")
+    assert run.returncode == 0, run.stderr
+    assert "NoData is written as nan" in run.stderr
+    with rasterio.open(out) as b:
+        assert np.isnan(b.nodata)
+        written = b.read(1)
+    voids = heights == -32768.0
+    assert np.isnan(written[voids]).all() and np.all(written[~voids] == -32768.0)
+
+
+def test_a_failure_exits_1_and_leaves_the_output(tmp_path, dem):
+    path, heights = dem
+    broken = tmp_path / "broken.tif"
+    with rasterio.open(path) as ds:
+        profile = dict(ds.profile, compress="deflate", tiled=True, blockxsize=64, blockysize=64)
+    with rasterio.open(broken, "w", **profile) as ds:
+        ds.write(heights, 1)
+    broken.write_bytes(broken.read_bytes()[:broken.stat().st_size // 2])  # a cut download
+    out = tmp_path / "out.tif"
     out.write_bytes(b"old")
-    # Flattening onto the NoData value would turn every height into a void: refused.
-    run = tiles(path, "-o", out, "--action", "flatten", "--set", "FlattenHeight=-32768",
-                "--set", "Flatten=100", "--chunk", 128, "--workers", 1)
-    assert run.returncode == 1 and "NoData" in run.stderr, run.stderr
+    run = tiles(broken, "-o", out, "--action", "soften", "--chunk", 128, "--workers", 1, "-q")
+    assert run.returncode == 1 and "broken.tif" in run.stderr, run.stderr
+    assert "Traceback" not in run.stderr
     assert out.read_bytes() == b"old"
-    assert sorted(os.listdir(tmp_path)) == ["dem.tif", "out.tif"]
+    assert sorted(os.listdir(tmp_path)) == ["broken.tif", "dem.tif", "out.tif"]
