@@ -17,6 +17,7 @@
 #include <random>
 
 #include "host/io/heightmap_io.h"
+#include "host/io/voids.h"
 #include "host/plugins/services.h"
 #include "terrain/operations.h"
 #include "tests/support/host_fixtures.h"
@@ -231,6 +232,13 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   for (int32_t y = 0; y < 4; ++y)
     for (int32_t x = 0; x < 5; ++x)
       EXPECT_EQ(isWater(0, x, y) & 0xFF, land.heights[y * 5 + x] <= 100.0f ? 1 : 0);
+  // A NoData cell is water, with or without a water level: what Add Noise leaves alone
+  // there cannot depend on the stand-in the cell was given.
+  land.noData.assign(20, 0);
+  land.noData[7] = 1;
+  session.waterLevel.reset();
+  for (int32_t i = 0; i < 20; ++i) EXPECT_EQ(isWater(0, i % 5, i / 5) & 0xFF, i == 7 ? 1 : 0);
+  land.noData.clear();
   host::Heights flat(20, 3.0f);
   EXPECT_EQ(reinterpret_cast<SetHeightsFn>(call(kSetHeights))(0, 19, flat.data()), 0);
   EXPECT_EQ(land.heights, heights);  // a wrong count changes nothing
@@ -240,6 +248,40 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   EXPECT_EQ(redraws, 1);
   // The slots the plug-in never calls answer 0.
   EXPECT_EQ(reinterpret_cast<RedrawFn>(call(5))(0), 0);
+}
+
+// The void rule: a void near a valid cell takes the 1 / distance² mean of the valid cells
+// within two cells of it, and nothing farther; deeper voids get finite stand-ins.
+TEST(Voids, NearOnesTakeTheirNeighboursMeanAndDeepOnesAreFilled) {
+  const float nan = std::nanf("");
+  std::vector<float> grid = {4, 1,   4,  //
+                             1, nan, 1,  //
+                             4, 1,   4};
+  const std::vector<uint8_t> voids = host::FindVoids(grid);
+  ASSERT_EQ(voids, (std::vector<uint8_t>{0, 0, 0, 0, 1, 0, 0, 0, 0}));
+  ASSERT_TRUE(host::FillVoids(grid, 3, 3, voids));
+  EXPECT_EQ(grid[4], 2.0f);  // (4 x 40 x 1 + 4 x 20 x 4) / 240
+
+  // A value equal to the NoData value is a void too; a far valid cell changes nothing.
+  constexpr int32_t kSide = 9;
+  std::vector<float> lake(kSide * kSide, -9999.0f);
+  lake[0] = 10.0f;
+  lake[kSide * kSide - 1] = 500.0f;
+  const std::vector<uint8_t> lakeVoids = host::FindVoids(lake, -9999.0);
+  std::vector<float> farChanged = lake;
+  farChanged[kSide * kSide - 1] = 7.0f;
+  ASSERT_TRUE(host::FillVoids(lake, kSide, kSide, lakeVoids));
+  ASSERT_TRUE(host::FillVoids(farChanged, kSide, kSide, lakeVoids));
+  for (int32_t y = 0; y <= 2; ++y)
+    for (int32_t x = 0; x <= 2; ++x) {
+      EXPECT_EQ(lake[y * kSide + x], 10.0f) << x << "," << y;  // the corner's only
+      EXPECT_EQ(farChanged[y * kSide + x], 10.0f) << x << "," << y;
+    }
+  EXPECT_TRUE(std::all_of(lake.begin(), lake.end(), [](float h) { return std::isfinite(h); }));
+
+  std::vector<float> none(6, nan);
+  EXPECT_FALSE(host::FillVoids(none, 3, 2, host::FindVoids(none)));
+  EXPECT_TRUE(host::FindVoids(std::vector<float>{1, 2, 3}, -9999.0).empty());
 }
 
 using host_test::Batch;
