@@ -252,6 +252,43 @@ class Replacement {
   std::unique_ptr<host::FileReplacement> file_;
 };
 
+// Water given point by point, checked against the heights' shape; none when not given.
+using WaterMask = const uint8_t*;
+WaterMask WaterMaskOf(const py::array& h, const std::optional<py::array>& waterMask) {
+  if (!waterMask) return nullptr;
+  if (waterMask->ndim() != 2 || waterMask->shape(0) != h.shape(0) ||
+      waterMask->shape(1) != h.shape(1) || !waterMask->dtype().is(py::dtype::of<uint8_t>()) ||
+      !(waterMask->flags() & py::array::c_style))
+    throw py::value_error("water_mask must be a C-contiguous uint8 array of heights' shape");
+  return static_cast<const uint8_t*>(waterMask->data());
+}
+
+// Water as the host serves it: a void is water, else the mask or the level says. None
+// at all when nothing can be water.
+terrain::WaterTest WaterTestOf(terrain::GridSize size, std::span<const float> heights,
+                               std::span<const uint8_t> voids, WaterMask mask,
+                               std::optional<double> level) {
+  if (!mask && !level && voids.empty()) return {};
+  const size_t width = static_cast<size_t>(size.width);
+  return [=](int32_t x, int32_t y) {
+    const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
+    if (!voids.empty() && voids[i]) return true;
+    if (mask) return mask[i] != 0;
+    return level && heights[i] <= *level;
+  };
+}
+
+// A surveyed piece of Add Noise's sequence as Python holds it: the flips and whether it
+// ends on an offset, for a piece that starts on a flip, then on an offset.
+using Piece = std::tuple<uint64_t, bool, uint64_t, bool>;
+std::vector<terrain::NoisePiece> PiecesOf(const std::vector<Piece>& pieces) {
+  std::vector<terrain::NoisePiece> out(pieces.size());
+  for (size_t i = 0; i < pieces.size(); ++i)
+    std::tie(out[i].flips[0], out[i].endsOnOffset[0], out[i].flips[1], out[i].endsOnOffset[1]) =
+        pieces[i];
+  return out;
+}
+
 terrain::NoiseParameters NoiseOf(int32_t seed, int32_t type, int32_t amplitude, int32_t coverage,
                                  bool ignoreWater, double lo, double hi) {
   terrain::NoiseParameters p;
@@ -347,35 +384,49 @@ PYBIND11_MODULE(_rovandel, m) {
       return terrain::HeightRange{};
     });
   });
+  // Add Noise on the whole grid, or (given the surveyed pieces of the sequence, their
+  // size and the first flip) on a run of whole columns of a larger grid.
   m.def("noise", [](const py::array& h, Out out, Threads t, NoData nd, int32_t seed, int32_t type,
                     int32_t amplitude, int32_t coverage, bool ignoreWater, double lo, double hi,
-                    std::optional<py::array> waterMask, std::optional<double> waterLevel) {
+                    std::optional<py::array> waterMask, std::optional<double> waterLevel,
+                    std::optional<std::vector<Piece>> pieces, uint64_t pieceValues,
+                    uint64_t firstFlip) {
     const terrain::NoiseParameters p =
         NoiseOf(seed, type, amplitude, coverage, ignoreWater, lo, hi);
-    const Grid source = GridOf(h, "heights", false);
-    const uint8_t* mask = nullptr;
-    if (waterMask) {
-      if (waterMask->ndim() != 2 || waterMask->shape(0) != h.shape(0) ||
-          waterMask->shape(1) != h.shape(1) || !waterMask->dtype().is(py::dtype::of<uint8_t>()) ||
-          !(waterMask->flags() & py::array::c_style))
-        throw py::value_error("water_mask must be a C-contiguous uint8 array of heights' shape");
-      mask = static_cast<const uint8_t*>(waterMask->data());
-    }
-    const size_t width = static_cast<size_t>(source.size.width);
+    const WaterMask mask = WaterMaskOf(h, waterMask);
+    std::optional<terrain::NoiseSequence> sequence;
+    if (pieces) sequence.emplace(seed, coverage, pieceValues, PiecesOf(*pieces));
     return Apply(h, out, t, nd, [&](auto size, auto s, auto r, std::span<const uint8_t> voids) {
-      // As the host serves it: a void is water, else the mask or the level says.
-      terrain::WaterTest isWater;  // none at all when nothing can be water
-      if (mask || waterLevel || !voids.empty()) {
-        isWater = [&](int32_t x, int32_t y) {
-          const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
-          if (!voids.empty() && voids[i]) return true;
-          if (mask) return mask[i] != 0;
-          return waterLevel && s[i] <= *waterLevel;
-        };
-      }
+      const terrain::WaterTest isWater = WaterTestOf(size, s, voids, mask, waterLevel);
+      if (sequence) return terrain::AddNoiseFrom(size, s, r, p, isWater, *sequence, firstFlip);
       return terrain::AddNoise(size, s, r, p, isWater);
     });
   });
+  // How many points of a grid Add Noise draws for: those that are not water.
+  m.def("dry_points", [](const py::array& h, NoData nd, bool ignoreWater,
+                         std::optional<py::array> waterMask, std::optional<double> waterLevel) {
+    const Grid g = GridOf(h, "heights", false);
+    const WaterMask mask = WaterMaskOf(h, waterMask);
+    const std::span<const float> heights(g.data, g.size.Count());
+    if (nd && std::isnan(*nd)) nd.reset();
+    py::gil_scoped_release unlocked;
+    const std::vector<uint8_t> voids = host::FindVoids(heights, nd);
+    const terrain::WaterTest isWater = WaterTestOf(g.size, heights, voids, mask, waterLevel);
+    if (!ignoreWater || !isWater) return static_cast<uint64_t>(g.size.Count());
+    uint64_t dry = 0;
+    for (int32_t y = 0; y < g.size.height; ++y)
+      for (int32_t x = 0; x < g.size.width; ++x) dry += !isWater(x, y);
+    return dry;
+  });
+  m.def("noise_piece", [](int32_t seed, int32_t coverage, uint64_t piece, uint64_t pieceValues) {
+    py::gil_scoped_release unlocked;
+    const terrain::NoisePiece n = terrain::SurveyNoisePiece(seed, coverage, piece, pieceValues);
+    return Piece{n.flips[0], n.endsOnOffset[0], n.flips[1], n.endsOnOffset[1]};
+  });
+  m.def("noise_flips",
+        [](int32_t seed, int32_t coverage, uint64_t pieceValues, const std::vector<Piece>& pieces) {
+          return terrain::NoiseSequence(seed, coverage, pieceValues, PiecesOf(pieces)).Flips();
+        });
   m.attr("VOID_FILL_REACH") = host::kVoidFillReach;
   // The host's void rule on a grid, in place: the voids found (uint8, or None when none)
   // and their cells filled. ValueError when every cell is a void.

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -423,14 +425,22 @@ class NoiseWalk {
   float highest_ = kRangeResetMaximum;
 };
 
-}  // namespace
-
-HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<float> result,
-                     const NoiseParameters& parameters, const WaterTest& isWater) {
-  CheckGrid(size, source, result);
+// The generator as Add Noise seeds it.
+CNoiseGen SeededNoise(int32_t seed) {
   CNoiseGen generator;
   generator.SetMode(0);
-  generator.Seed(parameters.seed);
+  generator.Seed(seed);
+  return generator;
+}
+
+// The coverage as the walk compares a flip with it.
+float NoiseCoverage(int32_t coveragePercent) { return static_cast<float>(coveragePercent * 0.01); }
+
+// Add Noise's walk from a generator whose next value is the first point's flip.
+HeightRange WalkNoise(GridSize size, std::span<const float> source, std::span<float> result,
+                      const NoiseParameters& parameters, const WaterTest& isWater,
+                      CNoiseGen generator) {
+  CheckGrid(size, source, result);
 
   // Formed in 64 bits: equal to the 32-bit arithmetic wherever that did not overflow.
   int64_t range = SaturatedInt32(std::ceil(parameters.maxHeight)) -
@@ -441,7 +451,7 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
           ? kFixedNoiseAmplitude
           : static_cast<float>(static_cast<double>(parameters.amplitudePercent * range) * 0.01);
   generator.SetRange(-amplitude, amplitude);
-  const float coverage = static_cast<float>(parameters.coveragePercent * 0.01);
+  const float coverage = NoiseCoverage(parameters.coveragePercent);
 
   // Each tile's points take the flips after those of the tiles before: one a point that
   // is not water. Water is asked for on the calling thread, in walk order, one bit a
@@ -565,6 +575,99 @@ HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<flo
   }
   for (const ColumnRanges& tile : ranges) walk.Merge(tile);
   return walk.Range();
+}
+
+}  // namespace
+
+HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<float> result,
+                     const NoiseParameters& parameters, const WaterTest& isWater) {
+  return WalkNoise(size, source, result, parameters, isWater, SeededNoise(parameters.seed));
+}
+
+NoisePiece SurveyNoisePiece(int32_t seed, int32_t coveragePercent, uint64_t piece,
+                            uint64_t pieceValues) {
+  CNoiseGen generator = SeededNoise(seed);
+  if (piece > 0) CNoiseGen::Jump(piece * pieceValues).Apply(generator);
+  const float coverage = NoiseCoverage(coveragePercent);
+  NoisePiece survey;
+  bool offset[2] = {false, true};  // whether the next value is an offset, per start
+  float values[4096];
+  for (uint64_t done = 0; done < pieceValues;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(std::size(values), pieceValues - done));
+    generator.UniformBatch(values, n);
+    for (size_t k = 0; k < n; ++k)
+      for (size_t start = 0; start < 2; ++start) {
+        if (offset[start]) {
+          offset[start] = false;
+        } else {
+          ++survey.flips[start];
+          offset[start] = values[k] <= coverage;
+        }
+      }
+    done += n;
+  }
+  for (size_t start = 0; start < 2; ++start) survey.endsOnOffset[start] = offset[start];
+  return survey;
+}
+
+NoiseSequence::NoiseSequence(int32_t seed, int32_t coveragePercent, uint64_t pieceValues,
+                             std::span<const NoisePiece> pieces)
+    : seed_(seed), coveragePercent_(coveragePercent), pieceValues_(pieceValues) {
+  if (pieceValues == 0) throw std::invalid_argument("a piece of the sequence holds no value");
+  bool onOffset = false;  // the sequence starts with the first point's flip
+  uint64_t flips = 0;
+  for (const NoisePiece& piece : pieces) {
+    flipsBefore_.push_back(flips);
+    startsOnOffset_.push_back(onOffset);
+    flips += piece.flips[onOffset];
+    onOffset = piece.endsOnOffset[onOffset];
+  }
+  flipsBefore_.push_back(flips);
+}
+
+CNoiseGen NoiseSequence::AtFlip(uint64_t flip) const {
+  if (flip >= Flips())
+    throw std::invalid_argument("the surveyed pieces hold " + std::to_string(Flips()) +
+                                " flips, not flip " + std::to_string(flip));
+  const auto after = std::upper_bound(flipsBefore_.begin(), flipsBefore_.end(), flip);
+  const auto piece = static_cast<size_t>(after - flipsBefore_.begin()) - 1;
+  CNoiseGen generator = SeededNoise(seed_);
+  if (piece > 0) CNoiseGen::Jump(piece * pieceValues_).Apply(generator);
+  // The flip's place in its piece: the piece's values followed as the walk reads them.
+  const float coverage = NoiseCoverage(coveragePercent_);
+  uint64_t toSkip = flip - flipsBefore_[piece];
+  bool offset = startsOnOffset_[piece];
+  uint64_t place = 0;
+  float values[4096];
+  for (;;) {
+    generator.UniformBatch(values, std::size(values));
+    for (size_t k = 0; k < std::size(values); ++k, ++place) {
+      if (offset) {
+        offset = false;
+        continue;
+      }
+      if (toSkip == 0) {
+        CNoiseGen at = SeededNoise(seed_);
+        CNoiseGen::Jump(piece * pieceValues_ + place).Apply(at);
+        return at;
+      }
+      --toSkip;
+      offset = values[k] <= coverage;
+    }
+  }
+}
+
+HeightRange AddNoiseFrom(GridSize size, std::span<const float> source, std::span<float> result,
+                         const NoiseParameters& parameters, const WaterTest& isWater,
+                         const NoiseSequence& sequence, uint64_t firstFlip) {
+  if (sequence.Seed() != parameters.seed ||
+      sequence.CoveragePercent() != parameters.coveragePercent)
+    throw std::invalid_argument("the sequence was surveyed for another seed or coverage");
+  CheckGrid(size, source, result);
+  CNoiseGen generator = SeededNoise(parameters.seed);
+  // A run whose points are all water draws nothing, and may start past the last flip.
+  if (firstFlip < sequence.Flips()) generator = sequence.AtFlip(firstFlip);
+  return WalkNoise(size, source, result, parameters, isWater, generator);
 }
 
 }  // namespace terrain

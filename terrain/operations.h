@@ -3,9 +3,12 @@
 // std::invalid_argument when the buffers do not match the grid (see CheckGrid).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
+#include "random/noise_gen.h"
 #include "terrain/grid.h"
 #include "terrain/parameters.h"
 
@@ -36,6 +39,46 @@ using WaterTest = std::function<bool(int32_t x, int32_t y)>;
 // and are left out of the range.
 HeightRange AddNoise(GridSize size, std::span<const float> source, std::span<float> result,
                      const NoiseParameters& parameters, const WaterTest& isWater);
+
+// Add Noise split over machines. The walk reads the generator's sequence as flips (one
+// a point that is not water, in walk order) and offsets (the value after a flip that
+// takes one); which values are flips depends only on the seed and the coverage. The
+// sequence is surveyed in pieces of pieceValues values, each on its own (any machine, in
+// any order), then a run of the walk that starts at flip number n finds its place from
+// the survey alone. Every run so placed gives the whole walk's heights exactly.
+struct NoisePiece {
+  // For a piece whose first value is a flip (0) or the offset of the flip before (1):
+  uint64_t flips[2] = {0, 0};             // how many of its values are flips
+  bool endsOnOffset[2] = {false, false};  // whether the next piece starts on an offset
+};
+NoisePiece SurveyNoisePiece(int32_t seed, int32_t coveragePercent, uint64_t piece,
+                            uint64_t pieceValues);
+
+// The surveyed pieces, from the sequence's start, in order.
+class NoiseSequence {
+ public:
+  NoiseSequence(int32_t seed, int32_t coveragePercent, uint64_t pieceValues,
+                std::span<const NoisePiece> pieces);
+  uint64_t Flips() const { return flipsBefore_.back(); }  // in all the pieces
+  int32_t Seed() const { return seed_; }
+  int32_t CoveragePercent() const { return coveragePercent_; }
+  // A generator whose next value is flip number `flip` (from 0), which the pieces hold.
+  CNoiseGen AtFlip(uint64_t flip) const;
+
+ private:
+  int32_t seed_;
+  int32_t coveragePercent_;
+  uint64_t pieceValues_;
+  std::vector<uint64_t> flipsBefore_;  // per piece, and the total after the last
+  std::vector<bool> startsOnOffset_;
+};
+
+// AddNoise on a run of whole columns of a larger grid (source and result hold the run
+// only; the parameters' range is the whole grid's) whose first point that is not water
+// takes flip number firstFlip: the whole walk's heights for those columns.
+HeightRange AddNoiseFrom(GridSize size, std::span<const float> source, std::span<float> result,
+                         const NoiseParameters& parameters, const WaterTest& isWater,
+                         const NoiseSequence& sequence, uint64_t firstFlip);
 
 // Adds a Gaussian bump; results at or below kHillFloorLimit become kHillFloor.
 HeightRange AddHill(GridSize size, std::span<const float> source, std::span<float> result,

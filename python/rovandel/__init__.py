@@ -176,7 +176,10 @@ def _xarray_nodata(array):
     return array.attrs.get("_FillValue", array.encoding.get("_FillValue"))
 
 
-def _run(action, heights, out, threads, values, given_range, water_level, water_mask, nodata):
+def _run(action, heights, out, threads, values, given_range, water_level, water_mask, nodata,
+         _sequence=(None, 0, 0)):
+    """The action on heights; for Add Noise on a run of columns of a larger grid,
+    _sequence is (the surveyed pieces, their size, the run's first flip)."""
     row = _ROWS[action]
     nodata = _nodata(nodata)
     if _is_xarray(heights):
@@ -232,7 +235,7 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
             if _math.isnan(level):
                 raise ValueError("noise(): water_level takes a number, not nan")
         found = kernel(source, result, threads, nodata, v["Seed"], v["Noise"], v["Amplitude"],
-                       v["Coverage"], v["water"], low, high, mask, level)
+                       v["Coverage"], v["water"], low, high, mask, level, *_sequence)
     if masked:
         result = _np.ma.masked_invalid(result, copy=False)
     return result, (float(found[0]), float(found[1]))

@@ -13,8 +13,9 @@ whole-grid function gives, whatever the chunking and whatever the size of the vo
   position and size refer to the whole grid. Glaciate and Canyonize (and Noise) scale by
   the recorded height range: give ``height_range=(low, high)``, or it is computed lazily
   from the valid heights.
-- ``noise`` walks the whole grid in one order: it runs as one task over the whole grid
-  (which must fit one worker's memory).
+- ``noise`` walks the grid column by column from one random sequence: it works on strips
+  of whole columns, each placed in the sequence by a survey of the sequence in pieces,
+  all on tasks of their own, so a grid larger than one worker's memory gets noise.
 
 Voids are NaN, infinite or ``nodata=`` cells, and come back as NaN (or ``nodata``).
 """
@@ -72,13 +73,8 @@ def _chunked(action, array, settings, threads, nodata, height_range, water_level
         return function(block, **given, **extra, **more)[0]
 
     halo = _rv.HALOS[action]
-    if halo is None:  # one walk over the whole grid
-        low, high = _recorded_range(array, height_range, nodata, action)
-        whole = array.rechunk(array.shape)
-        result = _da.map_blocks(
-            lambda b, lo, hi: run(b, height_range=(float(lo[0, 0]), float(hi[0, 0]))),
-            whole, low, high, dtype=_np.float32)
-        return result.rechunk(array.chunks)
+    if halo is None:
+        return _noise(array, settings, threads, nodata, height_range, water_level)
     if halo > 0:
         reach = halo + _rv.VOID_FILL_REACH
         # No deeper than an axis is long: a halo that covers the axis already sees it whole.
@@ -104,6 +100,68 @@ def _chunked(action, array, settings, threads, nodata, height_range, water_level
             lambda b, lo, hi: run(b, height_range=(float(lo[0, 0]), float(hi[0, 0]))),
             array, low, high, dtype=_np.float32)
     return array.map_blocks(run, dtype=_np.float32)
+
+
+# Values of Add Noise's sequence a survey task reads: about a second's work.
+_NOISE_PIECE_VALUES = 1 << 24
+# Points of a strip of whole columns Add Noise works on in one task (as many as a chunk
+# of 4096 x 4096).
+_NOISE_STRIP_POINTS = 1 << 24
+
+
+def _dry_points(block, settings, nodata, water_level):
+    return _rovandel.dry_points(_np.ascontiguousarray(block, dtype=_np.float32), nodata,
+                                settings["water"], None,
+                                None if water_level is None else float(water_level))
+
+
+def _noise_sequence(pieces, dry, settings, piece_values):
+    """The survey, completed here in the (rare) case the pieces surveyed in parallel hold
+    fewer flips than there are dry points, and each strip's first flip."""
+    pieces = list(pieces)
+    seed, coverage = settings["Seed"], settings["Coverage"]
+    needed = int(sum(dry))
+    while _rovandel.noise_flips(seed, coverage, piece_values, pieces) < needed:
+        pieces.append(_rovandel.noise_piece(seed, coverage, len(pieces), piece_values))
+    firsts = _np.concatenate(([0], _np.cumsum(_np.asarray(dry, dtype=_np.uint64))[:-1]))
+    return pieces, [int(f) for f in firsts]
+
+
+def _noise_strip(block, sequence, index, low, high, settings, threads, nodata, water_level,
+                 piece_values):
+    pieces, firsts = sequence
+    source = _np.ascontiguousarray(block, dtype=_np.float32)
+    return _rv._run("noise", source, None, threads, settings,
+                    (float(_np.asarray(low).flat[0]), float(_np.asarray(high).flat[0])),
+                    water_level, None, nodata,
+                    _sequence=(pieces, piece_values, firsts[index]))[0]
+
+
+def _noise(array, settings, threads, nodata, height_range, water_level):
+    """Add Noise in strips of whole columns, each on its own task, placed in the walk's
+    sequence by a survey of the sequence in pieces (also on their own tasks): the whole
+    walk's heights at any chunking."""
+    from dask import delayed
+    rows, columns = array.shape
+    width = max(1, min(columns, _NOISE_STRIP_POINTS // rows))
+    strips = array.rechunk({0: rows, 1: width})
+    low, high = (a.to_delayed().flatten()[0]
+                 for a in _recorded_range(array, height_range, nodata, "noise"))
+    blocks = strips.to_delayed().flatten()
+    dry = [delayed(_dry_points)(b, settings, nodata, water_level) for b in blocks]
+    # Pieces enough for the flips of every point, surveyed at once; a flip that takes
+    # uses up one more value.
+    piece_values = _NOISE_PIECE_VALUES
+    expected = rows * columns * (1 + settings["Coverage"] / 100) * 1.01
+    pieces = [delayed(_rovandel.noise_piece)(settings["Seed"], settings["Coverage"], j,
+                                             piece_values)
+              for j in range(int(expected // piece_values) + 1)]
+    sequence = delayed(_noise_sequence)(pieces, dry, settings, piece_values)
+    parts = [_da.from_delayed(
+        delayed(_noise_strip)(b, sequence, i, low, high, settings, threads, nodata,
+                              water_level, piece_values),
+        shape=(rows, strips.chunks[1][i]), dtype=_np.float32) for i, b in enumerate(blocks)]
+    return _da.concatenate(parts, axis=1).rechunk(array.chunks)
 
 
 def _make(action):

@@ -64,8 +64,12 @@ def same_heights(a, b):
 
 
 @pytest.mark.parametrize("action,rows,columns,kind,chunkings,seed", cases())
-def test_every_path_gives_the_hosts_heights(host, tmp_path, action, rows, columns, kind,
-                                            chunkings, seed):
+def test_every_path_gives_the_hosts_heights(host, tmp_path, monkeypatch, action, rows, columns,
+                                            kind, chunkings, seed):
+    # Add Noise in strips of a few columns, on a sequence surveyed in small pieces, so
+    # that strips and pieces start anywhere in the walk.
+    monkeypatch.setattr(rd, "_NOISE_PIECE_VALUES", 29 + 7 * seed)
+    monkeypatch.setattr(rd, "_NOISE_STRIP_POINTS", rows * (1 + seed % 3))
     heights = with_voids(terrain(rows, columns, seed), kind, np.random.default_rng(seed))
     settings = SETTINGS[action]
     args = ["--action", action] + [f"--set={k}={v!r}" for k, v in settings.items()]

@@ -231,6 +231,46 @@ TEST(KernelMatchesReferenceOnRandomCases, Noise) {
     std::vector<float> result(size.Count());
     ExpectAtEveryThreadCount(reference::Noise(size, source, p, water), result,
                              [&] { return terrain::AddNoise(size, source, result, p, water); });
+
+    // The same walk split into runs of columns, each placed by a survey of the sequence
+    // in pieces of a random size: the whole walk's heights, bit for bit.
+    const auto pieceValues = std::uniform_int_distribution<uint64_t>(1, 700)(rng);
+    std::vector<int32_t> cuts{0, size.width};
+    for (int c = std::uniform_int_distribution<int>(0, 4)(rng); c > 0; --c)
+      cuts.push_back(std::uniform_int_distribution<int32_t>(0, size.width)(rng));
+    std::sort(cuts.begin(), cuts.end());
+    uint64_t dry = 0;
+    for (int32_t x = 0; x < size.width; ++x)
+      for (int32_t y = 0; y < size.height; ++y) dry += !(p.ignoreWater && water(x, y));
+    std::vector<terrain::NoisePiece> pieces;
+    for (uint64_t flips = 0; flips <= dry;) {
+      pieces.push_back(
+          terrain::SurveyNoisePiece(p.seed, p.coveragePercent, pieces.size(), pieceValues));
+      const terrain::NoiseSequence sofar(p.seed, p.coveragePercent, pieceValues, pieces);
+      flips = sofar.Flips();
+    }
+    const terrain::NoiseSequence sequence(p.seed, p.coveragePercent, pieceValues, pieces);
+    uint64_t firstFlip = 0;
+    for (size_t r = 0; r + 1 < cuts.size(); ++r) {
+      const int32_t x0 = cuts[r], columns = cuts[r + 1] - cuts[r];
+      if (columns == 0) continue;
+      const GridSize run{columns, size.height};
+      std::vector<float> runSource(run.Count()), runResult(run.Count());
+      for (int32_t y = 0; y < size.height; ++y)
+        std::copy_n(source.begin() + y * size.width + x0, columns, runSource.begin() + y * columns);
+      terrain::AddNoiseFrom(
+          run, runSource, runResult, p, [&](int32_t x, int32_t y) { return water(x0 + x, y); },
+          sequence, firstFlip);
+      for (int32_t y = 0; y < size.height; ++y)
+        for (int32_t x = 0; x < columns; ++x) {
+          ASSERT_EQ(std::bit_cast<uint32_t>(runResult[y * columns + x]),
+                    std::bit_cast<uint32_t>(result[y * size.width + x0 + x]))
+              << "run from column " << x0 << ", point " << x << "," << y << ", pieces of "
+              << pieceValues;
+        }
+      for (int32_t x = 0; x < columns; ++x)
+        for (int32_t y = 0; y < size.height; ++y) firstFlip += !(p.ignoreWater && water(x0 + x, y));
+    }
   }
   terrain::SetMinimumBandPoints(before);
 }
