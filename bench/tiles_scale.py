@@ -1,11 +1,17 @@
 #!/usr/bin/python3
-"""Scale of python3 -m rovandel.tiles: a generated 32768 x 32768 float32 raster (4 GiB,
-beyond the plug-in contract's 2^30 points) softened on a local Dask cluster of 2
-worker processes with 2 GB each, against the single-process kernel in the same run.
+"""Scale of python3 -m rovandel.tiles on a generated float32 raster, each figure beside
+its baseline from the same run:
 
-    PYTHONPATH=build/python bench/tiles_scale.py [FOLDER] [--side 32768]
+- the default (--side 32768: 4 GiB, beyond the plug-in contract's 2^30 points): Soften on
+  a local Dask cluster of 2 worker processes with 2 GB each, against the single-process
+  kernel;
+- --against-gdal (e.g. --side 8192): Soften on 2 workers against gdal_translate of the
+  same input with the same creation options, and Add Noise on 2 workers against 1, whose
+  outputs must hold the same heights.
 
-Needs about 9 GB free in FOLDER (default /tmp): the input and the output.
+    PYTHONPATH=build/python bench/tiles_scale.py [FOLDER] [--side 32768] [--against-gdal]
+
+Needs about 2.2 times the raster's size free in FOLDER (default /tmp).
 """
 
 import argparse
@@ -37,10 +43,50 @@ def generate(path, side):
             ds.write(band.astype(np.float32), 1, window=Window(0, y0, side, rows))
 
 
+# The tiles command's GeoTIFF, as gdal_translate is asked to write it.
+CREATION = ["TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "COMPRESS=DEFLATE", "ZLEVEL=1",
+            "PREDICTOR=3", "NUM_THREADS=ALL_CPUS", "BIGTIFF=IF_SAFER"]
+
+
+def timed(command):
+    started = time.monotonic()
+    run = subprocess.run(command, capture_output=True, text=True)
+    if run.returncode != 0:
+        sys.exit(f"{command[0]}: {run.stderr}")
+    return time.monotonic() - started
+
+
+def tiles(source, target, action, workers, *extra):
+    return timed([sys.executable, "-m", "rovandel.tiles", source, "-o", target, "--action",
+                  action, "--workers", str(workers), "--memory-limit", "4GB", "--chunk",
+                  "4096", "-q", "--set", "Seed=77", *extra])
+
+
+def against_gdal(source, target, side):
+    copy = target + ".gdal.tif"
+    try:
+        gdal = min(timed(["gdal_translate", "-q", source, copy] +
+                         [a for o in CREATION for a in ("-co", o)]) for _ in range(3))
+        soften = min(tiles(source, target, "soften", 2) for _ in range(3))
+        print(f"| {side}² Soften, 2 workers | {soften:.2f} s | gdal_translate {gdal:.2f} s "
+              f"| {soften / gdal:.2f} |")
+        # A worker a thread, so that two workers are two of this machine's cores.
+        one = min(tiles(source, copy, "noise", 1, "--threads", "1") for _ in range(2))
+        two = min(tiles(source, target, "noise", 2, "--threads", "1") for _ in range(2))
+        with rasterio.open(copy) as a, rasterio.open(target) as b:
+            same = np.array_equal(a.read(1).view(np.uint32), b.read(1).view(np.uint32))
+        print(f"| {side}² Add Noise, 2 workers of 1 thread | {two:.2f} s | 1 worker {one:.2f} s "
+              f"| {one / two:.2f}x faster, {'the same' if same else 'DIFFERENT'} heights |")
+    finally:
+        if os.path.exists(copy):
+            os.unlink(copy)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("folder", nargs="?", default="/tmp")
     parser.add_argument("--side", type=int, default=32768)
+    parser.add_argument("--against-gdal", action="store_true")
     args = parser.parse_args()
     need = 2.2 * args.side * args.side * 4
     if shutil.disk_usage(args.folder).free < need:
@@ -51,6 +97,9 @@ def main():
         started = time.monotonic()
         generate(source, args.side)
         print(f"generated {args.side} x {args.side} in {time.monotonic() - started:.0f} s")
+        if args.against_gdal:
+            against_gdal(source, target, args.side)
+            return
         # The baseline: the kernel on one 8192 x 8192 grid in this process, all threads.
         grid = np.random.default_rng(2).normal(0, 100, (8192, 8192)).astype(np.float32)
         rovandel.soften(grid)

@@ -115,6 +115,10 @@ def _dry_points(block, settings, nodata, water_level):
                                 None if water_level is None else float(water_level))
 
 
+def _noise_piece(seed, coverage, piece, piece_values):
+    return _rovandel.noise_piece(seed, coverage, piece, piece_values)
+
+
 def _noise_sequence(pieces, dry, settings, piece_values):
     """The survey, completed here in the (rare) case the pieces surveyed in parallel hold
     fewer flips than there are dry points, and each strip's first flip."""
@@ -153,8 +157,7 @@ def _noise(array, settings, threads, nodata, height_range, water_level):
     # uses up one more value.
     piece_values = _NOISE_PIECE_VALUES
     expected = rows * columns * (1 + settings["Coverage"] / 100) * 1.01
-    pieces = [delayed(_rovandel.noise_piece)(settings["Seed"], settings["Coverage"], j,
-                                             piece_values)
+    pieces = [delayed(_noise_piece)(settings["Seed"], settings["Coverage"], j, piece_values)
               for j in range(int(expected // piece_values) + 1)]
     sequence = delayed(_noise_sequence)(pieces, dry, settings, piece_values)
     parts = [_da.from_delayed(

@@ -2,7 +2,7 @@
 
     python3 -m rovandel.tiles INPUT -o OUTPUT --action soften [--set NAME=VALUE ...]
         [--band N] [--co NAME=VALUE ...] [--scheduler tcp://HOST:8786 | local]
-        [--workers N] [--memory-limit 2GB] [--chunk 4096] [-q | -v]
+        [--workers N] [--memory-limit 2GB] [--threads N] [--chunk 4096] [-q | -v]
 
 Reads the heights of any raster GDAL reads (a VRT of tiles included) by windows, as
 kelvamor-host reads them (the band's scale and offset applied, its NoData cells voids),
@@ -75,6 +75,9 @@ def _parse(argv):
                         help="a Dask scheduler's address (tcp://host:8786), or local")
     parser.add_argument("--workers", type=int, default=2, help="local workers (default 2)")
     parser.add_argument("--memory-limit", default="2GB", help="per local worker (default 2GB)")
+    parser.add_argument("--threads", type=int,
+                        help="threads a worker's operation uses (default: a local worker's "
+                             "share of this machine's cores, else all of its machine's)")
     parser.add_argument("--chunk", type=int, default=4096, help="tile side in cells (default 4096)")
     parser.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     parser.add_argument("-v", "--verbose", action="store_true",
@@ -119,6 +122,8 @@ def _parse(argv):
         usage("--chunk takes a tile side of 16 cells or more")
     if args.workers < 1:
         usage("--workers takes 1 or more")
+    if args.threads is not None and args.threads < 1:
+        usage("--threads takes 1 or more")
     try:
         from dask.utils import parse_bytes
         parse_bytes(args.memory_limit)
@@ -238,7 +243,10 @@ def run(argv=None):
         if rovandel._ROWS[args.action]["uses_range"]:
             extra["height_range"] = _valid_range(client, heights, None)
         python = {rovandel.SETTINGS[k]["python_name"]: v for k, v in settings.items()}
-        result = getattr(rd, args.action)(heights, **python, **extra)
+        threads = args.threads
+        if threads is None and cluster is not None:
+            threads = max(1, len(os.sched_getaffinity(0)) // args.workers)
+        result = getattr(rd, args.action)(heights, **python, **extra, threads=threads)
         blocks = result.to_delayed()
         starts = [np.cumsum((0,) + c[:-1]) for c in result.chunks]
         futures, where = [], {}

@@ -3,6 +3,7 @@ NoData in, the same georeferencing and NoData out, the tiles' result the whole g
 kelvamor-host's exit statuses and error style."""
 
 import os
+import signal
 import subprocess
 import sys
 
@@ -16,9 +17,10 @@ from conftest import same_bits, terrain
 rasterio = pytest.importorskip("rasterio")
 
 
-def tiles(*args):
+def tiles(*args, cwd=None):
     return subprocess.run([sys.executable, "-m", "rovandel.tiles", *map(str, args)],
-                          capture_output=True, text=True, timeout=240, env=dict(os.environ))
+                          capture_output=True, text=True, timeout=240, env=dict(os.environ),
+                          cwd=cwd)
 
 
 @pytest.fixture
@@ -37,7 +39,9 @@ def dem(tmp_path):
 def test_tiles_keep_the_georeferencing_and_nodata(tmp_path, dem):
     path, heights = dem
     out = tmp_path / "out.tif"
-    run = tiles(path, "-o", out, "--action", "soften-more", "--chunk", 64, "--workers", 2)
+    # The action as a setting, and a setting of another action, as kelvamor-host takes them.
+    run = tiles(path, "-o", out, "--set", "Action=1", "--set", "radius=5", "--chunk", 64,
+                "--workers", 2)
     assert run.returncode == 0, run.stderr
     with rasterio.open(path) as a, rasterio.open(out) as b:
         assert b.crs == a.crs and b.transform == a.transform and b.nodata == a.nodata
@@ -50,11 +54,92 @@ def test_tiles_keep_the_georeferencing_and_nodata(tmp_path, dem):
     assert same_bits(written[~voids], expected[~voids])
 
 
+def int16_dem(tmp_path, bands=1):
+    """The commonest DEM there is: Int16 decimetres over 100 m (scale 0.1, offset 100),
+    NoData -32768, with a lake larger than a tile, void rows at the edge and scattered
+    voids."""
+    rng = np.random.default_rng(4)
+    heights = terrain(260, 300, seed=3)
+    stored = np.round((heights + 100) / 0.1).astype(np.int16)
+    stored[40:200, 60:220] = -32768
+    stored[:3, :] = -32768
+    stored.flat[rng.integers(0, stored.size, 200)] = -32768
+    path = tmp_path / "dm.tif"
+    profile = dict(driver="GTiff", width=300, height=260, count=bands, dtype="int16",
+                   crs="EPSG:32633", nodata=-32768,
+                   transform=rasterio.transform.from_origin(500000, 4000000, 30, 30))
+    with rasterio.open(path, "w", **profile) as ds:
+        for band in range(1, bands + 1):
+            ds.write(stored, band)
+        ds.scales = (0.1,) * bands
+        ds.offsets = (100.0,) * bands
+    return path
+
+
+@pytest.mark.parametrize("action,settings", [
+    ("soften", []), ("soften-more", []), ("glaciate", ["--set", "Glaciate=60"]),
+    ("noise", ["--set", "Seed=3", "--set", "Coverage=70"]),
+    ("noise", ["--set", "Seed=3", "--set", "water=false"]),
+])
+def test_the_tiles_write_the_hosts_heights(host, tmp_path, action, settings):
+    """Int16 with scale, offset and voids wider than a tile: the same heights, NoData,
+    coordinate system and geotransform as kelvamor-host's batch output."""
+    path = int16_dem(tmp_path)
+    ours, theirs = tmp_path / "tiles.tif", tmp_path / "host.tif"
+    run = tiles(path.name, "-o", ours, "--action", action, *settings, "--chunk", 64,
+                "--workers", 2, "-q", cwd=tmp_path)  # a relative input, workers elsewhere
+    assert run.returncode == 0 and run.stderr == "", run.stderr
+    env = dict(os.environ, XDG_CONFIG_HOME=str(tmp_path), QT_QPA_PLATFORM="offscreen")
+    subprocess.run([host, "--batch", "--plugin", os.environ["ROVANDEL_MODULE"], "-q", str(path),
+                    "-o", str(theirs), "--action", action, *settings], env=env, check=True)
+    with rasterio.open(ours) as a, rasterio.open(theirs) as b:
+        assert (a.crs, a.transform, a.nodata, a.dtypes) == (b.crs, b.transform, b.nodata, b.dtypes)
+        assert same_bits(a.read(1), b.read(1))
+    assert oct(ours.stat().st_mode & 0o777) == oct(theirs.stat().st_mode & 0o777)
+
+
+def test_a_band_is_chosen_and_a_link_stays_a_link(tmp_path):
+    path = int16_dem(tmp_path, bands=2)
+    run = tiles(path, "-o", tmp_path / "out.tif", "--action", "soften")
+    assert run.returncode == 2 and "--band" in run.stderr, run.stderr
+    (tmp_path / "real.tif").write_bytes(b"old")
+    (tmp_path / "link.tif").symlink_to("real.tif")
+    run = tiles(path, "-o", tmp_path / "link.tif", "--action", "soften", "--band", 2,
+                "--chunk", 128, "--workers", 1, "-q")
+    assert run.returncode == 0, run.stderr
+    assert (tmp_path / "link.tif").is_symlink()
+    with rasterio.open(tmp_path / "real.tif") as ds:
+        assert ds.count == 1 and ds.nodata == -32768
+
+
+def test_a_signal_leaves_the_output_and_no_temporary(tmp_path, dem):
+    path, _ = dem
+    out = tmp_path / "out.tif"
+    out.write_bytes(b"old")
+    process = subprocess.Popen(
+        [sys.executable, "-m", "rovandel.tiles", str(path), "-o", str(out), "--action", "noise",
+         "--chunk", "16", "--workers", "1"], stderr=subprocess.PIPE, text=True)
+    # Once a tile is written, the temporary exists: the signal lands mid-write.
+    line = process.stderr.readline()
+    while "tiles:" not in line and line:
+        line = process.stderr.readline()
+    process.send_signal(signal.SIGTERM)
+    _, rest = process.communicate(timeout=60)
+    assert process.returncode == 128 + signal.SIGTERM, rest
+    assert "Traceback" not in rest and "unchanged" in rest
+    assert out.read_bytes() == b"old"
+    assert sorted(os.listdir(tmp_path)) == ["dem.tif", "out.tif"]
+
+
 @pytest.mark.parametrize("args,says", [
     (["--action", "smudge"], "--action"),
     (["--action", "hill", "--set", "radius=0"], "--set: radius"),
     (["--action", "hill", "--set", "colour=red"], "unknown setting 'colour'"),
     (["--action", "soften", "--chunk", "4"], "--chunk"),
+    (["--action", "soften", "--memory-limit", "abc"], "--memory-limit"),
+    (["--action", "soften", "--band", "2"], "--band"),
+    (["--action", "soften", "--threads", "0"], "--threads"),
+    ([], "--action"),
 ])
 def test_refused_command_lines_exit_2_and_write_nothing(tmp_path, dem, args, says):
     path, _ = dem
