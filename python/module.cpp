@@ -13,23 +13,30 @@
 #include <QApplication>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <functional>
+#include <future>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include "host/cli/auto_answer.h"
 #include "host/io/heightmap_io.h"
 #include "host/io/replace_file.h"
 #include "host/io/voids.h"
+#include "host/plugins/headless.h"
 #include "host/plugins/private_settings.h"
 #include "host/plugins/services.h"
 #include "rovandel/settings_schema.h"
@@ -156,6 +163,74 @@ void EnsureApplication() {
   new QApplication(argc, argv);  // lives as long as the process
 }
 
+// The thread every plug-in is loaded and run on: a module's dialog is Qt's, and Qt's
+// widgets live on the application's thread. Made with the application on first use, so
+// that a plug-in runs from any Python thread (a thread pool, Dask's threads) one run at a
+// time; a process that has its own QApplication runs plug-ins on that one's thread.
+class QtThread {
+ public:
+  // Ends the application this made, on its thread, so that none of Qt's objects is left
+  // for the process's exit to destroy from another.
+  static void Shutdown() {
+    if (made && Get().own_) Run([] { delete QCoreApplication::instance(); });
+  }
+
+  // Runs work on the thread and waits for it; its exception is thrown here.
+  static void Run(const std::function<void()>& work) {
+    QtThread& qt = Get();
+    if (!qt.own_ || std::this_thread::get_id() == qt.id_) {
+      if (QCoreApplication::instance() &&
+          QThread::currentThread() != QCoreApplication::instance()->thread())
+        throw std::runtime_error("this process's QApplication runs plug-ins on its own thread");
+      work();
+      return;
+    }
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    {
+      const std::lock_guard lock(qt.mutex_);
+      qt.tasks_.push_back(std::move(task));
+    }
+    qt.ready_.notify_one();
+    done.get();
+  }
+
+ private:
+  static QtThread& Get() {
+    static QtThread* const qt = new QtThread;  // lives as long as the process
+    made = true;
+    return *qt;
+  }
+  static inline std::atomic<bool> made{false};
+
+  QtThread() {
+    if (QCoreApplication::instance()) return;  // the process's own, on its thread
+    std::promise<void> started;
+    std::thread thread([this, &started] {
+      EnsureApplication();
+      started.set_value();
+      for (;;) {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return !tasks_.empty(); });
+        std::packaged_task<void()> task = std::move(tasks_.front());
+        tasks_.pop_front();
+        lock.unlock();
+        task();
+      }
+    });
+    own_ = true;
+    id_ = thread.get_id();
+    thread.detach();
+    started.get_future().get();
+  }
+
+  bool own_ = false;  // the thread is this one's
+  std::thread::id id_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::packaged_task<void()>> tasks_;
+};
+
 class PluginError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -164,10 +239,19 @@ class PluginError : public std::runtime_error {
 // settings private to each run.
 class Plugin {
  public:
-  explicit Plugin(const std::string& path) : module_((EnsureApplication(), path)) {}
+  explicit Plugin(const std::string& path) {
+    py::gil_scoped_release unlocked;
+    QtThread::Run([&] { module_ = std::make_unique<host::PluginModule>(path); });
+  }
+  ~Plugin() {
+    py::gil_scoped_release unlocked;
+    QtThread::Run([&] { module_.reset(); });
+  }
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
 
-  const std::string& Name() const { return module_.Name(); }
-  const std::string& Path() const { return module_.Path(); }
+  const std::string& Name() const { return module_->Name(); }
+  const std::string& Path() const { return module_->Path(); }
 
   // Runs the action on a copy of heights, NoData cells (NaN, or `nodata`) filled for the
   // plug-in and restored after, as kelvamor-host does. The heights and the range the
@@ -177,9 +261,6 @@ class Plugin {
       const std::vector<std::pair<std::string, std::string>>& settings,
       std::optional<double> waterLevel, std::optional<py::array> mask,
       std::optional<double> nodata) {
-    // The module's dialog is Qt's: it runs on the application's thread only.
-    if (QThread::currentThread() != QCoreApplication::instance()->thread())
-      throw std::runtime_error("a plug-in runs on the thread that loaded the first one");
     const Grid grid = GridOf(heights, "heights", false);
     host::Landscape land;
     land.width = grid.size.width;
@@ -201,19 +282,17 @@ class Plugin {
     values.action = action;
     const std::string refused = host::CheckPluginSettings(values);
     if (!refused.empty()) throw py::value_error(refused);
-    bool applied = false;
-    std::vector<std::string> messages;
+    host::HeadlessRun run;
     {
       py::gil_scoped_release unlocked;
-      std::ostringstream warnings;
-      host::PrivateSettings store(values, warnings, host::PrivateSettings::Base::kDefaults);
-      host::HostSession session(land);
-      session.waterLevel = waterLevel;
-      if (!weights.empty()) session.Select(std::move(weights));
-      host::AutoAnswer answer;
-      applied = module_.Run(session);
-      messages = answer.Messages();
+      QtThread::Run([&] {
+        std::ostringstream warnings;
+        host::PrivateSettings store(values, warnings, host::PrivateSettings::Base::kDefaults);
+        run = host::RunHeadless(*module_, land, waterLevel, std::move(weights));
+      });
     }
+    const bool applied = run.applied;
+    const std::vector<std::string>& messages = run.messages;
     if (!applied) {
       std::string text = messages.empty() ? "the plug-in did not apply its action" : "";
       for (const std::string& m : messages) text += (text.empty() ? "" : "\n") + m;
@@ -229,7 +308,7 @@ class Plugin {
   }
 
  private:
-  host::PluginModule module_;
+  std::unique_ptr<host::PluginModule> module_;
 };
 
 // A replacement Python can end before the object is collected.
@@ -475,6 +554,10 @@ PYBIND11_MODULE(_rovandel, m) {
       .def("commit", &Replacement::Commit)
       .def("discard", &Replacement::Discard);
 
+  m.def("shutdown", [] {
+    py::gil_scoped_release unlocked;
+    QtThread::Shutdown();
+  });
   py::register_exception<PluginError>(m, "PluginError", PyExc_RuntimeError);
   py::class_<Plugin>(m, "Plugin")
       .def(py::init<const std::string&>())

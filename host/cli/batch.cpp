@@ -14,10 +14,10 @@
 #include <limits>
 #include <ostream>
 
-#include "host/cli/auto_answer.h"
 #include "host/cli/exit_status.h"
 #include "host/io/heightmap_io.h"
 #include "host/io/progress.h"
+#include "host/plugins/headless.h"
 #include "host/plugins/module.h"
 #include "host/render/picture.h"
 #include "host/render/shading.h"
@@ -175,22 +175,20 @@ int RunBatch(const Options& options, std::ostream& out) {
     PrivateSettings settings(options.plugin, std::cerr);
     PluginModule module(options.pluginPath);
     report.Line(2, "plug-in module: ", module.Path());
-    HostSession session(land);
-    session.waterLevel = waterLevel;
+    std::vector<float> selection;
     if (options.mask) {
       Weights weights = ReadWeights(*options.mask, land.width, land.height);
       if (weights.clamped > 0)
         std::fprintf(stderr,
                      "kelvamor-host: warning: %s: %zu weights outside 0..1 taken as 0 or 1\n",
                      options.mask->c_str(), weights.clamped);
-      session.Select(std::move(weights.values));
+      selection = std::move(weights.values);
       report.Line(2, "selection: ", *options.mask);
     }
 
-    AutoAnswer answer;
     start = std::chrono::steady_clock::now();
     if (options.progress) std::fprintf(stderr, "running %s...\n", settings.ActionName().c_str());
-    const bool applied = module.Run(session);
+    const bool applied = RunHeadless(module, land, waterLevel, std::move(selection)).applied;
     report.Line(1, "plug-in: ", module.Name(), ", action ", settings.ActionName(), ", ",
                 applied ? "applied" : "not applied", Since(start));
     json["plugin"] = QString::fromStdString(module.Name());

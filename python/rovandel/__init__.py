@@ -20,9 +20,11 @@ shape for the result; ``threads=`` caps the threads used (all cores by default).
 :mod:`rovandel.dask` runs the actions on Dask arrays of any size.
 """
 
+import atexit as _atexit
 import inspect as _inspect
 import math as _math
 import os as _os
+import weakref as _weakref
 
 import numpy as _np
 
@@ -358,6 +360,7 @@ class Plugin:
         if path is None:
             path = default_plugin_path()
         self._plugin = _rovandel.Plugin(_os.fsdecode(_os.fspath(path)))
+        _loaded.add(self)
 
     @property
     def name(self):
@@ -412,6 +415,18 @@ class Plugin:
         if masked:
             result = _np.ma.masked_invalid(result, copy=False)
         return result, (float(found[0]), float(found[1]))
+
+
+# Modules still loaded when the interpreter ends are unloaded first, on the thread they
+# run on: their Qt objects are not to be destroyed from another.
+_loaded = _weakref.WeakSet()
+
+
+@_atexit.register
+def _unload_plugins():
+    for plugin in list(_loaded):
+        plugin._plugin = None
+    _rovandel.shutdown()
 
 
 def _store_key(name, action=None):

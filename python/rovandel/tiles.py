@@ -208,7 +208,7 @@ def run(argv=None):
 
     # Warnings that matter are said in this tool's words; the libraries' own are noise.
     warnings.simplefilter("ignore")
-    logging.getLogger("distributed").setLevel(logging.ERROR)
+    logging.getLogger("distributed").setLevel(logging.CRITICAL)
     logging.getLogger("rasterio").setLevel(logging.ERROR)
     for name in ("SIGTERM", "SIGHUP"):
         signal.signal(getattr(signal, name), _stop)
@@ -234,7 +234,7 @@ def run(argv=None):
         if args.scheduler == "local":
             cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
                                    memory_limit=args.memory_limit, host="127.0.0.1",
-                                   dashboard_address=None, silence_logs=logging.ERROR)
+                                   dashboard_address=None, silence_logs=logging.CRITICAL)
             client = Client(cluster)
         else:
             client = Client(args.scheduler)

@@ -65,6 +65,21 @@ def test_plugin_keeps_nodata_and_blends_through_the_mask(host, tmp_path):
     assert same_bits(nan_result[~np.isnan(nan_result)], result[result != -9999.0])
 
 
+def test_plugin_runs_from_any_thread_and_takes_paths_and_weights_as_given():
+    from concurrent.futures import ThreadPoolExecutor
+    plugin = rovandel.Plugin(os.fsencode(os.environ["ROVANDEL_MODULE"]))
+    heights = terrain(30, 20, seed=7)
+    expected, _ = plugin.run(heights, action="soften_more")
+    with ThreadPoolExecutor(3) as pool:
+        results = list(pool.map(lambda _: plugin.run(heights, action="soften-more")[0], range(6)))
+    assert all(same_bits(r, expected) for r in results)
+    weights = np.ones_like(heights)
+    weights[3, 4] = np.nan
+    selected, _ = plugin.run(heights, {"severity": 100, "flatten_height": 5.0}, action="flatten",
+                             selection=weights)
+    assert selected[3, 4] == heights[3, 4] and selected[5, 5] == 5.0  # NaN weighs 0
+
+
 def test_plugin_errors_are_python_exceptions(tmp_path, monkeypatch):
     # The module's own message, as its message box says it.
     monkeypatch.setenv("ROVANDEL_FAULT_INJECTION", "noise")
@@ -145,3 +160,27 @@ def test_names_defaults_and_ranges_come_from_the_plugins_settings():
     assert "from 0 to 100" in rovandel.hill.__doc__
     assert rovandel.ACTIONS == ("soften", "soften_more", "noise", "hill", "flatten",
                                 "glaciate", "canyonize")
+
+
+def test_an_xarray_dem_keeps_its_coordinates_crs_and_nodata(tmp_path):
+    pytest.importorskip("xarray")
+    rioxarray = pytest.importorskip("rioxarray")
+    rasterio = pytest.importorskip("rasterio")
+    import rovandel.dask
+    heights = terrain(80, 90, seed=6)
+    heights[10:50, 20:60] = -9999.0
+    path = tmp_path / "dem.tif"
+    with rasterio.open(path, "w", driver="GTiff", width=90, height=80, count=1,
+                       dtype="float32", crs="EPSG:32632", nodata=-9999.0,
+                       transform=rasterio.transform.from_origin(400000, 5000000, 10, 10)) as ds:
+        ds.write(heights, 1)
+    expected, _ = rovandel.soften_more(heights, nodata=-9999)
+    dem = rioxarray.open_rasterio(path).squeeze("band", drop=True)
+    result, _ = rovandel.soften_more(dem)
+    assert result.dims == dem.dims and result.rio.crs == dem.rio.crs
+    assert result.rio.transform() == dem.rio.transform() and result.rio.nodata == -9999
+    assert same_bits(result.values, expected)
+    lazy = rioxarray.open_rasterio(path, chunks=(1, 32, 40)).squeeze("band", drop=True)
+    chunked = rovandel.dask.soften_more(lazy)
+    assert chunked.rio.crs == dem.rio.crs and chunked.chunks is not None
+    assert same_bits(chunked.compute().values, expected)

@@ -118,7 +118,7 @@ def test_a_signal_leaves_the_output_and_no_temporary(tmp_path, dem):
     out.write_bytes(b"old")
     process = subprocess.Popen(
         [sys.executable, "-m", "rovandel.tiles", str(path), "-o", str(out), "--action", "noise",
-         "--chunk", "16", "--workers", "1"], stderr=subprocess.PIPE, text=True)
+         "--chunk", "64", "--workers", "1"], stderr=subprocess.PIPE, text=True)
     # Once a tile is written, the temporary exists: the signal lands mid-write.
     line = process.stderr.readline()
     while "tiles:" not in line and line:

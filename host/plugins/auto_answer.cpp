@@ -1,4 +1,4 @@
-#include "host/cli/auto_answer.h"
+#include "host/plugins/auto_answer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
