@@ -35,6 +35,7 @@
 
 #include "host/io/heightmap_io.h"
 #include "host/io/replace_file.h"
+#include "host/io/tiled_geotiff.h"
 #include "host/io/voids.h"
 #include "host/plugins/headless.h"
 #include "host/plugins/private_settings.h"
@@ -544,6 +545,36 @@ PYBIND11_MODULE(_rovandel, m) {
         return out;
       });
   m.def("raster_band_count", &host::RasterBandCount);
+
+  // The blocks of a window of heights compressed as the output GeoTIFF stores them, and
+  // the output's writer that puts such blocks in place.
+  m.def("compress_blocks", [](const py::array& h, int32_t block,
+                              const std::vector<std::string>& options, int threads) {
+    const Grid g = GridOf(h, "heights", false);
+    std::vector<std::string> blocks;
+    {
+      py::gil_scoped_release unlocked;
+      blocks = host::CompressBlocks(g.data, g.size.width, g.size.height,
+                                    {block, options, threads});
+    }
+    py::list out;
+    for (const std::string& b : blocks) out.append(py::bytes(b));
+    return out;
+  });
+  py::class_<host::BlockAssembly>(m, "BlockAssembly")
+      .def(py::init([](const std::string& path, const host::RasterHeights& like,
+                       std::optional<double> noData, int32_t block,
+                       const std::vector<std::string>& options) {
+        return std::make_unique<host::BlockAssembly>(path, like.Width(), like.Height(), like.Geo(),
+                                                     noData, host::BlockFormat{block, options, 0});
+      }))
+      .def("put",
+           [](host::BlockAssembly& a, int32_t bx, int32_t by, const py::bytes& bytes) {
+             const std::string_view view(bytes);
+             py::gil_scoped_release unlocked;
+             a.Put(bx, by, view);
+           })
+      .def_property_readonly("complete", &host::BlockAssembly::Complete);
 
   // The host's safe replacement of a file: a temporary beside it, renamed over it (a
   // link followed, its mode and attributes kept) only on commit, removed otherwise and

@@ -194,7 +194,8 @@ void RasterHeights::Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* ou
   const std::vector<uint8_t> voids = ReadVoids(path_, band_->band, w, h, x0, y0);
   const size_t count = static_cast<size_t>(w) * h;
   if (geo_.scaleOffset) {
-    const auto [scale, offset] = *geo_.scaleOffset;
+    // Plain variables: Clang does not capture structured bindings in lambdas.
+    const double scale = geo_.scaleOffset->first, offset = geo_.scaleOffset->second;
     base::ForStretches(count, base::kCopyGrain, [&](size_t begin, size_t end) {
       for (size_t i = begin; i < end; ++i) out[i] = static_cast<float>(out[i] * scale + offset);
     });

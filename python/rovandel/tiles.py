@@ -1,17 +1,20 @@
 """python3 -m rovandel.tiles: one action over a raster of any size, tile by tile.
 
     python3 -m rovandel.tiles INPUT -o OUTPUT --action soften [--set NAME=VALUE ...]
-        [--band N] [--co NAME=VALUE ...] [--scheduler tcp://HOST:8786 | local]
-        [--workers N] [--memory-limit 2GB] [--threads N] [--chunk 4096] [-q | -v]
+        [--band N] [--co NAME=VALUE ...] [--water-level HEIGHT]
+        [--scheduler threads | local | tcp://HOST:8786]
+        [--workers N] [--memory-limit 2GB] [--threads N] [--chunk 2048] [-q | -v]
 
 Reads the heights of any raster GDAL reads (a VRT of tiles included) by windows, as
 kelvamor-host reads them (the band's scale and offset applied, its NoData cells voids),
-runs the action with rovandel.dask on a Dask cluster (a local one of --workers processes
-by default, or the scheduler given), and writes a tiled GeoTIFF float32 with the input's
-coordinate system, geotransform and NoData. The heights are those kelvamor-host writes
-for the same input and settings. The tiles are computed on the workers and written by
-this process as they come back; the output replaces OUTPUT only when complete. Exit
-status as kelvamor-host's: 0 done, 1 failed (OUTPUT unchanged), 2 command line refused.
+runs the action tile by tile on --workers threads of this process (or a local Dask
+cluster of --workers processes, or the Dask scheduler given), and writes
+a tiled GeoTIFF float32 as kelvamor-host saves one (its creation options, the input's
+georeferencing and NoData). The heights are those kelvamor-host writes for the same input
+and settings. Each worker reads its tile with the halo the action needs, computes it and
+compresses its blocks; this process only puts the compressed blocks in place, and the
+output replaces OUTPUT only when complete. Exit status as kelvamor-host's: 0 done, 1
+failed (OUTPUT unchanged), 2 command line refused.
 """
 
 import argparse
@@ -26,26 +29,72 @@ import numpy as np
 PROGRAM = "rovandel.tiles"
 
 
-class _Window:
-    """A band of the input as an array Dask reads by windows, through the host's reader;
-    picklable (by absolute path), so every worker opens the file itself."""
+def _window_heights(path, band, x0, y0, w, h):
+    from . import _rovandel
+    return _rovandel.Raster(path, band).read(x0, y0, w, h)
 
-    def __init__(self, path, band):
-        from . import _rovandel
-        self.path = os.path.abspath(path)
-        self.band = band
-        raster = _rovandel.Raster(self.path, band)
-        self.shape = (raster.height, raster.width)
-        self.nodata = raster.nodata
-        self.dtype = np.dtype(np.float32)
-        self.ndim = 2
 
-    def __getitem__(self, key):
-        from . import _rovandel
-        rows, columns = key
-        y0, y1, _ = rows.indices(self.shape[0])
-        x0, x1, _ = columns.indices(self.shape[1])
-        return _rovandel.Raster(self.path, self.band).read(x0, y0, x1 - x0, y1 - y0)
+def _finished(core, fill, block, options, threads):
+    """A tile's heights as the output stores them (voids as fill), compressed into its
+    blocks; with how many valid heights equal fill and whether it holds a void."""
+    from . import _rovandel
+    voids = ~np.isfinite(core)
+    collided = 0 if math.isnan(fill) else int(np.count_nonzero(core == np.float32(fill)))
+    stored = np.ascontiguousarray(np.where(voids, np.float32(fill), core), dtype=np.float32)
+    return (_rovandel.compress_blocks(stored, block, options, threads or 0), collided,
+            bool(voids.any()))
+
+
+def _tile(job, x0, y0, w, h):
+    """A worker's tile: read with the action's halo, computed, its blocks compressed."""
+    import rovandel
+    from . import _rovandel
+    rows, columns = job["shape"]
+    halo = rovandel.HALOS[job["action"]]
+    reach = halo + rovandel.VOID_FILL_REACH if halo else 0
+    rx0, ry0 = max(0, x0 - reach), max(0, y0 - reach)
+    rx1, ry1 = min(columns, x0 + w + reach), min(rows, y0 + h + reach)
+    window = _window_heights(job["path"], job["band"], rx0, ry0, rx1 - rx0, ry1 - ry0)
+    settings, threads = job["settings"], job["threads"]
+    if job["action"] == "hill":  # its place and size are the whole grid's
+        result = np.empty_like(window)
+        _rovandel.hill_window(window, result, threads, None, columns, rows, rx0, ry0,
+                              settings["xpos"], settings["ypos"], settings["radius"],
+                              settings["height"])
+    else:
+        result = rovandel._run(job["action"], window, None, threads, settings, job["range"],
+                               None, None, None)[0]
+    core = result[y0 - ry0: y0 - ry0 + h, x0 - rx0: x0 - rx0 + w]
+    return _finished(core, job["fill"], job["block"], job["options"], threads)
+
+
+def _noise_strip(job, x0, w, first_flip):
+    """A worker's strip of whole columns of Add Noise, placed in the sequence."""
+    import rovandel
+    rows, _ = job["shape"]
+    heights = _window_heights(job["path"], job["band"], x0, 0, w, rows)
+    result = rovandel._run("noise", heights, None, job["threads"], job["settings"], job["range"],
+                           job["water_level"], None, None,
+                           _sequence=(job["pieces"], job["piece_values"], first_flip))[0]
+    return _finished(result, job["fill"], job["block"], job["options"], job["threads"])
+
+
+def _survey(job, x0, y0, w, h):
+    """A window's valid range (inf, -inf when none) and its points Add Noise draws for."""
+    from . import _rovandel
+    heights = _window_heights(job["path"], job["band"], x0, y0, w, h)
+    valid = heights[np.isfinite(heights)]
+    ends = (float(valid.min()), float(valid.max())) if valid.size else (math.inf, -math.inf)
+    dry = 0
+    if job["action"] == "noise":
+        level = job["water_level"]
+        dry = int(_rovandel.dry_points(heights, None, job["settings"]["water"], None, level))
+    return ends, dry
+
+
+def _noise_piece(seed, coverage, piece, piece_values):
+    from . import _rovandel
+    return _rovandel.noise_piece(seed, coverage, piece, piece_values)
 
 
 def _peak_memory():
@@ -71,14 +120,20 @@ def _parse(argv):
     parser.add_argument("--band", type=int, help="the band of a raster with several (from 1)")
     parser.add_argument("--co", action="append", default=[], metavar="NAME=VALUE",
                         help="a GeoTIFF creation option over the defaults (repeatable)")
-    parser.add_argument("--scheduler", default="local",
-                        help="a Dask scheduler's address (tcp://host:8786), or local")
-    parser.add_argument("--workers", type=int, default=2, help="local workers (default 2)")
-    parser.add_argument("--memory-limit", default="2GB", help="per local worker (default 2GB)")
+    parser.add_argument("--scheduler", default="threads",
+                        help="threads (workers in this process, the default), local (worker "
+                             "processes on this machine) or a Dask scheduler's address "
+                             "(tcp://host:8786)")
+    parser.add_argument("--water-level", type=float, metavar="HEIGHT",
+                        help="points at or below this height are water (Add Noise)")
+    parser.add_argument("--workers", type=int, default=2,
+                        help="workers on this machine (default 2)")
+    parser.add_argument("--memory-limit", default="2GB",
+                        help="per worker process (--scheduler local; default 2GB)")
     parser.add_argument("--threads", type=int,
                         help="threads a worker's operation uses (default: a local worker's "
                              "share of this machine's cores, else all of its machine's)")
-    parser.add_argument("--chunk", type=int, default=4096, help="tile side in cells (default 4096)")
+    parser.add_argument("--chunk", type=int, default=2048, help="tile side in cells (default 2048)")
     parser.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
     parser.add_argument("-v", "--verbose", action="store_true",
                         help="also print the time, the throughput and each worker's peak memory")
@@ -118,17 +173,25 @@ def _parse(argv):
         usage(f"--action: {e}")
     # Settings another action takes are kept by the host and change nothing here.
     settings = {k: v for k, v in settings.items() if k in rovandel._ROWS[args.action]["settings"]}
-    if args.chunk < 16:
-        usage("--chunk takes a tile side of 16 cells or more")
+    if args.chunk < 16 or args.chunk % 16:
+        usage("--chunk takes a tile side of 16 cells or more, a multiple of 16")
+    if args.water_level is not None and not math.isfinite(args.water_level):
+        usage("--water-level takes a finite height")
     if args.workers < 1:
         usage("--workers takes 1 or more")
     if args.threads is not None and args.threads < 1:
         usage("--threads takes 1 or more")
     try:
         from dask.utils import parse_bytes
-        parse_bytes(args.memory_limit)
+        limit = parse_bytes(args.memory_limit)
     except (ValueError, TypeError):
         usage(f"--memory-limit: {args.memory_limit!r} is no size (2GB, 512MB, ...)")
+    # A task holds its tile with the halo, the result and the compressed blocks, beside
+    # what a worker holds before any task (about 200 MB): a limit below that stalls.
+    need = 3 * 4 * (args.chunk + 8) ** 2 + (200 << 20)
+    if args.scheduler == "local" and limit and limit < need:
+        usage(f"--memory-limit: {args.memory_limit} is too little for --chunk {args.chunk} "
+              f"(about {need >> 20} MB a worker); give a smaller --chunk or a larger limit")
     for option in args.co:
         if "=" not in option:
             usage(f"--co: {option!r} is no NAME=VALUE")
@@ -159,33 +222,110 @@ def _progress(done, total, quiet):
           file=sys.stderr, flush=True)
 
 
-def _block_range(block, nodata):
-    """The valid heights' lowest and highest in a block, (inf, -inf) when none."""
-    valid = np.isfinite(block)
-    if nodata is not None and not math.isnan(nodata):
-        valid &= block != np.float32(nodata)
-    if not valid.any():
-        return np.array([[np.inf, -np.inf]])
-    chosen = block[valid]
-    return np.array([[float(chosen.min()), float(chosen.max())]])
-
-
-def _valid_range(client, heights, nodata):
-    """The recorded range of the whole input, as the host records it, computed first
-    so that no tile carries the whole grid's reduction with it."""
-    import dask.array as da
-    ends = da.map_blocks(_block_range, heights, nodata, dtype=float, chunks=(1, 2))
-    ends = client.compute(ends).result().reshape(-1, 2)
-    low, high = float(ends[:, 0].min()), float(ends[:, 1].max())
-    return (low, high) if low <= high else (0.0, 0.0)
-
-
 class _Stopped(Exception):
     pass
 
 
 def _stop(signum, frame):
     raise _Stopped(signal.Signals(signum).name)
+
+
+class _Workers:
+    """Where the tasks run: a Dask cluster (worker processes here, or a scheduler's), or a
+    pool of threads in this process (the work releases the GIL)."""
+
+    def __init__(self, args):
+        self.cluster = self.client = self.pool = None
+        if args.scheduler == "threads":
+            from concurrent.futures import ThreadPoolExecutor
+            self.pool = ThreadPoolExecutor(args.workers)
+            return
+        import logging
+
+        from distributed import Client, LocalCluster
+        if args.scheduler == "local":
+            # Worker processes listen on this machine's loopback only.
+            self.cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1,
+                                        processes=True, memory_limit=args.memory_limit,
+                                        host="127.0.0.1", dashboard_address=None,
+                                        silence_logs=logging.CRITICAL)
+            self.client = Client(self.cluster)
+        else:
+            self.client = Client(args.scheduler)
+
+    @property
+    def local(self):
+        return self.client is None or self.cluster is not None
+
+    def submit(self, function, *args):
+        if self.pool is not None:
+            return self.pool.submit(function, *args)
+        return self.client.submit(function, *args, pure=False)
+
+    def gather(self, futures):
+        return [f.result() for f in futures] if self.pool is not None else \
+            self.client.gather(futures)
+
+    def as_completed(self, futures):
+        """(future, result) as each is done."""
+        if self.pool is not None:
+            import concurrent.futures
+            for future in concurrent.futures.as_completed(futures):
+                yield future, future.result()
+        else:
+            from distributed import as_completed
+            yield from as_completed(futures, with_results=True)
+
+    def peak_memory(self):
+        if self.pool is not None:
+            return [_peak_memory()]
+        return list(self.client.run(_peak_memory).values())
+
+    def close(self):
+        if self.pool is not None:
+            self.pool.shutdown(wait=True, cancel_futures=True)
+        if self.client is not None:
+            self.client.close()
+        if self.cluster is not None:
+            self.cluster.close()
+
+
+def _windows(rows, columns, chunk):
+    for y0 in range(0, rows, chunk):
+        for x0 in range(0, columns, chunk):
+            yield x0, y0, min(chunk, columns - x0), min(chunk, rows - y0)
+
+
+def _strips(rows, columns, chunk, block):
+    """Strips of whole columns, as wide as a tile holds points, whole blocks wide."""
+    width = max(block, (chunk * chunk // rows) // block * block)
+    return [(x0, min(width, columns - x0)) for x0 in range(0, columns, width)]
+
+
+def _assemble(client, job, tasks, replacement, raster, quiet):
+    """Puts the blocks of every task in place as they come: how many heights equal the
+    fill and whether any cell is a void."""
+    from . import _rovandel
+    fill = job["fill"]
+    assembly = _rovandel.BlockAssembly(replacement.temporary_path, raster,
+                                       None if math.isnan(fill) else fill, job["block"],
+                                       job["options"])
+    futures = {}
+    for (function, x0, y0, w, h, *more) in tasks:
+        futures[client.submit(function, job, *more)] = (x0, y0, w)
+    collided, voids = 0, False
+    block = job["block"]
+    for done, (future, (blocks, hits, any_voids)) in enumerate(client.as_completed(futures), 1):
+        x0, y0, w = futures[future]
+        across = -(-w // block)
+        for k, data in enumerate(blocks):
+            assembly.put(x0 // block + k % across, y0 // block + k // across, data)
+        collided += hits
+        voids = voids or any_voids
+        _progress(done, len(futures), quiet)
+    if not assembly.complete:
+        raise RuntimeError(f"{job['output']}: blocks are missing")
+    return collided, voids
 
 
 def run(argv=None):
@@ -197,101 +337,85 @@ def run(argv=None):
     import logging
     import warnings
 
-    import dask.array as da
     import rasterio
-    from distributed import Client, LocalCluster, as_completed
-    from rasterio.windows import Window
 
     import rovandel
-    import rovandel.dask as rd
     from . import _rovandel
 
     # Warnings that matter are said in this tool's words; the libraries' own are noise.
     warnings.simplefilter("ignore")
     logging.getLogger("distributed").setLevel(logging.CRITICAL)
-    logging.getLogger("rasterio").setLevel(logging.ERROR)
     for name in ("SIGTERM", "SIGHUP"):
         signal.signal(getattr(signal, name), _stop)
 
-    replacement, client, cluster = None, None, None
+    replacement, client = None, None
     try:
-        source = _Window(args.input, args.band or 0)
-        with rasterio.open(source.path) as ds:
-            profile = ds.profile
-        heights = da.from_array(source, chunks=(args.chunk, args.chunk), asarray=True, fancy=False)
-        nodata = source.nodata
+        path = os.path.abspath(args.input)
+        raster = _rovandel.Raster(path, args.band or 0)
+        rows, columns = raster.height, raster.width
+        nodata = raster.nodata
         # The file's NoData value stays where a float holds it and no height equals it;
-        # else NaN, as kelvamor-host writes a GeoTIFF (see below).
-        written_nodata = nodata if nodata is not None and (
-            math.isnan(nodata) or float(np.float32(nodata)) == nodata) else None
-        profile.update(driver="GTiff", dtype="float32", count=1, tiled=True, blockxsize=256,
-                       blockysize=256, compress="deflate", zlevel=1, predictor=3,
-                       num_threads="all_cpus", bigtiff="IF_SAFER")
-        profile.pop("nodata", None)
-        for option in args.co:
-            name, _, value = option.partition("=")
-            profile[name.lower()] = value
-        if args.scheduler == "local":
-            cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                                   memory_limit=args.memory_limit, host="127.0.0.1",
-                                   dashboard_address=None, silence_logs=logging.CRITICAL)
-            client = Client(cluster)
-        else:
-            client = Client(args.scheduler)
+        # else NaN, as kelvamor-host writes a GeoTIFF.
+        fill = nodata if nodata is not None and not math.isnan(nodata) and \
+            float(np.float32(nodata)) == nodata else math.nan
+        block = min(256, args.chunk)
+        chunk = -(-args.chunk // block) * block
+        client = _Workers(args)
         started = time.monotonic()
-        extra = {}
-        if rovandel._ROWS[args.action]["uses_range"]:
-            extra["height_range"] = _valid_range(client, heights, None)
-        python = {rovandel.SETTINGS[k]["python_name"]: v for k, v in settings.items()}
         threads = args.threads
-        if threads is None and cluster is not None:
+        if threads is None and client.local:
             threads = max(1, len(os.sched_getaffinity(0)) // args.workers)
-        result = getattr(rd, args.action)(heights, **python, **extra, threads=threads)
-        blocks = result.to_delayed()
-        starts = [np.cumsum((0,) + c[:-1]) for c in result.chunks]
-        futures, where = [], {}
-        for (i, j), block in np.ndenumerate(blocks):
-            future = client.compute(block)
-            futures.append(future)
-            where[future.key] = (int(starts[0][i]), int(starts[1][j]))
+        values = {key: settings[key] if key in settings else
+                  rovandel._setting(args.action, key, rovandel._default(key))
+                  for key in rovandel._ROWS[args.action]["settings"]}
+        job = dict(path=path, band=args.band or 0, shape=(rows, columns), action=args.action,
+                   settings=values, threads=threads, range=None, fill=fill, block=block,
+                   options=list(args.co), water_level=args.water_level, output=args.output)
+        noise = args.action == "noise"
+        strips = _strips(rows, columns, chunk, block) if noise else None
+        if rovandel._ROWS[args.action]["uses_range"]:
+            # The recorded range (and Add Noise's dry points) first, from every window.
+            windows = [(x0, 0, w, rows) for x0, w in strips] if noise else \
+                list(_windows(rows, columns, chunk))
+            surveys = client.gather([client.submit(_survey, job, *w) for w in windows])
+            low = min(e[0][0] for e in surveys)
+            high = max(e[0][1] for e in surveys)
+            job["range"] = (low, high) if low <= high else (0.0, 0.0)
+        if noise:
+            dry = [d for _, d in surveys]
+            seed, coverage = values["Seed"], values["Coverage"]
+            piece_values = 1 << 24
+            expected = rows * columns * (1 + coverage / 100) * 1.01
+            pieces = client.gather([client.submit(_noise_piece, seed, coverage, j, piece_values)
+                                    for j in range(int(expected // piece_values) + 1)])
+            while _rovandel.noise_flips(seed, coverage, piece_values, pieces) < sum(dry):
+                pieces.append(_rovandel.noise_piece(seed, coverage, len(pieces), piece_values))
+            job.update(pieces=pieces, piece_values=piece_values)
+            firsts = np.concatenate(([0], np.cumsum(dry)[:-1])).tolist()
+            tasks = [(_noise_strip, x0, 0, w, rows, x0, w, int(f))
+                     for (x0, w), f in zip(strips, firsts)]
+        else:
+            tasks = [(_tile, *w, *w) for w in _windows(rows, columns, chunk)]
         replacement = _rovandel.FileReplacement(args.output)
-        temporary = replacement.temporary_path
-        collided, voided, any_voids = 0, {}, False
-        fill = np.float32(np.nan if written_nodata is None else written_nodata)
-        with rasterio.open(temporary, "w+", **profile) as out:
-            for done, (future, block) in enumerate(as_completed(futures, with_results=True), 1):
-                y0, x0 = where[future.key]
-                voids = ~np.isfinite(block)
-                any_voids = any_voids or bool(voids.any())
-                if not math.isnan(fill):
-                    collided += int(np.count_nonzero(block == fill))
-                    if voids.any():
-                        voided[(y0, x0)] = (block.shape, np.packbits(voids))
-                        block = np.where(voids, fill, block)
-                out.write(block.astype(np.float32, copy=False), 1,
-                          window=Window(x0, y0, block.shape[1], block.shape[0]))
-                _progress(done, len(futures), args.quiet)
-            if collided:
-                # A valid height equals the NoData value: it must not read back as a void.
-                for (y0, x0), (shape, bits) in voided.items():
-                    window = Window(x0, y0, shape[1], shape[0])
-                    voids = np.unpackbits(bits, count=shape[0] * shape[1]).reshape(shape) != 0
-                    block = out.read(1, window=window)
-                    block[voids] = np.nan
-                    out.write(block, 1, window=window)
-                print(f"{PROGRAM}: warning: {args.output}: a height equals the NoData value "
-                      f"{written_nodata:.9g}; NoData is written as nan so that no height "
-                      "becomes a void", file=sys.stderr)
-                fill = np.float32(np.nan)
-            if written_nodata is not None or any_voids or nodata is not None:
-                out.nodata = float(fill)
+        collided, voids = _assemble(client, job, tasks, replacement, raster, args.quiet)
+        if collided:
+            # A valid height equals the NoData value: it must not read back as a void.
+            print(f"{PROGRAM}: warning: {args.output}: a height equals the NoData value "
+                  f"{fill:.9g}; NoData is written as nan so that no height becomes a void",
+                  file=sys.stderr)
+            replacement.discard()
+            replacement = _rovandel.FileReplacement(args.output)
+            job["fill"] = math.nan
+            collided, voids = _assemble(client, job, tasks, replacement, raster, True)
+        if math.isnan(job["fill"]) and (voids or nodata is not None):
+            with rasterio.open(replacement.temporary_path, "r+") as out:
+                out.nodata = math.nan
         if args.verbose:
             seconds = time.monotonic() - started
-            points = result.shape[0] * result.shape[1]
-            peaks = client.run(_peak_memory)
+            points = rows * columns
             print(f"{points} points in {seconds:.1f} s, {points / seconds / 1e6:.1f} Mpoints/s; "
                   f"peak memory per worker: "
-                  + ", ".join(f"{mb:.0f} MB" for mb in sorted(peaks.values())))
+                  + ", ".join(f"{mb:.0f} MB" for mb in sorted(client.peak_memory())))
         replacement.commit()
         replacement = None
         if not args.quiet:
@@ -311,8 +435,6 @@ def run(argv=None):
             replacement.discard()
         if client is not None:
             client.close()
-        if cluster is not None:
-            cluster.close()
 
 
 if __name__ == "__main__":

@@ -41,7 +41,7 @@ def test_tiles_keep_the_georeferencing_and_nodata(tmp_path, dem):
     out = tmp_path / "out.tif"
     # The action as a setting, and a setting of another action, as kelvamor-host takes them.
     run = tiles(path, "-o", out, "--set", "Action=1", "--set", "radius=5", "--chunk", 64,
-                "--workers", 2)
+                "--workers", 2, "--scheduler", "local")  # worker processes
     assert run.returncode == 0, run.stderr
     with rasterio.open(path) as a, rasterio.open(out) as b:
         assert b.crs == a.crs and b.transform == a.transform and b.nodata == a.nodata
