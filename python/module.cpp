@@ -508,6 +508,19 @@ PYBIND11_MODULE(_rovandel, m) {
           return terrain::NoiseSequence(seed, coverage, pieceValues, PiecesOf(pieces)).Flips();
         });
   m.attr("VOID_FILL_REACH") = host::kVoidFillReach;
+  // The lowest and highest height of the cells that are not voids; None when all are.
+  m.def("valid_range",
+        [](const py::array& h, NoData nodata) -> std::optional<std::pair<float, float>> {
+          const Grid g = GridOf(h, "heights", false);
+          const std::span<const float> heights(g.data, g.size.Count());
+          if (nodata && std::isnan(*nodata)) nodata.reset();
+          py::gil_scoped_release unlocked;
+          std::vector<uint8_t> voids = host::FindVoids(heights, nodata);
+          if (voids.empty()) voids.assign(heights.size(), 0);
+          const auto [lo, hi] = ValidRange(heights, voids);
+          if (std::find(voids.begin(), voids.end(), 0) == voids.end()) return std::nullopt;
+          return std::pair{lo, hi};
+        });
   // The host's void rule on a grid, in place: the voids found (uint8, or None when none)
   // and their cells filled. ValueError when every cell is a void.
   m.def("fill_voids", [](py::array h, NoData nodata) -> py::object {

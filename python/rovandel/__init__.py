@@ -144,16 +144,10 @@ def _nodata(nodata):
 def height_range(heights, nodata=None):
     """The smallest and largest height of the valid cells (not NaN, infinite, masked or
     nodata): the range kelvamor-host records; (0.0, 0.0) when there is none."""
-    array = _np.ma.filled(_np.ma.asarray(heights, dtype=_np.float32), _np.nan) \
-        if _np.ma.isMaskedArray(heights) else _np.asarray(heights, dtype=_np.float32)
-    valid = _np.isfinite(array)
-    nodata = _nodata(nodata)
-    if nodata is not None and not _math.isnan(nodata):
-        valid &= array != _np.float32(nodata)
-    if not valid.any():
-        return (0.0, 0.0)
-    chosen = array[valid]
-    return (float(chosen.min()), float(chosen.max()))
+    if _np.ma.isMaskedArray(heights):
+        heights = _np.ma.filled(heights.astype(_np.float32), _np.nan)
+    found = _rovandel.valid_range(_heights(heights), _nodata(nodata))
+    return (0.0, 0.0) if found is None else (float(found[0]), float(found[1]))
 
 
 def _checked_range(action, given):

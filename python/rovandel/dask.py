@@ -43,20 +43,21 @@ def _dask_heights(array):
     return array.astype(_np.float32) if array.dtype != _np.float32 else array
 
 
+def _block_range(block, nodata):
+    found = _rovandel.valid_range(_np.ascontiguousarray(block, dtype=_np.float32), nodata)
+    return _np.array([[_np.inf, -_np.inf]] if found is None else [list(found)])
+
+
 def _recorded_range(array, height_range, nodata, action):
     """The range as (1, 1) arrays, lazily from the valid heights unless given."""
     if height_range is not None:
         low, high = _rv._checked_range(action, height_range)
         return _da.from_array(_np.array([[low]])), _da.from_array(_np.array([[high]]))
-    valid = _da.isfinite(array)
-    if nodata is not None and not _np.isnan(nodata):
-        valid &= array != _np.float32(nodata)
-    low = _da.where(valid, array, _np.inf).min()
-    high = _da.where(valid, array, -_np.inf).max()
+    ends = _da.map_blocks(_block_range, array, nodata, dtype=float, chunks=(1, 2))
+    low, high = ends[:, 0::2].min(), ends[:, 1::2].max()  # a (1, 2) block per chunk
     # No valid height at all: the range kelvamor-host records then, 0 .. 0.
-    low = _da.where(_da.isfinite(low), low, 0.0)
-    high = _da.where(_da.isfinite(high), high, 0.0)
-    return low.reshape(1, 1), high.reshape(1, 1)
+    empty = low > high
+    return (_da.where(empty, 0.0, low).reshape(1, 1), _da.where(empty, 0.0, high).reshape(1, 1))
 
 
 def _chunked(action, array, settings, threads, nodata, height_range, water_level):

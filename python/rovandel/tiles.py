@@ -83,8 +83,8 @@ def _survey(job, x0, y0, w, h):
     """A window's valid range (inf, -inf when none) and its points Add Noise draws for."""
     from . import _rovandel
     heights = _window_heights(job["path"], job["band"], x0, y0, w, h)
-    valid = heights[np.isfinite(heights)]
-    ends = (float(valid.min()), float(valid.max())) if valid.size else (math.inf, -math.inf)
+    found = _rovandel.valid_range(heights, None)
+    ends = (math.inf, -math.inf) if found is None else (float(found[0]), float(found[1]))
     dry = 0
     if job["action"] == "noise":
         level = job["water_level"]
