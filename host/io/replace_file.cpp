@@ -123,27 +123,29 @@ FileReplacement::FileReplacement(const std::string& target) : target_(target) {
                                               : KindOf(old.st_mode)) +
                             "; it is not replaced");
   }
-  static constexpr char kLetters[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   const std::string extension = fs::path(name_).extension().string();
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    unsigned char random[8];
-    if (::getrandom(random, sizeof random, 0) != sizeof random) break;
-    tempName_ = ".kelvamor-";
-    for (const unsigned char byte : random) tempName_ += kLetters[byte % (sizeof kLetters - 1)];
-    tempName_ += extension;
+    const std::string letters = RandomLetters(8);
+    if (letters.empty()) break;
+    tempName_ = ".kelvamor-" + letters + extension;
+    // Named for removal before it exists: a signal can come at any moment after.
+    temporary_ = (fs::path(folder_) / tempName_).string();
+    RemoveOnSignal(temporary_, true);
     // Exclusive, and never through a link, whatever stands at the name.
     fd_ =
         ::openat(dir_, tempName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0 && errno != EEXIST) break;
+    if (fd_ >= 0) break;
+    const int error = errno;
+    KeepOnSignal(temporary_);  // another's file, or none
+    errno = error;
+    if (error != EEXIST) break;
   }
   if (fd_ < 0) {
     const int error = errno;
     ::close(dir_);
     throw Error(target, "cannot be written in " + folder_ + " (" + ErrnoText(error) + ")");
   }
-  temporary_ = (fs::path(folder_) / tempName_).string();
-  RemoveOnSignal(temporary_, true);
+  SignalPoint("temporary");
 }
 
 FileReplacement::~FileReplacement() {
@@ -154,6 +156,33 @@ FileReplacement::~FileReplacement() {
   }
   KeepOnSignal(temporary_);
   ::close(dir_);
+}
+
+std::string RandomLetters(size_t count) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string random(count, '\0');
+  if (::getrandom(random.data(), count, 0) != static_cast<ssize_t>(count)) return {};
+  for (char& c : random) c = kLetters[static_cast<unsigned char>(c) % (sizeof kLetters - 1)];
+  return random;
+}
+
+std::string MakeCleanedFolder(const std::string& prefix) {
+  InstallSignalCleanup();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string letters = RandomLetters(8);
+    if (letters.empty()) break;
+    const std::string path = prefix + letters;
+    RemoveOnSignal(path);  // before it exists, as a temporary file is
+    if (::mkdir(path.c_str(), 0700) == 0) {
+      SignalPoint("folder");
+      return path;
+    }
+    const int error = errno;
+    KeepOnSignal(path);
+    if (error != EEXIST) throw Error(path, "cannot be made (" + ErrnoText(error) + ")");
+  }
+  throw Error(prefix, "no folder of that name could be made");
 }
 
 int WriteAll(int fd, const void* data, size_t size) {

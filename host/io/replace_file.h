@@ -60,6 +60,14 @@ class FileReplacement {
   bool committed_ = false;
 };
 
+// A folder of its own (mode 0700) at `prefix` followed by random letters, removed with
+// all it holds if a signal ends the process before KeepOnSignal: it is named for that
+// before it exists. Throws Error.
+std::string MakeCleanedFolder(const std::string& prefix);
+
+// `count` random letters and digits; empty when the system gives no random bytes.
+std::string RandomLetters(size_t count);
+
 // Follows the links of `path` (the last component too) to the file they end at, which
 // need not exist. Gives up after 40 links, as the kernel does, and refuses a link in a
 // sticky world-writable folder that neither the user nor the folder's owner owns.

@@ -20,4 +20,8 @@ void RemoveOnSignal(const std::string& path, bool withSideFiles = false);
 // `path` is no longer this process's to remove.
 void KeepOnSignal(const std::string& path);
 
+// A moment a test lands a signal at: when the environment variable KELVAMOR_SIGNAL_AT
+// names `point`, the process sends itself SIGTERM there. Nothing otherwise.
+void SignalPoint(const char* point);
+
 }  // namespace host

@@ -119,8 +119,8 @@ std::vector<std::string> CompressBlocks(const float* heights, int32_t w, int32_t
                            std::to_string(made++) + ".tif";
   const io_internal::GdalFailures failures;
   {
-    Dataset part(GDALCreate(GeoTiffDriver(), name.c_str(), w, h, 1, GDT_Float32,
-                            Options(format).List()));
+    Dataset part(
+        GDALCreate(GeoTiffDriver(), name.c_str(), w, h, 1, GDT_Float32, Options(format).List()));
     if (!part) throw std::runtime_error("cannot compress (" + failures.Reason("GeoTIFF") + ")");
     if (GDALRasterIO(GDALGetRasterBand(part.get(), 1), GF_Write, 0, 0, w, h,
                      const_cast<float*>(heights), w, h, GDT_Float32, 0, 0) != CE_None)
@@ -138,8 +138,8 @@ std::vector<std::string> CompressBlocks(const float* heights, int32_t w, int32_t
   const BlockTable table = ReadBlockTable(read);
   std::vector<std::string> blocks(table.blocks);
   for (uint64_t b = 0; b < table.blocks; ++b) {
-    const uint64_t at = Value(read, table.offsetsAt + b * table.offsetSize, table.offsetSize,
-                              table.swap);
+    const uint64_t at =
+        Value(read, table.offsetsAt + b * table.offsetSize, table.offsetSize, table.swap);
     const uint64_t size =
         Value(read, table.countsAt + b * table.countSize, table.countSize, table.swap);
     blocks[b].resize(size);
@@ -156,8 +156,8 @@ BlockAssembly::BlockAssembly(const std::string& path, int32_t width, int32_t hei
   {
     CPLStringList options = Options(format);
     options.SetNameValue("SPARSE_OK", "TRUE");  // no block written: each comes later
-    Dataset out(GDALCreate(GeoTiffDriver(), path.c_str(), width, height, 1, GDT_Float32,
-                           options.List()));
+    Dataset out(
+        GDALCreate(GeoTiffDriver(), path.c_str(), width, height, 1, GDT_Float32, options.List()));
     if (!out) throw Error(path, "cannot be created (" + failures.Reason("GeoTIFF") + ")");
     Landscape described;
     described.geo = geo;
@@ -185,7 +185,7 @@ BlockAssembly::BlockAssembly(const std::string& path, int32_t width, int32_t hei
     ::close(fd_);
     throw Error(path, e.what());
   }
-  struct stat st{};
+  struct stat st {};
   ::fstat(fd_, &st);
   end_ = static_cast<uint64_t>(st.st_size);
   done_.assign(static_cast<size_t>(across_) * down_, 0);

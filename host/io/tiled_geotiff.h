@@ -54,10 +54,10 @@ class BlockAssembly {
   std::string path_;
   int fd_ = -1;
   int32_t across_ = 0, down_ = 0;
-  bool swap_ = false;                 // the file's byte order is not this machine's
+  bool swap_ = false;  // the file's byte order is not this machine's
   uint64_t offsetsAt_ = 0, countsAt_ = 0;
   int offsetSize_ = 0, countSize_ = 0;  // bytes a value
-  uint64_t end_ = 0;                  // where the next block goes
+  uint64_t end_ = 0;                    // where the next block goes
   int64_t placed_ = 0;
   std::vector<uint8_t> done_;
 };

@@ -1,5 +1,6 @@
 #include "host/plugins/private_settings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QSettings>
@@ -138,6 +139,21 @@ std::string CheckPluginSettings(const PluginValues& options) {
   return {};
 }
 
+namespace {
+
+// Removes a run's settings folder and points the stores back where they usually are.
+void Release(const QString& folder) {
+  if (!folder.isEmpty()) {
+    QDir(folder).removeRecursively();
+    KeepOnSignal(QFile::encodeName(folder).toStdString());
+  }
+  const QString usual = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, usual);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, usual);
+}
+
+}  // namespace
+
 PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warnings, Base base) {
   Texts texts;
   std::string unreadable;
@@ -172,24 +188,23 @@ PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warn
   }
   for (const auto& [index, text] : CommandLineValues(options)) texts[index] = text;
 
-  if (!folder_.isValid())
-    throw Error::Worded(
-        folder_.path().toStdString(),
-        "no folder for the run's plug-in settings (" + folder_.errorString().toStdString() + ")");
-  RemoveOnSignal(QFile::encodeName(folder_.path()).toStdString());
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_.path());
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder_.path());
-  QSettings store = UserStore();
-  for (size_t i = 0; i < texts.size(); ++i) store.setValue(Key(schema::kSettings[i]), texts[i]);
-  Sync(store);
+  // Made and named for removal at once: a signal never leaves it behind.
+  folder_ = QFile::decodeName(
+      MakeCleanedFolder(QFile::encodeName(QDir::tempPath() + "/kelvamor-settings-").toStdString())
+          .c_str());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder_);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder_);
+  try {
+    QSettings store = UserStore();
+    for (size_t i = 0; i < texts.size(); ++i) store.setValue(Key(schema::kSettings[i]), texts[i]);
+    Sync(store);
+  } catch (...) {
+    Release(folder_);
+    throw;
+  }
 }
 
-PrivateSettings::~PrivateSettings() {
-  KeepOnSignal(QFile::encodeName(folder_.path()).toStdString());
-  const QString usual = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, usual);
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, usual);
-}
+PrivateSettings::~PrivateSettings() { Release(folder_); }
 
 std::string PrivateSettings::ActionName() const {
   bool ok = false;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QString>
-#include <QTemporaryDir>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -46,7 +45,7 @@ class PrivateSettings {
   void SaveToUser() const;
 
  private:
-  QTemporaryDir folder_;
+  QString folder_;  // the run's own folder, removed with the store
   QString userFile_;
 };
 

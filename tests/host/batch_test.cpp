@@ -36,6 +36,14 @@ class Scripting : public Batch {
     std::filesystem::create_directories(Path("Quorvale"));
     WriteBytes("Quorvale/Kelvamor.conf", text);
   }
+  // After a run a signal ended: only the inputs stay. Qt's own per-user runtime folder
+  // (made when XDG_RUNTIME_DIR is unset) is shared by every run and kept.
+  void ExpectNothingLeft(const char* when) const {
+    for (const std::string& name : host_test::Listing(Path("tmp")))
+      if (name.rfind("runtime-", 0) != 0) ADD_FAILURE() << when << ": left " << name;
+    for (const std::string& name : host_test::Listing(dir.path().toStdString()))
+      EXPECT_TRUE(name == "in.r32" || name == "big.r32" || name == "tmp") << when << ": " << name;
+  }
   static QStringList Job(int i, const QString& out) {
     const auto& actions = settings_schema::kActionNames;
     return {"--action", actions[static_cast<size_t>(i) % actions.size()],
@@ -276,12 +284,24 @@ TEST_F(Scripting, ATerminatedRunLeavesNothingBehind) {
   ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
   ASSERT_TRUE(process.waitForFinished(60000));
   ASSERT_EQ(process.exitStatus(), QProcess::CrashExit) << "the run ended before the signal";
-  // Qt's own per-user runtime folder (made when XDG_RUNTIME_DIR is unset) is shared by
-  // every run and kept; nothing else may stay.
-  for (const std::string& name : host_test::Listing(Path("tmp")))
-    if (name.rfind("runtime-", 0) != 0) ADD_FAILURE() << "left " << name;
-  for (const std::string& name : host_test::Listing(dir.path().toStdString()))
-    EXPECT_TRUE(name == "in.r32" || name == "big.r32" || name == "tmp") << name;
+  ExpectNothingLeft("mid-run");
+}
+
+// A signal the moment a run's private folder or a save's temporary exists (landed there
+// by the program's test seam, not by timing) removes it too: each is named for removal
+// before it is made.
+TEST_F(Scripting, ASignalAsSoonAsAFolderOrTemporaryExistsLeavesNothing) {
+  std::filesystem::create_directory(Path("tmp"));
+  tmpDir = QPath("tmp");
+  for (const char* point : {"folder", "temporary"}) {
+    qputenv("KELVAMOR_SIGNAL_AT", point);
+    QProcess process;
+    Start(process, {"-q", QPath("in.r32"), "-o", QPath("out.tif")});
+    qunsetenv("KELVAMOR_SIGNAL_AT");
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << point << " was not reached";
+    ExpectNothingLeft(point);
+  }
 }
 
 // README's table of settings is the one the program prints.
