@@ -7,9 +7,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <ostream>
@@ -126,6 +128,9 @@ std::string StatisticsText(const Statistics& s) {
 QJsonArray Pair(std::pair<double, double> p) { return {p.first, p.second}; }
 
 // Lines for stdout, unless the run is quiet.
+// A reader that went away (`| head -n 1`) only stops the report: the run goes on and its
+// files are written. Any other failure to write it (a full disk, a file-size limit) fails
+// the run, before any output is put in place when it shows by then.
 class Report {
  public:
   Report(std::ostream& out, int verbosity) : out_(out), verbosity_(verbosity) {}
@@ -133,11 +138,26 @@ class Report {
   void Line(int level, const Parts&... parts) {
     if (verbosity_ < level) return;
     (out_ << ... << parts) << std::endl;
+    Check();
+  }
+  // Writes text as it is, and flushes it.
+  void Raw(const std::string& text) {
+    out_ << text << std::flush;
+    Check();
+  }
+  // What keeps the report from its reader, in words; empty when nothing does.
+  std::string Broken() const {
+    return error_ == 0 || error_ == EPIPE ? std::string() : std::strerror(error_);
   }
 
  private:
+  void Check() {
+    if (!out_ && error_ == 0) error_ = errno != 0 ? errno : EIO;
+  }
+
   std::ostream& out_;
   int verbosity_;
+  int error_ = 0;
 };
 
 }  // namespace
@@ -227,6 +247,17 @@ int RunBatch(const Options& options, std::ostream& out) {
     }
     // The time to write includes making the file durable and putting it in place.
     const auto prepared = std::chrono::steady_clock::now() - start;
+    // A report that cannot reach stdout fails the run while nothing is in place yet. The
+    // JSON object comes last: a line break before it (white space JSON allows) tries the
+    // way now.
+    if (options.json) report.Raw("\n");
+    if (const std::string broken = report.Broken(); !broken.empty()) {
+      std::fprintf(stderr,
+                   "kelvamor-host: the report cannot be written to stdout (%s); nothing "
+                   "written\n",
+                   broken.c_str());
+      return kExitFailed;
+    }
     if (options.picture)
       picture.emplace(*options.picture, ShadeLandscape(land, waterLevel), land.geo);
     start = std::chrono::steady_clock::now();
@@ -262,7 +293,14 @@ int RunBatch(const Options& options, std::ostream& out) {
       settings.SaveToUser();
       report.Line(2, "settings kept as the user's");
     }
-    if (options.json) out << QJsonDocument(json).toJson(QJsonDocument::Indented).toStdString();
+    if (options.json) report.Raw(QJsonDocument(json).toJson(QJsonDocument::Indented).toStdString());
+    if (const std::string broken = report.Broken(); !broken.empty()) {
+      std::fprintf(stderr,
+                   "kelvamor-host: the report cannot be written to stdout (%s); the "
+                   "outputs were written\n",
+                   broken.c_str());
+      return kExitFailed;
+    }
     return kExitApplied;
   });
 }

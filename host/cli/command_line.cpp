@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -247,6 +248,9 @@ void CheckFiles(const Options& options) {
 
 ProcessStart PrepareProcess(int& argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each result line as it comes, also in a pipe
+  // A reader that closes the pipe early (| head) stops the report, not the run: its
+  // files are still written.
+  std::signal(SIGPIPE, SIG_IGN);
   qInstallMessageHandler(&FilterQtMessages);
   ProcessStart start;
   start.pluginOption = TakePluginOption(argc, argv);

@@ -268,6 +268,22 @@ TEST_F(Scripting, FileNamesNeedNotBeUtf8) {
   EXPECT_TRUE(std::filesystem::exists(out));
 }
 
+// The report's reader: one that stops reading early (| head -n 1) gets the first line and
+// the run still writes its file; a report that cannot be written at all (a full disk)
+// fails the run before anything is put in place.
+TEST_F(Scripting, TheReportsReaderDecidesNothingButTheReport) {
+  const std::string run = "XDG_CONFIG_HOME='" + dir.path().toStdString() +
+                          "' QT_QPA_PLATFORM=offscreen '" KELVAMOR_HOST "' --batch --plugin '" +
+                          ROVANDEL_MODULE "' -v '" + Path("in.r32") + "' -o '";
+  const std::string headed = "bash -c \"" + run + Path("headed.tif") +
+                             "' | head -n 1 > /dev/null; exit \\${PIPESTATUS[0]}\"";
+  EXPECT_EQ(std::system(headed.c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(Path("headed.tif")));
+  const std::string full = run + Path("full.tif") + "' --json > /dev/full 2> /dev/null";
+  EXPECT_EQ(WEXITSTATUS(std::system(full.c_str())), 1);
+  EXPECT_FALSE(std::filesystem::exists(Path("full.tif")));
+}
+
 // SIGTERM in the middle of a run removes what the run made: its private settings
 // folder and any temporary.
 TEST_F(Scripting, ATerminatedRunLeavesNothingBehind) {
