@@ -81,6 +81,8 @@ void CheckRegularFile(const std::string& path) {
   if (IsNetworkPath(path)) return;
   if (const std::string problem = NotRegularFile(path); !problem.empty())
     throw Error(path, problem);
+  if (const std::string problem = SideFilesProblem(path); !problem.empty())
+    throw Error(path, problem);
 }
 
 // Opens a raster for reading with the drivers its name allows, its .aux.xml read too

@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "host/io/error.h"
 #include "host/io/signal_cleanup.h"
@@ -103,6 +106,37 @@ std::string NotRegularFile(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
   return KindOf(st.st_mode) + ", not a regular file";
+}
+
+std::string SideFilesProblem(const std::string& path) {
+  // The side files GDAL's drivers and the RAW reader look for: beside the name without
+  // its extension, and after the whole name. Text ones are read whole.
+  static constexpr const char* kBeside[] = {".hdr",  ".tfw", ".tifw", ".wld", ".prj", ".pgw",
+                                            ".pngw", ".aux", ".rpb",  ".imd", ".xml"};
+  static constexpr const char* kAfter[] = {".aux.xml", ".ovr", ".msk", ".xml"};
+  constexpr off_t kMostText = off_t{16} << 20;
+  const fs::path file(path);
+  const std::string stem = (file.parent_path() / file.stem()).string();
+  std::vector<std::pair<std::string, bool>> candidates;  // name, read whole as text
+  for (const char* ending : kBeside) {
+    std::string upper = ending;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    candidates.emplace_back(stem + ending, true);
+    candidates.emplace_back(stem + upper, true);
+  }
+  for (const char* ending : kAfter)
+    candidates.emplace_back(path + ending, std::strcmp(ending, ".aux.xml") == 0);
+  for (const auto& [side, text] : candidates) {
+    if (side == path) continue;
+    struct stat st {};
+    if (::stat(side.c_str(), &st) != 0) continue;  // none there (or a dangling link)
+    if (!S_ISREG(st.st_mode))
+      return side + " beside it " + KindOf(st.st_mode) + ", not a regular file";
+    if (text && st.st_size > kMostText)
+      return side + " beside it holds " + std::to_string(st.st_size >> 20) +
+             " MB, more than a side file does";
+  }
+  return {};
 }
 
 std::string ReplaceableProblem(const std::string& path) {

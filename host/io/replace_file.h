@@ -77,6 +77,12 @@ std::string FollowLinks(const std::string& path);
 // words ("is a FIFO, not a regular file"). A FIFO would block whoever reads it, a
 // device never end, and neither may be replaced by a file.
 std::string NotRegularFile(const std::string& path);
+// The same for the side files a reader of `path` may open beside it (".hdr", ".tfw",
+// ".prj", ".aux.xml", ".pgw", ...): each must be a regular file, a small one when it is
+// text, or reading would block on a FIFO or never end on a device. Empty when none is
+// amiss; else which one, and what it is.
+std::string SideFilesProblem(const std::string& path);
+
 // The same for a file to be replaced, its links followed as FileReplacement follows
 // them (a planted link in a shared folder is refused: Error).
 std::string ReplaceableProblem(const std::string& path);

@@ -2,6 +2,7 @@
 #include <cpl_conv.h>
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -183,6 +184,30 @@ TEST_F(Files, TruncatedAndMultiBandRastersAreRefused) {
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("3 bands"), std::string::npos) << e.what();
   }
+}
+
+// A side file a reader would open beside its input is read only when it is a regular
+// file of a side file's size: a FIFO would block the host for ever, a device never end.
+TEST_F(Files, SideFilesThatAreNoFilesAreRefusedNotRead) {
+  host::WriteHeightmap(Path("map.tif"), Sample(8, 8));
+  host::WriteHeightmap(Path("grid.r16"), Sample(8, 8));
+  ASSERT_EQ(::mkfifo(Path("map.tfw").c_str(), 0600), 0);
+  std::filesystem::remove(Path("grid.hdr"));  // the save's own header
+  std::filesystem::create_symlink("/dev/zero", Path("grid.hdr"));
+  for (const auto& [input, side] : {std::pair{"map.tif", "map.tfw beside it is a FIFO"},
+                                    std::pair{"grid.r16", "grid.hdr beside it is a device"}}) {
+    try {
+      host::ReadHeightmap(Path(input));
+      ADD_FAILURE() << input << " was read";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(side), std::string::npos) << e.what();
+    }
+  }
+  std::filesystem::remove(Path("map.tfw"));
+  WriteBytes("map.prj", std::string((16 << 20) + 1, ' '));
+  EXPECT_THROW(host::ReadHeightmap(Path("map.tif")), Error);
+  std::filesystem::remove(Path("map.prj"));
+  EXPECT_EQ(host::ReadHeightmap(Path("map.tif")).width, 8);
 }
 
 TEST_F(Files, AFailedSaveLeavesTheOldFileInPlace) {
