@@ -1,6 +1,7 @@
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
 #include <sys/stat.h>
 
@@ -15,6 +16,7 @@
 #include "host/io/gdal_internal.h"
 #include "host/io/georeference_internal.h"
 #include "host/io/heightmap_io.h"
+#include "host/io/memory_file_internal.h"
 #include "host/io/replace_file.h"
 #include "host/io/writing_internal.h"
 #include "host/io/written_heights_internal.h"
@@ -212,11 +214,14 @@ void WriteByCopy(FileReplacement& file, const Landscape& land, const char* drive
                  copy.data() + static_cast<size_t>(y) * land.width);
   const Dataset memory = WrapInMemory(copy.data(), land.width, land.height, GDT_Float32);
   ApplyGeoreference(memory.get(), land, noData.value);
-  Dataset out(GDALCreateCopy(GDALGetDriverByName(driverName), file.TemporaryPath().c_str(),
-                             memory.get(), FALSE, nullptr, &GdalProgress,
-                             const_cast<ProgressFn*>(&progress)));
+  const MemoryFile written(file);
+  Dataset out(GDALCreateCopy(GDALGetDriverByName(driverName), written.Name().c_str(), memory.get(),
+                             FALSE, nullptr, &GdalProgress, const_cast<ProgressFn*>(&progress)));
   const bool wrote = out != nullptr;
   out.reset();
+  if (!wrote || failures.Any())
+    throw std::runtime_error("cannot be written (" + failures.Reason(driverName) + ")");
+  written.CopyTo(file, {".prj"});
   CheckWritten(failures, wrote, file, driverName);
 }
 
@@ -244,14 +249,18 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land, const Progre
   const std::string aux = fs::path(file.TemporaryPath()).extension().string() + ".aux.xml";
   file.DescribedBy({aux});
   const char* options[] = {"WRITE_METADATA_AS_TEXT=YES", nullptr};
+  const MemoryFile written(file);
   CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
   Dataset out(GDALCreateCopy(GDALGetDriverByName(FormatOf(FormatId::kPng16).gdalDriver),
-                             file.TemporaryPath().c_str(), memory.get(), FALSE,
+                             written.Name().c_str(), memory.get(), FALSE,
                              const_cast<char**>(options), &GdalProgress,
                              const_cast<ProgressFn*>(&progress)));
   const bool wrote = out != nullptr;
   out.reset();
   CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
+  if (!wrote || failures.Any())
+    throw std::runtime_error("cannot be written (" + failures.Reason("PNG") + ")");
+  written.CopyTo(file, {aux});
   CheckWritten(failures, wrote, file, "PNG");
   SaveReport report;
   report.sixteenBitRange =
