@@ -1,5 +1,6 @@
 // The module's three entry points. No C++ exception leaves them.
 #include <QString>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -16,6 +17,9 @@ namespace {
 
 using settings_schema::kDisplayName;
 bool runInProgress = false;
+// A table handed over during a run, copied: it takes effect when the run is over.
+HostServiceEntry laterTable[kHostServiceCount];
+bool tableWaiting = false;
 
 }  // namespace
 
@@ -26,8 +30,15 @@ ROVANDEL_EXPORT void ROVANDEL_STDCALL DescribePlugin(char* name, int32_t* kind) 
 
 ROVANDEL_EXPORT void ROVANDEL_STDCALL InitPlugin(const HostServiceEntry* table) {
   // A run finishes with the table it started with: a host calling back in from one of
-  // its services (with a new table, or none) changes nothing until the run is over.
-  if (table && !runInProgress) KeepHostServices(table);
+  // its services changes nothing until the run is over, and then the last table it
+  // handed over takes effect.
+  if (!table) return;
+  if (!runInProgress) {
+    KeepHostServices(table);
+    return;
+  }
+  std::copy(table, table + kHostServiceCount, laterTable);
+  tableWaiting = true;
 }
 
 ROVANDEL_EXPORT int32_t ROVANDEL_STDCALL RunPlugin() {
@@ -48,5 +59,9 @@ ROVANDEL_EXPORT int32_t ROVANDEL_STDCALL RunPlugin() {
     ReportError(QStringLiteral("An unexpected error ended the run."));
   }
   runInProgress = false;
+  if (tableWaiting) {
+    KeepHostServices(laterTable);
+    tableWaiting = false;
+  }
   return result;
 }
