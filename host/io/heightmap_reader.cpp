@@ -173,8 +173,13 @@ RasterHeights::RasterHeights(const std::string& path, int chosenBand)
     }
   }
   geo_ = ReadGeoreference(ds, band_->band);
-  if ((hasScale && scale != 1.0) || (hasOffset && offset != 0.0))
+  if ((hasScale && scale != 1.0) || (hasOffset && offset != 0.0)) {
     geo_.scaleOffset = std::pair{scale, offset};
+  } else if (GDALDataTypeIsInteger(GDALGetRasterDataType(band_->band))) {
+    // Whole numbers that are the heights themselves: a 16-bit save keeps them so while
+    // they fit, and a file of whole metres stays one.
+    geo_.scaleOffset = std::pair{1.0, 0.0};
+  }
 }
 
 RasterHeights::~RasterHeights() = default;

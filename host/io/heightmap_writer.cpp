@@ -239,13 +239,17 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land, const Progre
   ApplyGeoreference(memory.get(), described, std::nullopt);
   GDALRasterBandH band = GDALGetRasterBand(memory.get(), 1);
   if (steps.first == 1) GDALSetRasterNoDataValue(band, 0.0);
-  GDALSetRasterScale(band, steps.scale);
-  GDALSetRasterOffset(band, steps.offset);
+  // Steps that are the heights themselves need no mapping beside them.
+  const bool identity = steps.scale == 1.0 && steps.offset == 0.0;
+  if (!identity) {
+    GDALSetRasterScale(band, steps.scale);
+    GDALSetRasterOffset(band, steps.offset);
+    const std::string s = CPLSPrintf("%.17g", steps.scale);
+    const std::string o = CPLSPrintf("%.17g", steps.offset);
+    GDALSetMetadataItem(memory.get(), kScaleKey, s.c_str(), nullptr);
+    GDALSetMetadataItem(memory.get(), kOffsetKey, o.c_str(), nullptr);
+  }
   if (!land.geo.unit.empty()) GDALSetRasterUnitType(band, land.geo.unit.c_str());
-  const std::string s = CPLSPrintf("%.17g", steps.scale);
-  const std::string o = CPLSPrintf("%.17g", steps.offset);
-  GDALSetMetadataItem(memory.get(), kScaleKey, s.c_str(), nullptr);
-  GDALSetMetadataItem(memory.get(), kOffsetKey, o.c_str(), nullptr);
   const std::string aux = fs::path(file.TemporaryPath()).extension().string() + ".aux.xml";
   file.DescribedBy({aux});
   const char* options[] = {"WRITE_METADATA_AS_TEXT=YES", nullptr};
@@ -263,9 +267,11 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land, const Progre
   written.CopyTo(file, {aux});
   CheckWritten(failures, wrote, file, "PNG");
   SaveReport report;
-  report.sixteenBitRange =
-      std::pair{steps.offset + steps.first * steps.scale, steps.offset + 65535 * steps.scale};
-  report.mappingFile = aux;
+  if (!identity) {
+    report.sixteenBitRange =
+        std::pair{steps.offset + steps.first * steps.scale, steps.offset + 65535 * steps.scale};
+    report.mappingFile = aux;
+  }
   return report;
 }
 

@@ -235,6 +235,22 @@ TEST_F(Files, SixteenBitSavesKeepTheOpenedMapping) {
     const auto beyond = host::WriteHeightmap(Path(name), opened).sixteenBitRange;
     EXPECT_GT(beyond->second, first.sixteenBitRange->second + 400.0) << name;
   }
+
+  // A PNG of whole metres (no scale, no offset, as image tools and game engines write
+  // them) stays one: every value as it was, and no mapping beside it.
+  std::vector<uint16_t> metres(20 * 20);
+  for (size_t i = 0; i < metres.size(); ++i) metres[i] = static_cast<uint16_t>(236 + 2 * i);
+  QImage image(reinterpret_cast<const uchar*>(metres.data()), 20, 20, 40,
+               QImage::Format_Grayscale16);
+  ASSERT_TRUE(image.save(QString::fromStdString(Path("metres.png"))));
+  const Landscape whole = host::ReadHeightmap(Path("metres.png"));
+  EXPECT_FALSE(host::WriteHeightmap(Path("metres.png"), whole).sixteenBitRange);
+  EXPECT_FALSE(fs::exists(Path("metres.png.aux.xml")));
+  const QImage back(QString::fromStdString(Path("metres.png")));
+  ASSERT_EQ(back.format(), QImage::Format_Grayscale16);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 20; ++x)
+      ASSERT_EQ(reinterpret_cast<const uint16_t*>(back.constScanLine(y))[x], metres[y * 20 + x]);
 }
 
 // Mask weights follow the band's type; floats beyond 0..1 are clamped and counted.
