@@ -32,13 +32,11 @@ void Redraw() { Service<RedrawFn>(kRedraw)(0); }
 
 // Everything a run creates, released on every way out of it. After a preview the
 // host shows heights that were never applied; unless the run applies its result,
-// the fetched heights go back.
+// the fetched heights go back (RunCycle sees to it: a host's service may throw, and no
+// host is called from a destructor).
 class RunResources {
  public:
-  ~RunResources() {
-    if (restoreOnExit_) RestoreFetchedHeights();
-    Release();
-  }
+  ~RunResources() { Release(); }
   void Release() {
     delete RovandelParamsForm;
     RovandelParamsForm = nullptr;
@@ -48,15 +46,21 @@ class RunResources {
     SourceHeights = nullptr;
   }
   void RestoreFetchedHeights() {
+    if (!restoreOnExit_) return;
     restoreOnExit_ = false;
-    if (RovandelParamsForm && RovandelParamsForm->PreviewShown && SourceHeights) {
+    const bool shown = RovandelParamsForm && RovandelParamsForm->PreviewShown;
+    if ((shown || sending) && SourceHeights) {
       SendHeights(count, SourceHeights);
+      if (rangeSent) Service<SetLandscapeInfoFn>(kSetLandscapeInfo)(0, &fetched);
       Redraw();
     }
   }
   void KeepHostHeights() { restoreOnExit_ = false; }
 
   int32_t count = 0;
+  LandscapeInfoRecord fetched = {};  // as the run found it
+  bool sending = false;              // the applied heights are on their way to the host
+  bool rangeSent = false;            // and their range may be
 
  private:
   bool restoreOnExit_ = true;
@@ -128,10 +132,32 @@ void PushPreview() {
   }
 }
 
+namespace {
+int32_t RunCycleWith(RunResources& run);
+}  // namespace
+
 int32_t RunCycle() {
   previewProblemReported = false;
-  Service<GetLandscapeInfoFn>(kGetLandscapeInfo)(0, &LandscapeInfo);
   RunResources run;
+  try {
+    const int32_t result = RunCycleWith(run);
+    run.RestoreFetchedHeights();  // unless applied; a service that throws fails the run
+    return result;
+  } catch (...) {
+    try {
+      run.RestoreFetchedHeights();
+    } catch (...) {
+      // The first failure is the one the user hears of.
+    }
+    throw;
+  }
+}
+
+namespace {
+
+int32_t RunCycleWith(RunResources& run) {
+  Service<GetLandscapeInfoFn>(kGetLandscapeInfo)(0, &LandscapeInfo);
+  run.fetched = LandscapeInfo;
   Application::CreateForm(RovandelParamsForm);
   RovandelParamsForm->previewBackend = {GetActionIndex, RunOperation, PushPreview};
   LoadSettings(*RovandelParamsForm);
@@ -172,13 +198,19 @@ int32_t RunCycle() {
     throw;  // no partial result reaches the host; the resources restore and release
   }
   Screen().SetCursor(crDefault);
+  // Until the host has taken the heights, their range and the redraw, a service that
+  // fails puts the fetched landscape back: a run that returns 0 changed nothing.
+  run.sending = true;
   SendHeights(run.count, ResultHeights);
-  run.KeepHostHeights();
-  run.Release();
+  run.rangeSent = true;
   UpdateHostRange();
   Redraw();
+  run.KeepHostHeights();
+  run.Release();
   if (!settingsProblem.isEmpty())
     ShowMessage(QStringLiteral("The landscape was changed, but the settings were not saved: ") +
                 settingsProblem);
   return 1;
 }
+
+}  // namespace

@@ -384,6 +384,51 @@ INSTANTIATE_TEST_SUITE_P(Calls, Reentrant,
                                                        }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A host whose service throws (a C++ host's exception through the table) at any call of
+// a Preview and Cancel or a Preview and OK run: the process lives, a failed run returns
+// 0 with the landscape as it was fetched, and the next run works.
+class ThrowingHost : public ModuleTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(ThrowingHost, FailsTheRunAtAnyCallAndLeavesTheLandscape) {
+  const std::string service = GetParam();
+  auto script = [](const char* last) {
+    WhenModalShown("RovandelParamsForm", [last](QDialog* d) {
+      Choose(d, "SoftenRadio");
+      ClickButton(d, "PreviewButton");
+      ClickButton(d, last);
+    });
+  };
+  for (const char* last : {"CancelButton", "OKButton"}) {
+    int calls = 0;  // in a run where nothing throws
+    host.onCall = [&](const std::string& call) { calls += call == service; };
+    script(last);
+    TestHost::Run();
+    host.heights = fetched;
+    for (int k = 1; k <= calls; ++k) {
+      SCOPED_TRACE(service + " throwing at call " + std::to_string(k) + ", then " + last);
+      int seen = 0;
+      host.onCall = [&](const std::string& call) {
+        if (call == service && ++seen == k) throw std::runtime_error("the host failed");
+      };
+      // The landscape and the heights are fetched before the dialog shows.
+      const bool beforeDialog =
+          k == 1 && (service == "GetLandscapeInfo" || service == "GetHeights");
+      if (!beforeDialog) script(last);
+      if (TestHost::Run() == 0) {
+        EXPECT_EQ(host.heights, fetched);
+      }
+      host.heights = fetched;
+    }
+  }
+  host.onCall = nullptr;
+  script("OKButton");
+  EXPECT_EQ(TestHost::Run(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Services, ThrowingHost,
+                         testing::Values("GetLandscapeInfo", "SetLandscapeInfo", "GetHeights",
+                                         "SetHeights", "Redraw"));
+
 struct BadSize {
   int32_t width, height;
   friend void PrintTo(const BadSize& b, std::ostream* os) { *os << b.width << " x " << b.height; }
