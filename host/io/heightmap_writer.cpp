@@ -22,6 +22,21 @@
 #include "host/io/written_heights_internal.h"
 
 namespace host {
+namespace io_internal {
+
+CPLStringList GeoTiffOptions(const std::vector<std::string>& given) {
+  CPLStringList list;
+  for (const auto& [name, value] : kGeoTiffDefaults) list.SetNameValue(name, value);
+  for (const std::string& item : given) {
+    char* key = nullptr;
+    const char* value = CPLParseNameValue(item.c_str(), &key);
+    if (key && value) list.SetNameValue(key, value);
+    CPLFree(key);
+  }
+  return list;
+}
+
+}  // namespace io_internal
 
 using namespace io_internal;
 
@@ -48,19 +63,6 @@ CPLErr WriteFloatRows(GDALDatasetH dataset, const Landscape& land, float noData,
     Report(progress, 0.9 * (y0 + rows) / land.height);
   }
   return CE_None;
-}
-
-// The defaults, then what the user asked for.
-CPLStringList GeoTiffOptions(const WriteOptions& options) {
-  CPLStringList list;
-  for (const auto& [name, value] : kGeoTiffDefaults) list.SetNameValue(name, value);
-  for (const std::string& item : options.creationOptions) {
-    char* key = nullptr;
-    const char* value = CPLParseNameValue(item.c_str(), &key);
-    if (key && value) list.SetNameValue(key, value);
-    CPLFree(key);
-  }
-  return list;
 }
 
 // The opened file's overviews, built again from the heights just written (averages,
@@ -145,7 +147,7 @@ void WriteWholeGeoTiff(FileReplacement& file, const Landscape& land, const Write
       report.noDataChanged = std::pair{*land.geo.noDataValue, *noData};
   }
   if (!land.geo.geoTransform) file.DescribedBy({".tfw", ".tifw", ".wld"});
-  CPLStringList creation = GeoTiffOptions(options);
+  CPLStringList creation = GeoTiffOptions(options.creationOptions);
   // The floating-point predictor of the defaults is for floats; whole numbers take the
   // horizontal one.
   if (EQUAL(creation.FetchNameValueDef("PREDICTOR", ""), "3"))
@@ -187,7 +189,7 @@ void WriteGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptio
   report.noDataChanged = noData.changed;
   // Without a geotransform in the new file, an old world file would still place it.
   if (!land.geo.geoTransform) file.DescribedBy({".tfw", ".tifw", ".wld"});
-  CPLStringList creation = GeoTiffOptions(options);
+  CPLStringList creation = GeoTiffOptions(options.creationOptions);
   Dataset out(GDALCreate(GDALGetDriverByName(FormatOf(FormatId::kGeoTiff).gdalDriver),
                          file.TemporaryPath().c_str(), land.width, land.height, 1, GDT_Float32,
                          creation.List()));
@@ -310,7 +312,7 @@ std::string CheckCreationOptions(const std::vector<std::string>& options) {
     const char* trial = "/vsimem/kelvamor-options/trial.tif";
     constexpr int kSide = 64;
     std::vector<float> zeros(kSide * kSide);
-    const CPLStringList creation = GeoTiffOptions(write);
+    const CPLStringList creation = GeoTiffOptions(write.creationOptions);
     Dataset out(GDALCreate(driver, trial, kSide, kSide, 1, GDT_Float32, creation.List()));
     valid = out && GDALRasterIO(GDALGetRasterBand(out.get(), 1), GF_Write, 0, 0, kSide, kSide,
                                 zeros.data(), kSide, kSide, GDT_Float32, 0, 0) == CE_None;

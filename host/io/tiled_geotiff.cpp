@@ -19,6 +19,7 @@
 #include "host/io/gdal_internal.h"
 #include "host/io/georeference_internal.h"
 #include "host/io/replace_file.h"
+#include "host/io/writing_internal.h"
 
 namespace host {
 namespace {
@@ -88,14 +89,7 @@ BlockTable ReadBlockTable(const ReadAt& read) {
 
 // The save's GeoTIFF options for this layout of blocks.
 CPLStringList Options(const BlockFormat& format) {
-  CPLStringList list;
-  for (const auto& [name, value] : kGeoTiffDefaults) list.SetNameValue(name, value);
-  for (const std::string& item : format.options) {
-    char* key = nullptr;
-    const char* value = CPLParseNameValue(item.c_str(), &key);
-    if (key && value) list.SetNameValue(key, value);
-    CPLFree(key);
-  }
+  CPLStringList list = io_internal::GeoTiffOptions(format.options);
   list.SetNameValue("TILED", "YES");
   list.SetNameValue("BLOCKXSIZE", std::to_string(format.block).c_str());
   list.SetNameValue("BLOCKYSIZE", std::to_string(format.block).c_str());

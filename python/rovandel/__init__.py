@@ -201,10 +201,7 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
     result = _out(out, source)
     if _np.may_share_memory(source, result):
         source = source.copy()  # the kernels read neighbours: never in place
-    if threads is not None and (isinstance(threads, (bool, _np.bool_)) or
-                                not isinstance(threads, (int, _np.integer)) or threads < 1):
-        raise ValueError(f"{action}(): threads takes a whole number, 1 or more")
-    threads = None if threads is None else int(threads)
+    threads = _threads(action, threads)
     if row["uses_range"]:
         low, high = height_range(source, nodata) if given_range is None else \
             _checked_range(action, given_range)
@@ -248,6 +245,36 @@ _ACTION_DOCS = {
 }
 
 
+def _bind(action, signature, args, kwargs):
+    """The call's arguments by name, and the action's settings by the store's key, checked.
+    The settings store's names ("Canyonize", "FlattenHeight") are taken too."""
+    keys = _ROWS[action]["settings"]
+    names = {key: SETTINGS[key]["python_name"] for key in keys}
+    spelled = {}  # the name the caller gave a setting, for messages
+    for key in keys:
+        if key in kwargs and key != names[key]:
+            if names[key] in kwargs:
+                raise TypeError(f"{action}(): {key} and {names[key]} are one setting")
+            kwargs[names[key]] = kwargs.pop(key)
+            spelled[names[key]] = key
+    try:
+        bound = signature.bind(*args, **kwargs)
+    except TypeError as e:
+        raise TypeError(f"{action}(): {e}") from None
+    bound.apply_defaults()
+    a = bound.arguments
+    return a, {key: _setting(action, key, a[names[key]], spelled.get(names[key], names[key]))
+               for key in keys}
+
+
+def _threads(action, threads):
+    """threads as a whole number of 1 or more, or None (every core)."""
+    if threads is not None and (isinstance(threads, (bool, _np.bool_)) or
+                                not isinstance(threads, (int, _np.integer)) or threads < 1):
+        raise ValueError(f"{action}(): threads takes a whole number, 1 or more")
+    return None if threads is None else int(threads)
+
+
 def _default(key):
     s = SETTINGS[key]
     if key == "Noise":
@@ -275,21 +302,7 @@ def _make(action):
     signature = _inspect.Signature(parameters)
 
     def function(*args, **kwargs):
-        # The settings store's names ("Canyonize", "FlattenHeight") are taken too.
-        spelled = {}  # the name the caller gave a setting, for messages
-        for key in keys:
-            if key in kwargs and key != names[key]:
-                if names[key] in kwargs:
-                    raise TypeError(f"{action}(): {key} and {names[key]} are one setting")
-                kwargs[names[key]] = kwargs.pop(key)
-                spelled[names[key]] = key
-        try:
-            bound = signature.bind(*args, **kwargs)
-        except TypeError as e:
-            raise TypeError(f"{action}(): {e}") from None
-        bound.apply_defaults()
-        a = bound.arguments
-        values = {key: _setting(action, key, a[names[key]], spelled.get(names[key], names[key])) for key in keys}
+        a, values = _bind(action, signature, args, kwargs)
         return _run(action, a["heights"], a["out"], a["threads"], values,
                     a.get("height_range"), a.get("water_level"), a.get("water_mask"),
                     a["nodata"])

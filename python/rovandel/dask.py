@@ -170,33 +170,14 @@ def _noise(array, settings, threads, nodata, height_range, water_level):
 
 def _make(action):
     numpy_function = getattr(_rv, action)
-    row = _rv._ROWS[action]
-    keys = tuple(row["settings"])
-    names = {key: _rv.SETTINGS[key]["python_name"] for key in keys}
     parameters = [p for p in _inspect.signature(numpy_function).parameters.values()
                   if p.name not in ("out", "water_mask")]
     signature = _inspect.Signature(parameters)
 
     def function(*args, **kwargs):
-        spelled = {}  # the name the caller gave a setting, for messages
-        for key in keys:
-            if key in kwargs and key != names[key]:
-                if names[key] in kwargs:
-                    raise TypeError(f"{action}(): {key} and {names[key]} are one setting")
-                kwargs[names[key]] = kwargs.pop(key)
-                spelled[names[key]] = key
-        try:
-            bound = signature.bind(*args, **kwargs)
-        except TypeError as e:
-            raise TypeError(f"{action}(): {e}") from None
-        bound.apply_defaults()
-        a = bound.arguments
+        a, settings = _rv._bind(action, signature, args, kwargs)
         heights = a["heights"]
-        settings = {key: _rv._setting(action, key, a[names[key]], spelled.get(names[key], names[key])) for key in keys}
-        threads, nodata = a["threads"], _rv._nodata(a["nodata"])
-        if threads is not None and (isinstance(threads, bool) or
-                                    not isinstance(threads, (int, _np.integer)) or threads < 1):
-            raise ValueError(f"{action}(): threads takes a whole number, 1 or more")
+        threads, nodata = _rv._threads(action, a["threads"]), _rv._nodata(a["nodata"])
         if a.get("height_range") is not None:
             _rv._checked_range(action, a["height_range"])
         if _rv._is_xarray(heights):
