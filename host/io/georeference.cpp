@@ -18,6 +18,7 @@ Georeference ReadGeoreference(GDALDatasetH dataset, GDALRasterBandH band) {
   if (hasNoData) geo.noDataValue = noData;
   if (const char* text = GDALGetDescription(band)) geo.description = text;
   if (const char* unit = GDALGetRasterUnitType(band)) geo.unit = unit;
+  if (const char* type = GDALGetDataTypeName(GDALGetRasterDataType(band))) geo.dataType = type;
   // Overviews as factors of the full size (2, 4, 8, ...).
   for (int k = 0; k < GDALGetOverviewCount(band); ++k) {
     GDALRasterBandH overview = GDALGetOverview(band, k);

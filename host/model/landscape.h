@@ -32,6 +32,9 @@ struct Georeference {
   // The opened file's overviews, as factors of its size (2, 4, ...): a GeoTIFF save
   // builds them again from the new heights.
   std::vector<int> overviews;
+  // The band's data type as GDAL names it ("Int16", "Float32"); empty when unknown. The
+  // window saves a GeoTIFF of 16-bit whole numbers as such again.
+  std::string dataType;
 };
 
 // A grid's heights. Growing it leaves the new heights unset: every grid is written in

@@ -250,6 +250,12 @@ bool MainWindow::Save() {
   return SaveAs(path_);
 }
 
+Storage MainWindow::OpenedStorage() const {
+  if (land_.geo.dataType == "Int16") return Storage::kInt16;
+  if (land_.geo.dataType == "UInt16") return Storage::kUInt16;
+  return Storage::kFloat32;
+}
+
 bool MainWindow::SaveAs(QString path, const QString& filter) {
   if (QFileInfo(path).suffix().isEmpty()) {
     // The type chosen in the dialog gives the extension the user did not type.
@@ -262,6 +268,15 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
     FileProgress progress(this, "Saving " + QFileInfo(path).fileName() + "...");
     WriteOptions options = writeOptions_;
     options.progress = progress.Callback();
+    // A GeoTIFF keeps the opened file's kind of numbers (whole steps of its scale, a
+    // height that does not fit refused before anything is written) unless Save As chose.
+    if (filter.startsWith("GeoTIFF Int16")) {
+      options.storage = Storage::kInt16;
+    } else if (filter.startsWith("GeoTIFF UInt16")) {
+      options.storage = Storage::kUInt16;
+    } else if (filter.isEmpty() && options.storage == Storage::kFloat32) {
+      options.storage = OpenedStorage();
+    }
     try {
       saved = WriteHeightmap(QFile::encodeName(path).toStdString(), land_, options);
     } catch (const std::exception& e) {

@@ -107,6 +107,8 @@ class MainWindow : public QMainWindow {
   void PlaceAndRun(QPointF from, QPointF to);
   // Save As: asks where, and in which format; false when the user cancels or it fails.
   bool AskAndSave();
+  // How the opened file stores its heights: a GeoTIFF is saved so again.
+  Storage OpenedStorage() const;
   void FillRecentMenu();
   // Every menu action with a shortcut and its keys, as an HTML table.
   QString ShortcutTable() const;

@@ -48,11 +48,17 @@ QString OpenFilter() {
   return "Heightmaps (" + all.join(' ') + ");;" + each.join(";;") + ";;All files (*)";
 }
 
-// One filter a written format: "GeoTIFF float32 (*.tif);;ASCII grid (*.asc);;...".
+// One filter a written format, GeoTIFF's whole-number kinds beside it: "GeoTIFF float32
+// (*.tif);;GeoTIFF Int16 (*.tif);;...".
 QString SaveFilters() {
   QStringList filters;
-  for (const Format& format : kFormats)
-    if (format.writable) filters << QString("%1 (*%2)").arg(format.name, format.extensions[0]);
+  for (const Format& format : kFormats) {
+    if (!format.writable) continue;
+    filters << QString("%1 (*%2)").arg(format.name, format.extensions[0]);
+    if (format.id == FormatId::kGeoTiff)
+      filters << QString("GeoTIFF Int16 (*%1)").arg(format.extensions[0])
+              << QString("GeoTIFF UInt16 (*%1)").arg(format.extensions[0]);
+  }
   return filters.join(";;");
 }
 
@@ -177,7 +183,11 @@ void MainWindow::BuildMenus() {
 }
 
 bool MainWindow::AskAndSave() {
-  QString filter;
+  // The dialog starts on the opened file's kind of numbers.
+  const Storage opened = OpenedStorage();
+  QString filter = opened == Storage::kInt16    ? "GeoTIFF Int16 (*.tif)"
+                   : opened == Storage::kUInt16 ? "GeoTIFF UInt16 (*.tif)"
+                                                : "";
   const QString path =
       QFileDialog::getSaveFileName(this, "Save heightmap", path_, SaveFilters(), &filter);
   return !path.isEmpty() && SaveAs(path, filter);

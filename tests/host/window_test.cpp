@@ -19,6 +19,7 @@
 #include <QUndoStack>
 #include <QWheelEvent>
 #include <bit>
+#include <cmath>
 #include <filesystem>
 #include <map>
 
@@ -323,6 +324,22 @@ TEST_F(Window, SaveAsAddsTheChosenTypesExtensionAndSaveWritesBack) {
   Apply("SoftenMoreRadio");
   ASSERT_TRUE(window->Save());
   EXPECT_EQ(host::ReadHeightmap(Path("map.tif")).heights, window->Land().heights);
+
+  // A GeoTIFF of whole numbers is saved as one again, in whole steps; Save As chooses.
+  host::WriteOptions whole;
+  whole.storage = host::Storage::kInt16;
+  host::WriteHeightmap(Path("dem.tif"), window->Land(), whole);
+  ASSERT_TRUE(window->Open(QPath("dem.tif")));
+  Apply("SoftenRadio");
+  ASSERT_TRUE(window->Save());
+  const Landscape saved = host::ReadHeightmap(Path("dem.tif"));
+  EXPECT_EQ(saved.geo.dataType, "Int16");
+  for (const float h : saved.heights) ASSERT_EQ(h, std::round(h));
+  for (const auto& [filter, type] : {std::pair{"GeoTIFF UInt16 (*.tif)", "UInt16"},
+                                     std::pair{"GeoTIFF float32 (*.tif)", "Float32"}}) {
+    ASSERT_TRUE(window->SaveAs(QPath("as"), filter)) << filter;
+    EXPECT_EQ(host::ReadHeightmap(Path("as.tif")).geo.dataType, type) << filter;
+  }
 }
 
 // A selection confines every plug-in: outside a sharp one nothing changes, and a
