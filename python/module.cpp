@@ -567,8 +567,7 @@ PYBIND11_MODULE(_rovandel, m) {
     std::vector<std::string> blocks;
     {
       py::gil_scoped_release unlocked;
-      blocks = host::CompressBlocks(g.data, g.size.width, g.size.height,
-                                    {block, options, threads});
+      blocks = host::CompressBlocks(g.data, g.size.width, g.size.height, {block, options, threads});
     }
     py::list out;
     for (const std::string& b : blocks) out.append(py::bytes(b));
