@@ -34,7 +34,6 @@ __version__ = _rovandel.__version__
 PluginError = _rovandel.PluginError
 
 __all__ = [
-    "soften", "soften_more", "noise", "hill", "flatten", "glaciate", "canyonize",
     "Plugin", "PluginError", "SETTINGS", "ACTIONS", "HALOS", "VOID_FILL_REACH", "NOISE_TYPES",
     "action_name", "height_range", "default_plugin_path",
 ]
@@ -336,13 +335,10 @@ def _make(action):
     return function
 
 
-soften = _make("soften")
-soften_more = _make("soften_more")
-noise = _make("noise")
-hill = _make("hill")
-flatten = _make("flatten")
-glaciate = _make("glaciate")
-canyonize = _make("canyonize")
+# One function an action of the registry (see __init__.pyi for their signatures).
+for _name in ACTIONS:
+    globals()[_name] = _make(_name)
+__all__ += list(ACTIONS)
 
 
 def default_plugin_path():

@@ -28,7 +28,7 @@ import numpy as _np
 import rovandel as _rv
 from . import _rovandel
 
-__all__ = ["soften", "soften_more", "noise", "hill", "flatten", "glaciate", "canyonize"]
+__all__ = list(_rv.ACTIONS)
 
 
 def _dask_heights(array):
@@ -197,10 +197,5 @@ def _make(action):
     return function
 
 
-soften = _make("soften")
-soften_more = _make("soften_more")
-noise = _make("noise")
-hill = _make("hill")
-flatten = _make("flatten")
-glaciate = _make("glaciate")
-canyonize = _make("canyonize")
+for _name in _rv.ACTIONS:
+    globals()[_name] = _make(_name)
