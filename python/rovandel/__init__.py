@@ -341,6 +341,34 @@ for _name in ACTIONS:
 __all__ += list(ACTIONS)
 
 
+# Add Noise split over workers: the values of its random sequence one survey task reads
+# (about a twentieth of a second's work), and the helpers rovandel.dask and the tiles
+# command share to place strips of whole columns in the sequence.
+NOISE_PIECE_VALUES = 1 << 24
+
+
+def _noise_piece(seed, coverage, piece, piece_values):
+    """How many of a piece's values are coin flips, for either start (a task's work)."""
+    return _rovandel.noise_piece(seed, coverage, piece, piece_values)
+
+
+def _noise_pieces(points, settings, piece_values):
+    """Pieces enough for the flips of every point, by the coverage's expectation (a flip
+    that takes uses up one more value); _noise_sequence adds any that are missing."""
+    return int(points * (1 + settings["Coverage"] / 100) * 1.01 // piece_values) + 1
+
+
+def _noise_sequence(pieces, dry, settings, piece_values):
+    """The surveyed pieces, completed here in the rare case they hold fewer flips than
+    there are dry points, and each strip's first flip (dry: each strip's dry points)."""
+    pieces = list(pieces)
+    seed, coverage = settings["Seed"], settings["Coverage"]
+    while _rovandel.noise_flips(seed, coverage, piece_values, pieces) < int(sum(dry)):
+        pieces.append(_rovandel.noise_piece(seed, coverage, len(pieces), piece_values))
+    firsts = _np.concatenate(([0], _np.cumsum(_np.asarray(dry, dtype=_np.uint64))[:-1]))
+    return pieces, [int(f) for f in firsts]
+
+
 def default_plugin_path():
     """The Landscape Rovandel module installed with this package (or built beside it)."""
     installed = _os.path.join(_os.path.dirname(_os.path.abspath(__file__)),

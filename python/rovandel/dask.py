@@ -103,8 +103,8 @@ def _chunked(action, array, settings, threads, nodata, height_range, water_level
     return array.map_blocks(run, dtype=_np.float32)
 
 
-# Values of Add Noise's sequence a survey task reads: about a second's work.
-_NOISE_PIECE_VALUES = 1 << 24
+# Values of Add Noise's sequence a survey task reads (see rovandel.noise_survey).
+_NOISE_PIECE_VALUES = _rv.NOISE_PIECE_VALUES
 # Points of a strip of whole columns Add Noise works on in one task (as many as a chunk
 # of 4096 x 4096).
 _NOISE_STRIP_POINTS = 1 << 24
@@ -114,22 +114,6 @@ def _dry_points(block, settings, nodata, water_level):
     return _rovandel.dry_points(_np.ascontiguousarray(block, dtype=_np.float32), nodata,
                                 settings["water"], None,
                                 None if water_level is None else float(water_level))
-
-
-def _noise_piece(seed, coverage, piece, piece_values):
-    return _rovandel.noise_piece(seed, coverage, piece, piece_values)
-
-
-def _noise_sequence(pieces, dry, settings, piece_values):
-    """The survey, completed here in the (rare) case the pieces surveyed in parallel hold
-    fewer flips than there are dry points, and each strip's first flip."""
-    pieces = list(pieces)
-    seed, coverage = settings["Seed"], settings["Coverage"]
-    needed = int(sum(dry))
-    while _rovandel.noise_flips(seed, coverage, piece_values, pieces) < needed:
-        pieces.append(_rovandel.noise_piece(seed, coverage, len(pieces), piece_values))
-    firsts = _np.concatenate(([0], _np.cumsum(_np.asarray(dry, dtype=_np.uint64))[:-1]))
-    return pieces, [int(f) for f in firsts]
 
 
 def _noise_strip(block, sequence, index, low, high, settings, threads, nodata, water_level,
@@ -154,13 +138,10 @@ def _noise(array, settings, threads, nodata, height_range, water_level):
                  for a in _recorded_range(array, height_range, nodata, "noise"))
     blocks = strips.to_delayed().flatten()
     dry = [delayed(_dry_points)(b, settings, nodata, water_level) for b in blocks]
-    # Pieces enough for the flips of every point, surveyed at once; a flip that takes
-    # uses up one more value.
     piece_values = _NOISE_PIECE_VALUES
-    expected = rows * columns * (1 + settings["Coverage"] / 100) * 1.01
-    pieces = [delayed(_noise_piece)(settings["Seed"], settings["Coverage"], j, piece_values)
-              for j in range(int(expected // piece_values) + 1)]
-    sequence = delayed(_noise_sequence)(pieces, dry, settings, piece_values)
+    pieces = [delayed(_rv._noise_piece)(settings["Seed"], settings["Coverage"], j, piece_values)
+              for j in range(_rv._noise_pieces(rows * columns, settings, piece_values))]
+    sequence = delayed(_rv._noise_sequence)(pieces, dry, settings, piece_values)
     parts = [_da.from_delayed(
         delayed(_noise_strip)(b, sequence, i, low, high, settings, threads, nodata,
                               water_level, piece_values),

@@ -92,11 +92,6 @@ def _survey(job, x0, y0, w, h):
     return ends, dry
 
 
-def _noise_piece(seed, coverage, piece, piece_values):
-    from . import _rovandel
-    return _rovandel.noise_piece(seed, coverage, piece, piece_values)
-
-
 def _peak_memory():
     """This process's peak resident memory in MB (run on each worker)."""
     import resource
@@ -383,15 +378,13 @@ def run(argv=None):
             job["range"] = (low, high) if low <= high else (0.0, 0.0)
         if noise:
             dry = [d for _, d in surveys]
-            seed, coverage = values["Seed"], values["Coverage"]
-            piece_values = 1 << 24
-            expected = rows * columns * (1 + coverage / 100) * 1.01
-            pieces = client.gather([client.submit(_noise_piece, seed, coverage, j, piece_values)
-                                    for j in range(int(expected // piece_values) + 1)])
-            while _rovandel.noise_flips(seed, coverage, piece_values, pieces) < sum(dry):
-                pieces.append(_rovandel.noise_piece(seed, coverage, len(pieces), piece_values))
+            piece_values = rovandel.NOISE_PIECE_VALUES
+            surveyed = client.gather([
+                client.submit(rovandel._noise_piece, values["Seed"], values["Coverage"], j,
+                              piece_values)
+                for j in range(rovandel._noise_pieces(rows * columns, values, piece_values))])
+            pieces, firsts = rovandel._noise_sequence(surveyed, dry, values, piece_values)
             job.update(pieces=pieces, piece_values=piece_values)
-            firsts = np.concatenate(([0], np.cumsum(dry)[:-1])).tolist()
             tasks = [(_noise_strip, x0, 0, w, rows, x0, w, int(f))
                      for (x0, w), f in zip(strips, firsts)]
         else:
