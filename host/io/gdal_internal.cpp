@@ -2,6 +2,7 @@
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_string.h>
 #include <cpl_vsi.h>
 #include <cpl_vsi_virtual.h>
 
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/io/formats.h"
 #include "host/io/heightmap_io.h"
 
 namespace host::io_internal {
@@ -138,6 +140,18 @@ std::string GdalFailures::Reason(const char* fallback) const {
     if (!Log().messages[i].empty()) return Log().messages[i];
   const char* message = CPLGetLastErrorMsg();
   return message && *message ? message : fallback;
+}
+
+CPLStringList GeoTiffOptions(const std::vector<std::string>& given) {
+  CPLStringList list;
+  for (const auto& [name, value] : kGeoTiffDefaults) list.SetNameValue(name, value);
+  for (const std::string& item : given) {
+    char* key = nullptr;
+    const char* value = CPLParseNameValue(item.c_str(), &key);
+    if (key && value) list.SetNameValue(key, value);
+    CPLFree(key);
+  }
+  return list;
 }
 
 Dataset WrapInMemory(void* data, int32_t width, int32_t height, GDALDataType type) {

@@ -3,11 +3,13 @@
 // dataset. Private to io/.
 #pragma once
 
+#include <cpl_string.h>
 #include <gdal.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/io/progress.h"
 
@@ -36,6 +38,9 @@ struct DatasetCloser {
   void operator()(void* dataset) const { GDALClose(dataset); }
 };
 using Dataset = std::unique_ptr<void, DatasetCloser>;
+
+// The GeoTIFF creation options a save uses: the defaults, then the user's NAME=VALUE.
+CPLStringList GeoTiffOptions(const std::vector<std::string>& given);
 
 // A MEM dataset of one band over memory the caller owns.
 Dataset WrapInMemory(void* data, int32_t width, int32_t height, GDALDataType type);

@@ -22,21 +22,6 @@
 #include "host/io/written_heights_internal.h"
 
 namespace host {
-namespace io_internal {
-
-CPLStringList GeoTiffOptions(const std::vector<std::string>& given) {
-  CPLStringList list;
-  for (const auto& [name, value] : kGeoTiffDefaults) list.SetNameValue(name, value);
-  for (const std::string& item : given) {
-    char* key = nullptr;
-    const char* value = CPLParseNameValue(item.c_str(), &key);
-    if (key && value) list.SetNameValue(key, value);
-    CPLFree(key);
-  }
-  return list;
-}
-
-}  // namespace io_internal
 
 using namespace io_internal;
 

@@ -19,7 +19,6 @@
 #include "host/io/gdal_internal.h"
 #include "host/io/georeference_internal.h"
 #include "host/io/replace_file.h"
-#include "host/io/writing_internal.h"
 
 namespace host {
 namespace {

@@ -1,18 +1,12 @@
 // The writers of the formats that GDAL does not write for us. Private to io/.
 #pragma once
 
-#include <cpl_string.h>
-
 #include <string>
-#include <vector>
 
 #include "host/io/heightmap_io.h"
 #include "host/io/replace_file.h"
 
 namespace host::io_internal {
-
-// The GeoTIFF creation options a save uses: the defaults, then the user's NAME=VALUE.
-CPLStringList GeoTiffOptions(const std::vector<std::string>& given);
 
 // A headerless RAW grid, little-endian: 16-bit steps over the written range, or float32
 // with NoData as NaN.
