@@ -558,6 +558,7 @@ PYBIND11_MODULE(_rovandel, m) {
         return out;
       });
   m.def("raster_band_count", &host::RasterBandCount);
+  m.def("float_holds_nodata", &host::FloatHoldsNoData);
 
   // The blocks of a window of heights compressed as the output GeoTIFF stores them, and
   // the output's writer that puts such blocks in place.

@@ -260,6 +260,9 @@ int RunBatch(const Options& options, std::ostream& out) {
     }
     if (options.picture)
       picture.emplace(*options.picture, ShadeLandscape(land, waterLevel), land.geo);
+    // The user's settings are kept before any output is put in place: a settings file
+    // that cannot be written fails the run with every output as it was.
+    if (options.saveSettings) settings.SaveToUser();
     start = std::chrono::steady_clock::now();
     if (heightmap) heightmap->Commit();
     const std::string written = Since(start - prepared);
@@ -289,10 +292,7 @@ int RunBatch(const Options& options, std::ostream& out) {
       report.Line(1, "wrote ", *options.picture);
       json["picture"] = QString::fromStdString(*options.picture);
     }
-    if (options.saveSettings) {
-      settings.SaveToUser();
-      report.Line(2, "settings kept as the user's");
-    }
+    if (options.saveSettings) report.Line(2, "settings kept as the user's");
     if (options.json) report.Raw(QJsonDocument(json).toJson(QJsonDocument::Indented).toStdString());
     if (const std::string broken = report.Broken(); !broken.empty()) {
       std::fprintf(stderr,

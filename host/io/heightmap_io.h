@@ -101,6 +101,11 @@ class PendingSave {
   SaveReport report_;
 };
 
+// Whether a float32 file keeps `value` as its NoData value exactly (NaN it does). A save
+// keeps the file's own value when it does and no valid height equals it; else a float32
+// GeoTIFF's NoData is NaN.
+bool FloatHoldsNoData(double value);
+
 // The heights as a GeoTIFF of `storage` holds them: each valid height rounded to a whole
 // step of the file's scale (of one unit when it has none); none changed for Float32.
 void RoundToStoredSteps(Landscape& land, Storage storage);

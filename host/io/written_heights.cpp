@@ -3,6 +3,14 @@
 
 #include "host/io/written_heights_internal.h"
 
+namespace host {
+
+bool FloatHoldsNoData(double value) {
+  return std::isnan(value) || static_cast<double>(static_cast<float>(value)) == value;
+}
+
+}  // namespace host
+
 namespace host::io_internal {
 
 WrittenHeights Survey(const Landscape& land) {
@@ -39,8 +47,7 @@ bool Collides(const Landscape& land, double value) {
 
 NoDataChoice ChooseNoData(const Landscape& land, const WrittenHeights& written, bool takesNaN) {
   const std::optional<double>& own = land.geo.noDataValue;
-  const bool representable =
-      own && (std::isnan(*own) || static_cast<double>(static_cast<float>(*own)) == *own);
+  const bool representable = own && FloatHoldsNoData(*own);
   if (representable && !Collides(land, *own)) return {own, std::nullopt};
   if (!own && !written.needsNoData) return {};
   NoDataChoice choice;

@@ -349,10 +349,10 @@ def run(argv=None):
         raster = _rovandel.Raster(path, args.band or 0)
         rows, columns = raster.height, raster.width
         nodata = raster.nodata
-        # The file's NoData value stays where a float holds it and no height equals it;
-        # else NaN, as kelvamor-host writes a GeoTIFF.
-        fill = nodata if nodata is not None and not math.isnan(nodata) and \
-            float(np.float32(nodata)) == nodata else math.nan
+        # The file's NoData value stays where a float holds it and no height equals it
+        # (see _assemble); else NaN, as kelvamor-host writes a GeoTIFF.
+        fill = nodata if nodata is not None and _rovandel.float_holds_nodata(nodata) \
+            else math.nan
         block = min(256, args.chunk)
         chunk = -(-args.chunk // block) * block
         client = _Workers(args)

@@ -89,6 +89,13 @@ TEST_F(Scripting, SaveSettingsKeepsTheRunsValuesAsTheUsers) {
   EXPECT_NE(after.find("Action=3"), std::string::npos) << after;
   EXPECT_NE(after.find("height=-25"), std::string::npos) << after;
   EXPECT_NE(after.find("mine=kept"), std::string::npos) << after;
+
+  // Settings that cannot be kept fail the run before any output is put in place.
+  std::filesystem::remove(Path("Quorvale/Kelvamor.conf"));
+  std::filesystem::create_directory(Path("Quorvale/Kelvamor.conf"));
+  WriteBytes("o.r32", "old");
+  EXPECT_EQ(Run({QPath("in.r32"), "--save-settings", "-o", QPath("o.r32")}), 1);
+  EXPECT_EQ(Bytes(Path("o.r32")), "old");
 }
 
 // A damaged file costs the values it loses, with a warning, never the run.
