@@ -521,24 +521,6 @@ PYBIND11_MODULE(_rovandel, m) {
           if (std::find(voids.begin(), voids.end(), 0) == voids.end()) return std::nullopt;
           return std::pair{lo, hi};
         });
-  // The host's void rule on a grid, in place: the voids found (uint8, or None when none)
-  // and their cells filled. ValueError when every cell is a void.
-  m.def("fill_voids", [](py::array h, NoData nodata) -> py::object {
-    const Grid g = GridOf(h, "heights", true);
-    const std::span<float> heights(g.data, g.size.Count());
-    std::vector<uint8_t> voids;
-    bool filled = true;
-    {
-      py::gil_scoped_release unlocked;
-      voids = host::FindVoids(heights, nodata);
-      filled = host::FillVoids(heights, g.size.width, g.size.height, voids);
-    }
-    if (!filled) throw py::value_error("heights holds no valid height");
-    if (voids.empty()) return py::none();
-    py::array_t<uint8_t> found({h.shape(0), h.shape(1)});
-    std::copy(voids.begin(), voids.end(), found.mutable_data());
-    return found;
-  });
 
   // One band of a raster as the host reads its heights, a window at a time.
   py::class_<host::RasterHeights>(m, "Raster")
