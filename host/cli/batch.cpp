@@ -127,10 +127,10 @@ std::string StatisticsText(const Statistics& s) {
 
 QJsonArray Pair(std::pair<double, double> p) { return {p.first, p.second}; }
 
-// Lines for stdout, unless the run is quiet.
-// A reader that went away (`| head -n 1`) only stops the report: the run goes on and its
-// files are written. Any other failure to write it (a full disk, a file-size limit) fails
-// the run, before any output is put in place when it shows by then.
+// Lines for stdout, unless the run is quiet. A reader that went away (`| head -n 1`) only
+// stops the report: the run goes on and its files are written. Any other failure to write
+// it (a full disk, a file-size limit) fails the run, before any output is put in place
+// when it shows by then.
 class Report {
  public:
   Report(std::ostream& out, int verbosity) : out_(out), verbosity_(verbosity) {}
@@ -145,9 +145,13 @@ class Report {
     out_ << text << std::flush;
     Check();
   }
-  // What keeps the report from its reader, in words; empty when nothing does.
-  std::string Broken() const {
-    return error_ == 0 || error_ == EPIPE ? std::string() : std::strerror(error_);
+  // Whether something other than a reader gone keeps the report from stdout; says so,
+  // and what that means for the outputs (`outputs`), on stderr.
+  bool Failed(const char* outputs) const {
+    if (error_ == 0 || error_ == EPIPE) return false;
+    std::fprintf(stderr, "kelvamor-host: the report cannot be written to stdout (%s); %s\n",
+                 std::strerror(error_), outputs);
+    return true;
   }
 
  private:
@@ -251,13 +255,7 @@ int RunBatch(const Options& options, std::ostream& out) {
     // JSON object comes last: a line break before it (white space JSON allows) tries the
     // way now.
     if (options.json) report.Raw("\n");
-    if (const std::string broken = report.Broken(); !broken.empty()) {
-      std::fprintf(stderr,
-                   "kelvamor-host: the report cannot be written to stdout (%s); nothing "
-                   "written\n",
-                   broken.c_str());
-      return kExitFailed;
-    }
+    if (report.Failed("nothing written")) return kExitFailed;
     if (options.picture)
       picture.emplace(*options.picture, ShadeLandscape(land, waterLevel), land.geo);
     // The user's settings are kept before any output is put in place: a settings file
@@ -294,13 +292,7 @@ int RunBatch(const Options& options, std::ostream& out) {
     }
     if (options.saveSettings) report.Line(2, "settings kept as the user's");
     if (options.json) report.Raw(QJsonDocument(json).toJson(QJsonDocument::Indented).toStdString());
-    if (const std::string broken = report.Broken(); !broken.empty()) {
-      std::fprintf(stderr,
-                   "kelvamor-host: the report cannot be written to stdout (%s); the "
-                   "outputs were written\n",
-                   broken.c_str());
-      return kExitFailed;
-    }
+    if (report.Failed("the outputs were written")) return kExitFailed;
     return kExitApplied;
   });
 }

@@ -106,7 +106,10 @@ def _setting(action, key, value, name=None):
 
 
 def _heights(heights, name="heights"):
-    """heights as a 2-D C-contiguous float32 array: as it is when it already is one."""
+    """heights as a 2-D C-contiguous float32 array: as it is when it already is one; a
+    masked array's masked cells NaN (voids)."""
+    if _np.ma.isMaskedArray(heights):
+        heights = _np.ma.filled(heights.astype(_np.float32), _np.nan)
     array = _np.asarray(heights)
     if array.dtype.kind not in "fiub":
         raise TypeError(f"{name} must hold real numbers, not {array.dtype}")
@@ -140,11 +143,19 @@ def _nodata(nodata):
     return float(nodata)
 
 
+def _water_level(action, level):
+    """The water level as a float, or None; NaN is no level."""
+    if level is None:
+        return None
+    level = float(level)
+    if _math.isnan(level):
+        raise ValueError(f"{action}(): water_level takes a number, not nan")
+    return level
+
+
 def height_range(heights, nodata=None):
     """The smallest and largest height of the valid cells (not NaN, infinite, masked or
     nodata): the range kelvamor-host records; (0.0, 0.0) when there is none."""
-    if _np.ma.isMaskedArray(heights):
-        heights = _np.ma.filled(heights.astype(_np.float32), _np.nan)
     found = _rovandel.valid_range(_heights(heights), _nodata(nodata))
     return (0.0, 0.0) if found is None else (float(found[0]), float(found[1]))
 
@@ -165,7 +176,7 @@ def _is_xarray(value):
 
 
 def _xarray_nodata(array):
-    rio = getattr(array, "rio", None) if "rio" in dir(array) else None
+    rio = getattr(array, "rio", None)  # with rioxarray
     if rio is not None and rio.nodata is not None:
         return rio.nodata
     return array.attrs.get("_FillValue", array.encoding.get("_FillValue"))
@@ -194,8 +205,6 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
                              water_level, water_mask, nodata)
         return heights.copy(data=result), found
     masked = _np.ma.isMaskedArray(heights)
-    if masked:
-        heights = _np.ma.filled(heights.astype(_np.float32), _np.nan)
     source = _heights(heights)
     result = _out(out, source)
     if _np.may_share_memory(source, result):
@@ -221,11 +230,7 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
             mask = _np.ascontiguousarray(_np.asarray(water_mask) != 0, dtype=_np.uint8)
             if mask.shape != source.shape:
                 raise ValueError(f"noise(): water_mask must have the shape of heights {source.shape}")
-        level = None
-        if water_level is not None:
-            level = float(water_level)
-            if _math.isnan(level):
-                raise ValueError("noise(): water_level takes a number, not nan")
+        level = _water_level("noise", water_level)
         found = kernel(source, result, threads, nodata, v["Seed"], v["Noise"], v["Amplitude"],
                        v["Coverage"], v["water"], low, high, mask, level, *_sequence)
     if masked:
@@ -420,8 +425,6 @@ class Plugin:
         if mask is not None:
             selection = mask if selection is None else selection
         masked = _np.ma.isMaskedArray(heights)
-        if masked:
-            heights = _np.ma.filled(heights.astype(_np.float32), _np.nan)
         source = _heights(heights)
         if action is not None:
             action = action_name(action)
@@ -437,11 +440,7 @@ class Plugin:
                 raise ValueError(f"run(): selection must have the shape of heights {source.shape}")
             weights = _np.where(_np.isnan(weights), _np.float32(0), _np.clip(weights, 0, 1))
             weights = _np.ascontiguousarray(weights, dtype=_np.float32)
-        level = None
-        if water_level is not None:
-            level = float(water_level)
-            if _math.isnan(level):
-                raise ValueError("run(): water_level takes a number, not nan")
+        level = _water_level("run", water_level)
         result, found = self._plugin.run(source, action, pairs, level, weights, _nodata(nodata))
         if masked:
             result = _np.ma.masked_invalid(result, copy=False)
