@@ -5,7 +5,7 @@
 
 #include "host/cli/batch.h"
 #include "host/cli/command_line.h"
-#include "host/cli/exit_status.h"
+#include "host/common/exit_status.h"
 #include "host/ui/run_window.h"
 
 int main(int argc, char** argv) {

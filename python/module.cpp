@@ -33,8 +33,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/common/replace_file.h"
 #include "host/io/heightmap_io.h"
-#include "host/io/replace_file.h"
 #include "host/io/tiled_geotiff.h"
 #include "host/io/voids.h"
 #include "host/plugins/headless.h"

@@ -18,15 +18,18 @@ ALLOWED = {
     "components": ["include/rovandel"],
     "dialog": ["components", "terrain", "random", "base", "include/rovandel"],
     "plugin": ["dialog", "components", "terrain", "random", "base", "include/rovandel"],
-    "host/model": ["base", "include/rovandel"],
-    "host/io": ["host/model", "base", "include/rovandel"],
-    "host/plugins": ["host/io", "host/model", "base", "include/rovandel"],
-    "host/render": ["host/io", "host/model", "base"],
-    "host/cli": ["host/plugins", "host/render", "host/io", "host/model", "include/rovandel"],
-    "host/ui": ["host/cli", "host/plugins", "host/render", "host/io", "host/model", "include/rovandel"],
-    "host": ["host/cli", "host/ui"],  # main.cpp
+    "host/common": [],
+    "host/model": ["host/common", "base", "include/rovandel"],
+    "host/io": ["host/model", "host/common", "base", "include/rovandel"],
+    "host/plugins": ["host/io", "host/model", "host/common", "base", "include/rovandel"],
+    "host/render": ["host/io", "host/model", "host/common", "base"],
+    "host/cli": ["host/plugins", "host/render", "host/io", "host/model", "host/common",
+                 "include/rovandel"],
+    "host/ui": ["host/plugins", "host/render", "host/io", "host/model", "host/common",
+                "include/rovandel"],
+    "host": ["host/cli", "host/ui", "host/common"],  # main.cpp
     # The Python package's extension: the kernels, and plug-ins run as the host runs them.
-    "python": ["host/plugins", "host/io", "host/model", "terrain", "random", "base",
+    "python": ["host/plugins", "host/io", "host/model", "host/common", "terrain", "random", "base",
                "include/rovandel"],
 }
 # The public headers live in include/, and are named from there.

@@ -58,7 +58,7 @@ set_tests_properties(ModuleExportsExactlyTheContract PROPERTIES LABELS fast)
 
 add_executable(host_tests support/qt_main.cpp support/host_fixtures.cpp host/host_test.cpp
   host/save_test.cpp host/batch_test.cpp host/window_test.cpp host/terrain_mesh_test.cpp)
-target_link_libraries(host_tests PRIVATE kelvamor_ui rovandel_terrain test_support GTest::gtest)
+target_link_libraries(host_tests PRIVATE kelvamor_cli kelvamor_ui rovandel_terrain test_support GTest::gtest)
 target_compile_definitions(host_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"
                            KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>"
                            KELVAMOR_VERSION="${PROJECT_VERSION}"

@@ -16,9 +16,9 @@
 #include <limits>
 #include <ostream>
 
-#include "host/cli/exit_status.h"
+#include "host/common/exit_status.h"
+#include "host/common/progress.h"
 #include "host/io/heightmap_io.h"
-#include "host/io/progress.h"
 #include "host/plugins/headless.h"
 #include "host/plugins/module.h"
 #include "host/render/picture.h"

@@ -3,7 +3,7 @@
 
 #include <iosfwd>
 
-#include "host/cli/options.h"
+#include "host/plugins/run_options.h"
 
 namespace host {
 

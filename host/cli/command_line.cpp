@@ -14,8 +14,8 @@
 #include <limits>
 
 #include "host/cli/option_table.h"
-#include "host/io/error.h"
-#include "host/io/replace_file.h"
+#include "host/common/error.h"
+#include "host/common/replace_file.h"
 #include "host/model/default_landscape.h"
 #include "host/plugins/module.h"
 #include "host/render/picture.h"

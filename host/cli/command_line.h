@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/cli/options.h"
+#include "host/plugins/run_options.h"
 
 namespace host {
 

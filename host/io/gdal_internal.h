@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/io/progress.h"
+#include "host/common/progress.h"
 
 namespace host::io_internal {
 

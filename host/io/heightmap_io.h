@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/io/error.h"
+#include "host/common/error.h"
+#include "host/common/progress.h"
 #include "host/io/formats.h"
-#include "host/io/progress.h"
 #include "host/model/landscape.h"
 
 namespace host {

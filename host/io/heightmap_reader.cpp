@@ -10,13 +10,13 @@
 
 #include "base/huge_pages.h"
 #include "base/parallel_copy.h"
-#include "host/io/error.h"
+#include "host/common/error.h"
+#include "host/common/replace_file.h"
 #include "host/io/formats.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/georeference_internal.h"
 #include "host/io/heightmap_io.h"
 #include "host/io/reading_internal.h"
-#include "host/io/replace_file.h"
 
 namespace host {
 namespace io_internal {

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "base/parallel_copy.h"
-#include "host/io/error.h"
+#include "host/common/error.h"
+#include "host/common/replace_file.h"
 #include "host/io/formats.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/georeference_internal.h"
 #include "host/io/heightmap_io.h"
 #include "host/io/memory_file_internal.h"
-#include "host/io/replace_file.h"
 #include "host/io/writing_internal.h"
 #include "host/io/written_heights_internal.h"
 

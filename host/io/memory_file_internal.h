@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/io/replace_file.h"
+#include "host/common/replace_file.h"
 
 namespace host::io_internal {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "base/parallel_copy.h"
-#include "host/io/error.h"
+#include "host/common/error.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/reading_internal.h"
 #include "host/io/voids.h"

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "base/parallel_copy.h"
-#include "host/io/error.h"
+#include "host/common/error.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/reading_internal.h"
 #include "host/io/writing_internal.h"

@@ -14,11 +14,11 @@
 #include <functional>
 #include <stdexcept>
 
-#include "host/io/error.h"
+#include "host/common/error.h"
+#include "host/common/replace_file.h"
 #include "host/io/formats.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/georeference_internal.h"
-#include "host/io/replace_file.h"
 
 namespace host {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "host/common/replace_file.h"
 #include "host/io/heightmap_io.h"
-#include "host/io/replace_file.h"
 
 namespace host::io_internal {
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "host/io/error.h"
+#include "host/common/error.h"
 
 namespace host {
 

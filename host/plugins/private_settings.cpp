@@ -9,9 +9,9 @@
 #include <cmath>
 #include <ostream>
 
-#include "host/io/error.h"
-#include "host/io/replace_file.h"
-#include "host/io/signal_cleanup.h"
+#include "host/common/error.h"
+#include "host/common/replace_file.h"
+#include "host/common/signal_cleanup.h"
 #include "rovandel/settings_schema.h"
 
 namespace host {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/io/error.h"
+#include "host/common/error.h"
+#include "host/common/replace_file.h"
 #include "host/io/formats.h"
-#include "host/io/replace_file.h"
 
 namespace host {
 

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/cli/options.h"
 #include "host/model/landscape.h"
 #include "host/plugins/module.h"
+#include "host/plugins/run_options.h"
 
 class QAction;
 class QActionGroup;

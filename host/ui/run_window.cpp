@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "host/cli/exit_status.h"
+#include "host/common/exit_status.h"
 #include "host/ui/main_window.h"
 #include "host/ui/raw_size_dialog.h"
 

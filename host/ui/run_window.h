@@ -2,7 +2,7 @@
 // the user quits.
 #pragma once
 
-#include "host/cli/options.h"
+#include "host/plugins/run_options.h"
 
 namespace host {
 

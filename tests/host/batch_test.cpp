@@ -16,9 +16,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/cli/options.h"
 #include "host/io/heightmap_io.h"
 #include "host/model/default_landscape.h"
+#include "host/plugins/run_options.h"
 #include "rovandel/settings_schema.h"
 #include "tests/support/host_fixtures.h"
 

@@ -1,4 +1,4 @@
-#include "host/io/replace_file.h"
+#include "host/common/replace_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/io/error.h"
-#include "host/io/signal_cleanup.h"
+#include "host/common/error.h"
+#include "host/common/signal_cleanup.h"
 
 namespace host {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/io/progress.h"
+#include "host/common/progress.h"
 
 #include <algorithm>
 #include <cmath>

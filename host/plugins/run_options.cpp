@@ -1,4 +1,4 @@
-#include "host/cli/options.h"
+#include "host/plugins/run_options.h"
 
 #include "host/model/default_landscape.h"
 

@@ -1,4 +1,4 @@
-#include "host/io/signal_cleanup.h"
+#include "host/common/signal_cleanup.h"
 
 #include <dirent.h>
 #include <fcntl.h>

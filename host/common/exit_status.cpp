@@ -1,9 +1,9 @@
-#include "host/cli/exit_status.h"
+#include "host/common/exit_status.h"
 
 #include <cstdio>
 #include <new>
 
-#include "host/io/error.h"
+#include "host/common/error.h"
 
 namespace host {
 
