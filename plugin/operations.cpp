@@ -1,7 +1,6 @@
 // The operations as the dialog drives them: each reads its parameters from the
-// controls at the moment it runs, an empty field standing for the parameter's default.
-#include "terrain/operations.h"
-
+// controls at the moment it runs, an empty field standing for the parameter's default,
+// and hands the action to terrain::Run.
 #include <tbb/info.h>
 #include <tbb/task_arena.h>
 
@@ -16,6 +15,7 @@
 #include "dialog/mainform.h"
 #include "plugin/core.h"
 #include "rovandel/settings_schema.h"
+#include "terrain/action.h"
 
 namespace {
 
@@ -112,26 +112,28 @@ void RunOperation(int32_t actionIndex) {
   });
 }
 
-void ApplySoften() { Record(terrain::Soften(Grid(), Source(), Result())); }
+void ApplySoften() { Record(terrain::Run(terrain::SoftenAction{}, Grid(), Source(), Result())); }
 
-void ApplySoftenMore() { Record(terrain::SoftenMore(Grid(), Source(), Result())); }
+void ApplySoftenMore() {
+  Record(terrain::Run(terrain::SoftenMoreAction{}, Grid(), Source(), Result()));
+}
 
 void ApplyFlatten() {
   const terrain::FlattenParameters p = RovandelParamsForm->ReadFlatten();
   FaultPoint("flatten");
-  Record(terrain::Flatten(Grid(), Source(), Result(), p));
+  Record(terrain::Run(p, Grid(), Source(), Result()));
 }
 
 void ApplyGlaciate() {
   const terrain::ProfileParameters p = RovandelParamsForm->ReadProfile(
       RovandelParamsForm->GlaciateSpin, LandscapeInfo.MinHeight, LandscapeInfo.MaxHeight);
-  Record(terrain::Glaciate(Grid(), Source(), Result(), p));
+  Record(terrain::Run(terrain::GlaciateAction{p}, Grid(), Source(), Result()));
 }
 
 void ApplyCanyonize() {
   const terrain::ProfileParameters p = RovandelParamsForm->ReadProfile(
       RovandelParamsForm->CanyonizeSpin, LandscapeInfo.MinHeight, LandscapeInfo.MaxHeight);
-  Record(terrain::Canyonize(Grid(), Source(), Result(), p));
+  Record(terrain::Run(terrain::CanyonizeAction{p}, Grid(), Source(), Result()));
 }
 
 bool ApplyNoise() {
@@ -140,7 +142,7 @@ bool ApplyNoise() {
         RovandelParamsForm->ReadNoise(LandscapeInfo.MinHeight, LandscapeInfo.MaxHeight);
     FaultPoint("noise");
     const auto isWater = reinterpret_cast<IsWaterFn>(HostServices[kIsWater]);
-    Record(terrain::AddNoise(Grid(), Source(), Result(), p, [isWater](int32_t x, int32_t y) {
+    Record(terrain::Run(p, Grid(), Source(), Result(), [isWater](int32_t x, int32_t y) {
       return (isWater(0, x, y) & 0xFF) != 0;
     }));
   });
@@ -150,6 +152,6 @@ bool ApplyHill() {
   return Guarded([] {
     const terrain::HillParameters p = RovandelParamsForm->ReadHill();
     FaultPoint("hill");
-    Record(terrain::AddHill(Grid(), Source(), Result(), p));
+    Record(terrain::Run(p, Grid(), Source(), Result()));
   });
 }

@@ -22,6 +22,7 @@
 #include <functional>
 #include <future>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,7 @@
 #include <thread>
 #include <tuple>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "host/common/replace_file.h"
@@ -41,7 +43,7 @@
 #include "host/plugins/private_settings.h"
 #include "host/plugins/services.h"
 #include "rovandel/settings_schema.h"
-#include "terrain/operations.h"
+#include "terrain/action.h"
 
 namespace py = pybind11;
 
@@ -369,19 +371,6 @@ std::vector<terrain::NoisePiece> PiecesOf(const std::vector<Piece>& pieces) {
   return out;
 }
 
-terrain::NoiseParameters NoiseOf(int32_t seed, int32_t type, int32_t amplitude, int32_t coverage,
-                                 bool ignoreWater, double lo, double hi) {
-  terrain::NoiseParameters p;
-  p.seed = seed;
-  p.noiseType = type;
-  p.amplitudePercent = amplitude;
-  p.coveragePercent = coverage;
-  p.ignoreWater = ignoreWater;
-  p.minHeight = lo;
-  p.maxHeight = hi;
-  return p;
-}
-
 terrain::HillParameters HillOf(double xpos, double ypos, double radius, double height) {
   terrain::HillParameters p;
   p.centreX = terrain::PercentToFraction(xpos);
@@ -389,6 +378,48 @@ terrain::HillParameters HillOf(double xpos, double ypos, double radius, double h
   p.width = terrain::PercentToFraction(radius);
   p.heightChange = height;
   return p;
+}
+
+// An action and its settings (by the store's keys, checked by the Python layer) as the
+// kernels take them: the one mapping from the settings' values to an action's parameters.
+using Values = std::map<std::string, double>;
+static_assert(std::variant_size_v<terrain::Action> == schema::kActions.size());
+terrain::Action ActionOf(const std::string& name, const Values& values, double lo, double hi) {
+  const std::optional<int> index = schema::FindAction(name);
+  if (!index) throw py::value_error("no action named " + name);
+  const auto value = [&](int key) {
+    const char* store = schema::kSettings[static_cast<size_t>(key)].key;
+    const auto found = values.find(store);
+    if (found == values.end()) throw py::value_error(std::string("no value for ") + store);
+    return found->second;
+  };
+  const auto whole = [&](int key) { return static_cast<int32_t>(value(key)); };
+  switch (*index) {
+    case schema::kActionSoften:
+      return terrain::SoftenAction{};
+    case schema::kActionSoftenMore:
+      return terrain::SoftenMoreAction{};
+    case schema::kActionNoise: {
+      terrain::NoiseParameters p;
+      p.seed = whole(schema::kSeed);
+      p.noiseType = whole(schema::kNoise);
+      p.amplitudePercent = whole(schema::kAmplitude);
+      p.coveragePercent = whole(schema::kCoverage);
+      p.ignoreWater = value(schema::kWater) != 0.0;
+      p.minHeight = lo;
+      p.maxHeight = hi;
+      return p;
+    }
+    case schema::kActionHill:
+      return HillOf(value(schema::kXpos), value(schema::kYpos), value(schema::kRadius),
+                    value(schema::kHeight));
+    case schema::kActionFlatten:
+      return terrain::FlattenParameters{value(schema::kFlattenHeight), whole(schema::kFlatten)};
+    case schema::kActionGlaciate:
+      return terrain::GlaciateAction{{whole(schema::kGlaciate), lo, hi}};
+    default:
+      return terrain::CanyonizeAction{{whole(schema::kCanyonize), lo, hi}};
+  }
 }
 
 }  // namespace
@@ -423,37 +454,24 @@ PYBIND11_MODULE(_rovandel, m) {
   using Out = py::array;
   using Threads = std::optional<int>;
   using NoData = std::optional<double>;
-  m.def("soften", [](const py::array& h, Out out, Threads t, NoData nd) {
-    return Apply(h, out, t, nd,
-                 [](auto size, auto s, auto r, auto) { return terrain::Soften(size, s, r); });
-  });
-  m.def("soften_more", [](const py::array& h, Out out, Threads t, NoData nd) {
-    return Apply(h, out, t, nd,
-                 [](auto size, auto s, auto r, auto) { return terrain::SoftenMore(size, s, r); });
-  });
-  m.def("flatten",
-        [](const py::array& h, Out out, Threads t, NoData nd, double target, int32_t severity) {
-          return Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
-            return terrain::Flatten(size, s, r, {target, severity});
-          });
-        });
-  m.def("glaciate", [](const py::array& h, Out out, Threads t, NoData nd, int32_t severity,
-                       double lo, double hi) {
-    return Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
-      return terrain::Glaciate(size, s, r, {severity, lo, hi});
+  // Any action on the whole grid; Add Noise, given the surveyed pieces of the sequence,
+  // their size and the first flip, on a run of whole columns of a larger grid.
+  m.def("run", [](const std::string& action, const py::array& h, Out out, Threads t, NoData nd,
+                  const Values& values, double lo, double hi, std::optional<py::array> waterMask,
+                  std::optional<double> waterLevel, std::optional<std::vector<Piece>> pieces,
+                  uint64_t pieceValues, uint64_t firstFlip) {
+    const terrain::Action a = ActionOf(action, values, lo, hi);
+    const WaterMask mask = WaterMaskOf(h, waterMask);
+    const auto* noise = std::get_if<terrain::NoiseParameters>(&a);
+    std::optional<terrain::NoiseSequence> sequence;
+    if (noise && pieces)
+      sequence.emplace(noise->seed, noise->coveragePercent, pieceValues, PiecesOf(*pieces));
+    return Apply(h, out, t, nd, [&](auto size, auto s, auto r, std::span<const uint8_t> voids) {
+      const terrain::WaterTest isWater =
+          noise ? WaterTestOf(size, s, voids, mask, waterLevel) : terrain::WaterTest{};
+      if (sequence) return terrain::AddNoiseFrom(size, s, r, *noise, isWater, *sequence, firstFlip);
+      return terrain::Run(a, size, s, r, isWater);
     });
-  });
-  m.def("canyonize", [](const py::array& h, Out out, Threads t, NoData nd, int32_t severity,
-                        double lo, double hi) {
-    return Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
-      return terrain::Canyonize(size, s, r, {severity, lo, hi});
-    });
-  });
-  m.def("hill", [](const py::array& h, Out out, Threads t, NoData nd, double xpos, double ypos,
-                   double radius, double height) {
-    const terrain::HillParameters p = HillOf(xpos, ypos, radius, height);
-    return Apply(h, out, t, nd,
-                 [&](auto size, auto s, auto r, auto) { return terrain::AddHill(size, s, r, p); });
   });
   m.def("hill_window", [](const py::array& h, Out out, Threads t, NoData nd, int32_t wholeWidth,
                           int32_t wholeHeight, int32_t x0, int32_t y0, double xpos, double ypos,
@@ -462,24 +480,6 @@ PYBIND11_MODULE(_rovandel, m) {
     Apply(h, out, t, nd, [&](auto size, auto s, auto r, auto) {
       terrain::AddHillWindow({wholeWidth, wholeHeight}, x0, y0, size, s, r, p);
       return terrain::HeightRange{};
-    });
-  });
-  // Add Noise on the whole grid, or (given the surveyed pieces of the sequence, their
-  // size and the first flip) on a run of whole columns of a larger grid.
-  m.def("noise", [](const py::array& h, Out out, Threads t, NoData nd, int32_t seed, int32_t type,
-                    int32_t amplitude, int32_t coverage, bool ignoreWater, double lo, double hi,
-                    std::optional<py::array> waterMask, std::optional<double> waterLevel,
-                    std::optional<std::vector<Piece>> pieces, uint64_t pieceValues,
-                    uint64_t firstFlip) {
-    const terrain::NoiseParameters p =
-        NoiseOf(seed, type, amplitude, coverage, ignoreWater, lo, hi);
-    const WaterMask mask = WaterMaskOf(h, waterMask);
-    std::optional<terrain::NoiseSequence> sequence;
-    if (pieces) sequence.emplace(seed, coverage, pieceValues, PiecesOf(*pieces));
-    return Apply(h, out, t, nd, [&](auto size, auto s, auto r, std::span<const uint8_t> voids) {
-      const terrain::WaterTest isWater = WaterTestOf(size, s, voids, mask, waterLevel);
-      if (sequence) return terrain::AddNoiseFrom(size, s, r, p, isWater, *sequence, firstFlip);
-      return terrain::AddNoise(size, s, r, p, isWater);
     });
   });
   // How many points of a grid Add Noise draws for: those that are not water.

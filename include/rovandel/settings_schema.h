@@ -100,6 +100,17 @@ struct ActionRow {
 };
 inline constexpr int kWholeGrid = -1;
 
+// The actions' numbers, the order of kActions.
+enum ActionIndex : int {
+  kActionSoften,
+  kActionSoftenMore,
+  kActionNoise,
+  kActionHill,
+  kActionFlatten,
+  kActionGlaciate,
+  kActionCanyonize,
+};
+
 inline constexpr std::array<ActionRow, 7> kActions{{
     {"soften", "soften", {-1, -1, -1, -1, -1}, 1, false},
     {"soften-more", "soften_more", {-1, -1, -1, -1, -1}, 2, false},

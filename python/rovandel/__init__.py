@@ -210,29 +210,19 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
     if _np.may_share_memory(source, result):
         source = source.copy()  # the kernels read neighbours: never in place
     threads = _threads(action, threads)
+    low = high = 0.0
     if row["uses_range"]:
         low, high = height_range(source, nodata) if given_range is None else \
             _checked_range(action, given_range)
-    kernel = getattr(_rovandel, action)
-    v = values
-    if action in ("soften", "soften_more"):
-        found = kernel(source, result, threads, nodata)
-    elif action == "flatten":
-        found = kernel(source, result, threads, nodata, v["FlattenHeight"], v["Flatten"])
-    elif action in ("glaciate", "canyonize"):
-        found = kernel(source, result, threads, nodata, v[action.capitalize()], low, high)
-    elif action == "hill":
-        found = kernel(source, result, threads, nodata, v["xpos"], v["ypos"], v["radius"],
-                       v["height"])
-    else:  # noise
-        mask = None
+    mask = level = None
+    if action == "noise":
         if water_mask is not None:
             mask = _np.ascontiguousarray(_np.asarray(water_mask) != 0, dtype=_np.uint8)
             if mask.shape != source.shape:
                 raise ValueError(f"noise(): water_mask must have the shape of heights {source.shape}")
         level = _water_level("noise", water_level)
-        found = kernel(source, result, threads, nodata, v["Seed"], v["Noise"], v["Amplitude"],
-                       v["Coverage"], v["water"], low, high, mask, level, *_sequence)
+    found = _rovandel.run(action, source, result, threads, nodata, values, low, high, mask, level,
+                          *_sequence)
     if masked:
         result = _np.ma.masked_invalid(result, copy=False)
     return result, (float(found[0]), float(found[1]))
