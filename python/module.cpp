@@ -380,6 +380,14 @@ terrain::HillParameters HillOf(double xpos, double ypos, double radius, double h
   return p;
 }
 
+// A GeoTIFF's storage by the name --ot gives it.
+host::Storage StorageOf(const std::string& name) {
+  if (name == "Float32") return host::Storage::kFloat32;
+  if (name == "Int16") return host::Storage::kInt16;
+  if (name == "UInt16") return host::Storage::kUInt16;
+  throw py::value_error("storage must be Float32, Int16 or UInt16, not " + name);
+}
+
 // An action and its settings (by the store's keys, checked by the Python layer) as the
 // kernels take them: the one mapping from the settings' values to an action's parameters.
 using Values = std::map<std::string, double>;
@@ -545,12 +553,14 @@ PYBIND11_MODULE(_rovandel, m) {
   // The blocks of a window of heights compressed as the output GeoTIFF stores them, and
   // the output's writer that puts such blocks in place.
   m.def("compress_blocks", [](const py::array& h, int32_t block,
-                              const std::vector<std::string>& options, int threads) {
+                              const std::vector<std::string>& options, int threads,
+                              const std::string& storage) {
     const Grid g = GridOf(h, "heights", false);
     std::vector<std::string> blocks;
     {
       py::gil_scoped_release unlocked;
-      blocks = host::CompressBlocks(g.data, g.size.width, g.size.height, {block, options, threads});
+      blocks = host::CompressBlocks(g.data, g.size.width, g.size.height,
+                                    {block, options, threads, StorageOf(storage)});
     }
     py::list out;
     for (const std::string& b : blocks) out.append(py::bytes(b));
@@ -559,9 +569,10 @@ PYBIND11_MODULE(_rovandel, m) {
   py::class_<host::BlockAssembly>(m, "BlockAssembly")
       .def(py::init([](const std::string& path, const host::RasterHeights& like,
                        std::optional<double> noData, int32_t block,
-                       const std::vector<std::string>& options) {
-        return std::make_unique<host::BlockAssembly>(path, like.Width(), like.Height(), like.Geo(),
-                                                     noData, host::BlockFormat{block, options, 0});
+                       const std::vector<std::string>& options, const std::string& storage) {
+        return std::make_unique<host::BlockAssembly>(
+            path, like.Width(), like.Height(), like.Geo(), noData,
+            host::BlockFormat{block, options, 0, StorageOf(storage)});
       }))
       .def("put",
            [](host::BlockAssembly& a, int32_t bx, int32_t by, const py::bytes& bytes) {
@@ -570,6 +581,39 @@ PYBIND11_MODULE(_rovandel, m) {
              a.Put(bx, by, view);
            })
       .def_property_readonly("complete", &host::BlockAssembly::Complete);
+  // The whole steps of an Int16 or UInt16 output, as a save writes them.
+  py::class_<host::WholeSteps>(m, "WholeSteps")
+      .def(py::init([](const std::string& storage, std::optional<std::pair<double, double>> kept) {
+        host::Georeference geo;
+        geo.scaleOffset = kept;
+        return host::WholeSteps(StorageOf(storage), geo);
+      }))
+      .def_readonly("scale", &host::WholeSteps::scale)
+      .def_readonly("offset", &host::WholeSteps::offset)
+      .def_readonly("lowest", &host::WholeSteps::lowest)
+      // A window's heights as stored (voids as noData), the lowest and highest step of a
+      // valid height, and which of the type's values one uses (a bool array from lowest).
+      .def("store",
+           [](const host::WholeSteps& s, const py::array& h, double noData) {
+             const Grid g = GridOf(h, "heights", false);
+             py::array_t<float> out({h.shape(0), h.shape(1)});
+             host::WholeWindow w;
+             {
+               py::gil_scoped_release unlocked;
+               w = host::StoreSteps(g.data, g.size.Count(), s, noData, out.mutable_data());
+             }
+             py::array_t<bool> used(static_cast<py::ssize_t>(w.used.size()));
+             std::copy(w.used.begin(), w.used.end(), used.mutable_data());
+             return py::make_tuple(out, w.low, w.high, used);
+           })
+      .def("check_fits", &host::WholeSteps::CheckFits)
+      .def("free_value", [](const host::WholeSteps& s, const py::array_t<bool>& used,
+                            std::optional<double> own) {
+        const std::vector<bool> flags(used.data(), used.data() + used.size());
+        if (flags.size() != static_cast<size_t>(s.highest - s.lowest) + 1)
+          throw py::value_error("used must hold a flag per value of the type");
+        return s.FreeValue(flags, own);
+      });
 
   // The host's safe replacement of a file: a temporary beside it, renamed over it (a
   // link followed, its mode and attributes kept) only on commit, removed otherwise and

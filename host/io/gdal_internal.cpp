@@ -142,7 +142,7 @@ std::string GdalFailures::Reason(const char* fallback) const {
   return message && *message ? message : fallback;
 }
 
-CPLStringList GeoTiffOptions(const std::vector<std::string>& given) {
+CPLStringList GeoTiffOptions(const std::vector<std::string>& given, Storage storage) {
   CPLStringList list;
   for (const auto& [name, value] : kGeoTiffDefaults) list.SetNameValue(name, value);
   for (const std::string& item : given) {
@@ -151,6 +151,8 @@ CPLStringList GeoTiffOptions(const std::vector<std::string>& given) {
     if (key && value) list.SetNameValue(key, value);
     CPLFree(key);
   }
+  if (storage != Storage::kFloat32 && EQUAL(list.FetchNameValueDef("PREDICTOR", ""), "3"))
+    list.SetNameValue("PREDICTOR", "2");
   return list;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/common/progress.h"
+#include "host/io/heightmap_io.h"
 
 namespace host::io_internal {
 
@@ -39,8 +40,22 @@ struct DatasetCloser {
 };
 using Dataset = std::unique_ptr<void, DatasetCloser>;
 
-// The GeoTIFF creation options a save uses: the defaults, then the user's NAME=VALUE.
-CPLStringList GeoTiffOptions(const std::vector<std::string>& given);
+// The GeoTIFF creation options a save uses: the defaults, then the user's NAME=VALUE; for
+// whole numbers the floating-point predictor of the defaults becomes the horizontal one.
+CPLStringList GeoTiffOptions(const std::vector<std::string>& given,
+                             Storage storage = Storage::kFloat32);
+// GDAL's type of a GeoTIFF's heights.
+inline GDALDataType GdalTypeOf(Storage storage) {
+  return storage == Storage::kInt16    ? GDT_Int16
+         : storage == Storage::kUInt16 ? GDT_UInt16
+                                       : GDT_Float32;
+}
+// Says on a whole-number band what its steps stand for, when not one unit from 0.
+inline void ApplySteps(GDALRasterBandH band, const WholeSteps& steps) {
+  if (steps.scale == 1.0 && steps.offset == 0.0) return;
+  GDALSetRasterScale(band, steps.scale);
+  GDALSetRasterOffset(band, steps.offset);
+}
 
 // A MEM dataset of one band over memory the caller owns.
 Dataset WrapInMemory(void* data, int32_t width, int32_t height, GDALDataType type);

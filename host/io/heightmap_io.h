@@ -2,6 +2,7 @@
 // headerless RAW grids (.r16 unsigned 16-bit, .r32 float32, little-endian).
 #pragma once
 
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,24 @@ class RasterHeights {
 // How a GeoTIFF stores its heights: as they are, or rounded to whole units (of the
 // opened file's scale, when it had one).
 enum class Storage { kFloat32, kInt16, kUInt16 };
+
+// A GeoTIFF of whole numbers (kInt16, kUInt16): the step each height is rounded to (the
+// opened file's scale and offset when it had them, else one unit from 0) and the values
+// the type holds. The one rule of a save and of anything that writes such a file by parts.
+struct WholeSteps {
+  WholeSteps(Storage storage, const Georeference& geo);
+  Storage storage;
+  double scale = 1.0, offset = 0.0;  // height = value * scale + offset
+  double lowest, highest;            // the type's values
+  const char* TypeName() const { return storage == Storage::kInt16 ? "Int16" : "UInt16"; }
+  double Step(double height) const { return std::round((height - offset) / scale); }
+  // Throws std::runtime_error, saying why, when steps low..high do not all fit the type.
+  void CheckFits(double low, double high) const;
+  // The NoData value: `own` when it is a value of the type that no height uses, else the
+  // first free one of the type's extremes and the values next to them. `used` holds a
+  // flag per value of the type, from `lowest`. Throws when every value is used.
+  double FreeValue(const std::vector<bool>& used, std::optional<double> own) const;
+};
 
 struct WriteOptions {
   std::vector<std::string> creationOptions;  // GeoTIFF NAME=VALUE, over the defaults

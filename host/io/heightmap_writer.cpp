@@ -69,32 +69,18 @@ void CheckWritten(const GdalFailures& failures, bool wrote, const FileReplacemen
     throw std::runtime_error("cannot be written (nothing reached the file)");
 }
 
-// The step of a whole-number GeoTIFF and the height of its 0: the opened file's scale and
-// offset when it had them, else one unit from 0.
-std::pair<double, double> WholeSteps(const Landscape& land) {
-  if (const auto& kept = land.geo.scaleOffset;
-      kept && kept->first > 0 && std::isfinite(kept->first) && std::isfinite(kept->second))
-    return *kept;
-  return {1.0, 0.0};
-}
-
-// A GeoTIFF of whole numbers: each height rounded to a whole step of the opened file's
-// scale (of one unit when it had none), all of them checked to fit the type before the
-// file is made. NoData takes the file's value when no height uses it, else the first
-// free one of the type's extremes and the values next to them.
+// A GeoTIFF of whole numbers: each height rounded to a whole step (WholeSteps), all of
+// them checked to fit the type before the file is made. NoData takes the file's value
+// when no height uses it, else the first free one of the type's extremes and the values
+// next to them.
 void WriteWholeGeoTiff(FileReplacement& file, const Landscape& land, const WriteOptions& options,
                        SaveReport& report) {
   const GdalFailures failures;
-  const bool isSigned = options.storage == Storage::kInt16;
-  const char* typeName = isSigned ? "Int16" : "UInt16";
-  const double lowest = isSigned ? -32768.0 : 0.0;
-  const double highest = isSigned ? 32767.0 : 65535.0;
-  const std::pair<double, double> steps = WholeSteps(land);
-  const double scale = steps.first, offset = steps.second;  // plain names: lambdas take them
-  auto stored = [&](size_t i) { return std::round((land.heights[i] - offset) / scale); };
+  const WholeSteps steps(options.storage, land.geo);
+  auto stored = [&](size_t i) { return steps.Step(land.heights[i]); };
   std::vector<bool> used(65536, false);
   bool needsNoData = land.geo.noDataValue.has_value();
-  double low = highest, high = lowest;
+  double low = steps.highest, high = steps.lowest;
   for (size_t i = 0; i < land.Count(); ++i) {
     if (land.IsNoData(i) || !std::isfinite(land.heights[i])) {
       needsNoData = true;
@@ -103,50 +89,24 @@ void WriteWholeGeoTiff(FileReplacement& file, const Landscape& land, const Write
     const double v = stored(i);
     low = std::min(low, v);
     high = std::max(high, v);
-    if (v >= lowest && v <= highest) used[static_cast<size_t>(v - lowest)] = true;
+    if (v >= steps.lowest && v <= steps.highest) used[static_cast<size_t>(v - steps.lowest)] = true;
   }
-  if (low < lowest || high > highest)
-    throw std::runtime_error(
-        CPLSPrintf("cannot hold these heights as %s: they come to %.17g .. %.17g%s, beyond "
-                   "%.0f .. %.0f (write Float32, the default)",
-                   typeName, low, high, scale != 1.0 || offset != 0.0 ? " in the file's steps" : "",
-                   lowest, highest));
+  steps.CheckFits(low, high);
   std::optional<double> noData;
   if (needsNoData) {
-    std::vector<double> candidates;
-    if (const auto& own = land.geo.noDataValue;
-        own && *own == std::round(*own) && *own >= lowest && *own <= highest)
-      candidates.push_back(*own);
-    for (double step = 0; step <= highest - lowest; ++step) {
-      candidates.push_back(lowest + step);
-      candidates.push_back(highest - step);
-    }
-    for (const double candidate : candidates)
-      if (!used[static_cast<size_t>(candidate - lowest)]) {
-        noData = candidate;
-        break;
-      }
-    if (!noData)
-      throw std::runtime_error(std::string("has no value of ") + typeName + " left for NoData");
+    noData = steps.FreeValue(used, land.geo.noDataValue);
     if (land.geo.noDataValue && *land.geo.noDataValue != *noData)
       report.noDataChanged = std::pair{*land.geo.noDataValue, *noData};
   }
   if (!land.geo.geoTransform) file.DescribedBy({".tfw", ".tifw", ".wld"});
-  CPLStringList creation = GeoTiffOptions(options.creationOptions);
-  // The floating-point predictor of the defaults is for floats; whole numbers take the
-  // horizontal one.
-  if (EQUAL(creation.FetchNameValueDef("PREDICTOR", ""), "3"))
-    creation.SetNameValue("PREDICTOR", "2");
+  const CPLStringList creation = GeoTiffOptions(options.creationOptions, options.storage);
   Dataset out(GDALCreate(GDALGetDriverByName(FormatOf(FormatId::kGeoTiff).gdalDriver),
                          file.TemporaryPath().c_str(), land.width, land.height, 1,
-                         isSigned ? GDT_Int16 : GDT_UInt16, creation.List()));
+                         GdalTypeOf(options.storage), creation.List()));
   if (!out) throw std::runtime_error("cannot be created (" + failures.Reason("GeoTIFF") + ")");
   ApplyGeoreference(out.get(), land, noData);
   GDALRasterBandH band = GDALGetRasterBand(out.get(), 1);
-  if (scale != 1.0 || offset != 0.0) {
-    GDALSetRasterScale(band, scale);
-    GDALSetRasterOffset(band, offset);
-  }
+  ApplySteps(band, steps);
   // Whole numbers within the type's range, as floats: GDAL stores them exactly.
   std::vector<float> block(static_cast<size_t>(land.width) * kRowsPerBlock);
   CPLErr written = CE_None;
@@ -363,15 +323,44 @@ PendingSave::PendingSave(PendingSave&&) noexcept = default;
 
 void PendingSave::Commit() { file_->Commit(); }
 
+WholeSteps::WholeSteps(Storage storage, const Georeference& geo)
+    : storage(storage),
+      lowest(storage == Storage::kInt16 ? -32768.0 : 0.0),
+      highest(storage == Storage::kInt16 ? 32767.0 : 65535.0) {
+  if (const auto& kept = geo.scaleOffset;
+      kept && kept->first > 0 && std::isfinite(kept->first) && std::isfinite(kept->second))
+    std::tie(scale, offset) = *kept;
+}
+
+void WholeSteps::CheckFits(double low, double high) const {
+  if (low >= lowest && high <= highest) return;
+  throw std::runtime_error(CPLSPrintf(
+      "cannot hold these heights as %s: they come to %.17g .. %.17g%s, beyond %.0f .. %.0f "
+      "(write Float32, the default)",
+      TypeName(), low, high, scale != 1.0 || offset != 0.0 ? " in the file's steps" : "", lowest,
+      highest));
+}
+
+double WholeSteps::FreeValue(const std::vector<bool>& used, std::optional<double> own) const {
+  const auto free = [&](double v) { return !used[static_cast<size_t>(v - lowest)]; };
+  if (own && *own == std::round(*own) && *own >= lowest && *own <= highest && free(*own))
+    return *own;
+  for (double step = 0; step <= highest - lowest; ++step) {
+    if (free(lowest + step)) return lowest + step;
+    if (free(highest - step)) return highest - step;
+  }
+  throw std::runtime_error(std::string("has no value of ") + TypeName() + " left for NoData");
+}
+
 void RoundToStoredSteps(Landscape& land, Storage storage) {
   if (storage == Storage::kFloat32) return;
-  const std::pair<double, double> steps = WholeSteps(land);
-  const double scale = steps.first, offset = steps.second;
+  const WholeSteps steps(storage, land.geo);
+  const double scale = steps.scale, offset = steps.offset;
   base::ForStretches(land.Count(), base::kCopyGrain, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
       float& h = land.heights[i];
       if (!land.IsNoData(i) && std::isfinite(h))
-        h = static_cast<float>(std::round((h - offset) / scale) * scale + offset);
+        h = static_cast<float>(steps.Step(h) * scale + offset);
     }
   });
 }

@@ -88,7 +88,7 @@ BlockTable ReadBlockTable(const ReadAt& read) {
 
 // The save's GeoTIFF options for this layout of blocks.
 CPLStringList Options(const BlockFormat& format) {
-  CPLStringList list = io_internal::GeoTiffOptions(format.options);
+  CPLStringList list = io_internal::GeoTiffOptions(format.options, format.storage);
   list.SetNameValue("TILED", "YES");
   list.SetNameValue("BLOCKXSIZE", std::to_string(format.block).c_str());
   list.SetNameValue("BLOCKYSIZE", std::to_string(format.block).c_str());
@@ -103,6 +103,25 @@ GDALDriverH GeoTiffDriver() {
 
 }  // namespace
 
+WholeWindow StoreSteps(const float* heights, size_t count, const WholeSteps& steps,
+                       double noData, float* out) {
+  WholeWindow window;
+  window.used.assign(static_cast<size_t>(steps.highest - steps.lowest) + 1, false);
+  for (size_t i = 0; i < count; ++i) {
+    if (!std::isfinite(heights[i])) {
+      out[i] = static_cast<float>(noData);
+      continue;
+    }
+    const double v = steps.Step(heights[i]);
+    window.low = std::min(window.low, v);
+    window.high = std::max(window.high, v);
+    if (v >= steps.lowest && v <= steps.highest)
+      window.used[static_cast<size_t>(v - steps.lowest)] = true;
+    out[i] = static_cast<float>(std::clamp(v, steps.lowest, steps.highest));
+  }
+  return window;
+}
+
 std::vector<std::string> CompressBlocks(const float* heights, int32_t w, int32_t h,
                                         const BlockFormat& format) {
   if (w <= 0 || h <= 0 || format.block <= 0 || format.block % 16 != 0)
@@ -112,8 +131,8 @@ std::vector<std::string> CompressBlocks(const float* heights, int32_t w, int32_t
                            std::to_string(made++) + ".tif";
   const io_internal::GdalFailures failures;
   {
-    Dataset part(
-        GDALCreate(GeoTiffDriver(), name.c_str(), w, h, 1, GDT_Float32, Options(format).List()));
+    Dataset part(GDALCreate(GeoTiffDriver(), name.c_str(), w, h, 1,
+                            io_internal::GdalTypeOf(format.storage), Options(format).List()));
     if (!part) throw std::runtime_error("cannot compress (" + failures.Reason("GeoTIFF") + ")");
     if (GDALRasterIO(GDALGetRasterBand(part.get(), 1), GF_Write, 0, 0, w, h,
                      const_cast<float*>(heights), w, h, GDT_Float32, 0, 0) != CE_None)
@@ -149,12 +168,14 @@ BlockAssembly::BlockAssembly(const std::string& path, int32_t width, int32_t hei
   {
     CPLStringList options = Options(format);
     options.SetNameValue("SPARSE_OK", "TRUE");  // no block written: each comes later
-    Dataset out(
-        GDALCreate(GeoTiffDriver(), path.c_str(), width, height, 1, GDT_Float32, options.List()));
+    Dataset out(GDALCreate(GeoTiffDriver(), path.c_str(), width, height, 1,
+                           io_internal::GdalTypeOf(format.storage), options.List()));
     if (!out) throw Error(path, "cannot be created (" + failures.Reason("GeoTIFF") + ")");
     Landscape described;
     described.geo = geo;
     io_internal::ApplyGeoreference(out.get(), described, noData);
+    if (format.storage != Storage::kFloat32)
+      io_internal::ApplySteps(GDALGetRasterBand(out.get(), 1), WholeSteps(format.storage, geo));
   }
   if (failures.Any()) throw Error(path, "cannot be written (" + failures.Reason("GeoTIFF") + ")");
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);

@@ -1,7 +1,7 @@
 """python3 -m rovandel.tiles: one action over a raster of any size, tile by tile.
 
     python3 -m rovandel.tiles INPUT -o OUTPUT --action soften [--set NAME=VALUE ...]
-        [--band N] [--co NAME=VALUE ...] [--water-level HEIGHT]
+        [--band N] [--ot Float32 | Int16 | UInt16] [--co NAME=VALUE ...] [--water-level HEIGHT]
         [--scheduler threads | local | tcp://HOST:8786]
         [--workers N] [--memory-limit 2GB] [--threads N] [--chunk 2048] [-q | -v]
 
@@ -9,8 +9,8 @@ Reads the heights of any raster GDAL reads (a VRT of tiles included) by windows,
 kelvamor-host reads them (the band's scale and offset applied, its NoData cells voids),
 runs the action tile by tile on --workers threads of this process (or a local Dask
 cluster of --workers processes, or the Dask scheduler given), and writes
-a tiled GeoTIFF float32 as kelvamor-host saves one (its creation options, the input's
-georeferencing and NoData). The heights are those kelvamor-host writes for the same input
+a tiled GeoTIFF as kelvamor-host saves one (Float32, or with --ot whole steps of the
+input's scale; its creation options, the input's georeferencing and NoData). The heights are those kelvamor-host writes for the same input
 and settings. Each worker reads its tile with the halo the action needs, computes it and
 compresses its blocks; this process only puts the compressed blocks in place, and the
 output replaces OUTPUT only when complete. Exit status as kelvamor-host's: 0 done, 1
@@ -34,15 +34,25 @@ def _window_heights(path, band, x0, y0, w, h):
     return _rovandel.Raster(path, band).read(x0, y0, w, h)
 
 
-def _finished(core, fill, block, options, threads):
-    """A tile's heights as the output stores them (voids as fill), compressed into its
-    blocks; with how many valid heights equal fill and whether it holds a void."""
+def _finished(core, job):
+    """A tile's heights as the output stores them (voids as the fill), compressed into its
+    blocks; with whether a valid height is stored as the fill, whether the tile holds a
+    void, and for whole numbers its lowest and highest step and the values it uses."""
     from . import _rovandel
+    fill, storage = job["fill"], job["storage"]
     voids = ~np.isfinite(core)
-    collided = 0 if math.isnan(fill) else int(np.count_nonzero(core == np.float32(fill)))
-    stored = np.ascontiguousarray(np.where(voids, np.float32(fill), core), dtype=np.float32)
-    return (_rovandel.compress_blocks(stored, block, options, threads or 0), collided,
-            bool(voids.any()))
+    whole = None
+    if storage == "Float32":
+        collided = not math.isnan(fill) and bool(np.any(core == np.float32(fill)))
+        stored = np.ascontiguousarray(np.where(voids, np.float32(fill), core), dtype=np.float32)
+    else:
+        steps = _rovandel.WholeSteps(storage, job["steps"])
+        stored, low, high, used = steps.store(np.ascontiguousarray(core), fill)
+        collided = bool(used[int(fill - job["lowest"])])
+        whole = (low, high, used)
+    blocks = _rovandel.compress_blocks(stored, job["block"], job["options"], job["threads"] or 0,
+                                       storage)
+    return blocks, collided, bool(voids.any()), whole
 
 
 def _tile(job, x0, y0, w, h):
@@ -65,7 +75,7 @@ def _tile(job, x0, y0, w, h):
         result = rovandel._run(job["action"], window, None, threads, settings, job["range"],
                                None, None, None)[0]
     core = result[y0 - ry0: y0 - ry0 + h, x0 - rx0: x0 - rx0 + w]
-    return _finished(core, job["fill"], job["block"], job["options"], threads)
+    return _finished(core, job)
 
 
 def _noise_strip(job, x0, w, first_flip):
@@ -76,7 +86,7 @@ def _noise_strip(job, x0, w, first_flip):
     result = rovandel._run("noise", heights, None, job["threads"], job["settings"], job["range"],
                            job["water_level"], None, None,
                            _sequence=(job["pieces"], job["piece_values"], first_flip))[0]
-    return _finished(result, job["fill"], job["block"], job["options"], job["threads"])
+    return _finished(result, job)
 
 
 def _survey(job, x0, y0, w, h):
@@ -102,6 +112,13 @@ class _Usage(Exception):
     pass
 
 
+def _storage_name(text):
+    for name in ("Float32", "Int16", "UInt16"):
+        if text.lower() == name.lower():
+            return name
+    raise argparse.ArgumentTypeError(f"{text!r}: takes Float32, Int16 or UInt16")
+
+
 def _parse(argv):
     import rovandel
     parser = argparse.ArgumentParser(prog=f"python3 -m {PROGRAM}", description=__doc__.split("\n\n")[1],
@@ -113,6 +130,10 @@ def _parse(argv):
     parser.add_argument("--set", action="append", default=[], metavar="NAME=VALUE",
                         help="a setting, by kelvamor-host's name or Python's (repeatable)")
     parser.add_argument("--band", type=int, help="the band of a raster with several (from 1)")
+    parser.add_argument("--ot", default="Float32", type=_storage_name,
+                        help="data type of the output: Float32 (the default), Int16 or UInt16; "
+                             "heights are rounded to whole units (of the input's scale when it "
+                             "has one), as kelvamor-host writes them")
     parser.add_argument("--co", action="append", default=[], metavar="NAME=VALUE",
                         help="a GeoTIFF creation option over the defaults (repeatable)")
     parser.add_argument("--scheduler", default="threads",
@@ -298,29 +319,37 @@ def _strips(rows, columns, chunk, block):
 
 
 def _assemble(client, job, tasks, replacement, raster, quiet):
-    """Puts the blocks of every task in place as they come: how many heights equal the
-    fill and whether any cell is a void."""
+    """Puts the blocks of every task in place as they come: whether a valid height is
+    stored as the fill, whether any cell is a void, and for whole numbers the lowest and
+    highest step and the values used over all tiles."""
     from . import _rovandel
     fill = job["fill"]
+    # The input's NoData value (or the one that stands for it) is the file's from the
+    # start; one only the voids need is said once they are found.
     assembly = _rovandel.BlockAssembly(replacement.temporary_path, raster,
-                                       None if math.isnan(fill) else fill, job["block"],
-                                       job["options"])
+                                       None if raster.nodata is None or math.isnan(fill) else fill,
+                                       job["block"], job["options"], job["storage"])
     futures = {}
     for (function, x0, y0, w, h, *more) in tasks:
         futures[client.submit(function, job, *more)] = (x0, y0, w)
-    collided, voids = 0, False
+    collided, voids, whole = False, False, None
     block = job["block"]
-    for done, (future, (blocks, hits, any_voids)) in enumerate(client.as_completed(futures), 1):
+    for done, (future, (blocks, hits, any_voids, steps)) in enumerate(
+            client.as_completed(futures), 1):
         x0, y0, w = futures[future]
         across = -(-w // block)
         for k, data in enumerate(blocks):
             assembly.put(x0 // block + k % across, y0 // block + k // across, data)
-        collided += hits
+        collided = collided or hits
         voids = voids or any_voids
+        if steps is not None:
+            low, high, used = steps
+            whole = (low, high, used) if whole is None else \
+                (min(whole[0], low), max(whole[1], high), whole[2] | used)
         _progress(done, len(futures), quiet)
     if not assembly.complete:
         raise RuntimeError(f"{job['output']}: blocks are missing")
-    return collided, voids
+    return collided, voids, whole
 
 
 def run(argv=None):
@@ -349,10 +378,17 @@ def run(argv=None):
         raster = _rovandel.Raster(path, args.band or 0)
         rows, columns = raster.height, raster.width
         nodata = raster.nodata
-        # The file's NoData value stays where a float holds it and no height equals it
-        # (see _assemble); else NaN, as kelvamor-host writes a GeoTIFF.
-        fill = nodata if nodata is not None and _rovandel.float_holds_nodata(nodata) \
-            else math.nan
+        if args.ot == "Float32":
+            # The file's NoData value stays where a float holds it and no height equals it
+            # (see _assemble); else NaN, as kelvamor-host writes a GeoTIFF.
+            fill = nodata if nodata is not None and _rovandel.float_holds_nodata(nodata) \
+                else math.nan
+            steps = None
+        else:
+            # The file's value when it is one of the type's, else the type's lowest; another
+            # once every tile has said which values its heights use.
+            steps = _rovandel.WholeSteps(args.ot, raster.scale_offset)
+            fill = steps.free_value(np.zeros(65536, dtype=bool), nodata)
         block = min(256, args.chunk)
         chunk = -(-args.chunk // block) * block
         client = _Workers(args)
@@ -365,7 +401,9 @@ def run(argv=None):
                   for key in rovandel._ROWS[args.action]["settings"]}
         job = dict(path=path, band=args.band or 0, shape=(rows, columns), action=args.action,
                    settings=values, threads=threads, range=None, fill=fill, block=block,
-                   options=list(args.co), water_level=args.water_level, output=args.output)
+                   options=list(args.co), water_level=args.water_level, output=args.output,
+                   storage=args.ot, steps=raster.scale_offset,
+                   lowest=steps.lowest if steps is not None else None)
         noise = args.action == "noise"
         strips = _strips(rows, columns, chunk, block) if noise else None
         if rovandel._ROWS[args.action]["uses_range"]:
@@ -390,19 +428,22 @@ def run(argv=None):
         else:
             tasks = [(_tile, *w, *w) for w in _windows(rows, columns, chunk)]
         replacement = _rovandel.FileReplacement(args.output)
-        collided, voids = _assemble(client, job, tasks, replacement, raster, args.quiet)
+        collided, voids, whole = _assemble(client, job, tasks, replacement, raster, args.quiet)
+        if whole is not None:
+            steps.check_fits(whole[0], whole[1])
         if collided:
-            # A valid height equals the NoData value: it must not read back as a void.
+            # A valid height is stored as the NoData value: it must not read back as a void.
+            fill = math.nan if steps is None else steps.free_value(whole[2], nodata)
             print(f"{PROGRAM}: warning: {args.output}: a height equals the NoData value "
-                  f"{fill:.9g}; NoData is written as nan so that no height becomes a void",
-                  file=sys.stderr)
+                  f"{job['fill']:.9g}; NoData is written as {fill:.9g} so that no height "
+                  f"becomes a void", file=sys.stderr)
             replacement.discard()
             replacement = _rovandel.FileReplacement(args.output)
-            job["fill"] = math.nan
-            collided, voids = _assemble(client, job, tasks, replacement, raster, True)
-        if math.isnan(job["fill"]) and (voids or nodata is not None):
+            job["fill"] = fill
+            collided, voids, whole = _assemble(client, job, tasks, replacement, raster, True)
+        if (voids or nodata is not None) and (nodata is None or math.isnan(job["fill"])):
             with rasterio.open(replacement.temporary_path, "r+") as out:
-                out.nodata = math.nan
+                out.nodata = job["fill"]
         if args.verbose:
             seconds = time.monotonic() - started
             points = rows * columns

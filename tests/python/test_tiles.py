@@ -80,6 +80,9 @@ def int16_dem(tmp_path, bands=1):
     ("soften", []), ("soften-more", []), ("glaciate", ["--set", "Glaciate=60"]),
     ("noise", ["--set", "Seed=3", "--set", "Coverage=70"]),
     ("noise", ["--set", "Seed=3", "--set", "water=false"]),
+    # Whole steps of the input's scale, and of one metre from 0.
+    ("noise", ["--set", "Seed=5", "--ot", "Int16"]),
+    ("soften-more", ["--ot", "int16"]),
 ])
 def test_the_tiles_write_the_hosts_heights(host, tmp_path, action, settings):
     """Int16 with scale, offset and voids wider than a tile: the same heights, NoData,
@@ -148,33 +151,51 @@ def test_refused_command_lines_exit_2_and_write_nothing(tmp_path, dem, args, say
     assert sorted(os.listdir(tmp_path)) == ["dem.tif"]
 
 
-def test_a_height_on_the_nodata_value_moves_nodata_as_the_host_does(tmp_path, dem):
+@pytest.mark.parametrize("ot,moved", [("Float32", np.nan), ("Int16", 32767.0)])
+def test_a_height_on_the_nodata_value_moves_nodata_as_the_host_does(host, tmp_path, dem, ot,
+                                                                    moved):
     path, heights = dem
-    out = tmp_path / "out.tif"
-    # Flattening onto the NoData value: the heights stay heights, NoData becomes NaN.
-    run = tiles(path, "-o", out, "--action", "flatten", "--set", "flatten_height=-32768",
-                "--set", "Flatten=100", "--chunk", 128, "--workers", 1, "-q")
+    out, theirs = tmp_path / "out.tif", tmp_path / "host.tif"
+    # Flattening onto the NoData value: the heights stay heights, NoData moves.
+    flat = ["--action", "flatten", "--set", "FlattenHeight=-32768", "--set", "Flatten=100",
+            "--ot", ot]
+    run = tiles(path, "-o", out, *flat, "--chunk", 128, "--workers", 1, "-q")
     assert run.returncode == 0, run.stderr
-    assert "NoData is written as nan" in run.stderr
-    with rasterio.open(out) as b:
-        assert np.isnan(b.nodata)
-        written = b.read(1)
+    assert f"NoData is written as {moved:.9g}" in run.stderr
+    env = dict(os.environ, XDG_CONFIG_HOME=str(tmp_path), QT_QPA_PLATFORM="offscreen")
+    subprocess.run([host, "--batch", "--plugin", os.environ["ROVANDEL_MODULE"], "-q", str(path),
+                    "-o", str(theirs), *flat], env=env, check=True)
+    with rasterio.open(out) as a, rasterio.open(theirs) as b:
+        assert same_bits(np.float64(a.nodata), np.float64(moved)) and same_bits(a.nodata, b.nodata)
+        written = a.read(1)
+        assert same_bits(written, b.read(1))
     voids = heights == -32768.0
-    assert np.isnan(written[voids]).all() and np.all(written[~voids] == -32768.0)
+    assert same_bits(written[voids], np.full(voids.sum(), moved, written.dtype))
+    assert np.all(written[~voids] == -32768)
 
 
-def test_a_failure_exits_1_and_leaves_the_output(tmp_path, dem):
+@pytest.mark.parametrize("case", ["a cut file", "heights beyond UInt16"])
+def test_a_failure_exits_1_and_leaves_the_output(tmp_path, dem, case):
     path, heights = dem
-    broken = tmp_path / "broken.tif"
-    with rasterio.open(path) as ds:
-        profile = dict(ds.profile, compress="deflate", tiled=True, blockxsize=64, blockysize=64)
-    with rasterio.open(broken, "w", **profile) as ds:
-        ds.write(heights, 1)
-    broken.write_bytes(broken.read_bytes()[:broken.stat().st_size // 2])  # a cut download
+    args, says = ["--action", "soften"], "broken.tif"
+    if case == "a cut file":
+        broken = tmp_path / "broken.tif"
+        with rasterio.open(path) as ds:
+            profile = dict(ds.profile, compress="deflate", tiled=True, blockxsize=64,
+                           blockysize=64)
+        with rasterio.open(broken, "w", **profile) as ds:
+            ds.write(heights, 1)
+        broken.write_bytes(broken.read_bytes()[:broken.stat().st_size // 2])  # a cut download
+        path = broken
+    else:
+        args = ["--action", "flatten", "--set", "FlattenHeight=-50", "--set", "Flatten=100",
+                "--ot", "UInt16"]
+        says = "cannot hold these heights as UInt16: they come to -50 .. -50"
     out = tmp_path / "out.tif"
     out.write_bytes(b"old")
-    run = tiles(broken, "-o", out, "--action", "soften", "--chunk", 128, "--workers", 1, "-q")
-    assert run.returncode == 1 and "broken.tif" in run.stderr, run.stderr
+    before = sorted(os.listdir(tmp_path))
+    run = tiles(path, "-o", out, *args, "--chunk", 128, "--workers", 1, "-q")
+    assert run.returncode == 1 and says in run.stderr, run.stderr
     assert "Traceback" not in run.stderr
     assert out.read_bytes() == b"old"
-    assert sorted(os.listdir(tmp_path)) == ["broken.tif", "dem.tif", "out.tif"]
+    assert sorted(os.listdir(tmp_path)) == before
