@@ -35,6 +35,7 @@
 #include <variant>
 #include <vector>
 
+#include "host/common/error.h"
 #include "host/common/replace_file.h"
 #include "host/io/heightmap_io.h"
 #include "host/io/tiled_geotiff.h"
@@ -552,20 +553,20 @@ PYBIND11_MODULE(_rovandel, m) {
 
   // The blocks of a window of heights compressed as the output GeoTIFF stores them, and
   // the output's writer that puts such blocks in place.
-  m.def("compress_blocks", [](const py::array& h, int32_t block,
-                              const std::vector<std::string>& options, int threads,
-                              const std::string& storage) {
-    const Grid g = GridOf(h, "heights", false);
-    std::vector<std::string> blocks;
-    {
-      py::gil_scoped_release unlocked;
-      blocks = host::CompressBlocks(g.data, g.size.width, g.size.height,
-                                    {block, options, threads, StorageOf(storage)});
-    }
-    py::list out;
-    for (const std::string& b : blocks) out.append(py::bytes(b));
-    return out;
-  });
+  m.def("compress_blocks",
+        [](const py::array& h, int32_t block, const std::vector<std::string>& options, int threads,
+           const std::string& storage) {
+          const Grid g = GridOf(h, "heights", false);
+          std::vector<std::string> blocks;
+          {
+            py::gil_scoped_release unlocked;
+            blocks = host::CompressBlocks(g.data, g.size.width, g.size.height,
+                                          {block, options, threads, StorageOf(storage)});
+          }
+          py::list out;
+          for (const std::string& b : blocks) out.append(py::bytes(b));
+          return out;
+        });
   py::class_<host::BlockAssembly>(m, "BlockAssembly")
       .def(py::init([](const std::string& path, const host::RasterHeights& like,
                        std::optional<double> noData, int32_t block,
@@ -581,6 +582,7 @@ PYBIND11_MODULE(_rovandel, m) {
              a.Put(bx, by, view);
            })
       .def_property_readonly("complete", &host::BlockAssembly::Complete);
+  m.def("set_nodata", &host::SetNoData);
   // The whole steps of an Int16 or UInt16 output, as a save writes them.
   py::class_<host::WholeSteps>(m, "WholeSteps")
       .def(py::init([](const std::string& storage, std::optional<std::pair<double, double>> kept) {
@@ -607,26 +609,39 @@ PYBIND11_MODULE(_rovandel, m) {
              return py::make_tuple(out, w.low, w.high, used);
            })
       .def("check_fits", &host::WholeSteps::CheckFits)
-      .def("free_value", [](const host::WholeSteps& s, const py::array_t<bool>& used,
-                            std::optional<double> own) {
-        const std::vector<bool> flags(used.data(), used.data() + used.size());
-        if (flags.size() != static_cast<size_t>(s.highest - s.lowest) + 1)
-          throw py::value_error("used must hold a flag per value of the type");
-        return s.FreeValue(flags, own);
-      });
+      .def("free_value",
+           [](const host::WholeSteps& s, const py::array_t<bool>& used, std::optional<double> own) {
+             const std::vector<bool> flags(used.data(), used.data() + used.size());
+             if (flags.size() != static_cast<size_t>(s.highest - s.lowest) + 1)
+               throw py::value_error("used must hold a flag per value of the type");
+             return s.FreeValue(flags, own);
+           });
 
   // The host's safe replacement of a file: a temporary beside it, renamed over it (a
   // link followed, its mode and attributes kept) only on commit, removed otherwise and
   // on SIGTERM and SIGHUP.
   py::class_<Replacement>(m, "FileReplacement")
       .def(py::init<const std::string&>())
-      .def_property_readonly("temporary_path", &Replacement::TemporaryPath)
+      // bytes, as the file system holds the name
+      .def_property_readonly("temporary_path",
+                             [](const Replacement& r) { return py::bytes(r.TemporaryPath()); })
       .def("commit", &Replacement::Commit)
       .def("discard", &Replacement::Discard);
 
   m.def("shutdown", [] {
     py::gil_scoped_release unlocked;
     QtThread::Shutdown();
+  });
+  // The host's errors name files by their bytes, which need not be UTF-8: said as the
+  // file system's str (undecodable bytes as surrogates, as os.fsdecode gives them).
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const host::Error& e) {
+      PyObject* text = PyUnicode_DecodeFSDefault(e.what());
+      PyErr_SetObject(PyExc_RuntimeError, text);
+      Py_XDECREF(text);
+    }
   });
   py::register_exception<PluginError>(m, "PluginError", PyExc_RuntimeError);
   py::class_<Plugin>(m, "Plugin")

@@ -103,8 +103,8 @@ GDALDriverH GeoTiffDriver() {
 
 }  // namespace
 
-WholeWindow StoreSteps(const float* heights, size_t count, const WholeSteps& steps,
-                       double noData, float* out) {
+WholeWindow StoreSteps(const float* heights, size_t count, const WholeSteps& steps, double noData,
+                       float* out) {
   WholeWindow window;
   window.used.assign(static_cast<size_t>(steps.highest - steps.lowest) + 1, false);
   for (size_t i = 0; i < count; ++i) {
@@ -232,6 +232,19 @@ void BlockAssembly::Put(int32_t bx, int32_t by, std::string_view bytes) {
   WriteValue(countsAt_ + index * countSize_, countSize_, bytes.size());
   placed_ += done_[index] ? 0 : 1;
   done_[index] = 1;
+}
+
+void SetNoData(const std::string& path, double noData) {
+  const io_internal::GdalFailures failures;
+  const char* const drivers[] = {FormatOf(FormatId::kGeoTiff).gdalDriver, nullptr};
+  GeoTiffDriver();
+  {
+    Dataset out(
+        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
+    if (!out) throw Error(path, "cannot be opened (" + failures.Reason("GeoTIFF") + ")");
+    GDALSetRasterNoDataValue(GDALGetRasterBand(out.get(), 1), noData);
+  }
+  if (failures.Any()) throw Error(path, "cannot be written (" + failures.Reason("GeoTIFF") + ")");
 }
 
 }  // namespace host

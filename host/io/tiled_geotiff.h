@@ -19,9 +19,9 @@ namespace host {
 // How the blocks are cut and compressed: the GeoTIFF defaults a save uses, then the
 // user's NAME=VALUE options, tiles of block x block cells.
 struct BlockFormat {
-  int32_t block = 256;               // a multiple of 16
-  std::vector<std::string> options;  // --co, over the defaults
-  int threads = 0;                   // compressing threads; 0: every core
+  int32_t block = 256;                  // a multiple of 16
+  std::vector<std::string> options;     // --co, over the defaults
+  int threads = 0;                      // compressing threads; 0: every core
   Storage storage = Storage::kFloat32;  // whole numbers: values already whole steps
 };
 
@@ -34,8 +34,8 @@ struct WholeWindow {
   double low = INFINITY, high = -INFINITY;
   std::vector<bool> used;
 };
-WholeWindow StoreSteps(const float* heights, size_t count, const WholeSteps& steps,
-                       double noData, float* out);
+WholeWindow StoreSteps(const float* heights, size_t count, const WholeSteps& steps, double noData,
+                       float* out);
 
 // Each block of a w x h window of heights (for whole-number storage, made by StoreSteps),
 // compressed as the file stores it, in row-major
@@ -78,5 +78,9 @@ class BlockAssembly {
   int64_t placed_ = 0;
   std::vector<uint8_t> done_;
 };
+
+// Gives a GeoTIFF the assembly finished its NoData value, once the voids are known.
+// Throws Error naming `path`.
+void SetNoData(const std::string& path, double noData);
 
 }  // namespace host

@@ -144,7 +144,7 @@ def _parse(argv):
                         help="points at or below this height are water (Add Noise)")
     parser.add_argument("--workers", type=int, default=2,
                         help="workers on this machine (default 2)")
-    parser.add_argument("--memory-limit", default="2GB",
+    parser.add_argument("--memory-limit", default=None,
                         help="per worker process (--scheduler local; default 2GB)")
     parser.add_argument("--threads", type=int,
                         help="threads a worker's operation uses (default: a local worker's "
@@ -197,11 +197,15 @@ def _parse(argv):
         usage("--workers takes 1 or more")
     if args.threads is not None and args.threads < 1:
         usage("--threads takes 1 or more")
-    try:
-        from dask.utils import parse_bytes
-        limit = parse_bytes(args.memory_limit)
-    except (ValueError, TypeError):
-        usage(f"--memory-limit: {args.memory_limit!r} is no size (2GB, 512MB, ...)")
+    limit = 2 << 30
+    if args.memory_limit is None:
+        args.memory_limit = "2GB"
+    else:  # dask only when asked: its import is a tenth of a second of every run
+        try:
+            from dask.utils import parse_bytes
+            limit = parse_bytes(args.memory_limit)
+        except (ValueError, TypeError, OverflowError):
+            usage(f"--memory-limit: {args.memory_limit!r} is no size (2GB, 512MB, ...)")
     # A task holds its tile with the halo, the result and the compressed blocks, beside
     # what a worker holds before any task (about 200 MB): a limit below that stalls.
     need = 3 * 4 * (args.chunk + 8) ** 2 + (200 << 20)
@@ -215,7 +219,7 @@ def _parse(argv):
         usage(f"{args.input}: no such file" if not os.path.exists(args.input)
               else f"{args.input}: not a regular file")
     from . import _rovandel
-    bands = _rovandel.raster_band_count(args.input)
+    bands = _rovandel.raster_band_count(os.fsencode(args.input))
     if bands is not None and bands != 1 and args.band is None:
         usage(f"{args.input}: has {bands} bands; choose one with --band")
     if args.band is not None and (bands is None or not 1 <= args.band <= bands):
@@ -353,6 +357,10 @@ def _assemble(client, job, tasks, replacement, raster, quiet):
 
 
 def run(argv=None):
+    # A file name is said back as the bytes it was given in, whatever the locale.
+    for stream in (sys.stdout, sys.stderr):
+        if hasattr(stream, "reconfigure"):
+            stream.reconfigure(errors="surrogateescape")
     try:
         args, settings = _parse(sys.argv[1:] if argv is None else argv)
     except _Usage as e:
@@ -360,8 +368,6 @@ def run(argv=None):
         return 2
     import logging
     import warnings
-
-    import rasterio
 
     import rovandel
     from . import _rovandel
@@ -374,7 +380,8 @@ def run(argv=None):
 
     replacement, client = None, None
     try:
-        path = os.path.abspath(args.input)
+        # File names go to the host as their bytes: a name need not be UTF-8.
+        path = os.fsencode(os.path.abspath(args.input))
         raster = _rovandel.Raster(path, args.band or 0)
         rows, columns = raster.height, raster.width
         nodata = raster.nodata
@@ -406,6 +413,14 @@ def run(argv=None):
                    lowest=steps.lowest if steps is not None else None)
         noise = args.action == "noise"
         strips = _strips(rows, columns, chunk, block) if noise else None
+        piece_values = rovandel.NOISE_PIECE_VALUES
+        if noise:
+            # The sequence's pieces are surveyed beside the windows: neither waits for the
+            # other.
+            piece_tasks = [
+                client.submit(rovandel._noise_piece, values["Seed"], values["Coverage"], j,
+                              piece_values)
+                for j in range(rovandel._noise_pieces(rows * columns, values, piece_values))]
         if rovandel._ROWS[args.action]["uses_range"]:
             # The recorded range (and Add Noise's dry points) first, from every window.
             windows = [(x0, 0, w, rows) for x0, w in strips] if noise else \
@@ -416,18 +431,14 @@ def run(argv=None):
             job["range"] = (low, high) if low <= high else (0.0, 0.0)
         if noise:
             dry = [d for _, d in surveys]
-            piece_values = rovandel.NOISE_PIECE_VALUES
-            surveyed = client.gather([
-                client.submit(rovandel._noise_piece, values["Seed"], values["Coverage"], j,
-                              piece_values)
-                for j in range(rovandel._noise_pieces(rows * columns, values, piece_values))])
+            surveyed = client.gather(piece_tasks)
             pieces, firsts = rovandel._noise_sequence(surveyed, dry, values, piece_values)
             job.update(pieces=pieces, piece_values=piece_values)
             tasks = [(_noise_strip, x0, 0, w, rows, x0, w, int(f))
                      for (x0, w), f in zip(strips, firsts)]
         else:
             tasks = [(_tile, *w, *w) for w in _windows(rows, columns, chunk)]
-        replacement = _rovandel.FileReplacement(args.output)
+        replacement = _rovandel.FileReplacement(os.fsencode(args.output))
         collided, voids, whole = _assemble(client, job, tasks, replacement, raster, args.quiet)
         if whole is not None:
             steps.check_fits(whole[0], whole[1])
@@ -438,12 +449,11 @@ def run(argv=None):
                   f"{job['fill']:.9g}; NoData is written as {fill:.9g} so that no height "
                   f"becomes a void", file=sys.stderr)
             replacement.discard()
-            replacement = _rovandel.FileReplacement(args.output)
+            replacement = _rovandel.FileReplacement(os.fsencode(args.output))
             job["fill"] = fill
             collided, voids, whole = _assemble(client, job, tasks, replacement, raster, True)
         if (voids or nodata is not None) and (nodata is None or math.isnan(job["fill"])):
-            with rasterio.open(replacement.temporary_path, "r+") as out:
-                out.nodata = job["fill"]
+            _rovandel.set_nodata(replacement.temporary_path, job["fill"])
         if args.verbose:
             seconds = time.monotonic() - started
             points = rows * columns

@@ -19,7 +19,8 @@ rasterio = pytest.importorskip("rasterio")
 
 def tiles(*args, cwd=None):
     return subprocess.run([sys.executable, "-m", "rovandel.tiles", *map(str, args)],
-                          capture_output=True, text=True, timeout=240, env=dict(os.environ),
+                          capture_output=True, text=True, errors="surrogateescape", timeout=240,
+                          env=dict(os.environ),
                           cwd=cwd)
 
 
@@ -113,6 +114,15 @@ def test_a_band_is_chosen_and_a_link_stays_a_link(tmp_path):
     assert (tmp_path / "link.tif").is_symlink()
     with rasterio.open(tmp_path / "real.tif") as ds:
         assert ds.count == 1 and ds.nodata == -32768
+    # Names that are not UTF-8 are a file system's own: read, written and said back as bytes.
+    odd = tmp_path / os.fsdecode(b"\xff.tif")
+    odd.write_bytes(path.read_bytes()[:5000])  # cut: the error names it
+    run = tiles(odd, "-o", tmp_path / os.fsdecode(b"\xfe.tif"), "--action", "soften", "--band", 1)
+    assert run.returncode == 1 and "Traceback" not in run.stderr, run.stderr
+    odd.write_bytes(path.read_bytes())
+    run = tiles(odd, "-o", tmp_path / os.fsdecode(b"\xfe.tif"), "--action", "soften", "--band", 1)
+    assert run.returncode == 0, run.stderr
+    assert os.fsencode(run.stdout.strip()).endswith(b"\xfe.tif")
 
 
 def test_a_signal_leaves_the_output_and_no_temporary(tmp_path, dem):
@@ -140,6 +150,7 @@ def test_a_signal_leaves_the_output_and_no_temporary(tmp_path, dem):
     (["--action", "hill", "--set", "colour=red"], "unknown setting 'colour'"),
     (["--action", "soften", "--chunk", "4"], "--chunk"),
     (["--action", "soften", "--memory-limit", "abc"], "--memory-limit"),
+    (["--action", "soften", "--memory-limit", "1e400"], "--memory-limit"),
     (["--action", "soften", "--band", "2"], "--band"),
     (["--action", "soften", "--threads", "0"], "--threads"),
     ([], "--action"),
