@@ -154,7 +154,10 @@ void WriteByCopy(FileReplacement& file, const Landscape& land, const char* drive
   const GdalFailures failures;
   const NoDataChoice noData = ChooseNoData(land, Survey(land), false);
   report.noDataChanged = noData.changed;
-  file.DescribedBy({".prj"});
+  // What the format cannot hold (the band's description and unit, the metadata) goes to
+  // GDAL's .aux.xml beside it, where GIS programs read it.
+  const std::string aux = fs::path(file.TemporaryPath()).extension().string() + ".aux.xml";
+  file.DescribedBy({".prj", aux});
   std::vector<float> copy(land.Count());
   for (int32_t y = 0; y < land.height; ++y)
     RowAsWritten(land, y, static_cast<float>(noData.value.value_or(0.0)),
@@ -162,13 +165,15 @@ void WriteByCopy(FileReplacement& file, const Landscape& land, const char* drive
   const Dataset memory = WrapInMemory(copy.data(), land.width, land.height, GDT_Float32);
   ApplyGeoreference(memory.get(), land, noData.value);
   const MemoryFile written(file);
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
   Dataset out(GDALCreateCopy(GDALGetDriverByName(driverName), written.Name().c_str(), memory.get(),
                              FALSE, nullptr, &GdalProgress, const_cast<ProgressFn*>(&progress)));
   const bool wrote = out != nullptr;
   out.reset();
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
   if (!wrote || failures.Any())
     throw std::runtime_error("cannot be written (" + failures.Reason(driverName) + ")");
-  written.CopyTo(file, {".prj"});
+  written.CopyTo(file, {".prj", aux});
   CheckWritten(failures, wrote, file, driverName);
 }
 
