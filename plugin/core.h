@@ -2,6 +2,7 @@
 // that read the dialog's controls and hand plain values to the terrain kernels.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <stdexcept>
 
@@ -38,6 +39,8 @@ bool HostServicesReady();
 
 // One whole use of the plug-in; 1 when an operation was applied, else 0.
 int32_t RunCycle();
+// What the user is told when memory runs out during a run.
+QString NotEnoughMemoryText();
 
 // The checked action radio button in the order of ActionIndex; 0 when none is.
 int32_t GetActionIndex();

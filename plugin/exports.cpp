@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "components/controls.h"
 #include "components/dialogs.h"
@@ -53,6 +54,8 @@ ROVANDEL_EXPORT int32_t ROVANDEL_STDCALL RunPlugin() {
   int32_t result = 0;
   try {
     result = RunCycle();
+  } catch (const std::bad_alloc&) {  // memory ran out beyond the working buffers
+    ReportError(NotEnoughMemoryText());
   } catch (const std::exception& e) {
     ReportError(QString::fromLocal8Bit(e.what()));
   } catch (...) {

@@ -87,13 +87,17 @@ float* AllocateHeights(int32_t count) {
 
 // The run ends without touching the landscape; the user learns why.
 int32_t NotEnoughMemory() {
-  ShowMessage(QStringLiteral("There is not enough memory to work on this landscape (%1 x %2).")
-                  .arg(LandscapeInfo.GridWidth)
-                  .arg(LandscapeInfo.GridHeight));
+  ShowMessage(NotEnoughMemoryText());
   return 0;
 }
 
 }  // namespace
+
+QString NotEnoughMemoryText() {
+  return QStringLiteral("There is not enough memory to work on this landscape (%1 x %2).")
+      .arg(LandscapeInfo.GridWidth)
+      .arg(LandscapeInfo.GridHeight);
+}
 
 void KeepHostServices(const HostServiceEntry* table) {
   for (int slot = 0; slot < kHostServiceCount; ++slot) HostServices[slot] = table[slot].function;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <new>
 #include <ostream>
 
 #include "host/common/exit_status.h"
@@ -256,8 +257,15 @@ int RunBatch(const Options& options, std::ostream& out) {
     // way now.
     if (options.json) report.Raw("\n");
     if (report.Failed("nothing written")) return kExitFailed;
-    if (options.picture)
-      picture.emplace(*options.picture, ShadeLandscape(land, waterLevel), land.geo);
+    if (options.picture) {
+      try {
+        picture.emplace(*options.picture, ShadeLandscape(land, waterLevel), land.geo);
+      } catch (const std::bad_alloc&) {
+        throw Error(*options.picture, "not enough memory to draw the landscape (" +
+                                          std::to_string(land.width) + " x " +
+                                          std::to_string(land.height) + ")");
+      }
+    }
     // The user's settings are kept before any output is put in place: a settings file
     // that cannot be written fails the run with every output as it was.
     if (options.saveSettings) settings.SaveToUser();
