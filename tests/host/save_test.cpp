@@ -142,9 +142,9 @@ TEST_P(EveryAction, KeepsTheVoidAndTheGeoreferencing) {
   for (const char* output : {"out.tif", "out.asc"}) {
     const Landscape back = host::ReadHeightmap(Path(output));
     EXPECT_EQ(back.geo.unit, "m") << output;
-    EXPECT_NE(std::find(back.geo.metadata.begin(), back.geo.metadata.end(),
-                        "SURVEY=north ridge 2026"),
-              back.geo.metadata.end())
+    EXPECT_NE(
+        std::find(back.geo.metadata.begin(), back.geo.metadata.end(), "SURVEY=north ridge 2026"),
+        back.geo.metadata.end())
         << output;
   }
 }
