@@ -10,7 +10,7 @@ set(CPACK_PACKAGE_DESCRIPTION "kelvamor-host opens heightmaps (GeoTIFF, PNG, ASC
 SRTM HGT, RAW), runs the Landscape Rovandel plug-in on them (Soften, Add Noise, Add \
 Hill, Flatten, Glaciate, Canyonize) in a window or in batch mode, and saves the \
 result with its georeferencing. The rovandel Python package brings the same \
-operations to NumPy and Dask arrays.")
+operations to NumPy and Dask arrays, and a QGIS plug-in to the Processing toolbox.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -23,6 +23,11 @@ if(TARGET _rovandel)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
          ", python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-dask, python3-distributed, python3-rasterio")
+endif()
+# The QGIS provider (in QGIS's folder of system plug-ins) needs QGIS with its Python.
+if(TARGET qgis_provider)
+  list(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS qgis python3-qgis)
+  list(JOIN CPACK_DEBIAN_PACKAGE_RECOMMENDS ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 endif()
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 include(CPack)

@@ -96,7 +96,8 @@ struct ActionRow {
   // How far (cells, in x and in y) one result reads the source around it; kWholeGrid:
   // the action walks the whole grid in one order.
   int halo;
-  bool usesRange;  // scales by the landscape's recorded height range
+  bool usesRange;     // scales by the landscape's recorded height range
+  const char* title;  // as the dialog names it
 };
 inline constexpr int kWholeGrid = -1;
 
@@ -112,13 +113,18 @@ enum ActionIndex : int {
 };
 
 inline constexpr std::array<ActionRow, 7> kActions{{
-    {"soften", "soften", {-1, -1, -1, -1, -1}, 1, false},
-    {"soften-more", "soften_more", {-1, -1, -1, -1, -1}, 2, false},
-    {"noise", "noise", {kNoise, kAmplitude, kCoverage, kSeed, kWater}, kWholeGrid, true},
-    {"hill", "hill", {kXpos, kYpos, kRadius, kHeight, -1}, 0, false},
-    {"flatten", "flatten", {kFlattenHeight, kFlatten, -1, -1, -1}, 0, false},
-    {"glaciate", "glaciate", {kGlaciate, -1, -1, -1, -1}, 0, true},
-    {"canyonize", "canyonize", {kCanyonize, -1, -1, -1, -1}, 0, true},
+    {"soften", "soften", {-1, -1, -1, -1, -1}, 1, false, "Soften"},
+    {"soften-more", "soften_more", {-1, -1, -1, -1, -1}, 2, false, "Soften more"},
+    {"noise",
+     "noise",
+     {kNoise, kAmplitude, kCoverage, kSeed, kWater},
+     kWholeGrid,
+     true,
+     "Add Noise"},
+    {"hill", "hill", {kXpos, kYpos, kRadius, kHeight, -1}, 0, false, "Add Hill / Depression"},
+    {"flatten", "flatten", {kFlattenHeight, kFlatten, -1, -1, -1}, 0, false, "Flatten"},
+    {"glaciate", "glaciate", {kGlaciate, -1, -1, -1, -1}, 0, true, "Glaciate"},
+    {"canyonize", "canyonize", {kCanyonize, -1, -1, -1, -1}, 0, true, "Canyonize"},
 }};
 
 // The actions in the order of their index, as command lines name them.
