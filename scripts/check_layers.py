@@ -28,6 +28,8 @@ ALLOWED = {
     "host/ui": ["host/plugins", "host/render", "host/io", "host/model", "host/common",
                 "include/rovandel"],
     "host": ["host/cli", "host/ui", "host/common"],  # main.cpp
+    # The QGIS provider's tool that writes the settings schema for it.
+    "qgis": ["include/rovandel"],
     # The Python package's extension: the kernels, and plug-ins run as the host runs them.
     "python": ["host/plugins", "host/io", "host/model", "host/common", "terrain", "random", "base",
                "include/rovandel"],
