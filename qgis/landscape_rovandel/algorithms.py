@@ -26,6 +26,14 @@ with open(os.path.join(HERE, "schema.json"), encoding="utf-8") as _file:
     SCHEMA = json.load(_file)
 SETTINGS = {s["key"]: s for s in SCHEMA["settings"]}
 
+COMMON_HELP = (
+    "WATER_LEVEL: points at or below it are water (NoData cells always are).\n"
+    "MASK: only what it selects changes, blended by its weight: a raster of the heightmap's "
+    "size (8-bit 0..255, 16-bit 0..65535, float 0..1), or polygons, burnt onto the grid at "
+    "cell centres.\n"
+    "The result keeps the coordinate system, geotransform, NoData value and the band's "
+    "scale and offset, as kelvamor-host writes them.")
+
 # How far each stage of a batch run goes in the progress bar.
 STAGES = {"reading": (0, 40), "running": (40, 60), "writing": (60, 100)}
 
@@ -81,8 +89,7 @@ class _HostAlgorithm(QgsProcessingAlgorithm):
             self.WATER_LEVEL, "Water level (points at or below it are water)",
             QgsProcessingParameterNumber.Double, optional=True))
         self.addParameter(QgsProcessingParameterMapLayer(
-            self.MASK, "Mask: a raster of weights (8-bit 0..255, 16-bit 0..65535, float 0..1) "
-            "or polygons; only what it selects changes", optional=True,
+            self.MASK, "Mask (a raster of weights, or polygons)", optional=True,
             types=[QgsProcessing.TypeRaster, QgsProcessing.TypeVectorPolygon]))
         self.addParameter(QgsProcessingParameterRasterDestination(self.OUTPUT, "Result"))
 
@@ -168,7 +175,7 @@ class ActionAlgorithm(_HostAlgorithm):
         lines = [f"{self.action['title']}, as kelvamor-host --batch --action "
                  f"{self.action['name']} runs it."]
         lines += [f"{parameter_name(k)}: {SETTINGS[k]['meaning']}." for k in self.action["settings"]]
-        return "\n".join(lines)
+        return "\n".join(lines) + "\n" + COMMON_HELP
 
     def initAlgorithm(self, config=None):  # noqa: N802
         self._add_input()
@@ -233,7 +240,8 @@ class ModuleAlgorithm(_HostAlgorithm):
     def shortHelpString(self):  # noqa: N802
         return ("Runs any landscape plug-in module (a .so of the Kelvamor plug-in contract) on "
                 "the heightmap, as kelvamor-host --batch --plugin MODULE does: the module's "
-                "stored or default settings, its dialog answered as a user pressing Enter.")
+                "stored or default settings, its dialog answered as a user pressing Enter.\n" +
+                COMMON_HELP)
 
     def initAlgorithm(self, config=None):  # noqa: N802
         self._add_input()
