@@ -40,7 +40,13 @@ bool PluginModule::Run(HostSession& session) {
 
 std::string DefaultPluginPath(const std::string& programPath) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::absolute(programPath).parent_path();
+  // A program started through PATH knows itself only by name: its own file then.
+  std::error_code own;
+  const fs::path self = programPath.find('/') == std::string::npos
+                            ? fs::read_symlink("/proc/self/exe", own)
+                            : fs::path(programPath);
+  const fs::path dir =
+      fs::absolute(own || self.empty() ? fs::path(programPath) : self).parent_path();
   // Beside the program, in the build tree, or where the install put it.
   for (const fs::path& candidate : {dir / kPluginFile, dir / "../plugin" / kPluginFile,
                                     dir / KELVAMOR_PLUGIN_DIR / kPluginFile}) {

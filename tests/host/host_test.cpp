@@ -19,6 +19,7 @@
 
 #include "host/io/heightmap_io.h"
 #include "host/io/voids.h"
+#include "host/plugins/module.h"
 #include "host/plugins/services.h"
 #include "terrain/operations.h"
 #include "tests/support/host_fixtures.h"
@@ -336,6 +337,18 @@ TEST_F(Batch, AModuleThatCannotBeLoadedFailsTheRun) {
   EXPECT_EQ(Run({QPath("in.r32"), "--plugin", QPath("none.so"), "-o", QPath("x.tif")}, &log), 1);
   EXPECT_TRUE(log.contains("none.so: cannot be loaded")) << log.toStdString();
   EXPECT_FALSE(std::filesystem::exists(Path("x.tif")));
+}
+
+// Started through PATH (argv[0] a bare name, from any folder), the program still finds
+// the module where it was built or installed beside it, not in the current folder.
+TEST(Modules, AProgramKnownByNameFindsItsModuleFromItsOwnFile) {
+  namespace fs = std::filesystem;
+  const QTemporaryDir elsewhere;
+  const fs::path before = fs::current_path();
+  fs::current_path(elsewhere.path().toStdString());
+  const std::string found = host::DefaultPluginPath("kelvamor-host");
+  fs::current_path(before);
+  EXPECT_TRUE(fs::exists(found)) << found;
 }
 
 // Killed at any moment, a save leaves the old file or the new one, whole. SIGTERM also
