@@ -231,6 +231,13 @@ int WriteAll(int fd, const void* data, size_t size) {
 }
 
 void FileReplacement::WriteSideFile(const std::string& ending, const std::string& content) {
+  // What the side file is to replace is checked now, before anything is put in place:
+  // a folder or a FIFO of its name would fail the commit half-way.
+  struct stat old {};
+  if (::fstatat(dir_, (Stem(name_) + ending).c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+      !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode))
+    throw std::runtime_error("its side file " + Stem(name_) + ending + " " + KindOf(old.st_mode) +
+                             "; it is not replaced");
   const std::string name = Stem(tempName_) + ending;
   const int fd = ::openat(dir_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           0666);  // as any new file: the user's umask decides

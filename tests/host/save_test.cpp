@@ -167,6 +167,17 @@ TEST_F(Georeferenced, SideFilesAreTheTargets) {
   EXPECT_TRUE(fs::exists(Path("out.prj")));
   host::WriteHeightmap(Path("out.asc"), Sample(kW, kH));
   EXPECT_FALSE(fs::exists(Path("out.prj")));
+  // A side file that cannot be replaced (a folder of the world file's name) fails the
+  // run before any output is put in place, and none of the picture's files appear.
+  const auto before = host_test::Listing(dir.path().toStdString());
+  const std::string heights = host_test::Bytes(Path("out.tif"));
+  fs::create_directory(Path("pic.pgw"));
+  EXPECT_EQ(Run({QPath("tile.tif"), "-o", QPath("out.tif"), "--picture", QPath("pic.png")}, &log),
+            1);
+  EXPECT_TRUE(log.contains("pic.pgw is a folder")) << log.toStdString();
+  fs::remove(Path("pic.pgw"));
+  EXPECT_EQ(host_test::Listing(dir.path().toStdString()), before);
+  EXPECT_EQ(host_test::Bytes(Path("out.tif")), heights);
   for (const std::string& name : host_test::Listing(dir.path().toStdString()))
     EXPECT_EQ(name.find(".kelvamor-"), std::string::npos) << name;
 }
