@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QUndoStack>
@@ -36,6 +37,9 @@
 namespace host {
 
 namespace {
+
+// Where the window's size and place are kept between sessions.
+constexpr char kGeometryKey[] = "WindowGeometry";
 
 // A busy cursor for as long as it lives.
 struct BusyCursor {
@@ -119,10 +123,12 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   }
   if (modules_.empty()) pluginsMenu_->addAction("(no plug-in loaded)")->setEnabled(false);
 
-  // Fit the screen whatever its scale: at most 90 % of the room it offers.
-  const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 760, 720);
-  resize(std::min(760, room.width() * 9 / 10), std::min(720, room.height() * 9 / 10));
-  if (!path_.isEmpty()) RememberRecentFile(path_);
+  // The size it was left at; else room for every tool, within 90 % of the screen.
+  if (!restoreGeometry(HostSettings().value(kGeometryKey).toByteArray())) {
+    const QRect room = screen() ? screen()->availableGeometry() : QRect(0, 0, 1280, 900);
+    resize(std::min(1280, room.width() * 9 / 10), std::min(900, room.height() * 9 / 10));
+  }
+  if (!path_.isEmpty()) Remember(path_);
   RestoreView();
 }
 
@@ -211,6 +217,7 @@ bool MainWindow::MaybeSave() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (MaybeSave()) {
+    HostSettings().setValue(kGeometryKey, saveGeometry());
     event->accept();
   } else {
     event->ignore();
@@ -238,9 +245,10 @@ bool MainWindow::Open(const QString& path) {
   outline_ = QPainterPath();
   selection_.clear();
   StartHistory();  // a new file starts a new history
-  if (!waterLevel_ && land_.ValidRange().first < 0.0) SetWaterLevel(kSeaLevel);
-  Refresh();
-  RememberRecentFile(path);
+  // The water of the last file says nothing of this one: sea level where it dips below.
+  waterLevel_.reset();
+  SetWaterLevel(land_.ValidRange().first < 0.0 ? std::optional(kSeaLevel) : std::nullopt);
+  Remember(path);
   views_->currentWidget()->setFocus();
   return true;
 }
@@ -298,7 +306,7 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
   path_ = path;
   history_->setClean();
   UpdateTitle();
-  RememberRecentFile(path);
+  Remember(path);
   return true;
 }
 

@@ -75,6 +75,7 @@ class MainWindow : public QMainWindow {
   // georeferenced, and the height or "NoData".
   QString CellReadout(int32_t x, int32_t y) const;
   void SetWaterLevel(std::optional<double> level);
+  std::optional<double> WaterLevel() const { return waterLevel_; }
   // Shows the 3D view (or the map); false when 3D was asked for and there is no OpenGL.
   bool ShowIn3D(bool on);
   bool In3D() const;
@@ -110,6 +111,7 @@ class MainWindow : public QMainWindow {
   // How the opened file stores its heights: a GeoTIFF is saved so again.
   Storage OpenedStorage() const;
   void FillRecentMenu();
+  void Remember(const QString& path);  // in File ▸ Open Recent, at once
   // Every menu action with a shortcut and its keys, as an HTML table.
   QString ShortcutTable() const;
   void Refresh();

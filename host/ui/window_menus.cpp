@@ -193,6 +193,11 @@ bool MainWindow::AskAndSave() {
   return !path.isEmpty() && SaveAs(path, filter);
 }
 
+void MainWindow::Remember(const QString& path) {
+  RememberRecentFile(path);
+  FillRecentMenu();  // a menu that was empty was disabled, and so never asks to be filled
+}
+
 void MainWindow::FillRecentMenu() {
   recentMenu_->clear();
   const QStringList files = RecentFiles();

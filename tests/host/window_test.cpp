@@ -11,6 +11,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
@@ -129,7 +130,13 @@ TEST_F(Window, UndoAndRedoKeysWorkRightAfterAPlugInRun) {
 TEST_F(Window, RecentFilesAndDroppedFiles) {
   host::WriteHeightmap(Path("a.r32"), Sample(8, 8, 5));
   host::WriteHeightmap(Path("b.r32"), Sample(9, 9, 6));
+  QMenu* recent = nullptr;
+  for (QMenu* menu : window->findChildren<QMenu*>())
+    if (menu->title() == "Open &Recent") recent = menu;
+  ASSERT_TRUE(recent);
+  EXPECT_FALSE(recent->isEnabled());  // nothing opened yet
   ASSERT_TRUE(window->Open(QPath("a.r32")));
+  EXPECT_TRUE(recent->isEnabled());  // at once, in the session that opened it
   ASSERT_TRUE(window->Open(QPath("b.r32")));
   ASSERT_TRUE(window->SaveAs(QPath("c.tif")));
   EXPECT_EQ(host::RecentFiles(), (QStringList{QPath("c.tif"), QPath("b.r32"), QPath("a.r32")}));
@@ -146,6 +153,31 @@ TEST_F(Window, RecentFilesAndDroppedFiles) {
   QApplication::processEvents();
   EXPECT_EQ(window->FilePath(), QPath("a.r32"));
   EXPECT_EQ(window->Land().width, 8);
+}
+
+// The first window has room for every tool; the next opens at the size the last was left.
+TEST_F(Window, TheWindowOpensAtTheSizeItWasLeftAt) {
+  EXPECT_GE(window->width(),
+            std::min(1280, window->screen()->availableGeometry().width() * 9 / 10));
+  window->resize(900, 650);
+  ASSERT_TRUE(window->close());
+  host::Options options;
+  options.pluginPath = ROVANDEL_MODULE;
+  const host::MainWindow next(Sample(8, 8), options);
+  EXPECT_EQ(next.size(), QSize(900, 650));
+}
+
+// The water level belongs to the file: sea level for one that dips below it, none for one
+// that does not, whatever the file before had.
+TEST_F(Window, EachFileOpensWithItsOwnWater) {
+  host::Landscape high = Sample(8, 8, 5);
+  for (float& h : high.heights) h += 500.0f;
+  host::WriteHeightmap(Path("high.r32"), high);
+  host::WriteHeightmap(Path("coast.r32"), Sample(8, 8, 6));
+  ASSERT_TRUE(window->Open(QPath("coast.r32")));
+  EXPECT_EQ(window->WaterLevel(), host::MainWindow::kSeaLevel);
+  ASSERT_TRUE(window->Open(QPath("high.r32")));
+  EXPECT_FALSE(window->WaterLevel().has_value());
 }
 
 // A headerless RAW grid that is not square: the window asks its size, starting from the
