@@ -6,6 +6,7 @@
 #include <cpl_vsi.h>
 #include <cpl_vsi_virtual.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -181,6 +182,28 @@ bool IsNetworkPath(const std::string& path) {
   for (const char* scheme : {"http://", "https://", "ftp://"})
     if (path.rfind(scheme, 0) == 0) return true;
   return false;
+}
+
+std::vector<RasterKind> OtherReadableKinds() {
+  io_internal::InitGdal();
+  std::vector<RasterKind> kinds;
+  for (const char* name : io_internal::kHeightmapDrivers) {
+    const std::string driver = name;
+    const bool inTable = std::any_of(kFormats.begin(), kFormats.end(), [&](const Format& f) {
+      return f.gdalDriver && driver == f.gdalDriver;
+    });
+    // VRT is listed on its own; MEM is no file; a GRASS ASCII grid is an .asc.
+    if (inTable || driver == "VRT" || driver == "MEM" || driver == "GRASSASCIIGrid") continue;
+    GDALDriverH handle = GDALGetDriverByName(name);
+    const char* extensions =
+        handle ? GDALGetMetadataItem(handle, GDAL_DMD_EXTENSIONS, nullptr) : nullptr;
+    if (!extensions || !*extensions) continue;
+    RasterKind kind{GDALGetMetadataItem(handle, GDAL_DMD_LONGNAME, nullptr), {}};
+    const CPLStringList each(CSLTokenizeString(extensions));
+    for (int i = 0; i < each.size(); ++i) kind.extensions.emplace_back(each[i]);
+    kinds.push_back(std::move(kind));
+  }
+  return kinds;
 }
 
 }  // namespace host

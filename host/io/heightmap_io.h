@@ -137,6 +137,15 @@ SaveReport WriteHeightmap(const std::string& path, const Landscape& land,
 // says why) or is a headerless RAW grid.
 std::optional<int> RasterBandCount(const std::string& path);
 
+// The kinds of raster the host reads beyond its formats table (Erdas Imagine, ESRI .bil,
+// Surfer grids, XYZ, ...): GDAL's name for each and its extensions ("img"), from the
+// drivers the host keeps, for file dialogs.
+struct RasterKind {
+  std::string name;
+  std::vector<std::string> extensions;
+};
+std::vector<RasterKind> OtherReadableKinds();
+
 // The grid size of a heightmap file, from its header (or length and --size) alone.
 std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw = {});
 

@@ -40,6 +40,8 @@ QSettings HostSettings();
 
 // The files opened or saved last, newest first, kept per user; those gone are left out.
 QStringList RecentFiles();
+// The open dialog's filters: every kind of file the host reads.
+QString OpenFilter();
 void RememberRecentFile(const QString& path);
 
 class MainWindow : public QMainWindow {
@@ -76,6 +78,8 @@ class MainWindow : public QMainWindow {
   QString CellReadout(int32_t x, int32_t y) const;
   void SetWaterLevel(std::optional<double> level);
   std::optional<double> WaterLevel() const { return waterLevel_; }
+  // Every action with a shortcut and its keys, as an HTML table (Help ▸ Keyboard shortcuts).
+  QString ShortcutTable() const;
   // Shows the 3D view (or the map); false when 3D was asked for and there is no OpenGL.
   bool ShowIn3D(bool on);
   bool In3D() const;
@@ -112,8 +116,6 @@ class MainWindow : public QMainWindow {
   Storage OpenedStorage() const;
   void FillRecentMenu();
   void Remember(const QString& path);  // in File ▸ Open Recent, at once
-  // Every menu action with a shortcut and its keys, as an HTML table.
-  QString ShortcutTable() const;
   void Refresh();
   void SwapLandscape(Landscape& other);
   void StartHistory();

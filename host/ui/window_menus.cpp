@@ -32,21 +32,36 @@ QList<QKeySequence> Shortcuts(QKeySequence::StandardKey key,
   return keys;
 }
 
-// "Heightmaps (*.tif *.tiff ... *.vrt);;GeoTIFF float32 (*.tif *.tiff);;...;;All files (*)",
-// from the formats table.
+}  // namespace
+
+// "Heightmaps (*.tif *.tiff ... *.vrt);;GeoTIFF (*.tif *.tiff);;...;;All files (*)": the
+// formats table, then every other kind of raster the host reads.
 QString OpenFilter() {
   QStringList all, each;
+  auto add = [&](const QString& name, const QStringList& patterns) {
+    all << patterns;
+    each << QString("%1 (%2)").arg(name, patterns.join(' '));
+  };
   for (const Format& format : kFormats) {
     QStringList patterns;
     for (const char* ext : format.extensions)
       if (ext) patterns << QString("*") + ext;
-    all << patterns;
-    each << QString("%1 (%2)").arg(format.name, patterns.join(' '));
+    // Any GeoTIFF opens, whatever its data type; "float32" is what a save writes.
+    add(format.id == FormatId::kGeoTiff ? QString("GeoTIFF") : QString(format.name), patterns);
   }
-  all << "*.vrt";
-  each << "GDAL virtual raster (*.vrt)";
+  add("GDAL virtual raster", {"*.vrt"});
+  for (const RasterKind& kind : OtherReadableKinds()) {
+    QStringList patterns;
+    for (const std::string& ext : kind.extensions)
+      if (!all.contains("*." + QString::fromStdString(ext)))
+        patterns << "*." + QString::fromStdString(ext);
+    if (!patterns.isEmpty()) add(QString::fromStdString(kind.name), patterns);
+  }
+  all.removeDuplicates();
   return "Heightmaps (" + all.join(' ') + ");;" + each.join(";;") + ";;All files (*)";
 }
+
+namespace {
 
 // One filter a written format, GeoTIFF's whole-number kinds beside it: "GeoTIFF float32
 // (*.tif);;GeoTIFF Int16 (*.tif);;...".
@@ -208,18 +223,21 @@ void MainWindow::FillRecentMenu() {
 
 QString MainWindow::ShortcutTable() const {
   QString rows;
-  for (QAction* menu : menuBar()->actions()) {
-    if (!menu->menu()) continue;
-    for (QAction* action : menu->menu()->actions()) {
-      if (action->shortcuts().isEmpty()) continue;
-      QStringList keys;
-      for (const QKeySequence& key : action->shortcuts())
-        keys << key.toString(QKeySequence::NativeText).toHtmlEscaped();
-      rows += QString("<tr><td>%1 ▸ %2</td><td>%3</td></tr>")
-                  .arg(menu->text().remove('&'), action->text().remove('&').toHtmlEscaped(),
-                       keys.join(", "));
+  auto row = [&](const QString& where, QAction* action) {
+    QStringList keys;
+    for (const QKeySequence& key : action->shortcuts()) {
+      // Keys past F12 (a Sun keyboard's Undo is F14) are on no keyboard people have.
+      if (key[0].key() >= Qt::Key_F13 && key[0].key() <= Qt::Key_F35) continue;
+      keys << key.toString(QKeySequence::NativeText).toHtmlEscaped();
     }
-  }
+    if (keys.isEmpty()) return;
+    rows += QString("<tr><td>%1%2</td><td>%3</td></tr>")
+                .arg(where, action->text().remove('&').toHtmlEscaped(), keys.join(", "));
+  };
+  for (QAction* menu : menuBar()->actions())
+    if (menu->menu())
+      for (QAction* action : menu->menu()->actions()) row(menu->text().remove('&') + " ▸ ", action);
+  for (QAction* action : actions()) row({}, action);  // the window's own: the brush's size
   return "<table cellpadding=4>" + rows +
          "<tr><td>Selection tools</td><td>drag in the view</td></tr>"
          "<tr><td>Zoom about the cursor</td><td>mouse wheel</td></tr></table>";

@@ -98,6 +98,11 @@ TEST_F(Window, EveryShortcutBelongsToOneAction) {
   for (const char* key :
        {"Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+Y", "Ctrl+Shift+S", "Ctrl+O", "Ctrl+S", "Ctrl+Q", "F1"})
     EXPECT_TRUE(owner.count(key)) << key;
+  // Help ▸ Keyboard shortcuts lists the brush's keys too, and no key past F12.
+  const QString table = window->ShortcutTable();
+  EXPECT_TRUE(table.contains("Smaller brush</td><td>[")) << table.toStdString();
+  EXPECT_TRUE(table.contains("Larger brush</td><td>]")) << table.toStdString();
+  EXPECT_FALSE(table.contains("F14")) << table.toStdString();
 }
 
 // The dialog and the feather box had the keys; after OK the history's keys work at once.
@@ -153,6 +158,18 @@ TEST_F(Window, RecentFilesAndDroppedFiles) {
   QApplication::processEvents();
   EXPECT_EQ(window->FilePath(), QPath("a.r32"));
   EXPECT_EQ(window->Land().width, 8);
+}
+
+// The open dialog offers what batch mode reads: GeoTIFF of any type, and GDAL's other
+// heightmap formats beside the table's.
+TEST_F(Window, TheOpenDialogOffersEveryKindTheHostReads) {
+  const QString filter = host::OpenFilter();
+  const QString everything = filter.section(";;", 0, 0);
+  for (const char* ext : {"*.tif", "*.asc", "*.png", "*.r16", "*.hgt", "*.vrt", "*.img", "*.bil",
+                          "*.grd", "*.xyz", "*.dem"})
+    EXPECT_TRUE(everything.contains(ext)) << ext << " in " << everything.toStdString();
+  EXPECT_TRUE(filter.contains("GeoTIFF (*.tif *.tiff)")) << filter.toStdString();
+  EXPECT_FALSE(filter.contains("GeoTIFF float32")) << filter.toStdString();
 }
 
 // The first window has room for every tool; the next opens at the size the last was left.
