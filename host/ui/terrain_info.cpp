@@ -3,6 +3,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_reduce.h>
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
@@ -94,6 +95,26 @@ void LegendPanel::Show(const Landscape& land, std::pair<double, double> colours,
   update();
 }
 
+std::vector<double> LegendTicks(double lo, double hi) {
+  std::vector<double> ticks;
+  if (!(hi > lo) || !std::isfinite(hi - lo)) return {lo};
+  // The smallest round step that gives at most ten ticks.
+  double step = std::pow(10.0, std::floor(std::log10((hi - lo) / 10.0)));
+  for (const double factor : {1.0, 2.0, 5.0, 10.0}) {
+    if ((hi - lo) / (step * factor) <= 10.0) {
+      step *= factor;
+      break;
+    }
+  }
+  // Four at least: a finer step when the range holds fewer.
+  while (std::floor(hi / step) - std::ceil(lo / step) + 1 < 4) step /= 2;
+  for (double k = std::ceil(lo / step); k * step <= hi; ++k)
+    ticks.push_back(k * step == 0.0 ? 0.0 : k * step);
+  if (lo < 0 && hi > 0 && std::find(ticks.begin(), ticks.end(), 0.0) == ticks.end())
+    ticks.push_back(0.0);
+  return ticks;
+}
+
 void LegendPanel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), palette().window());
@@ -109,16 +130,16 @@ void LegendPanel::paintEvent(QPaintEvent*) {
     painter.setPen(QColor(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b)));
     painter.drawLine(rampLeft, y, rampLeft + rampWidth, y);
   }
-  // Ticks: the ends, sea level when it splits the ramp, and three between.
+  // Ticks at round heights, each label clear of its dash and of the panel's edges.
   painter.setPen(palette().color(QPalette::WindowText));
-  std::vector<double> ticks{hi, lo};
-  for (int k = 1; k < 4; ++k) ticks.push_back(lo + (hi - lo) * k / 4);
-  if (lo < 0 && hi > 0) ticks.push_back(0.0);
-  for (const double t : ticks) {
+  const QFontMetrics metrics = painter.fontMetrics();
+  for (const double t : LegendTicks(lo, hi)) {
     const int y = yOf(t);
     painter.drawLine(rampLeft + rampWidth, y, rampLeft + rampWidth + 4, y);
-    painter.drawText(rampLeft + rampWidth + 6, y + 4,
-                     QString::number(t, 'g', 5) + (unit_.isEmpty() ? "" : " " + unit_));
+    const int baseline = std::clamp(y + metrics.ascent() / 2 - 1, metrics.ascent() + 1,
+                                    height() - metrics.descent() - 1);
+    painter.drawText(rampLeft + rampWidth + 4 + metrics.horizontalAdvance(' ') * 2, baseline,
+                     QString::number(t, 'g', 6) + (unit_.isEmpty() ? "" : " " + unit_));
   }
   // The histogram over the valid heights, bars to the right of the labels.
   const int barsLeft = width() / 2 + 20, barsWidth = width() - barsLeft - 6;

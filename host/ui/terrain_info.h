@@ -23,6 +23,10 @@ QString HeightText(const Landscape& land, double h);
 // georeferenced, and the height or "NoData". Empty outside the grid.
 QString CellReadout(const Landscape& land, int32_t x, int32_t y);
 
+// The heights a legend of lo..hi marks: the multiples of a round step (1, 2, 2.5 or 5 times
+// a power of ten) within it, four to ten of them, and 0 where sea level splits the range.
+std::vector<double> LegendTicks(double lo, double hi);
+
 // The colour ramp of the map with height ticks, and a histogram of the valid heights
 // beside it, the water level marked when there is one.
 class LegendPanel : public QWidget {

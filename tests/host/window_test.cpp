@@ -23,6 +23,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "host/io/heightmap_io.h"
 #include "host/render/shading.h"
@@ -533,6 +534,26 @@ TEST_F(Window, TheReadoutNamesTheCellItsPlaceAndItsHeight) {
 
 // The legend's histogram counts every valid height and follows each edit and undo; the
 // map colours the sea floor blue and the land green where sea level splits the range.
+// The legend marks round heights, and sea level where the range crosses it.
+TEST(Legend, TicksAreRoundHeightsWithinTheRange) {
+  for (const auto& [lo, hi] : std::vector<std::pair<double, double>>{
+           {83.064, 1294.5}, {-120, 880}, {141, 547}, {0.1, 0.35}, {-3.2, 1.1}, {5, 5.0001}}) {
+    const std::vector<double> ticks = host::LegendTicks(lo, hi);
+    ASSERT_GE(ticks.size(), 4u) << lo << " .. " << hi;
+    EXPECT_LE(ticks.size(), 11u) << lo << " .. " << hi;
+    const double step = ticks[1] - ticks[0];
+    const double scale = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    EXPECT_TRUE(std::set<double>({1, 2, 2.5, 5}).count(std::round(step / scale * 10) / 10))
+        << "step " << step;
+    for (const double t : ticks) {
+      EXPECT_TRUE(t >= lo && t <= hi) << t;
+      EXPECT_NEAR(t / step, std::round(t / step), 1e-9 * std::abs(t / step) + 1e-9)
+          << t << " of step " << step;
+    }
+    if (lo < 0 && hi > 0) EXPECT_NE(std::find(ticks.begin(), ticks.end(), 0.0), ticks.end());
+  }
+}
+
 TEST_F(Window, TheLegendFollowsEditsAndTheSeaIsBlue) {
   auto* legend = dynamic_cast<host::LegendPanel*>(window->findChild<QWidget*>("Legend"));
   ASSERT_TRUE(legend);
