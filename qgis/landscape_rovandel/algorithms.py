@@ -18,8 +18,8 @@ from qgis.core import (QgsProcessing, QgsProcessingAlgorithm, QgsProcessingExcep
                        QgsProcessingParameterEnum, QgsProcessingParameterFile,
                        QgsProcessingParameterMapLayer, QgsProcessingParameterNumber,
                        QgsProcessingParameterRasterDestination,
-                       QgsProcessingParameterRasterLayer, QgsProcessingUtils, QgsRasterLayer,
-                       QgsVectorLayer, QgsWkbTypes)
+                       QgsProcessingParameterRasterLayer, QgsProcessingUtils,
+                       QgsRasterFileWriter, QgsRasterLayer, QgsVectorLayer, QgsWkbTypes)
 
 HERE = os.path.dirname(__file__)
 with open(os.path.join(HERE, "schema.json"), encoding="utf-8") as _file:
@@ -32,7 +32,11 @@ COMMON_HELP = (
     "size (8-bit 0..255, 16-bit 0..65535, float 0..1), or polygons, burnt onto the grid at "
     "cell centres.\n"
     "The result keeps the coordinate system, geotransform, NoData value and the band's "
-    "scale and offset, as kelvamor-host writes them.")
+    "scale and offset, as kelvamor-host writes them (.tif, .asc, .png, .r16, .r32); any "
+    "other format is GDAL's copy of kelvamor-host's GeoTIFF.")
+
+# The formats kelvamor-host writes itself; any other is a copy of its GeoTIFF.
+HOST_WRITES = ("tif", "tiff", "asc", "png", "r16", "r32")
 
 # How far each stage of a batch run goes in the progress bar.
 STAGES = {"reading": (0, 40), "running": (40, 60), "writing": (60, 100)}
@@ -106,8 +110,17 @@ class _HostAlgorithm(QgsProcessingAlgorithm):
                 f"{layer.name()}: kelvamor-host reads files GDAL opens, not "
                 f"{layer.providerType()} layers")
         output = self.parameterAsOutputLayer(parameters, self.OUTPUT, context)
+        written, driver = output, None
+        extension = os.path.splitext(output)[1].lower().lstrip(".")
+        if extension not in HOST_WRITES:
+            # Another of GDAL's formats: kelvamor-host writes its GeoTIFF, which GDAL then
+            # copies whole (heights, georeferencing, NoData, metadata).
+            driver = QgsRasterFileWriter.driverForExtension(extension)
+            if not driver:
+                raise QgsProcessingException(f"{output}: no GDAL format writes .{extension}")
+            written = QgsProcessingUtils.generateTempFilename("heights.tif")
         arguments = [host_program(), "--batch", "--json", "--progress", layer.source(),
-                     "-o", output, "--band",
+                     "-o", written, "--band",
                      str(self.parameterAsInt(parameters, self.BAND, context) or 1)]
         arguments += self._action_arguments(parameters, context)
         if parameters.get(self.WATER_LEVEL) is not None:
@@ -123,6 +136,8 @@ class _HostAlgorithm(QgsProcessingAlgorithm):
             feedback.pushInfo(
                 f"{statistics.get('valid', 0)} heights from {statistics.get('minimum')} to "
                 f"{statistics.get('maximum')}, {statistics.get('nodata', 0)} NoData cells")
+        if driver:
+            _copy(written, output, driver, feedback)
         return {self.OUTPUT: output}
 
     def _mask(self, parameters, heights, context, feedback):
@@ -254,6 +269,24 @@ class ModuleAlgorithm(_HostAlgorithm):
         if not module or not os.path.isfile(module):
             raise QgsProcessingException(f"no plug-in module at {module!r}")
         return ["--plugin", module]
+
+
+def _copy(source, target, driver, feedback):
+    """The host's GeoTIFF as another GDAL format; the GeoTIFF is removed after."""
+    from osgeo import gdal
+    feedback.pushCommandInfo(f"gdal_translate -of {driver} {shlex.quote(source)} "
+                             f"{shlex.quote(target)}")
+    try:
+        gdal.UseExceptions()
+        copied = gdal.Translate(target, source, format=driver)
+        if copied is None:
+            raise RuntimeError(gdal.GetLastErrorMsg() or "GDAL wrote nothing")
+        copied.FlushCache()
+        copied = None
+    except RuntimeError as e:
+        raise QgsProcessingException(f"{target}: cannot be written as {driver} ({e})")
+    finally:
+        os.remove(source)
 
 
 def _progress_of(text):

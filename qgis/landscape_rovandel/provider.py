@@ -9,10 +9,6 @@ from qgis.PyQt.QtGui import QIcon
 from .algorithms import SCHEMA, ActionAlgorithm, ModuleAlgorithm
 
 HERE = os.path.dirname(__file__)
-# What kelvamor-host writes (-o), in the order Processing offers them.
-OUTPUT_EXTENSIONS = ["tif", "asc", "png", "r16", "r32"]
-
-
 class RovandelProvider(QgsProcessingProvider):
     def id(self):
         return "rovandel"
@@ -30,9 +26,6 @@ class RovandelProvider(QgsProcessingProvider):
         for action in SCHEMA["actions"]:
             self.addAlgorithm(ActionAlgorithm(action))
         self.addAlgorithm(ModuleAlgorithm())
-
-    def supportedOutputRasterLayerExtensions(self):  # noqa: N802
-        return list(OUTPUT_EXTENSIONS)
 
     def defaultRasterFileExtension(self):  # noqa: N802
         return "tif"

@@ -57,8 +57,9 @@ def int16_dem(path, width=W, height=H):
 def described(path):
     ds = gdal.Open(str(path))
     band = ds.GetRasterBand(1)
+    # No scale and a scale of 1 say the same; formats differ in which they report.
     return (ds.GetGeoTransform(), ds.GetProjection(), band.GetNoDataValue(), band.DataType,
-            band.GetScale(), band.GetOffset(), band.ReadAsArray().tobytes())
+            band.GetScale() or 1.0, band.GetOffset() or 0.0, band.ReadAsArray().tobytes())
 
 
 def host(tmp_path, *args):
@@ -101,6 +102,17 @@ def test_every_action_writes_the_hosts_heights(tmp_path, action):
     host(tmp_path, dem, "-o", tmp_path / "host.tif", "--action", action["name"],
          "--water-level", 380.5, *sets)
     assert described(tmp_path / "qgis.tif") == described(tmp_path / "host.tif")
+
+
+def test_another_gdal_format_holds_the_hosts_heights(tmp_path):
+    dem = int16_dem(tmp_path / "dem.tif")
+    processing.run("rovandel:soften", {"INPUT": str(dem), "OUTPUT": str(tmp_path / "out.img")})
+    host(tmp_path, dem, "-o", tmp_path / "host.tif", "--action", "soften")
+    ours, theirs = described(tmp_path / "out.img"), described(tmp_path / "host.tif")
+    assert ours[0] == theirs[0] and ours[2:] == theirs[2:]  # all but the WKT's spelling
+    assert osr.SpatialReference(ours[1]).IsSame(osr.SpatialReference(theirs[1]))
+    assert sorted(p.name for p in tmp_path.iterdir() if p.suffix == ".tif") == ["dem.tif",
+                                                                                "host.tif"]
 
 
 def test_any_module_runs_with_its_stored_settings(tmp_path):
