@@ -550,7 +550,9 @@ TEST(Legend, TicksAreRoundHeightsWithinTheRange) {
       EXPECT_NEAR(t / step, std::round(t / step), 1e-9 * std::abs(t / step) + 1e-9)
           << t << " of step " << step;
     }
-    if (lo < 0 && hi > 0) EXPECT_NE(std::find(ticks.begin(), ticks.end(), 0.0), ticks.end());
+    if (lo < 0 && hi > 0) {
+      EXPECT_NE(std::find(ticks.begin(), ticks.end(), 0.0), ticks.end());
+    }
   }
 }
 
