@@ -246,7 +246,6 @@ bool MainWindow::Open(const QString& path) {
   selection_.clear();
   StartHistory();  // a new file starts a new history
   // The water of the last file says nothing of this one: sea level where it dips below.
-  waterLevel_.reset();
   SetWaterLevel(land_.ValidRange().first < 0.0 ? std::optional(kSeaLevel) : std::nullopt);
   Remember(path);
   views_->currentWidget()->setFocus();

@@ -108,10 +108,9 @@ std::vector<double> LegendTicks(double lo, double hi) {
   }
   // Four at least: a finer step when the range holds fewer.
   while (std::floor(hi / step) - std::ceil(lo / step) + 1 < 4) step /= 2;
+  // Multiples of the step: 0 among them where the range crosses it (never "-0").
   for (double k = std::ceil(lo / step); k * step <= hi; ++k)
     ticks.push_back(k * step == 0.0 ? 0.0 : k * step);
-  if (lo < 0 && hi > 0 && std::find(ticks.begin(), ticks.end(), 0.0) == ticks.end())
-    ticks.push_back(0.0);
   return ticks;
 }
 

@@ -46,9 +46,9 @@ def _finished(core, job):
         collided = not math.isnan(fill) and bool(np.any(core == np.float32(fill)))
         stored = np.ascontiguousarray(np.where(voids, np.float32(fill), core), dtype=np.float32)
     else:
-        steps = _rovandel.WholeSteps(storage, job["steps"])
+        steps = _rovandel.WholeSteps(storage, job["scale_offset"])
         stored, low, high, used = steps.store(np.ascontiguousarray(core), fill)
-        collided = bool(used[int(fill - job["lowest"])])
+        collided = bool(used[int(fill - steps.lowest)])
         whole = (low, high, used)
     blocks = _rovandel.compress_blocks(stored, job["block"], job["options"], job["threads"] or 0,
                                        storage)
@@ -409,8 +409,7 @@ def run(argv=None):
         job = dict(path=path, band=args.band or 0, shape=(rows, columns), action=args.action,
                    settings=values, threads=threads, range=None, fill=fill, block=block,
                    options=list(args.co), water_level=args.water_level, output=args.output,
-                   storage=args.ot, steps=raster.scale_offset,
-                   lowest=steps.lowest if steps is not None else None)
+                   storage=args.ot, scale_offset=raster.scale_offset)
         noise = args.action == "noise"
         strips = _strips(rows, columns, chunk, block) if noise else None
         piece_values = rovandel.NOISE_PIECE_VALUES

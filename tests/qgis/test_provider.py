@@ -9,7 +9,7 @@ import sys
 
 import numpy as np
 import pytest
-from osgeo import gdal, ogr, osr
+from osgeo import gdal, osr
 
 from qgis.core import (QgsApplication, QgsProcessingException, QgsProcessingFeedback,
                        QgsVectorLayer)
