@@ -1,61 +1,91 @@
-// The window's history: each applied change is a step that holds the landscape on its
-// other side.
+// The window's history: each applied change is a step that keeps what it changed, small
+// (see GridChange), within a bound of bytes; the oldest steps go when it is passed.
 #pragma once
 
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "host/model/landscape.h"
+#include "host/ui/grid_change.h"
 
 namespace host {
 
-// One applied change: the landscape on the other side of it. Undo and redo swap it with
-// the window's, so each step holds one landscape.
-class LandscapeStep : public QUndoCommand {
+// One edit of the landscape: its heights and NoData cells where they changed, and the
+// recorded range on either side. An edit that changes the grid's size or what the file
+// says of it keeps the landscape on its other side whole.
+class LandscapeChange {
  public:
-  using Swap = std::function<void(Landscape& other)>;
-  LandscapeStep(Swap swap, const QString& text, Landscape other)
-      : QUndoCommand(text), swap_(std::move(swap)), other_(std::move(other)) {}
-  void undo() override { swap_(other_); }
-  void redo() override {
-    if (pushed_) swap_(other_);
-    pushed_ = true;  // pushing does not apply it again: it is applied already
-  }
+  LandscapeChange(const Landscape& before, const Landscape& after);
+  // Gives `land` (the landscape on one side) the other side's: before when `back`.
+  void ApplyTo(Landscape& land, bool back) const;
+  size_t Bytes() const;
 
  private:
-  Swap swap_;
-  Landscape other_;
-  bool pushed_ = false;
+  GridChange heights_, noData_;
+  std::pair<double, double> rangeBefore_, rangeAfter_;
+  // The other side, when the change is not of cells: undo and redo swap it in.
+  mutable std::optional<Landscape> whole_;
 };
 
-// A change of the selection (a brush stroke): the weights on each side of it. It is
-// undone with the edits, but changes no height: it leaves nothing to save.
-class SelectionStep : public QUndoCommand {
+// A change of the selection's weights; an empty selection (none) on either side counts
+// as weights of nothing.
+class SelectionChange {
  public:
-  using Apply = std::function<void(const std::vector<float>& weights)>;
-  SelectionStep(Apply apply, const QString& text, std::vector<float> before,
-                std::vector<float> after)
-      : QUndoCommand(text),
-        apply_(std::move(apply)),
-        before_(std::move(before)),
-        after_(std::move(after)) {}
-  void undo() override { apply_(before_); }
-  void redo() override { apply_(after_); }
+  SelectionChange(const std::vector<float>& before, const std::vector<float>& after, size_t cells);
+  void ApplyTo(std::vector<float>& weights, bool back) const;
+  size_t Bytes() const { return change_.Bytes(); }
+
+ private:
+  GridChange change_;
+  size_t cells_;
+  bool noneBefore_, noneAfter_;
+};
+
+// A step of the history, already applied when pushed. Each keeps its change shared, so
+// that a copy of the step (when the oldest go) costs nothing.
+template <typename Change, typename Target>
+class ChangeStep : public QUndoCommand {
+ public:
+  using Apply = std::function<void(const std::function<void(Target&)>& edit)>;
+  ChangeStep(Apply apply, const QString& text, std::shared_ptr<const Change> change)
+      : QUndoCommand(text), apply_(std::move(apply)), change_(std::move(change)) {}
+  void undo() override {
+    apply_([this](Target& t) { change_->ApplyTo(t, true); });
+  }
+  void redo() override {
+    if (pushed_) apply_([this](Target& t) { change_->ApplyTo(t, false); });
+    pushed_ = true;  // pushing does not apply it again: it is applied already
+  }
+  size_t Bytes() const { return change_->Bytes(); }
+  // The same step, for a stack built again when every step is done.
+  ChangeStep* Copy() const { return new ChangeStep(apply_, text(), change_); }
 
  private:
   Apply apply_;
-  std::vector<float> before_, after_;
+  std::shared_ptr<const Change> change_;
+  bool pushed_ = false;
 };
+
+using LandscapeStep = ChangeStep<LandscapeChange, Landscape>;
+// A change of the selection (a brush stroke): undone with the edits, but changes no
+// height, so it leaves nothing to save.
+using SelectionStep = ChangeStep<SelectionChange, std::vector<float>>;
 
 // Whether the heights differ from those last saved: a height edit lies between the
 // stack's clean state and where it is now (or the clean state was dropped).
 bool UnsavedHeights(const QUndoStack& history);
 
-// How many steps of landscapes of this size fit in `bytes`: two at the least, a
-// thousand at the most.
-int HistoryLimit(const Landscape& land, size_t bytes);
+// The bytes the history's steps keep.
+size_t HistoryBytes(const QUndoStack& history);
+
+// Drops the oldest steps until the others keep at most `bytes` (the newest stays,
+// whatever it costs). Call right after a push, when every step is done.
+void KeepHistoryWithin(QUndoStack& history, size_t bytes);
 
 }  // namespace host

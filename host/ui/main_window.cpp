@@ -140,7 +140,7 @@ MainWindow::~MainWindow() {
 void MainWindow::StartHistory() {
   history_->clear();
   openedRange_ = {land_.minHeight, land_.maxHeight};
-  history_->setUndoLimit(HistoryLimit(land_, kHistoryBytes));
+  history_->setUndoLimit(kHistorySteps);
   history_->setClean();
   UpdateTitle();
 }
@@ -178,9 +178,9 @@ void MainWindow::Refresh() {
   cursor_->setText(CellReadout(hovered_.first, hovered_.second));
 }
 
-void MainWindow::SwapLandscape(Landscape& other) {
-  std::swap(land_, other);
-  Refresh();
+void MainWindow::PushStep(QUndoCommand* step) {
+  history_->push(step);
+  KeepHistoryWithin(*history_, kHistoryBytes);
 }
 
 QString MainWindow::CellReadout(int32_t x, int32_t y) const {
@@ -316,8 +316,13 @@ void MainWindow::RunPlugin(PluginModule& module) {
   if (!selection_.empty()) session.Select(selection_);
   session.onRedraw = [this] { Refresh(); };  // previews show while the dialog is open
   if (module.Run(session)) {
-    history_->push(new LandscapeStep([this](Landscape& other) { SwapLandscape(other); },
-                                     QString::fromStdString(module.Name()), std::move(before)));
+    PushStep(new LandscapeStep(
+        [this](const auto& edit) {
+          edit(land_);
+          Refresh();
+        },
+        QString::fromStdString(module.Name()),
+        std::make_shared<const LandscapeChange>(before, land_)));
   }
   Refresh();
   // The dialog had the keys; Undo and the view's keys work at once.

@@ -27,6 +27,7 @@ class QLabel;
 class QSettings;
 class QStackedWidget;
 class QToolBar;
+class QUndoCommand;
 class QUndoStack;
 
 namespace host {
@@ -51,8 +52,10 @@ class MainWindow : public QMainWindow {
 
   // The water level of terrain that reaches below it, unless the user sets another.
   static constexpr double kSeaLevel = 0.0;
-  // The history keeps at most this many bytes of landscapes; older steps are dropped.
+  // The history keeps at most this many bytes of changes, and this many steps; older
+  // steps are dropped.
   static constexpr size_t kHistoryBytes = size_t{1} << 30;
+  static constexpr int kHistorySteps = 1000;
 
   // Opens a heightmap (after asking about unsaved work); false when it was not opened.
   bool Open(const QString& path);
@@ -105,7 +108,6 @@ class MainWindow : public QMainWindow {
   void BuildTools();
   // A brush or erase stroke into the selection's weights, as a step of the history.
   void PaintSelection(const std::vector<QPointF>& stroke);
-  void SetSelectionWeights(const std::vector<float>& weights);
   // A place tool's click (or drag, for the hill's width) written into the plug-in's
   // stored settings as Add Hill's centre and width or Flatten's target height; then the
   // plug-in opens on them.
@@ -117,7 +119,8 @@ class MainWindow : public QMainWindow {
   void FillRecentMenu();
   void Remember(const QString& path);  // in File ▸ Open Recent, at once
   void Refresh();
-  void SwapLandscape(Landscape& other);
+  // Pushes an applied step, dropping the oldest beyond the history's bound.
+  void PushStep(QUndoCommand* step);
   void StartHistory();
   void UpdateTitle();
 

@@ -100,16 +100,17 @@ void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
   std::vector<float> after = selection_;
   PaintStroke(after, land_.width, land_.height, stroke,
               Brush{brushSpin_->value(), hardnessSpin_->value()}, erase);
-  // Undone and redone with the edits; the stroke is the weights on either side of it.
-  history_->push(new SelectionStep([this](const std::vector<float>& w) { SetSelectionWeights(w); },
-                                   erase ? "Erase selection" : "Brush selection", selection_,
-                                   std::move(after)));
-}
-
-void MainWindow::SetSelectionWeights(const std::vector<float>& weights) {
-  // A painted selection is its weights; the outline no longer tells it.
-  outline_ = QPainterPath();
-  selection_ = weights;
+  // Undone and redone with the edits; the stroke is what changed of the weights.
+  auto change = std::make_shared<const SelectionChange>(selection_, after, land_.Count());
+  selection_ = std::move(after);
+  outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it
+  PushStep(new SelectionStep(
+      [this](const auto& edit) {
+        edit(selection_);
+        outline_ = QPainterPath();
+        Refresh();
+      },
+      erase ? "Erase selection" : "Brush selection", std::move(change)));
   Refresh();
 }
 

@@ -21,9 +21,11 @@
 #include <QWheelEvent>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "host/io/heightmap_io.h"
 #include "host/render/shading.h"
@@ -449,19 +451,96 @@ TEST_F(Window, APreviewShowsOnlyInTheSelectionAndCancelPutsItBack) {
   EXPECT_EQ(window->History()->count(), 0);
 }
 
-// The history holds as many landscapes as fit its bound, never fewer than two.
-TEST_F(Window, TheHistoryKeepsWhatFitsItsBound) {
-  EXPECT_EQ(window->History()->undoLimit(),
-            host::HistoryLimit(window->Land(), host::MainWindow::kHistoryBytes));
-  host::Landscape land = Sample(100, 100);
-  EXPECT_EQ(host::HistoryLimit(land, 100 * 100 * 5 * 7), 7);
-  EXPECT_EQ(host::HistoryLimit(land, 1), 2);
-  EXPECT_EQ(host::HistoryLimit(land, size_t{1} << 40), 1000);
-  host::WriteHeightmap(Path("big.r32"), Sample(500, 500));
+// A change keeps the box where the grids differ and gives either grid the other, bit
+// for bit, NaN and negative zero included; a few cells cost little, none nothing.
+TEST(History, AChangeKeepsItsBoxAndTurnsEitherGridIntoTheOther) {
+  const Landscape land = Sample(300, 200);
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int32_t, int32_t>> cells;  // x, y changed
+    host::CellBox box;
+  };
+  for (const Case& c : std::vector<Case>{{"none", {}, {}},
+                                         {"one cell", {{299, 0}}, {299, 0, 300, 1}},
+                                         {"a stroke", {{20, 150}, {60, 120}}, {20, 120, 61, 151}},
+                                         {"corners", {{0, 0}, {299, 199}}, {0, 0, 300, 200}}}) {
+    host::Heights after = land.heights;
+    for (const auto& [x, y] : c.cells) after[static_cast<size_t>(y) * 300 + x] = NAN;
+    after[5] = land.heights[5] == 0.0f ? -0.0f : land.heights[5];  // the same bits stay unseen
+    const host::GridChange change(land.heights.data(), after.data(), 300, 200);
+    EXPECT_EQ(std::tie(change.Box().x0, change.Box().y0, change.Box().x1, change.Box().y1),
+              std::tie(c.box.x0, c.box.y0, c.box.x1, c.box.y1))
+        << c.what;
+    host::Heights grid = land.heights;
+    change.ApplyTo(grid.data());
+    EXPECT_EQ(0, std::memcmp(grid.data(), after.data(), grid.size() * 4)) << c.what;
+    change.ApplyTo(grid.data());
+    EXPECT_EQ(0, std::memcmp(grid.data(), land.heights.data(), grid.size() * 4)) << c.what;
+    if (c.cells.size() == 1) {
+      EXPECT_LT(change.Bytes(), 200u) << c.what;
+    }
+  }
+}
+
+// Past its bound the history drops its oldest steps, never the newest; what is left
+// undoes bit for bit, and the saved state stays marked while its step is kept.
+TEST(History, PastItsBoundTheOldestStepsGo) {
+  Landscape land = Sample(64, 64);
+  QUndoStack history;
+  std::vector<std::vector<uint32_t>> states{Bits(land)};
+  auto edit = [&](int step) {
+    const Landscape before = land;
+    for (int32_t y = 0; y < 64; ++y) land.heights[static_cast<size_t>(y) * 64 + step] += 1.0f;
+    history.push(
+        new host::LandscapeStep([&](const auto& apply) { apply(land); }, "edit",
+                                std::make_shared<const host::LandscapeChange>(before, land)));
+    states.push_back(Bits(land));
+  };
+  edit(0);
+  history.setClean();
+  edit(1);
+  const size_t step = host::HistoryBytes(history) / 2;
+  host::KeepHistoryWithin(history, 3 * step);
+  EXPECT_EQ(history.count(), 2);  // within the bound: nothing goes
+  edit(2);
+  host::KeepHistoryWithin(history, 3 * step);
+  EXPECT_EQ(history.count(), 3);
+  EXPECT_EQ(history.cleanIndex(), 1);
+  edit(3);
+  host::KeepHistoryWithin(history, 3 * step);
+  ASSERT_EQ(history.count(), 3);
+  EXPECT_EQ(history.cleanIndex(), 0);  // the saved state is where the kept steps start
+  EXPECT_TRUE(host::UnsavedHeights(history));
+  for (size_t i = 4; i > 1; --i) {
+    history.undo();
+    EXPECT_EQ(Bits(land), states[i - 1]) << "undo to " << i - 1;
+  }
+  EXPECT_FALSE(history.canUndo());
+  EXPECT_FALSE(host::UnsavedHeights(history));
+  history.setIndex(3);
+  EXPECT_EQ(Bits(land), states[4]);
+  edit(4);
+  host::KeepHistoryWithin(history, 1);  // the newest stays, whatever it costs
+  EXPECT_EQ(history.count(), 1);
+  EXPECT_EQ(history.cleanIndex(), -1);  // the saved state went with the dropped steps
+  EXPECT_TRUE(host::UnsavedHeights(history));
+}
+
+// A whole-grid edit keeps what its difference packs to, a brush stroke its box: a
+// landscape keeps many more steps than whole copies would allow.
+TEST_F(Window, TheHistoryKeepsChangesNotLandscapes) {
+  host::WriteHeightmap(Path("big.r32"), host_test::Relief(512, 512));
   const MessageBoxAnswerer answerer;
   ASSERT_TRUE(window->Open(QPath("big.r32"))) << answerer.texts.join(' ').toStdString();
-  EXPECT_EQ(window->History()->undoLimit(),
-            static_cast<int>(host::MainWindow::kHistoryBytes / (500 * 500 * 5)));
+  EXPECT_EQ(window->History()->undoLimit(), host::MainWindow::kHistorySteps);
+  Apply("SoftenRadio");
+  const size_t whole = 512 * 512 * sizeof(float);
+  EXPECT_LT(host::HistoryBytes(*window->History()), whole * 3 / 4);
+  QPainterPath square;
+  square.addRect(100, 100, 20, 20);
+  window->Select(square, 0);
+  Apply("SoftenRadio");
+  EXPECT_LT(host::HistoryBytes(*window->History()), whole * 3 / 4 + 20 * 20 * 4 * 2);
 }
 
 // The wheel zooms about the cursor: the cell under it stays under it. A drag pans by

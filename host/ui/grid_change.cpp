@@ -1,0 +1,149 @@
+#include "host/ui/grid_change.h"
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+
+#include "base/parallel_copy.h"
+
+namespace host {
+
+namespace {
+
+// A band's raw planes: large enough that zstd finds the runs of equal high bytes, small
+// enough that two cores share a stroke's box.
+constexpr size_t kBandBytes = size_t{4} << 20;
+// Fast: a step is made while the user waits for the edit to show.
+constexpr int kLevel = 1;
+
+const unsigned char* Row(const void* grid, size_t size, int32_t width, int32_t y) {
+  return static_cast<const unsigned char*>(grid) + static_cast<size_t>(y) * width * size;
+}
+
+// The XOR of `count` values of a and b, byte p of each into plane p (planes `n` apart).
+void Split(const unsigned char* a, const unsigned char* b, size_t size, size_t count,
+           unsigned char* planes, size_t n) {
+  if (size == sizeof(uint32_t)) {  // heights and weights: words, not bytes
+    for (size_t x = 0; x < count; ++x) {
+      uint32_t u, v;
+      std::memcpy(&u, a + 4 * x, 4);
+      std::memcpy(&v, b + 4 * x, 4);
+      const uint32_t d = u ^ v;
+      planes[x] = static_cast<unsigned char>(d);
+      planes[n + x] = static_cast<unsigned char>(d >> 8);
+      planes[2 * n + x] = static_cast<unsigned char>(d >> 16);
+      planes[3 * n + x] = static_cast<unsigned char>(d >> 24);
+    }
+    return;
+  }
+  for (size_t x = 0; x < count; ++x)
+    for (size_t p = 0; p < size; ++p) planes[p * n + x] = a[x * size + p] ^ b[x * size + p];
+}
+
+// XORs the planes' values back into `count` values of grid.
+void Join(const unsigned char* planes, size_t n, size_t size, size_t count, unsigned char* grid) {
+  if (size == sizeof(uint32_t)) {
+    for (size_t x = 0; x < count; ++x) {
+      uint32_t u;
+      std::memcpy(&u, grid + 4 * x, 4);
+      u ^= uint32_t{planes[x]} | uint32_t{planes[n + x]} << 8 | uint32_t{planes[2 * n + x]} << 16 |
+           uint32_t{planes[3 * n + x]} << 24;
+      std::memcpy(grid + 4 * x, &u, 4);
+    }
+    return;
+  }
+  for (size_t x = 0; x < count; ++x)
+    for (size_t p = 0; p < size; ++p) grid[x * size + p] ^= planes[p * n + x];
+}
+
+}  // namespace
+
+CellBox DifferingCells(const void* before, const void* after, size_t size, int32_t width,
+                       int32_t height) {
+  CellBox box{width, height, 0, 0};
+  std::mutex merge;
+  const size_t grain = std::max<size_t>(1, base::kCopyGrain / std::max(width, 1));
+  base::ForStretches(static_cast<size_t>(height), grain, [&](size_t r0, size_t r1) {
+    CellBox mine{width, height, 0, 0};
+    for (auto y = static_cast<int32_t>(r0); y < static_cast<int32_t>(r1); ++y) {
+      const unsigned char* a = Row(before, size, width, y);
+      const unsigned char* b = Row(after, size, width, y);
+      if (std::memcmp(a, b, width * size) == 0) continue;
+      int32_t first = 0, last = width - 1;
+      while (std::memcmp(a + first * size, b + first * size, size) == 0) ++first;
+      while (std::memcmp(a + last * size, b + last * size, size) == 0) --last;
+      mine = {std::min(mine.x0, first), std::min(mine.y0, y), std::max(mine.x1, last + 1), y + 1};
+    }
+    if (mine.Empty()) return;
+    const std::lock_guard lock(merge);
+    box = {std::min(box.x0, mine.x0), std::min(box.y0, mine.y0), std::max(box.x1, mine.x1),
+           std::max(box.y1, mine.y1)};
+  });
+  return box.Empty() ? CellBox{} : box;
+}
+
+GridChange::GridChange(const void* before, const void* after, size_t size, int32_t width,
+                       int32_t height)
+    : width_(width), box_(DifferingCells(before, after, size, width, height)) {
+  if (box_.Empty()) return;
+  const size_t columns = static_cast<size_t>(box_.x1 - box_.x0);
+  bandRows_ = static_cast<int32_t>(std::max<size_t>(1, kBandBytes / size / columns));
+  const int32_t rows = box_.y1 - box_.y0;
+  bands_.resize(static_cast<size_t>((rows + bandRows_ - 1) / bandRows_));
+  base::ForStretches(bands_.size(), 1, [&](size_t b0, size_t b1) {
+    std::vector<unsigned char> planes;
+    for (size_t band = b0; band < b1; ++band) {
+      const int32_t y0 = box_.y0 + static_cast<int32_t>(band) * bandRows_;
+      const int32_t y1 = std::min(box_.y1, y0 + bandRows_);
+      const size_t n = static_cast<size_t>(y1 - y0) * columns;
+      planes.resize(n * size);
+      for (int32_t y = y0; y < y1; ++y) {
+        const size_t i = static_cast<size_t>(y - y0) * columns;
+        Split(Row(before, size, width, y) + box_.x0 * size,
+              Row(after, size, width, y) + box_.x0 * size, size, columns, planes.data() + i, n);
+      }
+      std::vector<char>& packed = bands_[band];
+      packed.resize(ZSTD_compressBound(planes.size()));
+      const size_t got =
+          ZSTD_compress(packed.data(), packed.size(), planes.data(), planes.size(), kLevel);
+      if (ZSTD_isError(got)) throw std::bad_alloc();  // zstd fails only for want of memory
+      packed.resize(got);
+      packed.shrink_to_fit();
+    }
+  });
+}
+
+void GridChange::Apply(void* grid, size_t size) const {
+  if (box_.Empty()) return;
+  const size_t columns = static_cast<size_t>(box_.x1 - box_.x0);
+  base::ForStretches(bands_.size(), 1, [&](size_t b0, size_t b1) {
+    std::vector<unsigned char> planes;
+    for (size_t band = b0; band < b1; ++band) {
+      const int32_t y0 = box_.y0 + static_cast<int32_t>(band) * bandRows_;
+      const int32_t y1 = std::min(box_.y1, y0 + bandRows_);
+      const size_t n = static_cast<size_t>(y1 - y0) * columns;
+      planes.resize(n * size);
+      const std::vector<char>& packed = bands_[band];
+      if (ZSTD_decompress(planes.data(), planes.size(), packed.data(), packed.size()) !=
+          planes.size())
+        throw std::logic_error("a step of the history does not unpack to its size");
+      for (int32_t y = y0; y < y1; ++y) {
+        const size_t i = static_cast<size_t>(y - y0) * columns;
+        Join(planes.data() + i, n, size, columns,
+             const_cast<unsigned char*>(Row(grid, size, width_, y)) + box_.x0 * size);
+      }
+    }
+  });
+}
+
+size_t GridChange::Bytes() const {
+  size_t bytes = sizeof *this + bands_.size() * sizeof(std::vector<char>);
+  for (const auto& band : bands_) bytes += band.size();
+  return bytes;
+}
+
+}  // namespace host

@@ -1,0 +1,52 @@
+// What an edit changed in a grid, kept small: the history holds these instead of whole
+// grids, so a stroke costs its bounding box and a whole-grid edit what its difference
+// compresses to.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace host {
+
+// Cells [x0, x1) × [y0, y1).
+struct CellBox {
+  int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  bool Empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+// How two grids of one size differ: the XOR of their bits over the smallest box that
+// holds every difference, each byte of a value in a plane of its own (neighbouring
+// heights mostly share their high bytes, so those planes pack to almost nothing), in
+// bands of rows compressed with zstd on every core. Applying it to either grid gives
+// the other, bit for bit: undo and redo are the same operation.
+class GridChange {
+ public:
+  GridChange() = default;  // no change
+  template <typename T>
+  GridChange(const T* before, const T* after, int32_t width, int32_t height)
+      : GridChange(before, after, sizeof(T), width, height) {}
+
+  template <typename T>
+  void ApplyTo(T* grid) const {
+    Apply(grid, sizeof(T));
+  }
+  const CellBox& Box() const { return box_; }
+  // What it keeps, in bytes.
+  size_t Bytes() const;
+
+ private:
+  GridChange(const void* before, const void* after, size_t size, int32_t width, int32_t height);
+  void Apply(void* grid, size_t size) const;
+
+  int32_t width_ = 0;
+  int32_t bandRows_ = 1;
+  CellBox box_;
+  std::vector<std::vector<char>> bands_;
+};
+
+// The box of the cells where two grids of one size differ (empty when none does).
+CellBox DifferingCells(const void* before, const void* after, size_t size, int32_t width,
+                       int32_t height);
+
+}  // namespace host
