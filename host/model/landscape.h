@@ -2,6 +2,7 @@
 // its cells are NoData, and what the file it came from says about where it lies.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,18 @@ struct Georeference {
   // The band's data type as GDAL names it ("Int16", "Float32"); empty when unknown. The
   // window saves a GeoTIFF of 16-bit whole numbers as such again.
   std::string dataType;
+};
+
+// Cells [x0, x1) × [y0, y1) of a grid.
+struct CellBox {
+  int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  bool Empty() const { return x0 >= x1 || y0 >= y1; }
+  // The smallest box holding both.
+  CellBox Union(const CellBox& o) const {
+    if (Empty()) return o;
+    if (o.Empty()) return *this;
+    return {std::min(x0, o.x0), std::min(y0, o.y0), std::max(x1, o.x1), std::max(y1, o.y1)};
+  }
 };
 
 // A grid's heights. Growing it leaves the new heights unset: every grid is written in

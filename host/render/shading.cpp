@@ -57,35 +57,42 @@ void HeightColour(double h, double lo, double hi, double& r, double& g, double& 
   Ramp((h - lo) / span, r, g, b);
 }
 
-QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
-                      std::optional<std::pair<double, double>> range) {
-  QImage image(std::max(land.width, 1), std::max(land.height, 1), QImage::Format_ARGB32);
-  // A grid beyond what a picture can hold (Qt refuses the memory) gets none.
-  if (image.isNull()) return image;
-  image.fill(Qt::transparent);
-  if (land.Count() == 0) return image;
-  const double lo = range ? range->first : land.minHeight;
-  const double hi = range ? range->second : land.maxHeight;
-  const double span = hi > lo ? hi - lo : 1.0;
+Shading ShadingOf(const Landscape& land, std::optional<double> waterLevel,
+                  std::optional<std::pair<double, double>> range) {
+  Shading s;
+  s.lo = range ? range->first : land.minHeight;
+  s.hi = range ? range->second : land.maxHeight;
+  s.waterLevel = waterLevel;
   // Relief exaggerated so the whole range rises over about a fifth of the map.
-  const double zFactor = std::max(land.width, land.height) * 0.2 / span;
+  s.zFactor = std::max(land.width, land.height) * 0.2 / (s.hi > s.lo ? s.hi - s.lo : 1.0);
+  return s;
+}
+
+void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& area, QImage& into) {
+  const double lo = shading.lo;
+  const double span = shading.hi > lo ? shading.hi - lo : 1.0;
+  // A level's cell spans `factor` of the landscape's: its slopes are over that distance.
+  const double zFactor = shading.zFactor / grid.factor;
   const double lx = -0.5, ly = -0.5, lz = std::sqrt(0.5);  // light from the north-west
   auto at = [&](int32_t x, int32_t y) {
-    x = std::clamp(x, 0, land.width - 1);
-    y = std::clamp(y, 0, land.height - 1);
-    const double h = land.heights[static_cast<size_t>(y) * land.width + x];
+    x = std::clamp(x, 0, grid.width - 1);
+    y = std::clamp(y, 0, grid.height - 1);
+    const double h = grid.heights[static_cast<size_t>(y) * grid.width + x];
     return std::isfinite(h) ? h : lo;
   };
+  const int32_t columns = area.x1 - area.x0;
   // Rows in bands on every core; each pixel depends on the heights only.
-  const size_t bandRows = std::max<size_t>(1, base::kCopyGrain / static_cast<size_t>(land.width));
-  uchar* const bits = image.bits();  // detached here, once, not by each band
-  const qsizetype stride = image.bytesPerLine();
-  base::ForStretches(static_cast<size_t>(land.height), bandRows, [&](size_t y0, size_t y1) {
-    for (auto y = static_cast<int32_t>(y0); y < static_cast<int32_t>(y1); ++y) {
-      auto* line = reinterpret_cast<QRgb*>(bits + y * stride);
-      for (int32_t x = 0; x < land.width; ++x) {
-        if (land.IsNoData(static_cast<size_t>(y) * land.width + x)) {
-          line[x] = qRgba(0, 0, 0, 0);
+  const size_t bandRows = std::max<size_t>(1, base::kCopyGrain / static_cast<size_t>(columns));
+  uchar* const bits = into.bits();  // detached here, once, not by each band
+  const qsizetype stride = into.bytesPerLine();
+  base::ForStretches(static_cast<size_t>(area.y1 - area.y0), bandRows, [&](size_t r0, size_t r1) {
+    for (auto row = static_cast<int32_t>(r0); row < static_cast<int32_t>(r1); ++row) {
+      const int32_t y = area.y0 + row;
+      auto* line = reinterpret_cast<QRgb*>(bits + row * stride);
+      for (int32_t x = area.x0; x < area.x1; ++x) {
+        const size_t i = static_cast<size_t>(y) * grid.width + x;
+        if (grid.noData && grid.noData[i]) {
+          line[x - area.x0] = qRgba(0, 0, 0, 0);
           continue;
         }
         const double h = at(x, y);
@@ -95,8 +102,8 @@ QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
         const double light = std::max(0.0, (-dzdx * lx - dzdy * ly + lz) / norm);
         const double shade = 0.35 + 0.65 * light;
         double r, g, b;
-        if (waterLevel && h <= *waterLevel) {
-          const double depth = std::clamp((*waterLevel - h) / span * 4.0, 0.0, 1.0);
+        if (shading.waterLevel && h <= *shading.waterLevel) {
+          const double depth = std::clamp((*shading.waterLevel - h) / span * 4.0, 0.0, 1.0);
           r = 40 - 25 * depth;
           g = 110 - 60 * depth;
           b = 190 - 60 * depth;
@@ -106,10 +113,22 @@ QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
           g *= shade;
           b *= shade;
         }
-        line[x] = qRgb(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
+        line[x - area.x0] = qRgb(static_cast<int>(r), static_cast<int>(g), static_cast<int>(b));
       }
     }
   });
+}
+
+QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
+                      std::optional<std::pair<double, double>> range) {
+  QImage image(std::max(land.width, 1), std::max(land.height, 1), QImage::Format_ARGB32);
+  // A grid beyond what a picture can hold (Qt refuses the memory) gets none.
+  if (image.isNull()) return image;
+  image.fill(Qt::transparent);
+  if (land.Count() == 0) return image;
+  const HeightGrid grid{land.heights.data(), land.noData.empty() ? nullptr : land.noData.data(),
+                        land.width, land.height};
+  ShadeArea(grid, ShadingOf(land, waterLevel, range), {0, 0, land.width, land.height}, image);
   return image;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,14 +12,39 @@
 
 namespace host {
 
-// NoData cells are transparent. Colours and relief follow `range` when given (so that
-// pictures before and after an operation compare), else the landscape's recorded range.
-// A null image when the grid is larger than a picture can be.
 // The colour of height h on a map coloured over lo .. hi, before shading: green lowland
 // to white peaks; where lo is below 0 and hi above, sea level splits it, the sea floor
 // in blues by depth and the land over 0 .. hi.
 void HeightColour(double h, double lo, double hi, double& r, double& g, double& b);
 
+// How a landscape is shaded: the heights its colours span, its water, and how much its
+// relief is raised.
+struct Shading {
+  double lo = 0.0, hi = 0.0;
+  std::optional<double> waterLevel;
+  double zFactor = 1.0;
+  bool operator==(const Shading&) const = default;
+};
+// Colours and relief follow `range` when given (so that pictures before and after an
+// operation compare), else the landscape's recorded range.
+Shading ShadingOf(const Landscape& land, std::optional<double> waterLevel,
+                  std::optional<std::pair<double, double>> range = {});
+
+// Heights to shade: the landscape's own, or a level of its pyramid whose cells are each
+// `factor` cells of the landscape across.
+struct HeightGrid {
+  const float* heights = nullptr;
+  const uint8_t* noData = nullptr;  // null: none
+  int32_t width = 0, height = 0;
+  int32_t factor = 1;
+};
+
+// Shades `area` (cells of `grid`) into `into` from its top-left pixel: NoData cells
+// transparent, the others opaque.
+void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& area, QImage& into);
+
+// The whole landscape a pixel a cell. A null image when the grid is larger than a
+// picture can be.
 QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
                       std::optional<std::pair<double, double>> range = {});
 

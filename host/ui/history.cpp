@@ -62,12 +62,14 @@ size_t LandscapeChange::Bytes() const {
 }
 
 SelectionChange::SelectionChange(const std::vector<float>& before, const std::vector<float>& after,
-                                 size_t cells)
-    : cells_(cells), noneBefore_(before.empty()), noneAfter_(after.empty()) {
-  const std::vector<float> none(before.empty() || after.empty() ? cells : 0, 0.0f);
+                                 int32_t width, int32_t height)
+    : cells_(static_cast<size_t>(width) * static_cast<size_t>(height)),
+      noneBefore_(before.empty()),
+      noneAfter_(after.empty()) {
+  const std::vector<float> none(before.empty() || after.empty() ? cells_ : 0, 0.0f);
   const std::vector<float>& a = before.empty() ? none : before;
   const std::vector<float>& b = after.empty() ? none : after;
-  change_ = GridChange(a.data(), b.data(), static_cast<int32_t>(cells), 1);
+  change_ = GridChange(a.data(), b.data(), width, height);
 }
 
 void SelectionChange::ApplyTo(std::vector<float>& weights, bool back) const {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/model/landscape.h"
-#include "host/ui/grid_change.h"
+#include "host/model/grid_change.h"
 
 namespace host {
 
@@ -25,6 +25,10 @@ class LandscapeChange {
   // Gives `land` (the landscape on one side) the other side's: before when `back`.
   void ApplyTo(Landscape& land, bool back) const;
   size_t Bytes() const;
+  // The cells it changes; or, when it keeps the other side whole, it replaces the
+  // landscape as a whole.
+  CellBox Box() const { return heights_.Box().Union(noData_.Box()); }
+  bool Whole() const { return whole_.has_value(); }
 
  private:
   GridChange heights_, noData_;
@@ -37,9 +41,11 @@ class LandscapeChange {
 // as weights of nothing.
 class SelectionChange {
  public:
-  SelectionChange(const std::vector<float>& before, const std::vector<float>& after, size_t cells);
+  SelectionChange(const std::vector<float>& before, const std::vector<float>& after, int32_t width,
+                  int32_t height);
   void ApplyTo(std::vector<float>& weights, bool back) const;
   size_t Bytes() const { return change_.Bytes(); }
+  const CellBox& Box() const { return change_.Box(); }
 
  private:
   GridChange change_;
@@ -49,17 +55,16 @@ class SelectionChange {
 
 // A step of the history, already applied when pushed. Each keeps its change shared, so
 // that a copy of the step (when the oldest go) costs nothing.
-template <typename Change, typename Target>
+template <typename Change>
 class ChangeStep : public QUndoCommand {
  public:
-  using Apply = std::function<void(const std::function<void(Target&)>& edit)>;
+  // Applies the change to the window's target, towards its before side when `back`.
+  using Apply = std::function<void(const Change& change, bool back)>;
   ChangeStep(Apply apply, const QString& text, std::shared_ptr<const Change> change)
       : QUndoCommand(text), apply_(std::move(apply)), change_(std::move(change)) {}
-  void undo() override {
-    apply_([this](Target& t) { change_->ApplyTo(t, true); });
-  }
+  void undo() override { apply_(*change_, true); }
   void redo() override {
-    if (pushed_) apply_([this](Target& t) { change_->ApplyTo(t, false); });
+    if (pushed_) apply_(*change_, false);
     pushed_ = true;  // pushing does not apply it again: it is applied already
   }
   size_t Bytes() const { return change_->Bytes(); }
@@ -72,10 +77,10 @@ class ChangeStep : public QUndoCommand {
   bool pushed_ = false;
 };
 
-using LandscapeStep = ChangeStep<LandscapeChange, Landscape>;
+using LandscapeStep = ChangeStep<LandscapeChange>;
 // A change of the selection (a brush stroke): undone with the edits, but changes no
 // height, so it leaves nothing to save.
-using SelectionStep = ChangeStep<SelectionChange, std::vector<float>>;
+using SelectionStep = ChangeStep<SelectionChange>;
 
 // Whether the heights differ from those last saved: a height edit lies between the
 // stack's clean state and where it is now (or the clean state was dropped).

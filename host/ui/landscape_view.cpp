@@ -8,11 +8,30 @@
 
 namespace host {
 
-void LandscapeView::SetImage(QImage image) {
-  const bool first = image_.isNull() || image.size() != image_.size();
-  image_ = std::move(image);
-  if (first) Fit();
+void LandscapeView::SetLandscape(const Landscape* land) {
+  const bool resized = !land || land->width != tiles_.Width() || land->height != tiles_.Height();
+  tiles_.Reset(land);
+  if (resized) Fit();
   update();
+}
+
+void LandscapeView::SetLook(const Shading& shading, const std::vector<float>* selection) {
+  tiles_.SetLook(shading, selection);
+  update();
+}
+
+void LandscapeView::HeightsChanged(const CellBox& box) {
+  tiles_.HeightsChanged(box);
+  update();
+}
+
+void LandscapeView::SelectionChanged(const CellBox& box) {
+  tiles_.SelectionChanged(box);
+  update();
+}
+
+bool LandscapeView::Inside(QPointF cell) const {
+  return cell.x() >= 0 && cell.y() >= 0 && cell.x() < tiles_.Width() && cell.y() < tiles_.Height();
 }
 
 void LandscapeView::SetOutline(const QPainterPath& outline) {
@@ -20,16 +39,11 @@ void LandscapeView::SetOutline(const QPainterPath& outline) {
   update();
 }
 
-void LandscapeView::SetTint(QImage tint) {
-  tint_ = std::move(tint);
-  update();
-}
-
 void LandscapeView::Fit() {
-  if (image_.isNull()) return;
-  scale_ = std::min(width() / double(image_.width()), height() / double(image_.height()));
-  origin_ =
-      QPointF((width() - image_.width() * scale_) / 2, (height() - image_.height() * scale_) / 2);
+  const double w = tiles_.Width(), h = tiles_.Height();
+  if (w == 0 || h == 0) return;
+  scale_ = std::min(width() / w, height() / h);
+  origin_ = QPointF((width() - w * scale_) / 2, (height() - h * scale_) / 2);
   update();
 }
 
@@ -46,16 +60,41 @@ QPointF LandscapeView::ToCell(QPointF p) const { return (p - origin_) / scale_; 
 
 void LandscapeView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  // NoData shows as a checkerboard through the transparent cells.
-  painter.fillRect(rect(), QBrush(QColor(90, 90, 90), Qt::Dense4Pattern));
-  if (image_.isNull()) return;
+  // Outside the grid plain; NoData cells show a checkerboard through the map.
+  painter.fillRect(rect(), palette().color(QPalette::Window).darker(140));
+  const int32_t w = tiles_.Width(), h = tiles_.Height();
+  if (w == 0 || h == 0) return;
+  // Tiles drawn to whole pixels, each edge where its neighbour's starts: no seams.
+  auto px = [&](double cells, double origin) {
+    return static_cast<int>(std::lround(origin + cells * scale_));
+  };
+  auto pixels = [&](double x0, double y0, double x1, double y1) {
+    const int l = px(x0, origin_.x()), t = px(y0, origin_.y());
+    return QRect(l, t, px(x1, origin_.x()) - l, px(y1, origin_.y()) - t);
+  };
+  painter.fillRect(pixels(0, 0, w, h), QBrush(QColor(90, 90, 90), Qt::Dense4Pattern));
+  // Only the tiles in view, at the level whose cell is about a pixel.
+  const int level = tiles_.LevelFor(scale_);
+  const int32_t side = MapTiles::kTile << level;
+  const QPointF from = ToCell(QPointF(0, 0)), to = ToCell(QPointF(width(), height()));
+  const int32_t tx0 = std::max(0, static_cast<int32_t>(std::floor(from.x() / side)));
+  const int32_t ty0 = std::max(0, static_cast<int32_t>(std::floor(from.y() / side)));
+  const int32_t tx1 = std::min((w - 1) / side, static_cast<int32_t>(std::floor(to.x() / side)));
+  const int32_t ty1 = std::min((h - 1) / side, static_cast<int32_t>(std::floor(to.y() / side)));
+  // Smoothed while a tile's pixel is drawn smaller or larger than it is; cells zoomed in
+  // stay sharp squares.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, scale_ < 1.0);
+  for (int32_t ty = ty0; ty <= ty1; ++ty)
+    for (int32_t tx = tx0; tx <= tx1; ++tx) {
+      const QImage tile = tiles_.Tile(level, tx, ty);
+      const double x0 = double(tx) * side, y0 = double(ty) * side;
+      painter.drawImage(pixels(x0, y0, std::min<double>(w, x0 + tile.width() * (1 << level)),
+                               std::min<double>(h, y0 + tile.height() * (1 << level))),
+                        tile);
+    }
   painter.save();
   painter.translate(origin_);
   painter.scale(scale_, scale_);
-  // Smoothed while a cell is smaller than a pixel; cells stay sharp squares above.
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, scale_ < 1.0);
-  painter.drawImage(QPointF(0, 0), image_);
-  if (!tint_.isNull()) painter.drawImage(QPointF(0, 0), tint_);
   const bool brushing = tool == Tool::kBrush || tool == Tool::kErase;
   if (brushing && !stroke_.empty()) {
     // The stroke as it is painted: as wide as the brush.
@@ -95,9 +134,7 @@ void LandscapeView::mousePressEvent(QMouseEvent* e) {
 
 void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
   const QPointF cell = ToCell(e->position());
-  if (onHover)
-    onHover(cell, cell.x() >= 0 && cell.y() >= 0 && cell.x() < image_.width() &&
-                      cell.y() < image_.height());
+  if (onHover) onHover(cell, Inside(cell));
   hover_ = cell;
   if (tool == Tool::kBrush || tool == Tool::kErase) update();
   if (!(e->buttons() & Qt::LeftButton)) return;

@@ -1,11 +1,12 @@
 // The picture of the landscape, zoomed and panned, with the selection's outline.
 #pragma once
 
-#include <QImage>
 #include <QPainterPath>
 #include <QWidget>
 #include <functional>
 #include <vector>
+
+#include "host/render/map_tiles.h"
 
 namespace host {
 
@@ -22,10 +23,16 @@ class LandscapeView : public QWidget {
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
   }
-  void SetImage(QImage image);
+  // The landscape shown, anew (null: none); it is read when drawn, so it must outlive
+  // the view or be replaced. A landscape of another size is fitted to the view.
+  void SetLandscape(const Landscape* land);
+  // Its colours, and the selection's weights tinted over them (null or empty: none).
+  void SetLook(const Shading& shading, const std::vector<float>* selection);
+  // Only these cells of the heights or of the selection changed since it was drawn.
+  void HeightsChanged(const CellBox& box);
+  void SelectionChanged(const CellBox& box);
   void SetOutline(const QPainterPath& outline);
-  // The selection's weights as a tint over the map (null: none).
-  void SetTint(QImage tint);
+  MapTiles& Tiles() { return tiles_; }
   void Fit();
   void ActualSize();
   void ZoomAbout(QPointF at, double factor);
@@ -51,8 +58,9 @@ class LandscapeView : public QWidget {
  private:
   QPainterPath Shape(QPointF from, QPointF to);
 
-  QImage image_;
-  QImage tint_;
+  bool Inside(QPointF cell) const;
+
+  MapTiles tiles_;
   std::vector<QPointF> stroke_;
   QPointF hover_{-1, -1};
   QPainterPath outline_;

@@ -160,9 +160,8 @@ void MainWindow::Refresh() {
   if (In3D()) {
     view3d_->Show(land_, range, selection_, waterLevel_, openedRange_);  // the map: when shown
   } else {
-    view_->SetImage(ShadeLandscape(land_, waterLevel_, range));
+    view_->SetLook(ShadingOf(land_, waterLevel_, range), &selection_);
     view_->SetOutline(outline_);
-    view_->SetTint(SelectionTint(selection_, land_.width, land_.height));
   }
   legend_->Show(land_, range, waterLevel_);
   QString text = QString("%1 x %2   range %3 .. %4")
@@ -203,6 +202,7 @@ void MainWindow::Select(const QPainterPath& outline, double feather) {
   selection_ = outline.isEmpty()
                    ? std::vector<float>{}
                    : host::SelectionWeights(outline, feather, land_.width, land_.height);
+  view_->SelectionChanged({0, 0, land_.width, land_.height});
   Refresh();
 }
 
@@ -244,6 +244,7 @@ bool MainWindow::Open(const QString& path) {
   path_ = path;
   outline_ = QPainterPath();
   selection_.clear();
+  view_->SetLandscape(&land_);
   StartHistory();  // a new file starts a new history
   // The water of the last file says nothing of this one: sea level where it dips below.
   SetWaterLevel(land_.ValidRange().first < 0.0 ? std::optional(kSeaLevel) : std::nullopt);
@@ -314,17 +315,33 @@ void MainWindow::RunPlugin(PluginModule& module) {
   HostSession session(land_);
   session.waterLevel = waterLevel_;
   if (!selection_.empty()) session.Select(selection_);
-  session.onRedraw = [this] { Refresh(); };  // previews show while the dialog is open
-  if (module.Run(session)) {
+  // Previews show while the dialog is open: the map draws again the cells that differ
+  // from before and those the last preview changed.
+  CellBox drawn;
+  auto redraw = [&] {
+    const CellBox now = DifferingCells(before.heights.data(), land_.heights.data(), sizeof(float),
+                                       land_.width, land_.height);
+    view_->HeightsChanged(drawn.Union(now));
+    drawn = now;
+    Refresh();
+  };
+  session.onRedraw = redraw;
+  const bool applied = module.Run(session);
+  redraw();
+  if (applied) {
     PushStep(new LandscapeStep(
-        [this](const auto& edit) {
-          edit(land_);
+        [this](const LandscapeChange& c, bool back) {
+          c.ApplyTo(land_, back);
+          if (c.Whole()) {
+            view_->SetLandscape(&land_);
+          } else {
+            view_->HeightsChanged(c.Box());
+          }
           Refresh();
         },
         QString::fromStdString(module.Name()),
         std::make_shared<const LandscapeChange>(before, land_)));
   }
-  Refresh();
   // The dialog had the keys; Undo and the view's keys work at once.
   views_->currentWidget()->setFocus();
 }

@@ -1,8 +1,5 @@
 #include "host/ui/selection.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
@@ -96,28 +93,6 @@ void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
   }
   for (size_t i = 0; i < weights.size(); ++i)
     weights[i] = erase ? std::min(weights[i], 1.0f - given[i]) : std::max(weights[i], given[i]);
-}
-
-QImage SelectionTint(const std::vector<float>& weights, int32_t width, int32_t height) {
-  if (weights.empty() || width <= 0 || height <= 0) return {};
-  QImage tint(width, height, QImage::Format_ARGB32_Premultiplied);
-  if (tint.isNull()) return tint;
-  // Rows in bands on every core (scanLine is taken once, before: it may copy the image).
-  uchar* bits = tint.bits();
-  const qsizetype stride = tint.bytesPerLine();
-  const size_t bandRows = std::max<size_t>(1, (size_t{1} << 18) / static_cast<size_t>(width));
-  tbb::parallel_for(tbb::blocked_range<size_t>(0, static_cast<size_t>(height), bandRows),
-                    [&](const tbb::blocked_range<size_t>& rows) {
-                      for (size_t y = rows.begin(); y < rows.end(); ++y) {
-                        auto* line =
-                            reinterpret_cast<QRgb*>(bits + static_cast<qsizetype>(y) * stride);
-                        for (int32_t x = 0; x < width; ++x) {
-                          const int alpha = static_cast<int>(weights[y * width + x] * 102.0f);
-                          line[x] = qPremultiply(qRgba(255, 160, 0, alpha));
-                        }
-                      }
-                    });
-  return tint;
 }
 
 }  // namespace host

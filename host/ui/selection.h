@@ -32,8 +32,4 @@ struct Brush {
 void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
                  const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
 
-// The selection as a tint over the map: orange (apart from water and sea floor), as
-// opaque as the weight (at most 40 %).
-QImage SelectionTint(const std::vector<float>& weights, int32_t width, int32_t height);
-
 }  // namespace host

@@ -101,17 +101,16 @@ void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
   PaintStroke(after, land_.width, land_.height, stroke,
               Brush{brushSpin_->value(), hardnessSpin_->value()}, erase);
   // Undone and redone with the edits; the stroke is what changed of the weights.
-  auto change = std::make_shared<const SelectionChange>(selection_, after, land_.Count());
-  selection_ = std::move(after);
-  outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it
-  PushStep(new SelectionStep(
-      [this](const auto& edit) {
-        edit(selection_);
-        outline_ = QPainterPath();
-        Refresh();
-      },
-      erase ? "Erase selection" : "Brush selection", std::move(change)));
-  Refresh();
+  auto change =
+      std::make_shared<const SelectionChange>(selection_, after, land_.width, land_.height);
+  auto apply = [this](const SelectionChange& c, bool back) {
+    c.ApplyTo(selection_, back);
+    outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it
+    view_->SelectionChanged(c.Box());
+    Refresh();
+  };
+  apply(*change, false);
+  PushStep(new SelectionStep(apply, erase ? "Erase selection" : "Brush selection", change));
 }
 
 }  // namespace host

@@ -27,6 +27,7 @@ void MainWindow::BuildViews() {
   views_ = new QStackedWidget(this);
   view_ = new LandscapeView(views_);
   view_->setObjectName("Map");
+  view_->SetLandscape(&land_);
   views_->addWidget(view_);
   setCentralWidget(views_);
 }

@@ -1,6 +1,6 @@
 // The 3D view's mesh, built without OpenGL: which cells become vertices, their heights
 // and slopes, the holes NoData leaves, the tint of the selection and the ground's scale.
-// And the map's picture against its stored image.
+// And the map: its tiles and pyramid, and its picture against stored images.
 #include "host/render/terrain_mesh.h"
 
 #include <gtest/gtest.h>
@@ -115,20 +115,93 @@ TEST(TerrainMesh, TheGroundIsSpacedAsTheFileSays) {
   EXPECT_NEAR(across / down, 0.5, 0.001);
 }
 
-TEST(Pictures, TheMapMatchesItsStoredImage) {
-  const Landscape land = host_test::Relief(96, 72);
-  host::LandscapeView view(nullptr);
-  view.resize(240, 180);
-  view.SetImage(host::ShadeLandscape(land, 0.0, std::pair{land.minHeight, land.maxHeight}));
-  std::vector<float> selection(land.Count(), 0.0f);  // a soft disc about (70, 50)
-  for (int32_t y = 0; y < land.height; ++y)
-    for (int32_t x = 0; x < land.width; ++x)
-      selection[static_cast<size_t>(y) * land.width + x] =
-          static_cast<float>(std::clamp(12.0 - std::hypot(x - 70, y - 50), 0.0, 4.0) / 4.0);
-  view.SetTint(host::SelectionTint(selection, land.width, land.height));
-  view.Fit();
-  const QString difference = PictureDifference(view.grab().toImage(), "map");
-  EXPECT_TRUE(difference.isEmpty()) << difference.toStdString();
+// The map at the zoom a user opens it at, zoomed out past a cell a pixel (drawn from the
+// pyramid), and zoomed in on cells: each against its stored image.
+TEST(Pictures, TheMapMatchesItsStoredImageAtEachZoom) {
+  struct Case {
+    const char* picture;
+    int32_t width, height;
+    double zoom;  // after Fit, about the view's centre
+  };
+  for (const Case& c : {Case{"map", 96, 72, 1.0}, Case{"map-far", 1500, 1100, 1.0},
+                        Case{"map-near", 96, 72, 12.0}}) {
+    const Landscape land = host_test::Relief(c.width, c.height);
+    host::LandscapeView view(nullptr);
+    view.resize(240, 180);
+    view.setAttribute(Qt::WA_DontShowOnScreen);
+    view.show();  // sized now: a grab of a hidden view would fit it again
+    view.SetLandscape(&land);
+    std::vector<float> selection(land.Count(), 0.0f);  // a soft disc about 70 %, 70 %
+    const double cx = 0.73 * c.width, cy = 0.7 * c.height, r = c.width / 8.0;
+    for (int32_t y = 0; y < land.height; ++y)
+      for (int32_t x = 0; x < land.width; ++x)
+        selection[static_cast<size_t>(y) * land.width + x] =
+            static_cast<float>(std::clamp((r - std::hypot(x - cx, y - cy)) / 4.0, 0.0, 1.0));
+    view.SetLook(host::ShadingOf(land, 0.0), &selection);
+    view.Fit();
+    view.ZoomAbout(QPointF(120, 90), c.zoom);
+    const QString difference = PictureDifference(view.grab().toImage(), c.picture);
+    EXPECT_TRUE(difference.isEmpty()) << difference.toStdString();
+  }
+}
+
+// Tiles at full resolution are the landscape's picture, cell for cell; after an edit only
+// the tiles over the changed cells are made again, and they (and the levels above) come
+// out as if the pyramid were built anew.
+TEST(MapTiles, AnEditRemakesOnlyItsTilesAndTheSamePixels) {
+  Landscape land = host_test::Relief(700, 530);
+  const host::Shading look = host::ShadingOf(land, 0.0);
+  host::MapTiles tiles;
+  tiles.Reset(&land);
+  tiles.SetLook(look, nullptr);
+  auto every = [](host::MapTiles& t, int level, auto&& each) {
+    const int32_t side = host::MapTiles::kTile << level;
+    for (int32_t ty = 0; ty * side < t.Height(); ++ty)
+      for (int32_t tx = 0; tx * side < t.Width(); ++tx) each(tx, ty, t.Tile(level, tx, ty));
+  };
+  const QImage whole = host::ShadeLandscape(land, 0.0);
+  every(tiles, 0, [&](int32_t tx, int32_t ty, const QImage& tile) {
+    const QImage part = whole.copy(tx * 256, ty * 256, tile.width(), tile.height());
+    EXPECT_EQ(tile.convertToFormat(QImage::Format_ARGB32), part) << tx << "," << ty;
+  });
+  EXPECT_EQ(tiles.made, 3 * 3);
+  for (int level = 1; level <= 2; ++level) every(tiles, level, [](auto...) {});
+  ASSERT_EQ(tiles.LevelFor(0.3), 1);  // a level cell at most a pixel: 2 cells at 0.3 px
+  EXPECT_EQ(tiles.LevelFor(8.0), 0);
+  EXPECT_EQ(tiles.LevelFor(1e-9), 2);  // no level past one tile
+
+  // A stroke's box, well inside one tile of each level.
+  for (int32_t y = 300; y < 320; ++y)
+    for (int32_t x = 300; x < 330; ++x) land.heights[static_cast<size_t>(y) * 700 + x] += 40.0f;
+  const int64_t before = tiles.made;
+  tiles.HeightsChanged({300, 300, 330, 320});
+  host::MapTiles fresh;
+  fresh.Reset(&land);
+  fresh.SetLook(look, nullptr);
+  for (int level = 0; level <= 2; ++level)
+    every(tiles, level, [&](int32_t tx, int32_t ty, const QImage& tile) {
+      EXPECT_EQ(tile, fresh.Tile(level, tx, ty)) << level << ": " << tx << "," << ty;
+    });
+  EXPECT_EQ(tiles.made - before, 3);  // one tile of each level
+}
+
+// A level's cell is the mean of the valid cells under it; where all are NoData, it is.
+TEST(MapTiles, TheLevelsAverageValidCellsOnly) {
+  Landscape land = Plane(600, 300);
+  land.noData.assign(land.Count(), 0);
+  land.noData[0] = 1;  // cell (0, 0) of level 1: three valid cells of four
+  land.heights[0] = 1e6f;
+  for (int32_t y = 10; y < 12; ++y)
+    for (int32_t x = 10; x < 12; ++x) land.noData[static_cast<size_t>(y) * 600 + x] = 1;
+  const host::HeightPyramid pyramid(land);
+  ASSERT_EQ(pyramid.Levels(), 3);
+  const host::HeightGrid one = pyramid.Level(land, 1);
+  EXPECT_EQ(one.width, 300);
+  EXPECT_EQ(one.factor, 2);
+  EXPECT_FLOAT_EQ(one.heights[0], (2.0f + 3.0f + 5.0f) / 3);
+  EXPECT_EQ(one.noData[0], 0);
+  EXPECT_EQ(one.noData[5 * 300 + 5], 1);
+  EXPECT_FLOAT_EQ(one.heights[7 * 300 + 9], 2.0f * 18.5f + 3.0f * 14.5f);
 }
 
 }  // namespace

@@ -491,9 +491,9 @@ TEST(History, PastItsBoundTheOldestStepsGo) {
   auto edit = [&](int step) {
     const Landscape before = land;
     for (int32_t y = 0; y < 64; ++y) land.heights[static_cast<size_t>(y) * 64 + step] += 1.0f;
-    history.push(
-        new host::LandscapeStep([&](const auto& apply) { apply(land); }, "edit",
-                                std::make_shared<const host::LandscapeChange>(before, land)));
+    history.push(new host::LandscapeStep(
+        [&](const host::LandscapeChange& c, bool back) { c.ApplyTo(land, back); }, "edit",
+        std::make_shared<const host::LandscapeChange>(before, land)));
     states.push_back(Bits(land));
   };
   edit(0);
@@ -548,7 +548,8 @@ TEST_F(Window, TheHistoryKeepsChangesNotLandscapes) {
 TEST(View, ZoomKeepsTheCellUnderTheCursorAndDragPans) {
   host::LandscapeView view(nullptr);
   view.resize(400, 300);
-  view.SetImage(QImage(200, 100, QImage::Format_ARGB32));
+  const Landscape land = Sample(200, 100);
+  view.SetLandscape(&land);
   view.Fit();
   EXPECT_NEAR(view.ToCell(QPointF(200, 150)).x(), 100.0, 1e-9);  // the centre
   EXPECT_NEAR(view.ToCell(QPointF(0, 150)).x(), 0.0, 1e-9);      // scaled 2x to fit

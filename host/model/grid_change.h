@@ -7,13 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace host {
+#include "host/model/landscape.h"
 
-// Cells [x0, x1) × [y0, y1).
-struct CellBox {
-  int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-  bool Empty() const { return x0 >= x1 || y0 >= y1; }
-};
+namespace host {
 
 // How two grids of one size differ: the XOR of their bits over the smallest box that
 // holds every difference, each byte of a value in a plane of its own (neighbouring

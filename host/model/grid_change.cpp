@@ -1,4 +1,4 @@
-#include "host/ui/grid_change.h"
+#include "host/model/grid_change.h"
 
 #include <zstd.h>
 
@@ -64,11 +64,11 @@ void Join(const unsigned char* planes, size_t n, size_t size, size_t count, unsi
 
 CellBox DifferingCells(const void* before, const void* after, size_t size, int32_t width,
                        int32_t height) {
-  CellBox box{width, height, 0, 0};
+  CellBox box;
   std::mutex merge;
   const size_t grain = std::max<size_t>(1, base::kCopyGrain / std::max(width, 1));
   base::ForStretches(static_cast<size_t>(height), grain, [&](size_t r0, size_t r1) {
-    CellBox mine{width, height, 0, 0};
+    CellBox mine;
     for (auto y = static_cast<int32_t>(r0); y < static_cast<int32_t>(r1); ++y) {
       const unsigned char* a = Row(before, size, width, y);
       const unsigned char* b = Row(after, size, width, y);
@@ -76,14 +76,13 @@ CellBox DifferingCells(const void* before, const void* after, size_t size, int32
       int32_t first = 0, last = width - 1;
       while (std::memcmp(a + first * size, b + first * size, size) == 0) ++first;
       while (std::memcmp(a + last * size, b + last * size, size) == 0) --last;
-      mine = {std::min(mine.x0, first), std::min(mine.y0, y), std::max(mine.x1, last + 1), y + 1};
+      mine = mine.Union({first, y, last + 1, y + 1});
     }
     if (mine.Empty()) return;
     const std::lock_guard lock(merge);
-    box = {std::min(box.x0, mine.x0), std::min(box.y0, mine.y0), std::max(box.x1, mine.x1),
-           std::max(box.y1, mine.y1)};
+    box = box.Union(mine);
   });
-  return box.Empty() ? CellBox{} : box;
+  return box;
 }
 
 GridChange::GridChange(const void* before, const void* after, size_t size, int32_t width,

@@ -1,0 +1,71 @@
+// The map as the window draws it: tiles of the shaded landscape at the resolution of the
+// view, from a pyramid of the heights, made when first seen and made again only where
+// cells changed. The readout and every file read the grid itself, never the pyramid.
+#pragma once
+
+#include <QCache>
+#include <QImage>
+#include <cstdint>
+#include <vector>
+
+#include "host/model/landscape.h"
+#include "host/render/shading.h"
+
+namespace host {
+
+// Levels of 2 × 2 reductions of a landscape's heights, each half the one before, down to
+// one tile. A level's cell is the mean of the valid cells it covers, NoData when none is.
+class HeightPyramid {
+ public:
+  HeightPyramid() = default;
+  explicit HeightPyramid(const Landscape& land);
+  // Makes again the cells of every level over `box` (cells of the landscape).
+  void Update(const Landscape& land, const CellBox& box);
+  // Level 0 is the landscape itself; level k's cells are 2^k of its cells across.
+  int Levels() const { return static_cast<int>(levels_.size()) + 1; }
+  HeightGrid Level(const Landscape& land, int k) const;
+
+ private:
+  struct Reduced {
+    int32_t width = 0, height = 0;
+    Heights heights;
+    std::vector<uint8_t> noData;  // empty when the landscape has none
+  };
+  // Level k + 1 over `box` (cells of level k).
+  void Reduce(const HeightGrid& from, Reduced& to, const CellBox& box);
+  std::vector<Reduced> levels_;  // levels 1, 2, ...
+};
+
+class MapTiles {
+ public:
+  static constexpr int32_t kTile = 256;  // a tile's side in cells of its level
+
+  // A new landscape, or one changed throughout: every level and tile anew.
+  void Reset(const Landscape* land);
+  // The colours, and the selection tinted over them (null or empty: none). Tiles are made
+  // again when they differ from those drawn.
+  void SetLook(const Shading& shading, const std::vector<float>* selection);
+  // The heights (and so the pyramid) or the selection changed over `box` only.
+  void HeightsChanged(const CellBox& box);
+  void SelectionChanged(const CellBox& box);
+
+  // The level whose cell is at most one pixel across at `pixelsPerCell`, or 0.
+  int LevelFor(double pixelsPerCell) const;
+  // A tile of level k: its cells [tx, tx + 1) × [ty, ty + 1) tiles of kTile, fewer at the
+  // level's edges; premultiplied, NoData transparent.
+  QImage Tile(int level, int32_t tx, int32_t ty);
+  int32_t Width() const { return land_ ? land_->width : 0; }
+  int32_t Height() const { return land_ ? land_->height : 0; }
+  // Tiles made since the last Reset, for the tests.
+  int64_t made = 0;
+
+ private:
+  void Drop(const CellBox& box);
+  const Landscape* land_ = nullptr;
+  HeightPyramid pyramid_;
+  Shading shading_;
+  const std::vector<float>* selection_ = nullptr;
+  QCache<quint64, QImage> cache_{192 * 1024};  // KiB: 768 tiles
+};
+
+}  // namespace host
