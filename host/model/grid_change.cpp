@@ -63,20 +63,22 @@ void Join(const unsigned char* planes, size_t n, size_t size, size_t count, unsi
 }  // namespace
 
 CellBox DifferingCells(const void* before, const void* after, size_t size, int32_t width,
-                       int32_t height) {
+                       int32_t height, const CellBox& within) {
+  const CellBox in = within.Empty() ? CellBox{0, 0, width, height} : within;
+  const size_t columns = static_cast<size_t>(in.x1 - in.x0);
   CellBox box;
   std::mutex merge;
-  const size_t grain = std::max<size_t>(1, base::kCopyGrain / std::max(width, 1));
-  base::ForStretches(static_cast<size_t>(height), grain, [&](size_t r0, size_t r1) {
+  const size_t grain = std::max<size_t>(1, base::kCopyGrain / std::max<size_t>(columns, 1));
+  base::ForStretches(static_cast<size_t>(in.y1 - in.y0), grain, [&](size_t r0, size_t r1) {
     CellBox mine;
-    for (auto y = static_cast<int32_t>(r0); y < static_cast<int32_t>(r1); ++y) {
-      const unsigned char* a = Row(before, size, width, y);
-      const unsigned char* b = Row(after, size, width, y);
-      if (std::memcmp(a, b, width * size) == 0) continue;
-      int32_t first = 0, last = width - 1;
+    for (auto y = in.y0 + static_cast<int32_t>(r0); y < in.y0 + static_cast<int32_t>(r1); ++y) {
+      const unsigned char* a = Row(before, size, width, y) + in.x0 * size;
+      const unsigned char* b = Row(after, size, width, y) + in.x0 * size;
+      if (std::memcmp(a, b, columns * size) == 0) continue;
+      int32_t first = 0, last = static_cast<int32_t>(columns) - 1;
       while (std::memcmp(a + first * size, b + first * size, size) == 0) ++first;
       while (std::memcmp(a + last * size, b + last * size, size) == 0) --last;
-      mine = mine.Union({first, y, last + 1, y + 1});
+      mine = mine.Union({in.x0 + first, y, in.x0 + last + 1, y + 1});
     }
     if (mine.Empty()) return;
     const std::lock_guard lock(merge);
@@ -86,8 +88,8 @@ CellBox DifferingCells(const void* before, const void* after, size_t size, int32
 }
 
 GridChange::GridChange(const void* before, const void* after, size_t size, int32_t width,
-                       int32_t height)
-    : width_(width), box_(DifferingCells(before, after, size, width, height)) {
+                       int32_t height, const CellBox& within)
+    : width_(width), box_(DifferingCells(before, after, size, width, height, within)) {
   if (box_.Empty()) return;
   const size_t columns = static_cast<size_t>(box_.x1 - box_.x0);
   bandRows_ = static_cast<int32_t>(std::max<size_t>(1, kBandBytes / size / columns));

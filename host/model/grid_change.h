@@ -19,9 +19,11 @@ namespace host {
 class GridChange {
  public:
   GridChange() = default;  // no change
+  // `within`: where the grids may differ, when the caller knows (empty: anywhere).
   template <typename T>
-  GridChange(const T* before, const T* after, int32_t width, int32_t height)
-      : GridChange(before, after, sizeof(T), width, height) {}
+  GridChange(const T* before, const T* after, int32_t width, int32_t height,
+             const CellBox& within = {})
+      : GridChange(before, after, sizeof(T), width, height, within) {}
 
   template <typename T>
   void ApplyTo(T* grid) const {
@@ -32,7 +34,8 @@ class GridChange {
   size_t Bytes() const;
 
  private:
-  GridChange(const void* before, const void* after, size_t size, int32_t width, int32_t height);
+  GridChange(const void* before, const void* after, size_t size, int32_t width, int32_t height,
+             const CellBox& within);
   void Apply(void* grid, size_t size) const;
 
   int32_t width_ = 0;
@@ -41,8 +44,9 @@ class GridChange {
   std::vector<std::vector<char>> bands_;
 };
 
-// The box of the cells where two grids of one size differ (empty when none does).
+// The box of the cells where two grids of one size differ (empty when none does), looked
+// for within `within` (empty: the whole grid).
 CellBox DifferingCells(const void* before, const void* after, size_t size, int32_t width,
-                       int32_t height);
+                       int32_t height, const CellBox& within = {});
 
 }  // namespace host

@@ -74,33 +74,47 @@ void HeightPyramid::Update(const Landscape& land, const CellBox& box) {
 
 void HeightPyramid::Reduce(const HeightGrid& from, Reduced& to, const CellBox& box) {
   const CellBox out = Halved(box);
+  // The general rule: the mean of the valid cells of the (up to) four, NoData when none.
+  auto general = [&](int32_t x, int32_t y) {
+    float valid = 0.0f, any = 0.0f;
+    int nValid = 0, nAny = 0;
+    for (int32_t sy = 2 * y; sy < std::min(2 * y + 2, from.height); ++sy)
+      for (int32_t sx = 2 * x; sx < std::min(2 * x + 2, from.width); ++sx) {
+        const size_t i = static_cast<size_t>(sy) * from.width + sx;
+        any += from.heights[i];
+        ++nAny;
+        if (!from.noData || !from.noData[i]) {
+          valid += from.heights[i];
+          ++nValid;
+        }
+      }
+    const size_t o = static_cast<size_t>(y) * to.width + x;
+    to.heights[o] = nValid ? valid / static_cast<float>(nValid) : any / static_cast<float>(nAny);
+    if (!to.noData.empty()) to.noData[o] = nValid == 0;
+  };
   const size_t grain = std::max<size_t>(1, base::kCopyGrain / 4 / std::max(to.width, 1));
   base::ForStretches(static_cast<size_t>(out.y1 - out.y0), grain, [&](size_t r0, size_t r1) {
-    for (auto y = out.y0 + static_cast<int32_t>(r0); y < out.y0 + static_cast<int32_t>(r1); ++y)
-      for (int32_t x = out.x0; x < out.x1; ++x) {
-        double valid = 0.0, any = 0.0;
-        int nValid = 0, nAny = 0;
-        for (int32_t sy = 2 * y; sy < std::min(2 * y + 2, from.height); ++sy)
-          for (int32_t sx = 2 * x; sx < std::min(2 * x + 2, from.width); ++sx) {
-            const size_t i = static_cast<size_t>(sy) * from.width + sx;
-            const double h = from.heights[i];
-            any += h;
-            ++nAny;
-            if (!from.noData || !from.noData[i]) {
-              valid += h;
-              ++nValid;
-            }
-          }
-        const size_t o = static_cast<size_t>(y) * to.width + x;
-        to.heights[o] = static_cast<float>(nValid ? valid / nValid : any / nAny);
-        if (!to.noData.empty()) to.noData[o] = nValid == 0;
+    for (auto y = out.y0 + static_cast<int32_t>(r0); y < out.y0 + static_cast<int32_t>(r1); ++y) {
+      if (from.noData || 2 * y + 1 >= from.height) {
+        for (int32_t x = out.x0; x < out.x1; ++x) general(x, y);
+        continue;
       }
+      // Four valid cells, the same sums in the same order as the general rule.
+      const float* a = from.heights + static_cast<size_t>(2 * y) * from.width;
+      const float* b = a + from.width;
+      float* o = to.heights.data() + static_cast<size_t>(y) * to.width;
+      const int32_t whole = std::min(out.x1, from.width / 2);
+      for (int32_t x = out.x0; x < whole; ++x)
+        o[x] = (((a[2 * x] + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1]) / 4.0f;
+      for (int32_t x = std::max(whole, out.x0); x < out.x1; ++x) general(x, y);
+    }
   });
 }
 
 void MapTiles::Reset(const Landscape* land) {
   land_ = land;
   pyramid_ = land && land->Count() ? HeightPyramid(*land) : HeightPyramid();
+  stale_ = {};
   cache_.clear();
   made = 0;
 }
@@ -115,7 +129,7 @@ void MapTiles::SetLook(const Shading& shading, const std::vector<float>* selecti
 
 void MapTiles::HeightsChanged(const CellBox& box) {
   if (box.Empty() || !land_) return;
-  pyramid_.Update(*land_, box);
+  stale_ = stale_.Union(box);
   Drop(box);
 }
 
@@ -128,7 +142,11 @@ void MapTiles::Drop(const CellBox& box) {
     const int32_t cell = int32_t{1} << k, side = kTile << k;
     for (int32_t ty = std::max(0, box.y0 - cell) / side; ty <= (box.y1 + cell - 1) / side; ++ty)
       for (int32_t tx = std::max(0, box.x0 - cell) / side; tx <= (box.x1 + cell - 1) / side; ++tx)
-        cache_.remove(Key(k, tx, ty));
+        if (QImage* tile = cache_.take(Key(k, tx, ty))) {
+          if (tile->width() == kTile && tile->height() == kTile && spare_.size() < 64)
+            spare_.push_back(std::move(*tile));
+          delete tile;
+        }
   }
 }
 
@@ -137,18 +155,51 @@ int MapTiles::LevelFor(double pixelsPerCell) const {
   return std::clamp(level, 0, pyramid_.Levels() - 1);
 }
 
-QImage MapTiles::Tile(int level, int32_t tx, int32_t ty) {
-  if (const QImage* cached = cache_.object(Key(level, tx, ty))) return *cached;
+void MapTiles::Prepare(int level, const CellBox& tiles) {
+  if (!land_) return;
+  if (level > 0 && !stale_.Empty()) {
+    pyramid_.Update(*land_, stale_);
+    stale_ = {};
+  }
   const HeightGrid grid = pyramid_.Level(*land_, level);
-  const CellBox area{tx * kTile, ty * kTile, std::min(grid.width, (tx + 1) * kTile),
-                     std::min(grid.height, (ty + 1) * kTile)};
-  if (area.Empty()) return {};
-  QImage tile(area.x1 - area.x0, area.y1 - area.y0, QImage::Format_ARGB32_Premultiplied);
-  ShadeArea(grid, shading_, area, tile);
-  if (selection_) Tint(tile, *selection_, land_->width, area.x0, area.y0, grid.factor);
-  ++made;
-  cache_.insert(Key(level, tx, ty), new QImage(tile), static_cast<int>(tile.sizeInBytes() / 1024));
-  return tile;
+  struct Missing {
+    int32_t tx, ty;
+    CellBox area;
+    QImage tile;
+  };
+  std::vector<Missing> missing;
+  for (int32_t ty = tiles.y0; ty < tiles.y1; ++ty)
+    for (int32_t tx = tiles.x0; tx < tiles.x1; ++tx) {
+      const CellBox area{tx * kTile, ty * kTile, std::min(grid.width, (tx + 1) * kTile),
+                         std::min(grid.height, (ty + 1) * kTile)};
+      if (area.Empty() || cache_.contains(Key(level, tx, ty))) continue;
+      Missing& m = missing.emplace_back(Missing{tx, ty, area, {}});
+      if (area.x1 - area.x0 == kTile && area.y1 - area.y0 == kTile && !spare_.empty()) {
+        m.tile = std::move(spare_.back());
+        spare_.pop_back();
+      } else {
+        m.tile = QImage(area.x1 - area.x0, area.y1 - area.y0, QImage::Format_ARGB32_Premultiplied);
+      }
+    }
+  // A tile a task: each is small enough for one core, and a view needs a dozen or more.
+  base::ForStretches(missing.size(), 1, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      Missing& m = missing[i];
+      ShadeArea(grid, shading_, m.area, m.tile);
+      if (selection_) Tint(m.tile, *selection_, land_->width, m.area.x0, m.area.y0, grid.factor);
+    }
+  });
+  for (Missing& m : missing) {
+    ++made;
+    const int cost = static_cast<int>(m.tile.sizeInBytes() / 1024);
+    cache_.insert(Key(level, m.tx, m.ty), new QImage(std::move(m.tile)), cost);
+  }
+}
+
+QImage MapTiles::Tile(int level, int32_t tx, int32_t ty) {
+  if (!cache_.contains(Key(level, tx, ty))) Prepare(level, {tx, ty, tx + 1, ty + 1});
+  const QImage* tile = cache_.object(Key(level, tx, ty));
+  return tile ? *tile : QImage();
 }
 
 }  // namespace host

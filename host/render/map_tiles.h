@@ -51,6 +51,9 @@ class MapTiles {
 
   // The level whose cell is at most one pixel across at `pixelsPerCell`, or 0.
   int LevelFor(double pixelsPerCell) const;
+  // Makes the tiles of level k not made yet among tiles [x0, x1) × [y0, y1), on every
+  // core.
+  void Prepare(int level, const CellBox& tiles);
   // A tile of level k: its cells [tx, tx + 1) × [ty, ty + 1) tiles of kTile, fewer at the
   // level's edges; premultiplied, NoData transparent.
   QImage Tile(int level, int32_t tx, int32_t ty);
@@ -63,6 +66,8 @@ class MapTiles {
   void Drop(const CellBox& box);
   const Landscape* land_ = nullptr;
   HeightPyramid pyramid_;
+  CellBox stale_;  // cells whose levels are made again when a level is next drawn
+  std::vector<QImage> spare_;  // dropped tiles, drawn into again: no fresh pages
   Shading shading_;
   const std::vector<float>* selection_ = nullptr;
   QCache<quint64, QImage> cache_{192 * 1024};  // KiB: 768 tiles

@@ -33,16 +33,19 @@ QUndoCommand* CopyOf(const QUndoCommand* step) {
 
 }  // namespace
 
-LandscapeChange::LandscapeChange(const Landscape& before, const Landscape& after)
+LandscapeChange::LandscapeChange(const Landscape& before, const Landscape& after,
+                                 const CellBox& within)
     : rangeBefore_(before.minHeight, before.maxHeight),
       rangeAfter_(after.minHeight, after.maxHeight) {
   if (!SameButCells(before, after)) {
     whole_ = before;
     return;
   }
-  heights_ = GridChange(before.heights.data(), after.heights.data(), before.width, before.height);
+  heights_ =
+      GridChange(before.heights.data(), after.heights.data(), before.width, before.height, within);
   if (!before.noData.empty())
-    noData_ = GridChange(before.noData.data(), after.noData.data(), before.width, before.height);
+    noData_ =
+        GridChange(before.noData.data(), after.noData.data(), before.width, before.height, within);
 }
 
 void LandscapeChange::ApplyTo(Landscape& land, bool back) const {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/model/landscape.h"
 #include "host/model/grid_change.h"
+#include "host/model/landscape.h"
 
 namespace host {
 
@@ -21,7 +21,8 @@ namespace host {
 // says of it keeps the landscape on its other side whole.
 class LandscapeChange {
  public:
-  LandscapeChange(const Landscape& before, const Landscape& after);
+  // `within`: the cells the edit may have changed, when known (empty: any).
+  LandscapeChange(const Landscape& before, const Landscape& after, const CellBox& within = {});
   // Gives `land` (the landscape on one side) the other side's: before when `back`.
   void ApplyTo(Landscape& land, bool back) const;
   size_t Bytes() const;

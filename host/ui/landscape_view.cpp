@@ -84,6 +84,7 @@ void LandscapeView::paintEvent(QPaintEvent*) {
   // Smoothed while a tile's pixel is drawn smaller or larger than it is; cells zoomed in
   // stay sharp squares.
   painter.setRenderHint(QPainter::SmoothPixmapTransform, scale_ < 1.0);
+  tiles_.Prepare(level, {tx0, ty0, tx1 + 1, ty1 + 1});
   for (int32_t ty = ty0; ty <= ty1; ++ty)
     for (int32_t tx = tx0; tx <= tx1; ++tx) {
       const QImage tile = tiles_.Tile(level, tx, ty);

@@ -315,19 +315,17 @@ void MainWindow::RunPlugin(PluginModule& module) {
   HostSession session(land_);
   session.waterLevel = waterLevel_;
   if (!selection_.empty()) session.Select(selection_);
-  // Previews show while the dialog is open: the map draws again the cells that differ
-  // from before and those the last preview changed.
-  CellBox drawn;
-  auto redraw = [&] {
-    const CellBox now = DifferingCells(before.heights.data(), land_.heights.data(), sizeof(float),
-                                       land_.width, land_.height);
-    view_->HeightsChanged(drawn.Union(now));
-    drawn = now;
+  // Previews show while the dialog is open. The plug-in changes only what is selected:
+  // the map draws again the selection's box, or every cell when none is.
+  const CellBox reach = selection_.empty() ? CellBox{0, 0, land_.width, land_.height}
+                                           : SelectedBox(selection_, land_.width, land_.height);
+  session.onRedraw = [this, reach] {
+    view_->HeightsChanged(reach);
     Refresh();
   };
-  session.onRedraw = redraw;
   const bool applied = module.Run(session);
-  redraw();
+  view_->HeightsChanged(reach);  // applied, or back as they were
+  Refresh();
   if (applied) {
     PushStep(new LandscapeStep(
         [this](const LandscapeChange& c, bool back) {
@@ -340,7 +338,7 @@ void MainWindow::RunPlugin(PluginModule& module) {
           Refresh();
         },
         QString::fromStdString(module.Name()),
-        std::make_shared<const LandscapeChange>(before, land_)));
+        std::make_shared<const LandscapeChange>(before, land_, reach)));
   }
   // The dialog had the keys; Undo and the view's keys work at once.
   views_->currentWidget()->setFocus();

@@ -95,4 +95,17 @@ void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
     weights[i] = erase ? std::min(weights[i], 1.0f - given[i]) : std::max(weights[i], given[i]);
 }
 
+CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height) {
+  CellBox box;
+  for (int32_t y = 0; y < height; ++y) {
+    const float* row = weights.data() + static_cast<size_t>(y) * width;
+    int32_t first = 0, last = width - 1;
+    while (first < width && !(row[first] > 0.0f)) ++first;
+    if (first == width) continue;
+    while (!(row[last] > 0.0f)) --last;
+    box = box.Union({first, y, last + 1, y + 1});
+  }
+  return box;
+}
+
 }  // namespace host

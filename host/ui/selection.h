@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "host/model/landscape.h"
+
 namespace host {
 
 // One weight per cell, row by row. A cell is inside when its centre is; with a feather,
@@ -31,5 +33,8 @@ struct Brush {
 // "nothing selected" when painting and "all selected" when erasing.
 void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
                  const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
+
+// The box of the cells a selection's weights reach (weight above 0); empty when none.
+CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height);
 
 }  // namespace host

@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -68,12 +69,27 @@ LegendPanel::LegendPanel(QWidget* parent) : QWidget(parent), counts_(kBins, 0) {
   setMinimumSize(150, 220);
 }
 
+namespace {
+// How long after an edit the legend counts the heights: a frame and a half at 60 Hz.
+constexpr int kCountAfterMs = 25;
+}  // namespace
+
 void LegendPanel::Show(const Landscape& land, std::pair<double, double> colours,
                        std::optional<double> waterLevel) {
-  range_ = land.ValidRange();
   colours_ = colours;
   water_ = waterLevel;
   unit_ = HeightUnit(land);
+  // Counted after the map's repaint, which comes within a frame of the edit (Qt delivers a
+  // window's update requests on a 5 ms timer): the counting never delays the picture.
+  if (!land_) QTimer::singleShot(kCountAfterMs, this, [this] { Count(); });
+  land_ = &land;
+}
+
+void LegendPanel::Count() {
+  if (!land_) return;
+  const Landscape& land = *land_;
+  land_ = nullptr;
+  range_ = land.ValidRange();
   const double span = range_.second - range_.first;
   // Counted in stretches on every core, the stretches' counts added.
   using Counts = decltype(counts_);

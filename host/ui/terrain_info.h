@@ -33,16 +33,27 @@ class LegendPanel : public QWidget {
  public:
   static constexpr int kBins = 64;
   explicit LegendPanel(QWidget* parent);
-  // colours: the range the map's colours span.
+  // colours: the range the map's colours span. The heights are counted once the events
+  // waiting (the map's repaint among them) are done, or when asked for; `land` must
+  // live until then.
   void Show(const Landscape& land, std::pair<double, double> colours,
             std::optional<double> waterLevel);
-  const std::vector<size_t>& Histogram() const { return counts_; }
-  std::pair<double, double> HistogramRange() const { return range_; }
+  const std::vector<size_t>& Histogram() {
+    Count();
+    return counts_;
+  }
+  std::pair<double, double> HistogramRange() {
+    Count();
+    return range_;
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override;
 
  private:
+  void Count();
+
+  const Landscape* land_ = nullptr;  // to count; null: counted
   std::vector<size_t> counts_;
   std::pair<double, double> range_{0.0, 0.0};    // the valid heights' extremes
   std::pair<double, double> colours_{0.0, 1.0};  // what the ramp spans
