@@ -1,6 +1,9 @@
 #include "host/ui/history.h"
 
+#include <tbb/task_arena.h>
+
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 namespace host {
@@ -37,6 +40,35 @@ LandscapeChange::LandscapeChange(const Landscape& before, const Landscape& after
                                  const CellBox& within)
     : rangeBefore_(before.minHeight, before.maxHeight),
       rangeAfter_(after.minHeight, after.maxHeight) {
+  Make(before, after, within);
+}
+
+LandscapeChange::LandscapeChange(Landscape&& before, const Landscape& after, const CellBox& within,
+                                 std::function<void()> done)
+    : pendingBytes_(before.Count() * (sizeof(float) + (before.noData.empty() ? 0 : 1))),
+      rangeBefore_(before.minHeight, before.maxHeight),
+      rangeAfter_(after.minHeight, after.maxHeight) {
+  work_ = std::async(std::launch::async, [this, kept = std::move(before), &after, within,
+                                          done = std::move(done)]() mutable {
+    // On one core of an arena of its own: the window's own work on every core (a repaint)
+    // never waits behind a band of this one.
+    tbb::task_arena(1).execute([&] { Make(kept, after, within); });
+    kept = Landscape();  // the whole copy goes as soon as the change is known
+    if (done) done();
+  });
+}
+
+LandscapeChange::~LandscapeChange() { Wait(); }
+
+void LandscapeChange::Wait() const {
+  if (work_.valid()) work_.get();
+}
+
+bool LandscapeChange::Ready() const {
+  return !work_.valid() || work_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+void LandscapeChange::Make(const Landscape& before, const Landscape& after, const CellBox& within) {
   if (!SameButCells(before, after)) {
     whole_ = before;
     return;
@@ -49,6 +81,7 @@ LandscapeChange::LandscapeChange(const Landscape& before, const Landscape& after
 }
 
 void LandscapeChange::ApplyTo(Landscape& land, bool back) const {
+  Wait();
   if (whole_) {
     std::swap(land, *whole_);
     return;
@@ -59,6 +92,8 @@ void LandscapeChange::ApplyTo(Landscape& land, bool back) const {
 }
 
 size_t LandscapeChange::Bytes() const {
+  if (!Ready()) return sizeof *this + pendingBytes_;
+  Wait();
   size_t bytes = sizeof *this + heights_.Bytes() + noData_.Bytes();
   if (whole_) bytes += whole_->Count() * (sizeof(float) + (whole_->noData.empty() ? 0 : 1));
   return bytes;
@@ -89,6 +124,12 @@ bool UnsavedHeights(const QUndoStack& history) {
   return false;
 }
 
+void SettleHistory(const QUndoStack& history) {
+  for (int i = 0; i < history.count(); ++i)
+    if (const auto* step = dynamic_cast<const LandscapeStep*>(history.command(i)))
+      step->Of().Wait();
+}
+
 size_t HistoryBytes(const QUndoStack& history) {
   size_t bytes = 0;
   for (int i = 0; i < history.count(); ++i) bytes += StepBytes(history.command(i));
@@ -98,6 +139,10 @@ size_t HistoryBytes(const QUndoStack& history) {
 void KeepHistoryWithin(QUndoStack& history, size_t bytes) {
   const int count = history.count();
   if (count == 0 || history.index() != count) return;
+  // A step still worked out keeps its whole landscape for a while: kept within the bound
+  // once it is done, not before.
+  if (const auto* newest = dynamic_cast<const LandscapeStep*>(history.command(count - 1)))
+    if (!newest->Of().Ready()) return;
   // The newest steps that fit, the newest of all whatever it costs.
   int first = count - 1;
   size_t kept = StepBytes(history.command(first));

@@ -6,6 +6,7 @@
 #include <QUndoStack>
 #include <cstddef>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -23,15 +24,37 @@ class LandscapeChange {
  public:
   // `within`: the cells the edit may have changed, when known (empty: any).
   LandscapeChange(const Landscape& before, const Landscape& after, const CellBox& within = {});
+  // The same, worked out on a thread of its own while the user goes on: `before` is kept
+  // whole until then, and `after` must not change until Wait returns (the window settles
+  // its history before any edit). `done` is called on that thread at the end.
+  LandscapeChange(Landscape&& before, const Landscape& after, const CellBox& within,
+                  std::function<void()> done);
+  ~LandscapeChange();
+  LandscapeChange(const LandscapeChange&) = delete;
+  LandscapeChange& operator=(const LandscapeChange&) = delete;
+  // Until the change is worked out; every other call waits for it first.
+  void Wait() const;
+  bool Ready() const;
   // Gives `land` (the landscape on one side) the other side's: before when `back`.
   void ApplyTo(Landscape& land, bool back) const;
+  // What it keeps: while it is worked out, the whole landscape before.
   size_t Bytes() const;
   // The cells it changes; or, when it keeps the other side whole, it replaces the
   // landscape as a whole.
-  CellBox Box() const { return heights_.Box().Union(noData_.Box()); }
-  bool Whole() const { return whole_.has_value(); }
+  CellBox Box() const {
+    Wait();
+    return heights_.Box().Union(noData_.Box());
+  }
+  bool Whole() const {
+    Wait();
+    return whole_.has_value();
+  }
 
  private:
+  void Make(const Landscape& before, const Landscape& after, const CellBox& within);
+
+  mutable std::future<void> work_;  // valid while it is worked out
+  size_t pendingBytes_ = 0;
   GridChange heights_, noData_;
   std::pair<double, double> rangeBefore_, rangeAfter_;
   // The other side, when the change is not of cells: undo and redo swap it in.
@@ -69,6 +92,7 @@ class ChangeStep : public QUndoCommand {
     pushed_ = true;  // pushing does not apply it again: it is applied already
   }
   size_t Bytes() const { return change_->Bytes(); }
+  const Change& Of() const { return *change_; }
   // The same step, for a stack built again when every step is done.
   ChangeStep* Copy() const { return new ChangeStep(apply_, text(), change_); }
 
@@ -86,6 +110,9 @@ using SelectionStep = ChangeStep<SelectionChange>;
 // Whether the heights differ from those last saved: a height edit lies between the
 // stack's clean state and where it is now (or the clean state was dropped).
 bool UnsavedHeights(const QUndoStack& history);
+
+// Waits until every step of the history is worked out (see LandscapeChange).
+void SettleHistory(const QUndoStack& history);
 
 // The bytes the history's steps keep.
 size_t HistoryBytes(const QUndoStack& history);

@@ -116,6 +116,7 @@ void LandscapeView::paintEvent(QPaintEvent*) {
     painter.drawPath(drawing_.isEmpty() ? outline_ : drawing_);
   }
   painter.restore();
+  if (onPainted) onPainted();
 }
 
 void LandscapeView::resizeEvent(QResizeEvent*) { Fit(); }

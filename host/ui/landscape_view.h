@@ -45,6 +45,8 @@ class LandscapeView : public QWidget {
   std::function<void(QPointF from, QPointF to)> onPlaced;
   // A brush stroke, its points in cells, once the button is released.
   std::function<void(const std::vector<QPointF>& stroke)> onStroke;
+  // Each time the map has been drawn.
+  std::function<void()> onPainted;
   double brushRadius = 10.0;  // cells, for the outline under the cursor
 
  protected:

@@ -235,6 +235,7 @@ bool MainWindow::Open(const QString& path) {
     raw = *asked;
   }
   FileProgress progress(this, "Opening " + QFileInfo(path).fileName() + "...");
+  SettleHistory(*history_);
   try {
     land_ = ReadHeightmap(name, raw, kMaxGridPoints - 1, progress.Callback());
   } catch (const std::exception& e) {
@@ -311,6 +312,7 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
 }
 
 void MainWindow::RunPlugin(PluginModule& module) {
+  SettleHistory(*history_);  // the last step reads the heights until it is worked out
   Landscape before = land_;
   HostSession session(land_);
   session.waterLevel = waterLevel_;
@@ -338,7 +340,11 @@ void MainWindow::RunPlugin(PluginModule& module) {
           Refresh();
         },
         QString::fromStdString(module.Name()),
-        std::make_shared<const LandscapeChange>(before, land_, reach)));
+        // Worked out while the user goes on; the history keeps to its bound once it is.
+        std::make_shared<const LandscapeChange>(std::move(before), land_, reach, [this] {
+          QMetaObject::invokeMethod(
+              this, [this] { KeepHistoryWithin(*history_, kHistoryBytes); }, Qt::QueuedConnection);
+        })));
   }
   // The dialog had the keys; Undo and the view's keys work at once.
   views_->currentWidget()->setFocus();
