@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdlib>
@@ -102,6 +103,13 @@ bool EnsureInstance(QString* whyNot) {
   static char* argv[] = {name, nullptr};
   new QApplication(argc, argv);
   return true;
+}
+
+QWidget* HostWindow() {
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && qobject_cast<QMainWindow*>(top)) return top;
+  return nullptr;
 }
 
 }  // namespace Application

@@ -58,8 +58,12 @@ TScreen& Screen();
 namespace Application {
 // True when forms can be shown: a widget application exists or could be created.
 bool EnsureInstance(QString* whyNot);
+// The window a form opens over: a Qt host's active window, else its main window; null
+// when the host shows none.
+QWidget* HostWindow();
+
 template <typename Form>
 void CreateForm(Form*& reference) {
-  reference = new Form(nullptr);
+  reference = new Form(HostWindow());
 }
 }  // namespace Application

@@ -146,12 +146,13 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
     origin_ += e->position() - last_;
     last_ = e->position();
   } else if (tool == Tool::kPlace) {
-    // The hill's extent as it is dragged: the circle where its change falls to 1/e.
+    // The hill's extent as it is dragged: where its change falls to 1/e. Its width is a
+    // share of each side of the map, so on a map longer than wide it is an ellipse.
     const QPointF centre = ToCell(press_);
-    const QPointF reach = cell - centre;
-    const double r = std::hypot(reach.x(), reach.y());
+    const double w = tiles_.Width(), h = tiles_.Height();
+    const double share = std::hypot((cell.x() - centre.x()) / w, (cell.y() - centre.y()) / h);
     drawing_ = QPainterPath();
-    drawing_.addEllipse(centre, r, r);
+    drawing_.addEllipse(centre, share * w, share * h);
   } else if (tool != Tool::kPick) {
     drawing_ = Shape(ToCell(press_), cell);
   }

@@ -354,9 +354,14 @@ void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
   const auto x = static_cast<int32_t>(std::floor(from.x()));
   const auto y = static_cast<int32_t>(std::floor(from.y()));
   if (x < 0 || y < 0 || x >= land_.width || y >= land_.height || modules_.empty()) return;
-  // Nine digits: a float height exactly, a position to far below a cell; the dialog shows
-  // them as typed numbers, not seventeen-digit ones.
+  // Nine digits: a float height exactly; the dialog shows it as a typed number, not a
+  // seventeen-digit one.
   auto number = [](double v) { return QString::number(v, 'g', 9).toStdString(); };
+  // A position in percent of the map to a tenth of a cell or finer, and no finer: what
+  // the dialog's field can show whole.
+  const int decimals = std::clamp(
+      static_cast<int>(std::ceil(std::log10(std::max(land_.width, land_.height)))) - 1, 1, 6);
+  auto percent = [decimals](double v) { return QString::number(v, 'f', decimals).toStdString(); };
   PluginValues values;
   if (view_->tool == LandscapeView::Tool::kPick) {
     // Flatten towards the height clicked.
@@ -368,12 +373,12 @@ void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
     // The hill where the press was; a drag sets its width, where its change falls to 1/e
     // (the kernel measures across and down in fractions of the map's width and height).
     values.action = "hill";
-    values.settings = {{"xpos", number(100.0 * from.x() / land_.width)},
-                       {"ypos", number(100.0 * from.y() / land_.height)}};
+    values.settings = {{"xpos", percent(100.0 * from.x() / land_.width)},
+                       {"ypos", percent(100.0 * from.y() / land_.height)}};
     const QPointF reach = to - from;
     if (std::hypot(reach.x(), reach.y()) >= 1.0)
       values.settings.emplace_back(
-          "radius", number(100.0 * std::hypot(reach.x() / land_.width, reach.y() / land_.height)));
+          "radius", percent(100.0 * std::hypot(reach.x() / land_.width, reach.y() / land_.height)));
   }
   // The host writes the settings the module reads; the dialog then shows them.
   StorePluginSettings(values);

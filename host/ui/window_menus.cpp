@@ -80,12 +80,15 @@ QString SaveFilters() {
 constexpr char kRecentKey[] = "RecentFiles";
 constexpr qsizetype kRecentKept = 8;
 
-// A window of text: the manual, the shortcuts.
-void ShowText(QWidget* parent, const QString& title, const QString& text, bool markdown) {
+// A window of text: the manual, the shortcuts. Pictures are looked for in `folder`.
+void ShowText(QWidget* parent, const QString& title, const QString& text, bool markdown,
+              const QString& folder = {}) {
   QDialog dialog(parent);
+  dialog.setObjectName("TextWindow");
   dialog.setWindowTitle(title);
   auto* browser = new QTextBrowser(&dialog);
   browser->setOpenExternalLinks(true);
+  if (!folder.isEmpty()) browser->setSearchPaths({folder});
   if (markdown) {
     browser->setMarkdown(text);
   } else {
@@ -100,13 +103,13 @@ void ShowText(QWidget* parent, const QString& title, const QString& text, bool m
   dialog.exec();
 }
 
-// The README installed beside the program (share/doc/kelvamor-host), else the one of
-// the source tree it was built from.
+// The user's manual installed beside the program (share/doc/kelvamor-host, with its
+// pictures), else the one of the source tree it was built from.
 QString ManualPath() {
   const QString installed =
-      QApplication::applicationDirPath() + "/../share/doc/kelvamor-host/README.md";
+      QApplication::applicationDirPath() + "/../share/doc/kelvamor-host/manual.md";
   if (QFileInfo(installed).isFile()) return installed;
-  return QStringLiteral(KELVAMOR_SOURCE_DIR "/README.md");
+  return QStringLiteral(KELVAMOR_SOURCE_DIR "/docs/manual.md");
 }
 
 }  // namespace
@@ -182,7 +185,8 @@ void MainWindow::BuildMenus() {
       QMessageBox::warning(this, "Manual", "The manual is not installed (" + ManualPath() + ").");
       return;
     }
-    ShowText(this, "kelvamor-host manual", QString::fromUtf8(file.readAll()), true);
+    ShowText(this, "kelvamor-host manual", QString::fromUtf8(file.readAll()), true,
+             QFileInfo(ManualPath()).absolutePath());
   });
   manual->setShortcuts(Shortcuts(QKeySequence::HelpContents, {Qt::Key_F1}));
   help->addAction("&Keyboard shortcuts",

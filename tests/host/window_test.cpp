@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTextBrowser>
 #include <QUndoStack>
 #include <QWheelEvent>
 #include <bit>
@@ -106,6 +107,25 @@ TEST_F(Window, EveryShortcutBelongsToOneAction) {
   EXPECT_TRUE(table.contains("Smaller brush</td><td>[")) << table.toStdString();
   EXPECT_TRUE(table.contains("Larger brush</td><td>]")) << table.toStdString();
   EXPECT_FALSE(table.contains("F14")) << table.toStdString();
+}
+
+// Help ▸ Manual is the user's manual, its picture shown, not the build instructions.
+TEST_F(Window, TheManualShowsItsPictureAndNoBuildCommands) {
+  QString text;
+  QImage picture;
+  WhenModalShown("TextWindow", [&](QDialog* d) {
+    auto* browser = d->findChild<QTextBrowser*>();
+    text = browser->toPlainText();
+    // What the browser finds for the manual's picture: the file's bytes.
+    const QVariant found = browser->loadResource(QTextDocument::ImageResource, QUrl("window.png"));
+    picture = QImage::fromData(found.toByteArray());
+    d->reject();
+  });
+  for (QAction* action : window->findChildren<QAction*>())
+    if (action->text() == "&Manual") action->trigger();
+  EXPECT_TRUE(text.startsWith("kelvamor-host")) << text.left(80).toStdString();
+  EXPECT_FALSE(text.contains("scripts/")) << text.toStdString();
+  EXPECT_FALSE(picture.isNull());
 }
 
 // The dialog and the feather box had the keys; after OK the history's keys work at once.
@@ -253,7 +273,7 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
       if (action->text() == name) action->trigger();
   };
   struct Shown {
-    bool hill = false, flatten = false;
+    bool hill = false, flatten = false, overWindow = false, fits = true;
     double x = 0, y = 0, width = 0, height = 0;
   } shown;
   auto watch = [&] {
@@ -264,6 +284,13 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
       shown.y = d->findChild<QLineEdit*>("YGeoEdit")->text().toDouble();
       shown.width = d->findChild<QLineEdit*>("WidthEdit")->text().toDouble();
       shown.height = d->findChild<QLineEdit*>("FlattenHeightEdit")->text().toDouble();
+      // The dialog opens over the window, each field's number whole within it.
+      shown.overWindow = d->parentWidget() == window.get();
+      for (const char* name : {"XGeoEdit", "YGeoEdit", "WidthEdit"}) {
+        const auto* edit = d->findChild<QLineEdit*>(name);
+        shown.fits = shown.fits && edit->fontMetrics().horizontalAdvance(edit->text()) <
+                                       edit->contentsRect().width();
+      }
       ClickButton(d, "CancelButton");
     });
   };
@@ -276,6 +303,8 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
   EXPECT_NEAR(shown.x, 100.0 * 12.5 / 48, 0.5);
   EXPECT_NEAR(shown.y, 100.0 * 30.5 / 40, 0.5);
   EXPECT_NEAR(shown.width, 20.0, 1.0);
+  EXPECT_TRUE(shown.overWindow);
+  EXPECT_TRUE(shown.fits);
 
   tool("Pick flatten height");
   watch();
