@@ -54,6 +54,15 @@ struct CellBox {
 // full right after it is sized (a file read into it, a copy, a fill).
 using Heights = std::vector<float, base::Uninitialized<float>>;
 
+// A selection's rule: inside (weight 1) the edited height, outside (0) the height
+// before, blended across a feathered edge. Weights of exactly 0 or 1 keep one side's bits.
+inline float BlendHeight(float edited, float before, float weight) {
+  return weight >= 1.0f   ? edited
+         : weight <= 0.0f ? before
+                          : static_cast<float>(static_cast<double>(edited) * weight +
+                                               static_cast<double>(before) * (1.0 - weight));
+}
+
 struct Landscape {
   int32_t width = 0;
   int32_t height = 0;

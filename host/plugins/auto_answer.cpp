@@ -10,7 +10,8 @@
 
 namespace host {
 
-AutoAnswer::AutoAnswer() {
+AutoAnswer::AutoAnswer(bool unseen) : unseen_(unseen) {
+  if (unseen_) qApp->installEventFilter(this);
   QObject::connect(&timer_, &QTimer::timeout, [this] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible()) return;
@@ -38,6 +39,18 @@ AutoAnswer::AutoAnswer() {
     }
   });
   timer_.start(20);
+}
+
+AutoAnswer::~AutoAnswer() {
+  if (unseen_) qApp->removeEventFilter(this);
+}
+
+bool AutoAnswer::eventFilter(QObject* watched, QEvent* event) {
+  // Polished just before it is first shown: kept off the screen from then on.
+  if (event->type() == QEvent::Polish)
+    if (auto* dialog = qobject_cast<QDialog*>(watched); dialog && dialog->isWindow())
+      dialog->setAttribute(Qt::WA_DontShowOnScreen);
+  return QObject::eventFilter(watched, event);
 }
 
 }  // namespace host

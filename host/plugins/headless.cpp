@@ -8,11 +8,11 @@
 namespace host {
 
 HeadlessRun RunHeadless(PluginModule& module, Landscape& land, std::optional<double> waterLevel,
-                        std::vector<float> weights) {
+                        std::vector<float> weights, bool unseen) {
   HostSession session(land);
   session.waterLevel = waterLevel;
   if (!weights.empty()) session.Select(std::move(weights));
-  AutoAnswer answer;
+  AutoAnswer answer(unseen);
   HeadlessRun run;
   run.applied = module.Run(session);
   run.messages = answer.Messages();

@@ -19,7 +19,8 @@ struct HeadlessRun {
 // Runs `module` on `land` as a user pressing Enter would: the water level and the
 // selection's weights (empty: none; one per cell) served, the dialog answered with OK and
 // every message box with OK. The settings are whatever store the caller has set up.
+// unseen: its windows never show (see AutoAnswer).
 HeadlessRun RunHeadless(PluginModule& module, Landscape& land, std::optional<double> waterLevel,
-                        std::vector<float> weights);
+                        std::vector<float> weights, bool unseen = false);
 
 }  // namespace host

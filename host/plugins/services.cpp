@@ -67,17 +67,11 @@ int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
     base::CopyFloats(src, heights, static_cast<size_t>(count));
     return 1;
   }
-  // Inside the selection the plug-in's heights, outside the original, blended across
-  // the feathered edge. Weights of exactly 0 or 1 keep one side's bits.
+  // Inside the selection the plug-in's heights, outside the original.
   const float* before = serving->original.data();
   base::ForStretches(static_cast<size_t>(count), base::kCopyGrain, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
-      const float weight = w[i];
-      heights[i] = weight >= 1.0f ? src[i]
-                   : weight <= 0.0f
-                       ? before[i]
-                       : static_cast<float>(static_cast<double>(src[i]) * weight +
-                                            static_cast<double>(before[i]) * (1.0 - weight));
+      heights[i] = BlendHeight(src[i], before[i], w[i]);
     }
   });
   return 1;

@@ -96,8 +96,8 @@ void LandscapeView::paintEvent(QPaintEvent*) {
   painter.save();
   painter.translate(origin_);
   painter.scale(scale_, scale_);
-  const bool brushing = tool == Tool::kBrush || tool == Tool::kErase;
-  if (brushing && !stroke_.empty()) {
+  const bool brushing = tool == Tool::kBrush || tool == Tool::kErase || tool == Tool::kSculpt;
+  if (brushing && tool != Tool::kSculpt && !stroke_.empty()) {
     // The stroke as it is painted: as wide as the brush.
     QPainterPath path(stroke_.front());
     for (const QPointF& p : stroke_) path.lineTo(p);
@@ -132,15 +132,22 @@ void LandscapeView::mousePressEvent(QMouseEvent* e) {
   if (tool == Tool::kFreehand) drawing_.moveTo(ToCell(press_));
   stroke_.clear();
   if (tool == Tool::kBrush || tool == Tool::kErase) stroke_.push_back(ToCell(press_));
+  if (tool == Tool::kSculpt && e->button() == Qt::LeftButton && onDab) {
+    lastCell_ = ToCell(press_);
+    onDab(lastCell_, lastCell_);
+  }
 }
 
 void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
   const QPointF cell = ToCell(e->position());
   if (onHover) onHover(cell, Inside(cell));
   hover_ = cell;
-  if (tool == Tool::kBrush || tool == Tool::kErase) update();
+  if (tool == Tool::kBrush || tool == Tool::kErase || tool == Tool::kSculpt) update();
   if (!(e->buttons() & Qt::LeftButton)) return;
-  if (tool == Tool::kBrush || tool == Tool::kErase) {
+  if (tool == Tool::kSculpt) {
+    if (onDab) onDab(lastCell_, cell);
+    lastCell_ = cell;
+  } else if (tool == Tool::kBrush || tool == Tool::kErase) {
     stroke_.push_back(cell);
   } else if (tool == Tool::kPan) {
     origin_ += e->position() - last_;
@@ -161,6 +168,10 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
 
 void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
   if (tool == Tool::kPan) return;
+  if (tool == Tool::kSculpt) {
+    if (e->button() == Qt::LeftButton && onStrokeEnd) onStrokeEnd();
+    return;
+  }
   if (tool == Tool::kBrush || tool == Tool::kErase) {
     stroke_.push_back(ToCell(e->position()));
     const std::vector<QPointF> stroke = std::move(stroke_);

@@ -15,8 +15,9 @@ namespace host {
 class LandscapeView : public QWidget {
  public:
   // kPlace and kPick report a click (kPlace: or a drag) in cells instead of drawing;
-  // kBrush and kErase a stroke, shown as it is painted and the brush under the cursor.
-  enum class Tool { kPan, kRectangle, kEllipse, kFreehand, kPlace, kPick, kBrush, kErase };
+  // kBrush and kErase a stroke, shown as it is painted and the brush under the cursor;
+  // kSculpt each stretch of a stroke as the mouse moves, then its end.
+  enum class Tool { kPan, kRectangle, kEllipse, kFreehand, kPlace, kPick, kBrush, kErase, kSculpt };
 
   explicit LandscapeView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(240, 240);
@@ -45,6 +46,10 @@ class LandscapeView : public QWidget {
   std::function<void(QPointF from, QPointF to)> onPlaced;
   // A brush stroke, its points in cells, once the button is released.
   std::function<void(const std::vector<QPointF>& stroke)> onStroke;
+  // A sculpting stroke: each stretch from the last point to the cursor (a point at the
+  // press), then the release.
+  std::function<void(QPointF from, QPointF to)> onDab;
+  std::function<void()> onStrokeEnd;
   // Each time the map has been drawn.
   std::function<void()> onPainted;
   double brushRadius = 10.0;  // cells, for the outline under the cursor
@@ -71,6 +76,7 @@ class LandscapeView : public QWidget {
   QPointF origin_;
   QPointF press_;
   QPointF last_;
+  QPointF lastCell_;  // a sculpting stroke's last point
 };
 
 }  // namespace host

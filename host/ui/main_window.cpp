@@ -30,6 +30,7 @@
 #include "host/ui/history.h"
 #include "host/ui/landscape_view.h"
 #include "host/ui/raw_size_dialog.h"
+#include "host/ui/sculpt.h"
 #include "host/ui/selection.h"
 #include "host/ui/terrain_info.h"
 #include "host/ui/terrain_view_3d.h"
@@ -177,11 +178,6 @@ void MainWindow::Refresh() {
   cursor_->setText(CellReadout(hovered_.first, hovered_.second));
 }
 
-void MainWindow::PushStep(QUndoCommand* step) {
-  history_->push(step);
-  KeepHistoryWithin(*history_, kHistoryBytes);
-}
-
 QString MainWindow::CellReadout(int32_t x, int32_t y) const {
   return host::CellReadout(land_, x, y);
 }
@@ -243,6 +239,7 @@ bool MainWindow::Open(const QString& path) {
     return false;
   }
   path_ = path;
+  ++edits_;
   outline_ = QPainterPath();
   selection_.clear();
   view_->SetLandscape(&land_);
@@ -309,80 +306,6 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
   UpdateTitle();
   Remember(path);
   return true;
-}
-
-void MainWindow::RunPlugin(PluginModule& module) {
-  SettleHistory(*history_);  // the last step reads the heights until it is worked out
-  Landscape before = land_;
-  HostSession session(land_);
-  session.waterLevel = waterLevel_;
-  if (!selection_.empty()) session.Select(selection_);
-  // Previews show while the dialog is open. The plug-in changes only what is selected:
-  // the map draws again the selection's box, or every cell when none is.
-  const CellBox reach = selection_.empty() ? CellBox{0, 0, land_.width, land_.height}
-                                           : SelectedBox(selection_, land_.width, land_.height);
-  session.onRedraw = [this, reach] {
-    view_->HeightsChanged(reach);
-    Refresh();
-  };
-  const bool applied = module.Run(session);
-  view_->HeightsChanged(reach);  // applied, or back as they were
-  Refresh();
-  if (applied) {
-    PushStep(new LandscapeStep(
-        [this](const LandscapeChange& c, bool back) {
-          c.ApplyTo(land_, back);
-          if (c.Whole()) {
-            view_->SetLandscape(&land_);
-          } else {
-            view_->HeightsChanged(c.Box());
-          }
-          Refresh();
-        },
-        QString::fromStdString(module.Name()),
-        // Worked out while the user goes on; the history keeps to its bound once it is.
-        std::make_shared<const LandscapeChange>(std::move(before), land_, reach, [this] {
-          QMetaObject::invokeMethod(
-              this, [this] { KeepHistoryWithin(*history_, kHistoryBytes); }, Qt::QueuedConnection);
-        })));
-  }
-  // The dialog had the keys; Undo and the view's keys work at once.
-  views_->currentWidget()->setFocus();
-}
-
-void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
-  const auto x = static_cast<int32_t>(std::floor(from.x()));
-  const auto y = static_cast<int32_t>(std::floor(from.y()));
-  if (x < 0 || y < 0 || x >= land_.width || y >= land_.height || modules_.empty()) return;
-  // Nine digits: a float height exactly; the dialog shows it as a typed number, not a
-  // seventeen-digit one.
-  auto number = [](double v) { return QString::number(v, 'g', 9).toStdString(); };
-  // A position in percent of the map to a tenth of a cell or finer, and no finer: what
-  // the dialog's field can show whole.
-  const int decimals = std::clamp(
-      static_cast<int>(std::ceil(std::log10(std::max(land_.width, land_.height)))) - 1, 1, 6);
-  auto percent = [decimals](double v) { return QString::number(v, 'f', decimals).toStdString(); };
-  PluginValues values;
-  if (view_->tool == LandscapeView::Tool::kPick) {
-    // Flatten towards the height clicked.
-    const size_t i = static_cast<size_t>(y) * land_.width + x;
-    if (land_.IsNoData(i)) return;
-    values.action = "flatten";
-    values.settings = {{"FlattenHeight", number(land_.heights[i])}};
-  } else {
-    // The hill where the press was; a drag sets its width, where its change falls to 1/e
-    // (the kernel measures across and down in fractions of the map's width and height).
-    values.action = "hill";
-    values.settings = {{"xpos", percent(100.0 * from.x() / land_.width)},
-                       {"ypos", percent(100.0 * from.y() / land_.height)}};
-    const QPointF reach = to - from;
-    if (std::hypot(reach.x(), reach.y()) >= 1.0)
-      values.settings.emplace_back(
-          "radius", percent(100.0 * std::hypot(reach.x() / land_.width, reach.y() / land_.height)));
-  }
-  // The host writes the settings the module reads; the dialog then shows them.
-  StorePluginSettings(values);
-  RunPlugin(*modules_.front());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -32,7 +32,9 @@ class QUndoStack;
 
 namespace host {
 
+class LandscapeChange;
 class LandscapeView;
+struct SculptStroke;
 class LegendPanel;
 class TerrainView3D;
 
@@ -83,6 +85,11 @@ class MainWindow : public QMainWindow {
   std::optional<double> WaterLevel() const { return waterLevel_; }
   // Every action with a shortcut and its keys, as an HTML table (Help ▸ Keyboard shortcuts).
   QString ShortcutTable() const;
+  // The Sculpt tool's action: the plug-in's dialog, answered on a copy of the landscape
+  // (OK keeps its settings; nothing changes); false when cancelled or none is loaded.
+  bool ChooseSculpt();
+  // The weights of the last sculpting stroke (one per cell; empty before any).
+  const std::vector<float>& SculptWeights() const { return sculptWeights_; }
   // Shows the 3D view (or the map); false when 3D was asked for and there is no OpenGL.
   bool ShowIn3D(bool on);
   bool In3D() const;
@@ -121,10 +128,20 @@ class MainWindow : public QMainWindow {
   void Refresh();
   // Pushes an applied step, dropping the oldest beyond the history's bound.
   void PushStep(QUndoCommand* step);
+  // Pushes the change from `before` to the landscape as it is (cells within `reach`).
+  void PushChange(const QString& name, Landscape&& before, const CellBox& reach);
+  // Undo and redo of a change of the heights.
+  void ApplyChange(const LandscapeChange& change, bool back);
+  // A stretch of a sculpting stroke (the first: a point), and its end: one step.
+  void SculptDab(QPointF from, QPointF to);
+  void EndSculpt();
   void StartHistory();
   void UpdateTitle();
 
   Landscape land_;
+  uint64_t edits_ = 0;  // how many times the heights changed, for what is made from them
+  std::unique_ptr<SculptStroke> sculpt_;
+  std::vector<float> sculptWeights_;
   QString path_;  // the opened file; empty for the built-in landscape
   std::pair<double, double> openedRange_;
   std::optional<double> waterLevel_;

@@ -64,24 +64,28 @@ double Brush::WeightAt(double distance) const {
   return 1.0 - t * t * (3.0 - 2.0 * t);                    // smoothstep down
 }
 
-void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
-                 const std::vector<QPointF>& stroke, const Brush& brush, bool erase) {
-  if (stroke.empty() || width <= 0 || height <= 0) return;
+CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
+                    const std::vector<QPointF>& stroke, const Brush& brush, bool erase) {
+  if (stroke.empty() || width <= 0 || height <= 0) return {};
   if (weights.empty()) weights.assign(static_cast<size_t>(width) * height, erase ? 1.0f : 0.0f);
-  // What the stroke gives each cell: the most of any point along it (dabs a quarter of
-  // the radius apart, so the stroke's edge does not scallop).
-  std::vector<float> given(weights.size(), 0.0f);
+  // A cell takes the most any point along the stroke gives it (dabs a quarter of the
+  // radius apart, so the stroke's edge does not scallop): max and min are taken dab by
+  // dab, in any order the same.
   const double step = std::max(0.25, brush.radius / 4.0);
+  CellBox touched;
   auto dab = [&](QPointF at) {
     const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(at.x() - brush.radius)));
     const int32_t x1 = std::min(width - 1, static_cast<int32_t>(std::ceil(at.x() + brush.radius)));
     const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(at.y() - brush.radius)));
     const int32_t y1 = std::min(height - 1, static_cast<int32_t>(std::ceil(at.y() + brush.radius)));
+    if (x0 > x1 || y0 > y1) return;
+    touched = touched.Union({x0, y0, x1 + 1, y1 + 1});
     for (int32_t y = y0; y <= y1; ++y)
       for (int32_t x = x0; x <= x1; ++x) {
-        const double d = std::hypot(x + 0.5 - at.x(), y + 0.5 - at.y());
-        float& g = given[static_cast<size_t>(y) * width + x];
-        g = std::max(g, static_cast<float>(brush.WeightAt(d)));
+        const auto given =
+            static_cast<float>(brush.WeightAt(std::hypot(x + 0.5 - at.x(), y + 0.5 - at.y())));
+        float& w = weights[static_cast<size_t>(y) * width + x];
+        w = erase ? std::min(w, 1.0f - given) : std::max(w, given);
       }
   };
   dab(stroke.front());
@@ -91,8 +95,7 @@ void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
     const int dabs = static_cast<int>(std::ceil(length / step));
     for (int i = 1; i <= dabs; ++i) dab(from + (to - from) * (static_cast<double>(i) / dabs));
   }
-  for (size_t i = 0; i < weights.size(); ++i)
-    weights[i] = erase ? std::min(weights[i], 1.0f - given[i]) : std::max(weights[i], given[i]);
+  return touched;
 }
 
 CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height) {

@@ -31,8 +31,9 @@ struct Brush {
 // point or more) into the weights: a cell takes the most any dab of the stroke gives
 // it, painting w' = max(w, b), erasing w' = min(w, 1 - b). Empty weights stand for
 // "nothing selected" when painting and "all selected" when erasing.
-void PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
-                 const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
+// Returns the box of the cells the brush reached.
+CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
+                    const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
 
 // The box of the cells a selection's weights reach (weight above 0); empty when none.
 CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height);

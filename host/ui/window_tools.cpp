@@ -1,5 +1,5 @@
-// The window's toolbar: the view's tools, the selection's feather, the brush, the water
-// level; and what a brush stroke does to the selection.
+// The window's toolbar: the view's tools (sculpting among them), the selection's feather,
+// the brush, the water level; and what a brush stroke does to the selection.
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
@@ -27,13 +27,28 @@ void MainWindow::BuildTools() {
       {"Place hill", LandscapeView::Tool::kPlace},
       {"Pick flatten height", LandscapeView::Tool::kPick},
       {"Brush", LandscapeView::Tool::kBrush},
-      {"Erase", LandscapeView::Tool::kErase}};
+      {"Erase", LandscapeView::Tool::kErase},
+      {"Sculpt", LandscapeView::Tool::kSculpt}};
+  QAction* pan = nullptr;
   for (const auto& [name, tool] : kTools) {
-    QAction* action = tools->addAction(name, [this, t = tool] { view_->tool = t; });
+    QAction* action = tools->addAction(name);
     action->setCheckable(true);
     action->setChecked(tool == LandscapeView::Tool::kPan);
     mapTools_->addAction(action);
+    if (tool == LandscapeView::Tool::kPan) pan = action;
+    connect(action, &QAction::triggered, this, [this, t = tool, pan] {
+      // Sculpting asks for its action first, each time it is picked; cancelled, the
+      // view pans.
+      if (t == LandscapeView::Tool::kSculpt && !ChooseSculpt()) {
+        pan->setChecked(true);
+        view_->tool = LandscapeView::Tool::kPan;
+        return;
+      }
+      view_->tool = t;
+    });
   }
+  view_->onDab = [this](QPointF from, QPointF to) { SculptDab(from, to); };
+  view_->onStrokeEnd = [this] { EndSculpt(); };
   tools->addWidget(new QLabel(" Feather ", this));
   featherSpin_ = new QDoubleSpinBox(this);
   featherSpin_->setRange(0.0, 10000.0);

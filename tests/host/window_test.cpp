@@ -711,4 +711,71 @@ TEST_F(Batch, AMaskConfinesTheRunAndMustFitTheLandscape) {
   EXPECT_FALSE(std::filesystem::exists(Path("x.r32")));
 }
 
+// Sculpt paints an action on with the brush: picking the tool asks the plug-in's dialog
+// once and changes nothing; a stroke then leaves what batch mode leaves with the stroke's
+// weights as --mask, bit for bit, as one step of the history.
+TEST_F(Batch, ASculptStrokeIsTheActionMaskedByTheStrokesWeights) {
+  host::WriteHeightmap(Path("in.tif"), host_test::Relief(120, 90));
+  for (const auto& [radio, action] :
+       {std::pair{"SoftenRadio", "soften"}, std::pair{"GlaciateRadio", "glaciate"}}) {
+    ClearStoredSettings();
+    host::Options options;
+    options.pluginPath = ROVANDEL_MODULE;
+    options.input = Path("in.tif");
+    host::MainWindow window(host::ReadHeightmap(Path("in.tif")), options);
+    window.show();
+    const std::vector<uint32_t> before = Bits(window.Land());
+    WhenModalShown("RovandelParamsForm", [radio = radio](QDialog* d) {
+      QTest::mouseClick(d->findChild<QRadioButton*>(radio), Qt::LeftButton, {}, QPoint(6, 8));
+      ClickButton(d, "OKButton");
+    });
+    for (QAction* tool : window.findChildren<QAction*>())
+      if (tool->text() == "Sculpt") tool->trigger();
+    EXPECT_EQ(Bits(window.Land()), before) << action;
+    EXPECT_EQ(window.History()->count(), 0) << action;
+
+    auto* view = dynamic_cast<host::LandscapeView*>(window.findChild<QWidget*>("Map"));
+    const QPointF c0 = view->ToCell(QPointF(0, 0));
+    const double scale = 1.0 / (view->ToCell(QPointF(1, 0)).x() - c0.x());
+    auto at = [&](double x, double y) { return ((QPointF(x, y) - c0) * scale).toPoint(); };
+    auto stroke = [&](std::vector<QPoint> points) {
+      QTest::mousePress(view, Qt::LeftButton, {}, points.front());
+      for (const QPoint p : points) {
+        QMouseEvent move(QEvent::MouseMove, p, view->mapToGlobal(p), Qt::NoButton, Qt::LeftButton,
+                         {});
+        QApplication::sendEvent(view, &move);
+      }
+      QTest::mouseRelease(view, Qt::LeftButton, {}, points.back());
+    };
+    // The batch run on `in` with the last stroke's weights as its mask.
+    auto sameAsBatch = [&](const char* in, const char* out) {
+      Landscape mask = host_test::Relief(120, 90);
+      mask.noData.clear();
+      std::copy(window.SculptWeights().begin(), window.SculptWeights().end(), mask.heights.begin());
+      host::WriteHeightmap(Path("mask.tif"), mask);
+      if (Run({QPath(in), "--action", action, "--mask", QPath("mask.tif"), "-o", QPath(out)}) != 0)
+        return false;
+      Landscape batch = host::ReadHeightmap(Path(out));
+      Landscape shown = window.Land();
+      for (Landscape* land : {&batch, &shown})  // NoData cells are no heights
+        for (size_t i = 0; i < land->Count(); ++i)
+          if (land->IsNoData(i)) land->heights[i] = 0.0f;
+      return Bits(shown) == Bits(batch);
+    };
+    stroke({at(20, 30), at(40, 35), at(60, 50), at(80, 52)});
+    EXPECT_NE(Bits(window.Land()), before) << action;
+    EXPECT_EQ(window.History()->count(), 1) << action;
+    EXPECT_TRUE(sameAsBatch("in.tif", "out.tif")) << action;
+    // A second stroke over the first starts from what the first left.
+    stroke({at(70, 20), at(60, 45), at(50, 70)});
+    EXPECT_EQ(window.History()->count(), 2) << action;
+    EXPECT_TRUE(sameAsBatch("out.tif", "out2.tif")) << action;
+
+    window.History()->undo();
+    window.History()->undo();
+    EXPECT_EQ(Bits(window.Land()), before) << action;
+    window.History()->setClean();
+  }
+}
+
 }  // namespace

@@ -1,0 +1,158 @@
+// What changes the heights in the window: a plug-in run (from the menu, or placed with a
+// click), a sculpting stroke, and the history's steps of them.
+#include <QDoubleSpinBox>
+#include <QStackedWidget>
+#include <QUndoStack>
+#include <algorithm>
+#include <cmath>
+
+#include "host/plugins/headless.h"
+#include "host/ui/history.h"
+#include "host/ui/landscape_view.h"
+#include "host/ui/main_window.h"
+#include "host/ui/sculpt.h"
+#include "host/ui/selection.h"
+
+namespace host {
+
+void MainWindow::PushStep(QUndoCommand* step) {
+  history_->push(step);
+  KeepHistoryWithin(*history_, kHistoryBytes);
+}
+
+void MainWindow::PushChange(const QString& name, Landscape&& before, const CellBox& reach) {
+  ++edits_;
+  // Worked out while the user goes on; the history keeps to its bound once it is.
+  auto change = std::make_shared<const LandscapeChange>(std::move(before), land_, reach, [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { KeepHistoryWithin(*history_, kHistoryBytes); }, Qt::QueuedConnection);
+  });
+  PushStep(new LandscapeStep([this](const LandscapeChange& c, bool back) { ApplyChange(c, back); },
+                             name, std::move(change)));
+}
+
+void MainWindow::ApplyChange(const LandscapeChange& change, bool back) {
+  change.ApplyTo(land_, back);
+  ++edits_;
+  if (change.Whole()) {
+    view_->SetLandscape(&land_);
+  } else {
+    view_->HeightsChanged(change.Box());
+  }
+  Refresh();
+}
+
+void MainWindow::RunPlugin(PluginModule& module) {
+  SettleHistory(*history_);  // the last step reads the heights until it is worked out
+  Landscape before = land_;
+  HostSession session(land_);
+  session.waterLevel = waterLevel_;
+  if (!selection_.empty()) session.Select(selection_);
+  // Previews show while the dialog is open. The plug-in changes only what is selected:
+  // the map draws again the selection's box, or every cell when none is.
+  const CellBox reach = selection_.empty() ? CellBox{0, 0, land_.width, land_.height}
+                                           : SelectedBox(selection_, land_.width, land_.height);
+  session.onRedraw = [this, reach] {
+    view_->HeightsChanged(reach);
+    Refresh();
+  };
+  const bool applied = module.Run(session);
+  view_->HeightsChanged(reach);  // applied, or back as they were
+  Refresh();
+  if (applied) PushChange(QString::fromStdString(module.Name()), std::move(before), reach);
+  // The dialog had the keys; Undo and the view's keys work at once.
+  views_->currentWidget()->setFocus();
+}
+
+void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
+  const auto x = static_cast<int32_t>(std::floor(from.x()));
+  const auto y = static_cast<int32_t>(std::floor(from.y()));
+  if (x < 0 || y < 0 || x >= land_.width || y >= land_.height || modules_.empty()) return;
+  // Nine digits: a float height exactly; the dialog shows it as a typed number, not a
+  // seventeen-digit one.
+  auto number = [](double v) { return QString::number(v, 'g', 9).toStdString(); };
+  // A position in percent of the map to a tenth of a cell or finer, and no finer: what
+  // the dialog's field can show whole.
+  const int decimals = std::clamp(
+      static_cast<int>(std::ceil(std::log10(std::max(land_.width, land_.height)))) - 1, 1, 6);
+  auto percent = [decimals](double v) { return QString::number(v, 'f', decimals).toStdString(); };
+  PluginValues values;
+  if (view_->tool == LandscapeView::Tool::kPick) {
+    // Flatten towards the height clicked.
+    const size_t i = static_cast<size_t>(y) * land_.width + x;
+    if (land_.IsNoData(i)) return;
+    values.action = "flatten";
+    values.settings = {{"FlattenHeight", number(land_.heights[i])}};
+  } else {
+    // The hill where the press was; a drag sets its width, where its change falls to 1/e
+    // (the kernel measures across and down in fractions of the map's width and height).
+    values.action = "hill";
+    values.settings = {{"xpos", percent(100.0 * from.x() / land_.width)},
+                       {"ypos", percent(100.0 * from.y() / land_.height)}};
+    const QPointF reach = to - from;
+    if (std::hypot(reach.x(), reach.y()) >= 1.0)
+      values.settings.emplace_back(
+          "radius", percent(100.0 * std::hypot(reach.x() / land_.width, reach.y() / land_.height)));
+  }
+  // The host writes the settings the module reads; the dialog then shows them.
+  StorePluginSettings(values);
+  RunPlugin(*modules_.front());
+}
+
+bool MainWindow::ChooseSculpt() {
+  if (modules_.empty()) return false;
+  SettleHistory(*history_);
+  // The dialog's OK keeps the action and its settings; its result, on a copy, is what
+  // the first stroke paints from.
+  auto stroke = std::make_unique<SculptStroke>();
+  stroke->source = land_;
+  HostSession session(stroke->source);
+  session.waterLevel = waterLevel_;
+  if (!modules_.front()->Run(session)) return false;
+  stroke->before = land_;
+  stroke->madeAt = edits_;
+  sculpt_ = std::move(stroke);
+  views_->currentWidget()->setFocus();
+  return true;
+}
+
+void MainWindow::SculptDab(QPointF from, QPointF to) {
+  if (!sculpt_ || modules_.empty()) return;
+  SculptStroke& s = *sculpt_;
+  if (s.weights.empty()) {
+    // A stroke starts from the landscape as it is: the action applied to it again, with
+    // the settings the dialog kept, unseen.
+    if (s.madeAt != edits_) {
+      SettleHistory(*history_);
+      s.before = land_;
+      s.source = land_;
+      RunHeadless(*modules_.front(), s.source, waterLevel_, {}, true);
+      s.madeAt = edits_;
+    }
+    s.weights.assign(land_.Count(), 0.0f);
+    s.reach = {};
+  }
+  const CellBox box = PaintStroke(s.weights, land_.width, land_.height, {from, to},
+                                  Brush{brushSpin_->value(), hardnessSpin_->value()}, false);
+  for (int32_t y = box.y0; y < box.y1; ++y)
+    for (int32_t x = box.x0; x < box.x1; ++x) {
+      const size_t i = static_cast<size_t>(y) * land_.width + x;
+      land_.heights[i] = BlendHeight(s.source.heights[i], s.before.heights[i], s.weights[i]);
+    }
+  s.reach = s.reach.Union(box);
+  view_->HeightsChanged(box);
+}
+
+void MainWindow::EndSculpt() {
+  if (!sculpt_ || sculpt_->weights.empty()) return;
+  SculptStroke& s = *sculpt_;
+  sculptWeights_ = std::move(s.weights);
+  s.weights.clear();
+  if (s.reach.Empty()) return;
+  // One step of the history; the next stroke starts from what this one left.
+  PushChange(QString::fromStdString("Sculpt: " + modules_.front()->Name()), std::move(s.before),
+             s.reach);
+  Refresh();
+}
+
+}  // namespace host
