@@ -16,7 +16,10 @@ build-bench-host/bench/nodata_fill_bench
 # kernels and gdal_translate in the same run, and the window's Preview under Xvfb against
 # the kernel and the shading; then each goal with its figure and baseline.
 scripts/ensure-packages.sh gdal-bin time xvfb xauth
-cmake --build build-bench-host -j "$(nproc)" --target kelvamor-host rovandel _rovandel preview_bench
+cmake --build build-bench-host -j "$(nproc)" --target kelvamor-host rovandel _rovandel preview_bench \
+  history_bench
+# A step of the window's history against the whole copy it replaced, in the same run.
+build-bench-host/bench/history_bench
 PYTHONPATH=build-bench-host/python xvfb-run -a -s "-screen 0 1600x1200x24" \
   /usr/bin/python3 bench/host_e2e.py build-bench-host/host/kelvamor-host \
   build-bench-host/bench/preview_bench
