@@ -87,6 +87,21 @@ CellBox DifferingCells(const void* before, const void* after, size_t size, int32
   return box;
 }
 
+template <typename Body>
+void GridChange::ForBands(size_t size, Body&& body) const {
+  const size_t columns = static_cast<size_t>(box_.x1 - box_.x0);
+  base::ForStretches(bands_.size(), 1, [&](size_t b0, size_t b1) {
+    std::vector<unsigned char> planes;  // a band's values, byte plane after byte plane
+    for (size_t band = b0; band < b1; ++band) {
+      const int32_t y0 = box_.y0 + static_cast<int32_t>(band) * bandRows_;
+      const int32_t y1 = std::min(box_.y1, y0 + bandRows_);
+      const size_t n = static_cast<size_t>(y1 - y0) * columns;
+      planes.resize(n * size);
+      body(band, y0, y1, planes, n);
+    }
+  });
+}
+
 GridChange::GridChange(const void* before, const void* after, size_t size, int32_t width,
                        int32_t height, const CellBox& within)
     : width_(width), box_(DifferingCells(before, after, size, width, height, within)) {
@@ -95,50 +110,35 @@ GridChange::GridChange(const void* before, const void* after, size_t size, int32
   bandRows_ = static_cast<int32_t>(std::max<size_t>(1, kBandBytes / size / columns));
   const int32_t rows = box_.y1 - box_.y0;
   bands_.resize(static_cast<size_t>((rows + bandRows_ - 1) / bandRows_));
-  base::ForStretches(bands_.size(), 1, [&](size_t b0, size_t b1) {
-    std::vector<unsigned char> planes;
-    for (size_t band = b0; band < b1; ++band) {
-      const int32_t y0 = box_.y0 + static_cast<int32_t>(band) * bandRows_;
-      const int32_t y1 = std::min(box_.y1, y0 + bandRows_);
-      const size_t n = static_cast<size_t>(y1 - y0) * columns;
-      planes.resize(n * size);
-      for (int32_t y = y0; y < y1; ++y) {
-        const size_t i = static_cast<size_t>(y - y0) * columns;
-        Split(Row(before, size, width, y) + box_.x0 * size,
-              Row(after, size, width, y) + box_.x0 * size, size, columns, planes.data() + i, n);
-      }
-      std::vector<char>& packed = bands_[band];
-      packed.resize(ZSTD_compressBound(planes.size()));
-      const size_t got =
-          ZSTD_compress(packed.data(), packed.size(), planes.data(), planes.size(), kLevel);
-      if (ZSTD_isError(got)) throw std::bad_alloc();  // zstd fails only for want of memory
-      packed.resize(got);
-      packed.shrink_to_fit();
-    }
-  });
+  ForBands(size,
+           [&](size_t band, int32_t y0, int32_t y1, std::vector<unsigned char>& planes, size_t n) {
+             for (int32_t y = y0; y < y1; ++y)
+               Split(Row(before, size, width, y) + box_.x0 * size,
+                     Row(after, size, width, y) + box_.x0 * size, size, columns,
+                     planes.data() + static_cast<size_t>(y - y0) * columns, n);
+             std::vector<char>& packed = bands_[band];
+             packed.resize(ZSTD_compressBound(planes.size()));
+             const size_t got =
+                 ZSTD_compress(packed.data(), packed.size(), planes.data(), planes.size(), kLevel);
+             if (ZSTD_isError(got)) throw std::bad_alloc();  // zstd fails only for want of memory
+             packed.resize(got);
+             packed.shrink_to_fit();
+           });
 }
 
 void GridChange::Apply(void* grid, size_t size) const {
   if (box_.Empty()) return;
   const size_t columns = static_cast<size_t>(box_.x1 - box_.x0);
-  base::ForStretches(bands_.size(), 1, [&](size_t b0, size_t b1) {
-    std::vector<unsigned char> planes;
-    for (size_t band = b0; band < b1; ++band) {
-      const int32_t y0 = box_.y0 + static_cast<int32_t>(band) * bandRows_;
-      const int32_t y1 = std::min(box_.y1, y0 + bandRows_);
-      const size_t n = static_cast<size_t>(y1 - y0) * columns;
-      planes.resize(n * size);
-      const std::vector<char>& packed = bands_[band];
-      if (ZSTD_decompress(planes.data(), planes.size(), packed.data(), packed.size()) !=
-          planes.size())
-        throw std::logic_error("a step of the history does not unpack to its size");
-      for (int32_t y = y0; y < y1; ++y) {
-        const size_t i = static_cast<size_t>(y - y0) * columns;
-        Join(planes.data() + i, n, size, columns,
-             const_cast<unsigned char*>(Row(grid, size, width_, y)) + box_.x0 * size);
-      }
-    }
-  });
+  ForBands(size,
+           [&](size_t band, int32_t y0, int32_t y1, std::vector<unsigned char>& planes, size_t n) {
+             const std::vector<char>& packed = bands_[band];
+             if (ZSTD_decompress(planes.data(), planes.size(), packed.data(), packed.size()) !=
+                 planes.size())
+               throw std::logic_error("a step of the history does not unpack to its size");
+             for (int32_t y = y0; y < y1; ++y)
+               Join(planes.data() + static_cast<size_t>(y - y0) * columns, n, size, columns,
+                    const_cast<unsigned char*>(Row(grid, size, width_, y)) + box_.x0 * size);
+           });
 }
 
 size_t GridChange::Bytes() const {

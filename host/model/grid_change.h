@@ -37,6 +37,10 @@ class GridChange {
   GridChange(const void* before, const void* after, size_t size, int32_t width, int32_t height,
              const CellBox& within);
   void Apply(void* grid, size_t size) const;
+  // body(band, y0, y1, planes, n) for each band of rows [y0, y1) of the box, on every
+  // core; `planes` sized for its n values.
+  template <typename Body>
+  void ForBands(size_t size, Body&& body) const;
 
   int32_t width_ = 0;
   int32_t bandRows_ = 1;

@@ -12,14 +12,14 @@
 
 namespace host {
 
-std::pair<double, double> Landscape::ValidRange() const {
+std::pair<float, float> Landscape::ValidEnds(size_t begin, size_t end) const {
   struct Ends {
     float lo = std::numeric_limits<float>::infinity();
     float hi = -std::numeric_limits<float>::infinity();
   };
   // Stretches on every core; a minimum and a maximum merge the same in any order.
   const Ends ends = tbb::parallel_reduce(
-      tbb::blocked_range<size_t>(0, heights.size(), base::kCopyGrain), Ends{},
+      tbb::blocked_range<size_t>(begin, end, base::kCopyGrain), Ends{},
       [&](const tbb::blocked_range<size_t>& r, Ends e) {
         for (size_t i = r.begin(); i < r.end(); ++i) {
           const float h = heights[i];
@@ -34,8 +34,13 @@ std::pair<double, double> Landscape::ValidRange() const {
         a.hi = std::max(a.hi, b.hi);
         return a;
       });
-  if (ends.lo > ends.hi) return {0.0, 0.0};
   return {ends.lo, ends.hi};
+}
+
+std::pair<double, double> Landscape::ValidRange() const {
+  const auto [lo, hi] = ValidEnds(0, heights.size());
+  if (lo > hi) return {0.0, 0.0};
+  return {lo, hi};
 }
 
 void Landscape::RecordRange() { std::tie(minHeight, maxHeight) = ValidRange(); }

@@ -79,6 +79,8 @@ struct Landscape {
   // The smallest and largest finite height of the valid cells (0..0 when there is
   // none): what a save writes, whatever range the landscape records.
   std::pair<double, double> ValidRange() const;
+  // The same over cells [begin, end): lowest above highest when none is valid.
+  std::pair<float, float> ValidEnds(size_t begin, size_t end) const;
   // Records the valid range as the landscape's range.
   void RecordRange();
 };

@@ -155,8 +155,8 @@ int MapTiles::LevelFor(double pixelsPerCell) const {
   return std::clamp(level, 0, pyramid_.Levels() - 1);
 }
 
-void MapTiles::Prepare(int level, const CellBox& tiles) {
-  if (!land_) return;
+int MapTiles::Prepare(int level, const CellBox& tiles, int most) {
+  if (!land_) return 0;
   if (level > 0 && !stale_.Empty()) {
     pyramid_.Update(*land_, stale_);
     stale_ = {};
@@ -172,15 +172,25 @@ void MapTiles::Prepare(int level, const CellBox& tiles) {
     for (int32_t tx = tiles.x0; tx < tiles.x1; ++tx) {
       const CellBox area{tx * kTile, ty * kTile, std::min(grid.width, (tx + 1) * kTile),
                          std::min(grid.height, (ty + 1) * kTile)};
-      if (area.Empty() || cache_.contains(Key(level, tx, ty))) continue;
-      Missing& m = missing.emplace_back(Missing{tx, ty, area, {}});
-      if (area.x1 - area.x0 == kTile && area.y1 - area.y0 == kTile && !spare_.empty()) {
-        m.tile = std::move(spare_.back());
-        spare_.pop_back();
-      } else {
-        m.tile = QImage(area.x1 - area.x0, area.y1 - area.y0, QImage::Format_ARGB32_Premultiplied);
-      }
+      if (!area.Empty() && !cache_.contains(Key(level, tx, ty)))
+        missing.push_back(Missing{tx, ty, area, {}});
     }
+  // The middle of the view first: where the eye is.
+  const double mx = (tiles.x0 + tiles.x1 - 1) / 2.0, my = (tiles.y0 + tiles.y1 - 1) / 2.0;
+  std::stable_sort(missing.begin(), missing.end(), [&](const Missing& a, const Missing& b) {
+    return std::hypot(a.tx - mx, a.ty - my) < std::hypot(b.tx - mx, b.ty - my);
+  });
+  const int left = std::max(0, static_cast<int>(missing.size()) - most);
+  missing.resize(missing.size() - static_cast<size_t>(left));
+  for (Missing& m : missing) {
+    const CellBox& area = m.area;
+    if (area.x1 - area.x0 == kTile && area.y1 - area.y0 == kTile && !spare_.empty()) {
+      m.tile = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      m.tile = QImage(area.x1 - area.x0, area.y1 - area.y0, QImage::Format_ARGB32_Premultiplied);
+    }
+  }
   // A tile a task: each is small enough for one core, and a view needs a dozen or more.
   base::ForStretches(missing.size(), 1, [&](size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
@@ -194,6 +204,11 @@ void MapTiles::Prepare(int level, const CellBox& tiles) {
     const int cost = static_cast<int>(m.tile.sizeInBytes() / 1024);
     cache_.insert(Key(level, m.tx, m.ty), new QImage(std::move(m.tile)), cost);
   }
+  return left;
+}
+
+const QImage* MapTiles::Made(int level, int32_t tx, int32_t ty) const {
+  return cache_.object(Key(level, tx, ty));
 }
 
 QImage MapTiles::Tile(int level, int32_t tx, int32_t ty) {

@@ -49,14 +49,20 @@ class MapTiles {
   void HeightsChanged(const CellBox& box);
   void SelectionChanged(const CellBox& box);
 
+  // Lets every tile go (they are made again when drawn).
+  void Forget() { cache_.clear(); }
   // The level whose cell is at most one pixel across at `pixelsPerCell`, or 0.
   int LevelFor(double pixelsPerCell) const;
   // Makes the tiles of level k not made yet among tiles [x0, x1) × [y0, y1), on every
-  // core.
-  void Prepare(int level, const CellBox& tiles);
+  // core: at most `most` of them, those nearest the middle first. Returns how many are
+  // left to make.
+  int Prepare(int level, const CellBox& tiles, int most = 1 << 30);
+  // A tile made already, else null.
+  const QImage* Made(int level, int32_t tx, int32_t ty) const;
   // A tile of level k: its cells [tx, tx + 1) × [ty, ty + 1) tiles of kTile, fewer at the
   // level's edges; premultiplied, NoData transparent.
   QImage Tile(int level, int32_t tx, int32_t ty);
+  int Levels() const { return pyramid_.Levels(); }
   int32_t Width() const { return land_ ? land_->width : 0; }
   int32_t Height() const { return land_ ? land_->height : 0; }
   // Tiles made since the last Reset, for the tests.
@@ -66,7 +72,7 @@ class MapTiles {
   void Drop(const CellBox& box);
   const Landscape* land_ = nullptr;
   HeightPyramid pyramid_;
-  CellBox stale_;  // cells whose levels are made again when a level is next drawn
+  CellBox stale_;              // cells whose levels are made again when a level is next drawn
   std::vector<QImage> spare_;  // dropped tiles, drawn into again: no fresh pages
   Shading shading_;
   const std::vector<float>* selection_ = nullptr;

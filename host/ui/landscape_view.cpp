@@ -2,11 +2,17 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
 namespace host {
+
+namespace {
+// Tiles made for one frame at most: a few milliseconds on two cores.
+constexpr int kTilesAFrame = 8;
+}  // namespace
 
 void LandscapeView::SetLandscape(const Landscape* land) {
   const bool resized = !land || land->width != tiles_.Width() || land->height != tiles_.Height();
@@ -84,14 +90,34 @@ void LandscapeView::paintEvent(QPaintEvent*) {
   // Smoothed while a tile's pixel is drawn smaller or larger than it is; cells zoomed in
   // stay sharp squares.
   painter.setRenderHint(QPainter::SmoothPixmapTransform, scale_ < 1.0);
-  tiles_.Prepare(level, {tx0, ty0, tx1 + 1, ty1 + 1});
+  // A frame makes a few tiles, the middle first; the others follow frame by frame, each
+  // drawn meanwhile from a coarser level made already.
+  const int top = tiles_.Levels() - 1;  // one tile: every other has it to fall back on
+  tiles_.Prepare(top, {0, 0, 1, 1});
+  pending_ = tiles_.Prepare(level, {tx0, ty0, tx1 + 1, ty1 + 1}, kTilesAFrame) > 0;
+  if (pending_) QTimer::singleShot(0, this, [this] { update(); });
   for (int32_t ty = ty0; ty <= ty1; ++ty)
     for (int32_t tx = tx0; tx <= tx1; ++tx) {
-      const QImage tile = tiles_.Tile(level, tx, ty);
       const double x0 = double(tx) * side, y0 = double(ty) * side;
-      painter.drawImage(pixels(x0, y0, std::min<double>(w, x0 + tile.width() * (1 << level)),
-                               std::min<double>(h, y0 + tile.height() * (1 << level))),
-                        tile);
+      const QRect target =
+          pixels(x0, y0, std::min<double>(w, x0 + side), std::min<double>(h, y0 + side));
+      if (const QImage* tile = tiles_.Made(level, tx, ty)) {
+        // The level's last tiles are cut by the grid's edge: the part over the grid.
+        const int32_t cells = 1 << level;
+        painter.drawImage(pixels(x0, y0, std::min<double>(w, x0 + tile->width() * cells),
+                                 std::min<double>(h, y0 + tile->height() * cells)),
+                          *tile);
+        continue;
+      }
+      for (int up = 1; level + up < tiles_.Levels(); ++up) {
+        const QImage* coarse = tiles_.Made(level + up, tx >> up, ty >> up);
+        if (!coarse) continue;
+        // This tile's share of the coarser one: 1 / 2^up of its side.
+        const double part = double(MapTiles::kTile) / (1 << up);
+        const QRectF source((tx % (1 << up)) * part, (ty % (1 << up)) * part, part, part);
+        painter.drawImage(target, *coarse, source.intersected(QRectF(coarse->rect())));
+        break;
+      }
     }
   painter.save();
   painter.translate(origin_);

@@ -52,6 +52,9 @@ class LandscapeView : public QWidget {
   std::function<void()> onStrokeEnd;
   // Each time the map has been drawn.
   std::function<void()> onPainted;
+  // Whether tiles in view are still drawn from a coarser level, to be made in the next
+  // frames.
+  bool Pending() const { return pending_; }
   double brushRadius = 10.0;  // cells, for the outline under the cursor
 
  protected:
@@ -68,6 +71,7 @@ class LandscapeView : public QWidget {
   bool Inside(QPointF cell) const;
 
   MapTiles tiles_;
+  bool pending_ = false;
   std::vector<QPointF> stroke_;
   QPointF hover_{-1, -1};
   QPainterPath outline_;

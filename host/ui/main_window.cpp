@@ -240,6 +240,7 @@ bool MainWindow::Open(const QString& path) {
   }
   path_ = path;
   ++edits_;
+  if (sculpt_) sculpt_->before = sculpt_->source = Landscape();  // made again at the next stroke
   outline_ = QPainterPath();
   selection_.clear();
   view_->SetLandscape(&land_);

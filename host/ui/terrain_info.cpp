@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "host/io/heightmap_io.h"
 #include "host/render/shading.h"
@@ -64,50 +65,89 @@ QString CellReadout(const Landscape& land, int32_t x, int32_t y) {
   return text;
 }
 
+namespace {
+// How long after an edit the legend starts counting: a frame and a half at 60 Hz.
+constexpr int kCountAfterMs = 25;
+// Cells counted at a time, between the window's events: a few milliseconds' work.
+constexpr size_t kSlice = size_t{1} << 22;
+}  // namespace
+
 LegendPanel::LegendPanel(QWidget* parent) : QWidget(parent), counts_(kBins, 0) {
   setObjectName("Legend");
   setMinimumSize(150, 220);
+  slices_.setSingleShot(true);
+  connect(&slices_, &QTimer::timeout, this, [this] {
+    CountSlice();
+    if (land_) slices_.start(0);  // the next slice once the events waiting are done
+  });
 }
-
-namespace {
-// How long after an edit the legend counts the heights: a frame and a half at 60 Hz.
-constexpr int kCountAfterMs = 25;
-}  // namespace
 
 void LegendPanel::Show(const Landscape& land, std::pair<double, double> colours,
                        std::optional<double> waterLevel) {
   colours_ = colours;
   water_ = waterLevel;
   unit_ = HeightUnit(land);
-  // Counted after the map's repaint, which comes within a frame of the edit (Qt delivers a
-  // window's update requests on a 5 ms timer): the counting never delays the picture.
-  if (!land_) QTimer::singleShot(kCountAfterMs, this, [this] { Count(); });
+  // Counted after the map's repaint (Qt delivers a window's update requests on a 5 ms
+  // timer), a slice at a time between the window's events: the counting never delays a
+  // picture or a key. A change meanwhile starts it again.
   land_ = &land;
+  Restart();
+  slices_.start(kCountAfterMs);
+}
+
+void LegendPanel::Restart() {
+  next_ = 0;
+  ranging_ = true;
+  ends_ = {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
 }
 
 void LegendPanel::Count() {
+  while (land_) CountSlice();
+  slices_.stop();
+}
+
+void LegendPanel::CountSlice() {
   if (!land_) return;
   const Landscape& land = *land_;
+  if (next_ > land.Count()) Restart();  // a smaller grid since: from its start
+  const size_t end = std::min(land.Count(), next_ + kSlice);
+  if (ranging_) {
+    const auto [lo, hi] = land.ValidEnds(next_, end);
+    ends_ = {std::min(ends_.first, lo), std::max(ends_.second, hi)};
+  } else {
+    const double lo = counting_.first, span = counting_.second - counting_.first;
+    using Counts = std::vector<size_t>;
+    // Counted in stretches on every core, the stretches' counts added.
+    const Counts slice = tbb::parallel_reduce(
+        tbb::blocked_range<size_t>(next_, end, size_t{1} << 18), Counts(kBins, 0),
+        [&](const tbb::blocked_range<size_t>& r, Counts counts) {
+          for (size_t i = r.begin(); i < r.end(); ++i) {
+            const double h = land.heights[i];
+            if (land.IsNoData(i) || !std::isfinite(h)) continue;
+            const int bin = span > 0 ? static_cast<int>((h - lo) / span * kBins) : 0;
+            ++counts[static_cast<size_t>(std::clamp(bin, 0, kBins - 1))];
+          }
+          return counts;
+        },
+        [](Counts a, const Counts& b) {
+          for (size_t bin = 0; bin < a.size(); ++bin) a[bin] += b[bin];
+          return a;
+        });
+    for (size_t bin = 0; bin < slice.size(); ++bin) tally_[bin] += slice[bin];
+  }
+  next_ = end;
+  if (next_ < land.Count()) return;
+  next_ = 0;
+  if (ranging_) {  // the valid heights' extremes known: now their histogram
+    ranging_ = false;
+    counting_ = ends_.first > ends_.second ? std::pair{0.0, 0.0}
+                                           : std::pair<double, double>{ends_.first, ends_.second};
+    tally_.assign(kBins, 0);
+    return;
+  }
+  range_ = counting_;
+  counts_ = tally_;
   land_ = nullptr;
-  range_ = land.ValidRange();
-  const double span = range_.second - range_.first;
-  // Counted in stretches on every core, the stretches' counts added.
-  using Counts = decltype(counts_);
-  counts_ = tbb::parallel_reduce(
-      tbb::blocked_range<size_t>(0, land.Count(), size_t{1} << 18), Counts(kBins, 0),
-      [&](const tbb::blocked_range<size_t>& r, Counts counts) {
-        for (size_t i = r.begin(); i < r.end(); ++i) {
-          const double h = land.heights[i];
-          if (land.IsNoData(i) || !std::isfinite(h)) continue;
-          const int bin = span > 0 ? static_cast<int>((h - range_.first) / span * kBins) : 0;
-          ++counts[static_cast<size_t>(std::clamp(bin, 0, kBins - 1))];
-        }
-        return counts;
-      },
-      [](Counts a, const Counts& b) {
-        for (size_t bin = 0; bin < a.size(); ++bin) a[bin] += b[bin];
-        return a;
-      });
   update();
 }
 

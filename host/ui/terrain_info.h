@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <optional>
 #include <utility>
@@ -51,9 +52,18 @@ class LegendPanel : public QWidget {
   void paintEvent(QPaintEvent*) override;
 
  private:
+  // Counts what is left at once / the next slice.
   void Count();
+  void CountSlice();
+  void Restart();
 
   const Landscape* land_ = nullptr;  // to count; null: counted
+  QTimer slices_;
+  size_t next_ = 0;      // the next cell to count
+  bool ranging_ = true;  // finding the extremes; then counting
+  std::pair<float, float> ends_;
+  std::pair<double, double> counting_;  // the extremes the count bins by
+  std::vector<size_t> tally_;
   std::vector<size_t> counts_;
   std::pair<double, double> range_{0.0, 0.0};    // the valid heights' extremes
   std::pair<double, double> colours_{0.0, 1.0};  // what the ramp spans

@@ -165,6 +165,13 @@ TEST(MapTiles, AnEditRemakesOnlyItsTilesAndTheSamePixels) {
     EXPECT_EQ(tile.convertToFormat(QImage::Format_ARGB32), part) << tx << "," << ty;
   });
   EXPECT_EQ(tiles.made, 3 * 3);
+  // A frame's share of tiles is made from the middle out; the rest are left for later.
+  host::MapTiles frame;
+  frame.Reset(&land);
+  frame.SetLook(look, nullptr);
+  EXPECT_EQ(frame.Prepare(0, {0, 0, 3, 3}, 2), 7);
+  EXPECT_TRUE(frame.Made(0, 1, 1));
+  EXPECT_FALSE(frame.Made(0, 0, 0));
   for (int level = 1; level <= 2; ++level) every(tiles, level, [](auto...) {});
   ASSERT_EQ(tiles.LevelFor(0.3), 1);  // a level cell at most a pixel: 2 cells at 0.3 px
   EXPECT_EQ(tiles.LevelFor(8.0), 0);
