@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -36,6 +37,31 @@ struct Uninitialized : std::allocator<T> {
 
 template <typename T, typename U>
 bool operator==(const Uninitialized<T>&, const Uninitialized<U>&) noexcept {
+  return true;
+}
+
+// Zeros from calloc, whose pages of a large block the kernel maps on first touch: a grid
+// of zeros of which a small part is ever written (a brush stroke's weights) costs that
+// part. Elements of trivial types are left as calloc gave them.
+template <typename T>
+struct Zeroed : Uninitialized<T> {
+  using value_type = T;
+  template <typename U>
+  struct rebind {
+    using other = Zeroed<U>;
+  };
+  Zeroed() noexcept = default;
+  template <typename U>
+  Zeroed(const Zeroed<U>&) noexcept {}  // NOLINT: converting, as std::allocator
+  T* allocate(size_t n) {
+    if (void* p = std::calloc(n, sizeof(T))) return static_cast<T*>(p);
+    throw std::bad_alloc();
+  }
+  void deallocate(T* p, size_t) noexcept { std::free(p); }
+};
+
+template <typename T, typename U>
+bool operator==(const Zeroed<T>&, const Zeroed<U>&) noexcept {
   return true;
 }
 

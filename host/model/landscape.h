@@ -53,6 +53,9 @@ struct CellBox {
 // A grid's heights. Growing it leaves the new heights unset: every grid is written in
 // full right after it is sized (a file read into it, a copy, a fill).
 using Heights = std::vector<float, base::Uninitialized<float>>;
+// A grid of weights that starts at zero and costs only the pages written: a brush
+// stroke's, of which the brush reaches a small part.
+using ZeroedWeights = std::vector<float, base::Zeroed<float>>;
 
 // A selection's rule: inside (weight 1) the edited height, outside (0) the height
 // before, blended across a feathered edge. Weights of exactly 0 or 1 keep one side's bits.

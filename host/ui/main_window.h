@@ -89,7 +89,7 @@ class MainWindow : public QMainWindow {
   // (OK keeps its settings; nothing changes); false when cancelled or none is loaded.
   bool ChooseSculpt();
   // The weights of the last sculpting stroke (one per cell; empty before any).
-  const std::vector<float>& SculptWeights() const { return sculptWeights_; }
+  const ZeroedWeights& SculptWeights() const { return sculptWeights_; }
   // Shows the 3D view (or the map); false when 3D was asked for and there is no OpenGL.
   bool ShowIn3D(bool on);
   bool In3D() const;
@@ -141,7 +141,7 @@ class MainWindow : public QMainWindow {
   Landscape land_;
   uint64_t edits_ = 0;  // how many times the heights changed, for what is made from them
   std::unique_ptr<SculptStroke> sculpt_;
-  std::vector<float> sculptWeights_;
+  ZeroedWeights sculptWeights_;
   QString path_;  // the opened file; empty for the built-in landscape
   std::pair<double, double> openedRange_;
   std::optional<double> waterLevel_;

@@ -15,9 +15,9 @@ namespace host {
 struct SculptStroke {
   Landscape before;
   Landscape source;
-  uint64_t madeAt = 0;         // the window's count of edits when source was made
-  std::vector<float> weights;  // empty between strokes
-  CellBox reach;               // the cells the stroke has changed
+  uint64_t madeAt = 0;    // the window's count of edits when source was made
+  ZeroedWeights weights;  // empty between strokes
+  CellBox reach;          // the cells the stroke has changed
 };
 
 }  // namespace host

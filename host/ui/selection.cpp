@@ -68,6 +68,12 @@ CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
                     const std::vector<QPointF>& stroke, const Brush& brush, bool erase) {
   if (stroke.empty() || width <= 0 || height <= 0) return {};
   if (weights.empty()) weights.assign(static_cast<size_t>(width) * height, erase ? 1.0f : 0.0f);
+  return PaintStroke(weights.data(), width, height, stroke, brush, erase);
+}
+
+CellBox PaintStroke(float* weights, int32_t width, int32_t height,
+                    const std::vector<QPointF>& stroke, const Brush& brush, bool erase) {
+  if (stroke.empty() || width <= 0 || height <= 0) return {};
   // A cell takes the most any point along the stroke gives it (dabs a quarter of the
   // radius apart, so the stroke's edge does not scallop): max and min are taken dab by
   // dab, in any order the same.

@@ -34,6 +34,9 @@ struct Brush {
 // Returns the box of the cells the brush reached.
 CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
                     const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
+// The same into weights one per cell, already there.
+CellBox PaintStroke(float* weights, int32_t width, int32_t height,
+                    const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
 
 // The box of the cells a selection's weights reach (weight above 0); empty when none.
 CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height);

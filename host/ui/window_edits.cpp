@@ -129,10 +129,10 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
       RunHeadless(*modules_.front(), s.source, waterLevel_, {}, true);
       s.madeAt = edits_;
     }
-    s.weights.assign(land_.Count(), 0.0f);
+    s.weights.resize(land_.Count());  // zeros, the pages made as the brush reaches them
     s.reach = {};
   }
-  const CellBox box = PaintStroke(s.weights, land_.width, land_.height, {from, to},
+  const CellBox box = PaintStroke(s.weights.data(), land_.width, land_.height, {from, to},
                                   Brush{brushSpin_->value(), hardnessSpin_->value()}, false);
   for (int32_t y = box.y0; y < box.y1; ++y)
     for (int32_t x = box.x0; x < box.x1; ++x) {
