@@ -49,34 +49,38 @@ void MainWindow::BuildTools() {
   }
   view_->onDab = [this](QPointF from, QPointF to) { SculptDab(from, to); };
   view_->onStrokeEnd = [this] { EndSculpt(); };
-  tools->addWidget(new QLabel(" Feather ", this));
+  // The tools' settings on a row of their own: at any width, none behind "»".
+  addToolBarBreak();
+  QToolBar* settings = addToolBar("Settings");
+  settings->setObjectName("SettingsBar");
+  settings->addWidget(new QLabel(" Feather ", this));
   featherSpin_ = new QDoubleSpinBox(this);
   featherSpin_->setRange(0.0, 10000.0);
   featherSpin_->setSuffix(" cells");
   featherSpin_->setObjectName("FeatherSpin");
-  tools->addWidget(featherSpin_);
+  settings->addWidget(featherSpin_);
   connect(featherSpin_, &QDoubleSpinBox::valueChanged, this,
           [this](double feather) { Select(outline_, feather); });
   // Once a value is typed, the keys go back to the view (and Ctrl+Z to the history).
   connect(featherSpin_, &QDoubleSpinBox::editingFinished, this,
           [this] { views_->currentWidget()->setFocus(); });
-  tools->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
-  tools->addSeparator();
+  settings->addAction("Select all", [this] { Select({}, featherSpin_->value()); });
+  settings->addSeparator();
   // The brush: its radius ([ and ] step it) and how hard its edge is.
-  tools->addWidget(new QLabel(" Brush ", this));
+  settings->addWidget(new QLabel(" Brush ", this));
   brushSpin_ = new QDoubleSpinBox(this);
   brushSpin_->setObjectName("BrushSizeSpin");
   brushSpin_->setRange(0.5, 100000.0);
   brushSpin_->setValue(10.0);
   brushSpin_->setSuffix(" cells");
-  tools->addWidget(brushSpin_);
+  settings->addWidget(brushSpin_);
   hardnessSpin_ = new QDoubleSpinBox(this);
   hardnessSpin_->setObjectName("BrushHardnessSpin");
   hardnessSpin_->setRange(0.0, 1.0);
   hardnessSpin_->setSingleStep(0.1);
   hardnessSpin_->setValue(0.5);
   hardnessSpin_->setPrefix("hardness ");
-  tools->addWidget(hardnessSpin_);
+  settings->addWidget(hardnessSpin_);
   connect(brushSpin_, &QDoubleSpinBox::valueChanged, this, [this](double radius) {
     view_->brushRadius = radius;
     view_->update();
@@ -91,7 +95,7 @@ void MainWindow::BuildTools() {
   smaller->setObjectName("SmallerBrush");
   larger->setObjectName("LargerBrush");
   view_->onStroke = [this](const std::vector<QPointF>& stroke) { PaintSelection(stroke); };
-  tools->addSeparator();
+  settings->addSeparator();
   waterCheck_ = new QCheckBox("Water at", this);
   waterCheck_->setObjectName("WaterCheck");
   waterSpin_ = new QDoubleSpinBox(this);
@@ -99,8 +103,8 @@ void MainWindow::BuildTools() {
   waterSpin_->setRange(-1e9, 1e9);
   waterSpin_->setDecimals(2);
   waterSpin_->setSuffix(" m");
-  tools->addWidget(waterCheck_);
-  tools->addWidget(waterSpin_);
+  settings->addWidget(waterCheck_);
+  settings->addWidget(waterSpin_);
   auto waterChanged = [this] {
     waterLevel_ = waterCheck_->isChecked() ? std::optional(waterSpin_->value()) : std::nullopt;
     waterSpin_->setEnabled(waterCheck_->isChecked());

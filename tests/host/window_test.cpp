@@ -18,6 +18,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTextBrowser>
+#include <QToolBar>
 #include <QUndoStack>
 #include <QWheelEvent>
 #include <bit>
@@ -107,6 +108,24 @@ TEST_F(Window, EveryShortcutBelongsToOneAction) {
   EXPECT_TRUE(table.contains("Smaller brush</td><td>[")) << table.toStdString();
   EXPECT_TRUE(table.contains("Larger brush</td><td>]")) << table.toStdString();
   EXPECT_FALSE(table.contains("F14")) << table.toStdString();
+}
+
+// At the size the window opens at on a common screen, every tool and setting shows;
+// none is behind the toolbar's "»".
+TEST_F(Window, EveryToolShowsAtTheOpeningSize) {
+  window->resize(1280, 900);
+  QApplication::processEvents();
+  for (const char* name :
+       {"FeatherSpin", "BrushSizeSpin", "BrushHardnessSpin", "WaterCheck", "WaterLevelSpin"})
+    EXPECT_TRUE(window->findChild<QWidget*>(name)->isVisible()) << name;
+  for (QToolBar* bar : window->findChildren<QToolBar*>()) {
+    if (!bar->isVisible()) continue;  // the 3D view's, while the map shows
+    for (QAction* action : bar->actions()) {
+      if (action->isSeparator()) continue;
+      EXPECT_TRUE(bar->widgetForAction(action) && bar->widgetForAction(action)->isVisible())
+          << action->text().toStdString();
+    }
+  }
 }
 
 // Help ▸ Manual is the user's manual, its picture shown, not the build instructions.
