@@ -735,8 +735,10 @@ TEST_F(Batch, AMaskConfinesTheRunAndMustFitTheLandscape) {
 // weights as --mask, bit for bit, as one step of the history.
 TEST_F(Batch, ASculptStrokeIsTheActionMaskedByTheStrokesWeights) {
   host::WriteHeightmap(Path("in.tif"), host_test::Relief(120, 90));
-  for (const auto& [radio, action] :
+  for (const auto& run :
        {std::pair{"SoftenRadio", "soften"}, std::pair{"GlaciateRadio", "glaciate"}}) {
+    const char* radio = run.first;  // plain names: the lambdas below take them
+    const char* action = run.second;
     ClearStoredSettings();
     host::Options options;
     options.pluginPath = ROVANDEL_MODULE;
@@ -744,7 +746,7 @@ TEST_F(Batch, ASculptStrokeIsTheActionMaskedByTheStrokesWeights) {
     host::MainWindow window(host::ReadHeightmap(Path("in.tif")), options);
     window.show();
     const std::vector<uint32_t> before = Bits(window.Land());
-    WhenModalShown("RovandelParamsForm", [radio = radio](QDialog* d) {
+    WhenModalShown("RovandelParamsForm", [radio](QDialog* d) {
       QTest::mouseClick(d->findChild<QRadioButton*>(radio), Qt::LeftButton, {}, QPoint(6, 8));
       ClickButton(d, "OKButton");
     });
