@@ -97,6 +97,19 @@ struct PaintWatch {
   }
 };
 
+// Once the plug-in's dialog shows (`poll` looks every 20 ms): Soften chosen, then `then`.
+template <typename Then>
+void WhenDialogShows(QTimer& poll, Then then) {
+  QObject::connect(&poll, &QTimer::timeout, [&poll, then] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog || dialog->objectName() != "RovandelParamsForm") return;
+    poll.stop();
+    dialog->findChild<QAbstractButton*>("SoftenRadio")->click();
+    then(dialog);
+  });
+  poll.start(20);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,12 +133,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> latencies;
   QTimer poll;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (!dialog || dialog->objectName() != "RovandelParamsForm") return;
-    poll.stop();
-    dialog->findChild<QAbstractButton*>("SoftenRadio")->click();
+  WhenDialogShows(poll, [&](QDialog* dialog) {
     auto* preview = dialog->findChild<QAbstractButton*>("PreviewButton");
     for (int i = 0; i < kPresses + 1; ++i) {
       QApplication::processEvents();
@@ -139,7 +147,6 @@ int main(int argc, char** argv) {
     watch.Start();
     dialog->findChild<QAbstractButton*>("OKButton")->click();
   });
-  poll.start();
   if (!window.Plugin()) {
     std::fprintf(stderr, "preview_bench: the module %s did not load\n", ROVANDEL_MODULE);
     return 1;
@@ -224,15 +231,8 @@ int main(int argc, char** argv) {
   // Sculpting with Soften, a brush of radius 64 at 1:1: the stroke's first dab (the
   // stroke's weights made), then dabs 30 pixels apart, each until the map is drawn.
   QTimer answer;
-  answer.setInterval(20);
-  QObject::connect(&answer, &QTimer::timeout, [&] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (!dialog || dialog->objectName() != "RovandelParamsForm") return;
-    answer.stop();
-    dialog->findChild<QAbstractButton*>("SoftenRadio")->click();
-    dialog->findChild<QAbstractButton*>("OKButton")->click();
-  });
-  answer.start();
+  WhenDialogShows(
+      answer, [](QDialog* dialog) { dialog->findChild<QAbstractButton*>("OKButton")->click(); });
   window.findChild<QDoubleSpinBox*>("BrushSizeSpin")->setValue(64.0);
   view->ActualSize();
   for (QAction* tool : window.findChildren<QAction*>())
