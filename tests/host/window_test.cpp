@@ -527,6 +527,13 @@ TEST(History, AChangeKeepsItsBoxAndTurnsEitherGridIntoTheOther) {
     if (c.cells.size() == 1) {
       EXPECT_LT(change.Bytes(), 200u) << c.what;
     }
+    // The same cells of a NoData mask, a byte a cell.
+    std::vector<uint8_t> mask(300 * 200, 0), marked = mask;
+    for (const auto& [x, y] : c.cells) marked[static_cast<size_t>(y) * 300 + x] = 1;
+    const host::GridChange masks(mask.data(), marked.data(), 300, 200);
+    EXPECT_EQ(masks.Box().x1, c.box.x1) << c.what;
+    masks.ApplyTo(mask.data());
+    EXPECT_EQ(mask, marked) << c.what;
   }
 }
 
@@ -701,6 +708,22 @@ TEST_F(Window, TheLegendFollowsEditsAndTheSeaIsBlue) {
   EXPECT_EQ(total(), 48u * 40u);
   window->History()->undo();
   EXPECT_EQ(legend->Histogram(), before);
+
+  // Counted a slice at a time between events: heights changed (and a smaller grid) half
+  // way through are counted anew, never mixed with those before.
+  Landscape big = Sample(2100, 2100);  // a few slices
+  host::LegendPanel panel(nullptr);
+  panel.Show(big, {0, 1}, std::nullopt);
+  QTest::qWait(40);
+  for (float& h : big.heights) h += 1000.0f;
+  panel.Show(big, {0, 1}, std::nullopt);
+  QTest::qWait(30);
+  big = Sample(300, 200, 9);
+  panel.Show(big, {0, 1}, std::nullopt);
+  host::LegendPanel fresh(nullptr);
+  fresh.Show(big, {0, 1}, std::nullopt);
+  EXPECT_EQ(panel.Histogram(), fresh.Histogram());
+  EXPECT_EQ(panel.HistogramRange(), big.ValidRange());
 
   double r, g, b;
   host::HeightColour(-900.0, -1000.0, 1000.0, r, g, b);
