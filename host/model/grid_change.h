@@ -48,9 +48,4 @@ class GridChange {
   std::vector<std::vector<char>> bands_;
 };
 
-// The box of the cells where two grids of one size differ (empty when none does), looked
-// for within `within` (empty: the whole grid).
-CellBox DifferingCells(const void* before, const void* after, size_t size, int32_t width,
-                       int32_t height, const CellBox& within = {});
-
 }  // namespace host

@@ -44,16 +44,14 @@ void Tint(QImage& tile, const std::vector<float>& weights, int32_t width, int32_
 }  // namespace
 
 HeightPyramid::HeightPyramid(const Landscape& land) {
-  HeightGrid from = GridOf(land);
-  while (std::max(from.width, from.height) > MapTiles::kTile) {
+  for (HeightGrid from = GridOf(land); std::max(from.width, from.height) > MapTiles::kTile;
+       from = Level(land, Levels() - 1)) {
     Reduced& to = levels_.emplace_back();
     to.width = (from.width + 1) / 2;
     to.height = (from.height + 1) / 2;
     to.heights.resize(static_cast<size_t>(to.width) * to.height);
     if (from.noData) to.noData.resize(to.heights.size());
     Reduce(from, to, {0, 0, from.width, from.height});
-    from = {to.heights.data(), to.noData.empty() ? nullptr : to.noData.data(), to.width, to.height,
-            from.factor * 2};
   }
 }
 

@@ -100,14 +100,14 @@ size_t LandscapeChange::Bytes() const {
 }
 
 SelectionChange::SelectionChange(const std::vector<float>& before, const std::vector<float>& after,
-                                 int32_t width, int32_t height)
+                                 int32_t width, int32_t height, const CellBox& within)
     : cells_(static_cast<size_t>(width) * static_cast<size_t>(height)),
       noneBefore_(before.empty()),
       noneAfter_(after.empty()) {
-  const std::vector<float> none(before.empty() || after.empty() ? cells_ : 0, 0.0f);
-  const std::vector<float>& a = before.empty() ? none : before;
-  const std::vector<float>& b = after.empty() ? none : after;
-  change_ = GridChange(a.data(), b.data(), width, height);
+  ZeroedWeights none(before.empty() || after.empty() ? cells_ : 0);
+  const float* a = before.empty() ? none.data() : before.data();
+  const float* b = after.empty() ? none.data() : after.data();
+  change_ = GridChange(a, b, width, height, within);
 }
 
 void SelectionChange::ApplyTo(std::vector<float>& weights, bool back) const {

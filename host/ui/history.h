@@ -65,8 +65,9 @@ class LandscapeChange {
 // as weights of nothing.
 class SelectionChange {
  public:
+  // `within`: the cells where the two may differ, when known (empty: any).
   SelectionChange(const std::vector<float>& before, const std::vector<float>& after, int32_t width,
-                  int32_t height);
+                  int32_t height, const CellBox& within = {});
   void ApplyTo(std::vector<float>& weights, bool back) const;
   size_t Bytes() const { return change_.Bytes(); }
   const CellBox& Box() const { return change_.Box(); }

@@ -13,17 +13,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QProgressDialog>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QUndoStack>
-#include <QWheelEvent>
 #include <cmath>
-#include <functional>
 
 #include "host/io/heightmap_io.h"
 #include "host/render/shading.h"

@@ -117,11 +117,13 @@ void MainWindow::BuildTools() {
 void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
   const bool erase = view_->tool == LandscapeView::Tool::kErase;
   std::vector<float> after = selection_;
-  PaintStroke(after, land_.width, land_.height, stroke,
-              Brush{brushSpin_->value(), hardnessSpin_->value()}, erase);
-  // Undone and redone with the edits; the stroke is what changed of the weights.
+  const CellBox reached = PaintStroke(after, land_.width, land_.height, stroke,
+                                      Brush{brushSpin_->value(), hardnessSpin_->value()}, erase);
+  // Undone and redone with the edits; the stroke is what changed of the weights: the
+  // brush's box, unless erasing from no selection made every other cell 1.
+  const CellBox within = selection_.empty() && erase ? CellBox{} : reached;
   auto change =
-      std::make_shared<const SelectionChange>(selection_, after, land_.width, land_.height);
+      std::make_shared<const SelectionChange>(selection_, after, land_.width, land_.height, within);
   auto apply = [this](const SelectionChange& c, bool back) {
     c.ApplyTo(selection_, back);
     outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it

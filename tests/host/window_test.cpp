@@ -382,6 +382,21 @@ TEST_F(Window, ABrushStrokeConfinesThePlugInToWhatItPainted) {
   EXPECT_EQ(Bits(window->Land()), Bits(before));
   window->History()->redo();
   EXPECT_EQ(window->SelectionWeights(), weights);
+
+  // Erasing with nothing selected selects all but the stroke; undone, nothing again.
+  window->Select({}, 0);
+  for (QAction* action : window->findChildren<QAction*>())
+    if (action->text() == "Erase") action->trigger();
+  QTest::mousePress(view, Qt::LeftButton, {}, at(10, 10));
+  QTest::mouseRelease(view, Qt::LeftButton, {}, at(12, 10));
+  const std::vector<float> erased = window->SelectionWeights();
+  ASSERT_EQ(erased.size(), 48u * 40u);
+  EXPECT_EQ(erased[0], 1.0f);
+  EXPECT_LT(erased[10 * 48 + 11], 1.0f);
+  window->History()->undo();
+  EXPECT_TRUE(window->SelectionWeights().empty());
+  window->History()->redo();
+  EXPECT_EQ(window->SelectionWeights(), erased);
 }
 
 TEST_F(Window, AboutNamesTheVersionsOfGdalAndQt) {
