@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "base/parallel_copy.h"
 #include "host/io/heightmap_io.h"
@@ -38,64 +39,91 @@ TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<do
   mesh.stride = std::max(stride, 1);
   mesh.columns = Along(land.width, mesh.stride);
   mesh.rows = Along(land.height, mesh.stride);
+  mesh.vertices.resize(static_cast<size_t>(mesh.columns) * static_cast<size_t>(mesh.rows));
+  if (mesh.columns >= 2 && mesh.rows >= 2)
+    mesh.indices.resize(static_cast<size_t>(mesh.columns - 1) * (mesh.rows - 1) * 6);
+  UpdateTerrainMesh(mesh, land, range, selection, {0, 0, land.width, land.height});
+  return mesh;
+}
+
+std::pair<int32_t, int32_t> UpdateTerrainMesh(TerrainMesh& mesh, const Landscape& land,
+                                              std::pair<double, double> range,
+                                              const std::vector<float>& selection,
+                                              const CellBox& box) {
+  if (box.Empty() || mesh.vertices.empty()) return {0, 0};
+  const int32_t stride = mesh.stride;
+  // The vertices whose cell, or whose neighbours a stride away, lie in the box (a row
+  // or column more, where the last one is nearer than a stride).
+  auto vertices = [stride](int32_t from, int32_t to, int32_t count) {
+    return std::pair{std::max(from - stride, 0) / stride,
+                     std::min((to + stride) / stride + 2, count)};
+  };
+  int32_t firstRow = 0, lastRow = 0, firstColumn = 0, lastColumn = 0;
+  std::tie(firstRow, lastRow) = vertices(box.y0, box.y1, mesh.rows);
+  std::tie(firstColumn, lastColumn) = vertices(box.x0, box.x1, mesh.columns);
   const auto columns = static_cast<size_t>(mesh.columns);
-  mesh.vertices.resize(columns * static_cast<size_t>(mesh.rows));
   const size_t width = static_cast<size_t>(land.width);
   auto heightAt = [&](int32_t x, int32_t y) {
     const float h = land.heights[static_cast<size_t>(y) * width + static_cast<size_t>(x)];
     return std::isfinite(h) ? h : static_cast<float>(range.first);
   };
-  const size_t rowGrain = std::max<size_t>(1, base::kCopyGrain / 8 / std::max<size_t>(columns, 1));
-  base::ForStretches(static_cast<size_t>(mesh.rows), rowGrain, [&](size_t first, size_t last) {
-    for (size_t row = first; row < last; ++row) {
-      const int32_t y = CellOf(static_cast<int32_t>(row), land.height, mesh.stride);
-      // The slope from the neighbouring vertices (one-sided at the edges).
-      const int32_t up = std::max(y - mesh.stride, 0);
-      const int32_t down = std::min(y + mesh.stride, land.height - 1);
-      for (size_t column = 0; column < columns; ++column) {
-        const int32_t x = CellOf(static_cast<int32_t>(column), land.width, mesh.stride);
-        const int32_t left = std::max(x - mesh.stride, 0);
-        const int32_t right = std::min(x + mesh.stride, land.width - 1);
-        TerrainVertex& v = mesh.vertices[row * columns + column];
-        v.x = static_cast<float>(x);
-        v.y = static_cast<float>(y);
-        v.height = heightAt(x, y);
-        v.dx = right > left
-                   ? (heightAt(right, y) - heightAt(left, y)) / static_cast<float>(right - left)
-                   : 0.0f;
-        v.dy = down > up ? (heightAt(x, down) - heightAt(x, up)) / static_cast<float>(down - up)
-                         : 0.0f;
-        double r = 0, g = 0, b = 0;
-        HeightColour(v.height, range.first, range.second, r, g, b);
-        if (!selection.empty()) {
-          // The map's tint: orange, as opaque as the weight, at most 40 %.
-          const double a = 0.4 * selection[static_cast<size_t>(y) * width + static_cast<size_t>(x)];
-          r += (255.0 - r) * a;
-          g += (160.0 - g) * a;
-          b += (0.0 - b) * a;
+  const size_t rowGrain = std::max<size_t>(
+      1, base::kCopyGrain / 8 / static_cast<size_t>(std::max(lastColumn - firstColumn, 1)));
+  base::ForStretches(
+      static_cast<size_t>(lastRow - firstRow), rowGrain, [&](size_t first, size_t last) {
+        for (size_t row = first + firstRow; row < last + firstRow; ++row) {
+          const int32_t y = CellOf(static_cast<int32_t>(row), land.height, stride);
+          // The slope from the neighbouring vertices (one-sided at the edges).
+          const int32_t up = std::max(y - stride, 0);
+          const int32_t down = std::min(y + stride, land.height - 1);
+          for (auto column = static_cast<size_t>(firstColumn);
+               column < static_cast<size_t>(lastColumn); ++column) {
+            const int32_t x = CellOf(static_cast<int32_t>(column), land.width, stride);
+            const int32_t left = std::max(x - stride, 0);
+            const int32_t right = std::min(x + stride, land.width - 1);
+            TerrainVertex& v = mesh.vertices[row * columns + column];
+            v.x = static_cast<float>(x);
+            v.y = static_cast<float>(y);
+            v.height = heightAt(x, y);
+            v.dx = right > left
+                       ? (heightAt(right, y) - heightAt(left, y)) / static_cast<float>(right - left)
+                       : 0.0f;
+            v.dy = down > up ? (heightAt(x, down) - heightAt(x, up)) / static_cast<float>(down - up)
+                             : 0.0f;
+            double r = 0, g = 0, b = 0;
+            HeightColour(v.height, range.first, range.second, r, g, b);
+            if (!selection.empty()) {
+              // The map's tint: orange, as opaque as the weight, at most 40 %.
+              const double a =
+                  0.4 * selection[static_cast<size_t>(y) * width + static_cast<size_t>(x)];
+              r += (255.0 - r) * a;
+              g += (160.0 - g) * a;
+              b += (0.0 - b) * a;
+            }
+            v.rgba[0] = Channel(r);
+            v.rgba[1] = Channel(g);
+            v.rgba[2] = Channel(b);
+            v.rgba[3] = 255;
+          }
         }
-        v.rgba[0] = Channel(r);
-        v.rgba[1] = Channel(g);
-        v.rgba[2] = Channel(b);
-        v.rgba[3] = 255;
-      }
-    }
-  });
+      });
   // Two triangles a quad of vertices, unless a corner is NoData: a void stays a hole (its
   // triangles are left as points, which draw nothing, so that every row of quads has its
   // place in the list and rows are filled on every core).
   auto valid = [&](size_t column, size_t row) {
-    const int32_t x = CellOf(static_cast<int32_t>(column), land.width, mesh.stride);
-    const int32_t y = CellOf(static_cast<int32_t>(row), land.height, mesh.stride);
+    const int32_t x = CellOf(static_cast<int32_t>(column), land.width, stride);
+    const int32_t y = CellOf(static_cast<int32_t>(row), land.height, stride);
     return !land.IsNoData(static_cast<size_t>(y) * width + static_cast<size_t>(x));
   };
-  if (mesh.columns < 2 || mesh.rows < 2) return mesh;
-  const size_t quadRows = static_cast<size_t>(mesh.rows) - 1;
-  mesh.indices.resize((columns - 1) * quadRows * 6);
-  base::ForStretches(quadRows, rowGrain, [&](size_t first, size_t last) {
-    for (size_t row = first; row < last; ++row) {
-      uint32_t* out = mesh.indices.data() + row * (columns - 1) * 6;
-      for (size_t column = 0; column + 1 < columns; ++column, out += 6) {
+  if (mesh.indices.empty()) return {firstRow, lastRow};
+  const auto firstQuadRow = static_cast<size_t>(std::max(firstRow - 1, 0));
+  const auto lastQuadRow = static_cast<size_t>(std::min(lastRow, mesh.rows - 1));
+  const auto firstQuad = static_cast<size_t>(std::max(firstColumn - 1, 0));
+  const auto lastQuad = static_cast<size_t>(std::min(lastColumn, mesh.columns - 1));
+  base::ForStretches(lastQuadRow - firstQuadRow, rowGrain, [&](size_t first, size_t last) {
+    for (size_t row = first + firstQuadRow; row < last + firstQuadRow; ++row) {
+      uint32_t* out = mesh.indices.data() + (row * (columns - 1) + firstQuad) * 6;
+      for (size_t column = firstQuad; column < lastQuad; ++column, out += 6) {
         const auto a = static_cast<uint32_t>(row * columns + column);
         const auto b = a + 1;
         const auto c = a + static_cast<uint32_t>(columns);
@@ -112,7 +140,29 @@ TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<do
       }
     }
   });
-  return mesh;
+  return {firstRow, lastRow};
+}
+
+float MeshHeightAt(const TerrainMesh& mesh, double x, double y) {
+  // The vertex before the point along a side, and how far on towards the next it lies.
+  auto locate = [&](double at, int32_t count, auto cellOf) {
+    if (count < 2) return std::pair{0, 0.0};
+    const int32_t i = std::clamp(static_cast<int32_t>(std::floor(at / mesh.stride)), 0, count - 2);
+    const double from = cellOf(i), to = cellOf(i + 1);
+    return std::pair{i, std::clamp((at - from) / std::max(to - from, 1.0), 0.0, 1.0)};
+  };
+  const auto columns = static_cast<size_t>(mesh.columns);
+  auto vertex = [&](int32_t column, int32_t row) -> const TerrainVertex& {
+    return mesh.vertices[static_cast<size_t>(row) * columns + static_cast<size_t>(column)];
+  };
+  const auto [column, across] = locate(x, mesh.columns, [&](int32_t i) { return vertex(i, 0).x; });
+  const auto [row, down] = locate(y, mesh.rows, [&](int32_t i) { return vertex(0, i).y; });
+  const int32_t right = std::min(column + 1, mesh.columns - 1);
+  const int32_t below = std::min(row + 1, mesh.rows - 1);
+  const double top = vertex(column, row).height * (1 - across) + vertex(right, row).height * across;
+  const double bottom =
+      vertex(column, below).height * (1 - across) + vertex(right, below).height * across;
+  return static_cast<float>(top * (1 - down) + bottom * down);
 }
 
 std::pair<double, double> CellSpacing(const Landscape& land, std::pair<double, double> range) {

@@ -35,6 +35,18 @@ int32_t MeshStride(int32_t width, int32_t height, size_t maxQuads);
 TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<double, double> range,
                              const std::vector<float>& selection);
 
+// Makes again the vertices and triangles of `mesh` that the cells of `box` reach (a
+// vertex's slope reads the cells a stride around it), from the landscape as it is now;
+// returns the rows of vertices made again, the first and one past the last.
+std::pair<int32_t, int32_t> UpdateTerrainMesh(TerrainMesh& mesh, const Landscape& land,
+                                              std::pair<double, double> range,
+                                              const std::vector<float>& selection,
+                                              const CellBox& box);
+
+// The height of the mesh's surface at a point of the grid (in cells: 0 is the first
+// cell's centre), between its vertices.
+float MeshHeightAt(const TerrainMesh& mesh, double x, double y);
+
 // How far apart the cells' centres are, across and down, in the heights' unit: from the
 // geotransform (degrees become metres at the grid's middle latitude). A grid that says
 // nothing of where it lies is spaced as the map's shading has it: the heights of `range`

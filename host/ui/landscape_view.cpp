@@ -152,54 +152,67 @@ void LandscapeView::wheelEvent(QWheelEvent* e) {
 }
 
 void LandscapeView::mousePressEvent(QMouseEvent* e) {
-  press_ = e->position();
-  last_ = press_;
+  last_ = e->position();
+  Press(ToCell(e->position()), e->button());
+}
+
+void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
+  if (tool == Tool::kPan && (e->buttons() & Qt::LeftButton)) {
+    origin_ += e->position() - last_;
+    last_ = e->position();
+    update();
+  }
+  Move(ToCell(e->position()), e->buttons());
+}
+
+void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
+  Release(ToCell(e->position()), e->button());
+}
+
+void LandscapeView::Press(QPointF cell, Qt::MouseButton button) {
+  pressCell_ = cell;
   drawing_ = QPainterPath();
-  if (tool == Tool::kFreehand) drawing_.moveTo(ToCell(press_));
+  if (tool == Tool::kFreehand) drawing_.moveTo(cell);
   stroke_.clear();
-  if (tool == Tool::kBrush || tool == Tool::kErase) stroke_.push_back(ToCell(press_));
-  if (tool == Tool::kSculpt && e->button() == Qt::LeftButton && onDab) {
-    lastCell_ = ToCell(press_);
+  if (tool == Tool::kBrush || tool == Tool::kErase) stroke_.push_back(cell);
+  if (tool == Tool::kSculpt && button == Qt::LeftButton && onDab) {
+    lastCell_ = cell;
     onDab(lastCell_, lastCell_);
   }
 }
 
-void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
-  const QPointF cell = ToCell(e->position());
+void LandscapeView::Move(QPointF cell, Qt::MouseButtons buttons) {
   if (onHover) onHover(cell, Inside(cell));
   hover_ = cell;
   if (tool == Tool::kBrush || tool == Tool::kErase || tool == Tool::kSculpt) update();
-  if (!(e->buttons() & Qt::LeftButton)) return;
+  if (!(buttons & Qt::LeftButton) || tool == Tool::kPan) return;
   if (tool == Tool::kSculpt) {
     if (onDab) onDab(lastCell_, cell);
     lastCell_ = cell;
   } else if (tool == Tool::kBrush || tool == Tool::kErase) {
     stroke_.push_back(cell);
-  } else if (tool == Tool::kPan) {
-    origin_ += e->position() - last_;
-    last_ = e->position();
   } else if (tool == Tool::kPlace) {
     // The hill's extent as it is dragged: where its change falls to 1/e. Its width is a
     // share of each side of the map, so on a map longer than wide it is an ellipse.
-    const QPointF centre = ToCell(press_);
     const double w = tiles_.Width(), h = tiles_.Height();
-    const double share = std::hypot((cell.x() - centre.x()) / w, (cell.y() - centre.y()) / h);
+    const double share =
+        std::hypot((cell.x() - pressCell_.x()) / w, (cell.y() - pressCell_.y()) / h);
     drawing_ = QPainterPath();
-    drawing_.addEllipse(centre, share * w, share * h);
+    drawing_.addEllipse(pressCell_, share * w, share * h);
   } else if (tool != Tool::kPick) {
-    drawing_ = Shape(ToCell(press_), cell);
+    drawing_ = Shape(pressCell_, cell);
   }
   update();
 }
 
-void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
+void LandscapeView::Release(QPointF cell, Qt::MouseButton button) {
   if (tool == Tool::kPan) return;
   if (tool == Tool::kSculpt) {
-    if (e->button() == Qt::LeftButton && onStrokeEnd) onStrokeEnd();
+    if (button == Qt::LeftButton && onStrokeEnd) onStrokeEnd();
     return;
   }
   if (tool == Tool::kBrush || tool == Tool::kErase) {
-    stroke_.push_back(ToCell(e->position()));
+    stroke_.push_back(cell);
     const std::vector<QPointF> stroke = std::move(stroke_);
     stroke_.clear();
     update();
@@ -209,12 +222,23 @@ void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
   if (tool == Tool::kPlace || tool == Tool::kPick) {
     drawing_ = QPainterPath();
     update();
-    if (onPlaced) onPlaced(ToCell(press_), ToCell(e->position()));
+    if (onPlaced) onPlaced(pressCell_, cell);
     return;
   }
-  QPainterPath shape = Shape(ToCell(press_), ToCell(e->position()));
+  QPainterPath shape = Shape(pressCell_, cell);
   drawing_ = QPainterPath();
   if (onSelected) onSelected(shape);
+}
+
+QPainterPath LandscapeView::Overlay() const {
+  QPainterPath overlay = drawing_.isEmpty() ? outline_ : drawing_;
+  if (!stroke_.empty()) {
+    overlay.moveTo(stroke_.front());
+    for (const QPointF& p : stroke_) overlay.lineTo(p);
+  }
+  const bool brushing = tool == Tool::kBrush || tool == Tool::kErase || tool == Tool::kSculpt;
+  if (brushing && Inside(hover_)) overlay.addEllipse(hover_, brushRadius, brushRadius);
+  return overlay;
 }
 
 QPainterPath LandscapeView::Shape(QPointF from, QPointF to) {

@@ -38,6 +38,13 @@ class LandscapeView : public QWidget {
   void ActualSize();
   void ZoomAbout(QPointF at, double factor);
   QPointF ToCell(QPointF p) const;
+  // The tools' gestures, in cells: from this view's mouse, or from the 3D view's.
+  void Press(QPointF cell, Qt::MouseButton button);
+  void Move(QPointF cell, Qt::MouseButtons buttons);  // with no button: the cursor hovers
+  void Release(QPointF cell, Qt::MouseButton button);
+  // What the tools draw over the landscape, in cells: the shape being drawn (or the
+  // selection's outline), a brush stroke as it is painted, the brush under the cursor.
+  QPainterPath Overlay() const;
 
   Tool tool = Tool::kPan;
   std::function<void(QPointF cell, bool inside)> onHover;
@@ -78,8 +85,8 @@ class LandscapeView : public QWidget {
   QPainterPath drawing_;
   double scale_ = 1.0;
   QPointF origin_;
-  QPointF press_;
-  QPointF last_;
+  QPointF pressCell_;
+  QPointF last_;      // where a pan was last dragged to, in pixels
   QPointF lastCell_;  // a sculpting stroke's last point
 };
 

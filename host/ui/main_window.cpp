@@ -79,6 +79,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   history_ = new QUndoStack(this);
   status_ = new QLabel(this);
   cursor_ = new QLabel(this);
+  cursor_->setObjectName("CellReadout");
   statusBar()->addWidget(status_);
   statusBar()->addPermanentWidget(cursor_);
   legend_ = new LegendPanel(this);
@@ -98,11 +99,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
   if (!waterLevel_ && land_.ValidRange().first < 0.0) waterLevel_ = kSeaLevel;
   SetWaterLevel(waterLevel_);  // and draws the map
 
-  view_->onHover = [this](QPointF cell, bool inside) {
-    hovered_ = inside ? std::pair{static_cast<int32_t>(cell.x()), static_cast<int32_t>(cell.y())}
-                      : std::pair{-1, -1};
-    cursor_->setText(CellReadout(hovered_.first, hovered_.second));
-  };
+  view_->onHover = [this](QPointF cell, bool inside) { Hover(cell, inside); };
   view_->onPlaced = [this](QPointF from, QPointF to) { PlaceAndRun(from, to); };
   view_->onSelected = [this](const QPainterPath& outline) {
     Select(outline, featherSpin_->value());
@@ -174,6 +171,27 @@ void MainWindow::Refresh() {
   cursor_->setText(CellReadout(hovered_.first, hovered_.second));
 }
 
+void MainWindow::Hover(QPointF cell, bool inside) {
+  hovered_ = inside ? std::pair{static_cast<int32_t>(cell.x()), static_cast<int32_t>(cell.y())}
+                    : std::pair{-1, -1};
+  cursor_->setText(CellReadout(hovered_.first, hovered_.second));
+}
+
+void MainWindow::HeightsChanged(const CellBox& box) {
+  view_->HeightsChanged(box);
+  if (view3d_) view3d_->Changed(box);
+}
+
+void MainWindow::SelectionChanged(const CellBox& box) {
+  view_->SelectionChanged(box);
+  if (view3d_) view3d_->Changed(box);
+}
+
+void MainWindow::LandscapeReplaced() {
+  view_->SetLandscape(&land_);
+  if (view3d_) view3d_->Forget();
+}
+
 QString MainWindow::CellReadout(int32_t x, int32_t y) const {
   return host::CellReadout(land_, x, y);
 }
@@ -194,7 +212,7 @@ void MainWindow::Select(const QPainterPath& outline, double feather) {
   selection_ = outline.isEmpty()
                    ? std::vector<float>{}
                    : host::SelectionWeights(outline, feather, land_.width, land_.height);
-  view_->SelectionChanged({0, 0, land_.width, land_.height});
+  SelectionChanged({0, 0, land_.width, land_.height});
   Refresh();
 }
 
@@ -239,7 +257,7 @@ bool MainWindow::Open(const QString& path) {
   if (sculpt_) sculpt_->before = sculpt_->source = Landscape();  // made again at the next stroke
   outline_ = QPainterPath();
   selection_.clear();
-  view_->SetLandscape(&land_);
+  LandscapeReplaced();
   StartHistory();  // a new file starts a new history
   // The water of the last file says nothing of this one: sea level where it dips below.
   SetWaterLevel(land_.ValidRange().first < 0.0 ? std::optional(kSeaLevel) : std::nullopt);

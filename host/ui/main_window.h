@@ -73,6 +73,7 @@ class MainWindow : public QMainWindow {
   // The first plug-in loaded; null when none could be.
   PluginModule* Plugin() const { return modules_.empty() ? nullptr : modules_.front().get(); }
   const Landscape& Land() const { return land_; }
+  const std::vector<float>& Selection() const { return selection_; }  // empty: none
   const QString& FilePath() const { return path_; }
   // Selects outline (cell coordinates) with a feather in cells; an empty path selects
   // nothing (the whole landscape).
@@ -126,6 +127,14 @@ class MainWindow : public QMainWindow {
   void FillRecentMenu();
   void Remember(const QString& path);  // in File ▸ Open Recent, at once
   void Refresh();
+  // Only these cells of the heights, or of the selection, changed: both views are told
+  // (the 3D view follows when next shown).
+  void HeightsChanged(const CellBox& box);
+  void SelectionChanged(const CellBox& box);
+  // Another landscape (or every cell of it changed).
+  void LandscapeReplaced();
+  // The cursor over a cell of the map or of the 3D view's ground.
+  void Hover(QPointF cell, bool inside);
   // Pushes an applied step, dropping the oldest beyond the history's bound.
   void PushStep(QUndoCommand* step);
   // Pushes the change from `before` to the landscape as it is (cells within `reach`).

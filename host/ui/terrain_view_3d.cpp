@@ -1,8 +1,6 @@
 #include "host/ui/terrain_view_3d.h"
 
-#include <QMouseEvent>
 #include <QOpenGLContext>
-#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -10,8 +8,6 @@
 namespace host {
 namespace {
 
-constexpr float kFieldOfView = 40.0f;  // degrees, up and down
-constexpr float kPi = 3.14159265358979f;
 constexpr int kSettleMs = 200;
 
 // Cells become ground (x east, y north, z up, the grid's centre at the origin) by the
@@ -69,6 +65,7 @@ TerrainView3D::TerrainView3D(QWidget* parent) : QOpenGLWidget(parent) {
   setObjectName("View3D");
   setMinimumSize(240, 240);
   setFocusPolicy(Qt::StrongFocus);
+  setMouseTracking(true);
   settle_.setSingleShot(true);
   settle_.setInterval(kSettleMs);
   connect(&settle_, &QTimer::timeout, this, [this] { update(); });
@@ -87,12 +84,30 @@ TerrainView3D::~TerrainView3D() {
 void TerrainView3D::Show(const Landscape& land, std::pair<double, double> range,
                          const std::vector<float>& selection, std::optional<double> waterLevel,
                          std::optional<std::pair<double, double>> opened) {
+  waterLevel_ = waterLevel;
+  const Built built{land.width, land.height, range, CellSpacing(land, opened.value_or(range)),
+                    !selection.empty()};
+  if (!forget_ && built == built_) {
+    // The same ground: the changed cells' vertices, uploaded again when next drawn.
+    if (!changed_.Empty())
+      for (size_t level = 0; level < levels_.size(); ++level) {
+        const auto rows = UpdateTerrainMesh(levels_[level], land, range, selection, changed_);
+        if (level < gpu_.size())
+          gpu_[level].stale = {std::min(gpu_[level].stale.first, rows.first),
+                               std::max(gpu_[level].stale.second, rows.second)};
+      }
+    changed_ = {};
+    update();
+    return;
+  }
   const double extent = Extent();
+  built_ = built;
+  forget_ = false;
+  changed_ = {};
   width_ = land.width;
   height_ = land.height;
-  spacing_ = CellSpacing(land, opened.value_or(range));
+  spacing_ = built.spacing;
   middle_ = (range.first + range.second) / 2.0;
-  waterLevel_ = waterLevel;
   levels_.clear();
   int32_t stride = MeshStride(land.width, land.height, kFinestQuads);
   const int32_t coarsest = MeshStride(land.width, land.height, kMovingQuads);
@@ -155,6 +170,29 @@ void TerrainView3D::Upload(const TerrainMesh& mesh, GpuMesh& gpu) {
   gpu.indices.allocate(mesh.indices.data(),
                        static_cast<int>(mesh.indices.size() * sizeof(uint32_t)));
   gpu.count = static_cast<int>(mesh.indices.size());
+  gpu.stale = {mesh.rows, 0};
+}
+
+void TerrainView3D::UploadStale(const TerrainMesh& mesh, GpuMesh& gpu) {
+  const auto [first, last] = gpu.stale;
+  gpu.stale = {mesh.rows, 0};
+  if (first >= last) return;
+  const auto columns = static_cast<size_t>(mesh.columns);
+  gpu.vertices.bind();
+  gpu.vertices.write(static_cast<int>(first * columns * sizeof(TerrainVertex)),
+                     mesh.vertices.data() + first * columns,
+                     static_cast<int>((last - first) * columns * sizeof(TerrainVertex)));
+  gpu.vertices.release();
+  if (mesh.indices.empty()) return;
+  // The triangles of the quads that have a changed vertex at a corner.
+  const size_t quadRow = (columns - 1) * 6;
+  const auto from = static_cast<size_t>(std::max(first - 1, 0));
+  const auto to = static_cast<size_t>(std::min(last, mesh.rows - 1));
+  gpu.indices.bind();
+  gpu.indices.write(static_cast<int>(from * quadRow * sizeof(uint32_t)),
+                    mesh.indices.data() + from * quadRow,
+                    static_cast<int>((to - from) * quadRow * sizeof(uint32_t)));
+  gpu.indices.release();
 }
 
 size_t TerrainView3D::Level() const {
@@ -191,6 +229,16 @@ QMatrix4x4 TerrainView3D::ViewProjection() const {
 }
 
 void TerrainView3D::paintGL() {
+  // What the overlay's painter may have left set in the last frame.
+  glViewport(0, 0, static_cast<GLsizei>(width() * devicePixelRatio()),
+             static_cast<GLsizei>(height() * devicePixelRatio()));
+  glDisable(GL_SCISSOR_TEST);
+  glDisable(GL_BLEND);
+  glDisable(GL_CULL_FACE);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  glDepthMask(GL_TRUE);
+  glDepthFunc(GL_LESS);
+  glStencilMask(0xFF);
   glClearColor(0.86f, 0.89f, 0.93f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
   if (!ready_ || levels_.front().vertices.empty()) return;
@@ -199,6 +247,7 @@ void TerrainView3D::paintGL() {
     for (size_t level = 0; level < levels_.size(); ++level) Upload(levels_[level], gpu_[level]);
     uploaded_ = true;
   }
+  for (size_t level = 0; level < levels_.size(); ++level) UploadStale(levels_[level], gpu_[level]);
   glEnable(GL_DEPTH_TEST);
   // The terrain marks its pixels; the water is drawn on those only, so that a void
   // (NoData) seen from above stays a hole and does not look like water.
@@ -214,6 +263,7 @@ void TerrainView3D::paintGL() {
   if (waterLevel_) DrawWater(viewProjection);
   glDisable(GL_STENCIL_TEST);
   glDisable(GL_DEPTH_TEST);
+  DrawOverlay(viewProjection);
 }
 
 void TerrainView3D::DrawTerrain(GpuMesh& gpu, const QMatrix4x4& viewProjection) {
@@ -269,42 +319,6 @@ void TerrainView3D::DrawWater(const QMatrix4x4& viewProjection) {
   glDisable(GL_BLEND);
   glDisableVertexAttribArray(position);
   water_.release();
-}
-
-void TerrainView3D::mousePressEvent(QMouseEvent* e) {
-  last_ = e->position();
-  dragging_ = true;
-}
-
-void TerrainView3D::mouseMoveEvent(QMouseEvent* e) {
-  if (!dragging_) return;
-  const QPointF delta = e->position() - last_;
-  last_ = e->position();
-  const bool pan =
-      (e->buttons() & (Qt::RightButton | Qt::MiddleButton)) || (e->modifiers() & Qt::ShiftModifier);
-  if (pan) {
-    // The ground under the cursor follows it.
-    const float yaw = yaw_ * kPi / 180.0f;
-    const QVector3D right(std::cos(yaw), -std::sin(yaw), 0.0f);
-    const QVector3D ahead(std::sin(yaw), std::cos(yaw), 0.0f);
-    const float perPixel =
-        2.0f * distance_ * std::tan(kFieldOfView * kPi / 360.0f) / std::max(height(), 1);
-    target_ +=
-        (-right * static_cast<float>(delta.x()) + ahead * static_cast<float>(delta.y())) * perPixel;
-  } else {
-    yaw_ = std::fmod(yaw_ + 0.4f * static_cast<float>(delta.x()), 360.0f);
-    pitch_ = std::clamp(pitch_ + 0.4f * static_cast<float>(delta.y()), 5.0f, 89.0f);
-  }
-  update();
-}
-
-void TerrainView3D::mouseReleaseEvent(QMouseEvent*) {
-  dragging_ = false;
-  update();
-}
-
-void TerrainView3D::wheelEvent(QWheelEvent* e) {
-  Zoom(std::pow(1.0 / 0.85, e->angleDelta().y() / 120.0));
 }
 
 }  // namespace host

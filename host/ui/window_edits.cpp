@@ -12,6 +12,7 @@
 #include "host/ui/main_window.h"
 #include "host/ui/sculpt.h"
 #include "host/ui/selection.h"
+#include "host/ui/terrain_view_3d.h"
 
 namespace host {
 
@@ -35,9 +36,9 @@ void MainWindow::ApplyChange(const LandscapeChange& change, bool back) {
   change.ApplyTo(land_, back);
   ++edits_;
   if (change.Whole()) {
-    view_->SetLandscape(&land_);
+    LandscapeReplaced();
   } else {
-    view_->HeightsChanged(change.Box());
+    HeightsChanged(change.Box());
   }
   Refresh();
 }
@@ -53,11 +54,11 @@ void MainWindow::RunPlugin(PluginModule& module) {
   const CellBox reach = selection_.empty() ? CellBox{0, 0, land_.width, land_.height}
                                            : SelectedBox(selection_, land_.width, land_.height);
   session.onRedraw = [this, reach] {
-    view_->HeightsChanged(reach);
+    HeightsChanged(reach);
     Refresh();
   };
   const bool applied = module.Run(session);
-  view_->HeightsChanged(reach);  // applied, or back as they were
+  HeightsChanged(reach);  // applied, or back as they were
   Refresh();
   if (applied) PushChange(QString::fromStdString(module.Name()), std::move(before), reach);
   // The dialog had the keys; Undo and the view's keys work at once.
@@ -140,7 +141,9 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
       land_.heights[i] = BlendHeight(s.source.heights[i], s.before.heights[i], s.weights[i]);
     }
   s.reach = s.reach.Union(box);
-  view_->HeightsChanged(box);
+  HeightsChanged(box);
+  // The map draws the cells when it paints; the 3D view's mesh is made again here.
+  if (In3D()) view3d_->Show(land_, ColourRange(), selection_, waterLevel_, openedRange_);
 }
 
 void MainWindow::EndSculpt() {

@@ -13,6 +13,7 @@
 #include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
 #include "host/ui/selection.h"
+#include "host/ui/terrain_view_3d.h"
 
 namespace host {
 
@@ -42,9 +43,11 @@ void MainWindow::BuildTools() {
       if (t == LandscapeView::Tool::kSculpt && !ChooseSculpt()) {
         pan->setChecked(true);
         view_->tool = LandscapeView::Tool::kPan;
+        if (view3d_) view3d_->tools = false;
         return;
       }
       view_->tool = t;
+      if (view3d_) view3d_->tools = t != LandscapeView::Tool::kPan;
     });
   }
   view_->onDab = [this](QPointF from, QPointF to) { SculptDab(from, to); };
@@ -127,7 +130,7 @@ void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
   auto apply = [this](const SelectionChange& c, bool back) {
     c.ApplyTo(selection_, back);
     outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it
-    view_->SelectionChanged(c.Box());
+    SelectionChanged(c.Box());
     Refresh();
   };
   apply(*change, false);

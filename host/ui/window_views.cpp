@@ -80,6 +80,13 @@ bool MainWindow::ShowIn3D(bool on) {
     } else {
       view3d_ = new TerrainView3D(views_);
       view3d_->SetExaggeration(exaggerationSpin_->value());
+      // The map's tools work on the ground in 3D: the same gestures, in cells.
+      view3d_->tools = view_->tool != LandscapeView::Tool::kPan;
+      view3d_->onHover = [this](QPointF cell, bool inside) { Hover(cell, inside); };
+      view3d_->onToolPress = [this](QPointF cell, Qt::MouseButton b) { view_->Press(cell, b); };
+      view3d_->onToolMove = [this](QPointF cell, Qt::MouseButtons b) { view_->Move(cell, b); };
+      view3d_->onToolRelease = [this](QPointF cell, Qt::MouseButton b) { view_->Release(cell, b); };
+      view3d_->overlay = [this] { return view_->Overlay(); };
       views_->addWidget(view3d_);
     }
   }
@@ -88,7 +95,6 @@ bool MainWindow::ShowIn3D(bool on) {
     view3dAction_->setChecked(on);
   }
   tools3d_->setVisible(on);
-  mapTools_->setEnabled(!on);  // they act on the map
   QWidget* shown = on ? static_cast<QWidget*>(view3d_) : view_;
   const bool changed = views_->currentWidget() != shown;
   views_->setCurrentWidget(shown);

@@ -75,6 +75,54 @@ TEST(TerrainMesh, AStrideKeepsLargeGridsWithinTheBudget) {
   EXPECT_EQ(mesh.vertices.back().y, 2999.0f);
 }
 
+// An edit's box made again is the mesh built anew from the edited grid: every vertex
+// (height, slope, colour) and every triangle, at strides that do and do not divide the
+// grid, boxes at an edge and inside, a void made and one filled.
+TEST(TerrainMesh, MakingAChangedBoxAgainEqualsBuildingAnew) {
+  struct Case {
+    int32_t stride;
+    host::CellBox box;
+  };
+  const Case cases[] = {{1, {3, 4, 9, 7}},
+                        {3, {0, 0, 5, 2}},
+                        {4, {17, 10, 23, 19}},
+                        {4, {12, 6, 13, 7}},
+                        {8, {20, 1, 23, 19}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "stride " << c.stride << " box " << c.box.x0 << ","
+                                    << c.box.y0 << " " << c.box.x1 << "," << c.box.y1);
+    Landscape land = Plane(23, 19);
+    land.noData.assign(land.Count(), 0);
+    land.noData[5 * 23 + 12] = 1;  // filled by the edit when the box holds it
+    const std::pair<double, double> range{0, 100};
+    std::vector<float> selection(land.Count(), 0.25f);
+    host::TerrainMesh mesh = host::BuildTerrainMesh(land, c.stride, range, selection);
+    for (int32_t y = c.box.y0; y < c.box.y1; ++y)
+      for (int32_t x = c.box.x0; x < c.box.x1; ++x) {
+        const size_t i = static_cast<size_t>(y) * 23 + x;
+        land.heights[i] = 50.0f - static_cast<float>(x * y % 7);
+        land.noData[i] = (x + y) % 5 == 0 ? 1 : 0;
+        selection[i] = 0.75f;
+      }
+    const auto rows = host::UpdateTerrainMesh(mesh, land, range, selection, c.box);
+    const host::TerrainMesh anew = host::BuildTerrainMesh(land, c.stride, range, selection);
+    const host::TerrainMesh old = host::BuildTerrainMesh(Plane(23, 19), c.stride, range, {});
+    ASSERT_EQ(mesh.vertices.size(), anew.vertices.size());
+    for (size_t i = 0; i < anew.vertices.size(); ++i) {
+      const host::TerrainVertex &a = mesh.vertices[i], &b = anew.vertices[i];
+      EXPECT_TRUE(a.height == b.height && a.dx == b.dx && a.dy == b.dy &&
+                  std::equal(a.rgba, a.rgba + 4, b.rgba))
+          << "vertex " << i;
+      // Only the rows said to be made again differ.
+      const auto row = static_cast<int32_t>(i / static_cast<size_t>(mesh.columns));
+      if (row < rows.first || row >= rows.second) {
+        EXPECT_EQ(old.vertices[i].height, b.height) << "vertex " << i << " outside the rows";
+      }
+    }
+    EXPECT_EQ(mesh.indices, anew.indices);
+  }
+}
+
 TEST(TerrainMesh, NoDataLeavesAHoleAndTheSelectionIsTinted) {
   Landscape land = Plane(6, 5);
   land.noData.assign(land.Count(), 0);

@@ -1,11 +1,14 @@
 // The 3D view under a real display (Xvfb, Mesa's software OpenGL): its picture against a
-// stored image, the camera under the mouse, and in the window the toggle kept per user
-// and the mesh following every edit and undo.
+// stored image, the camera under the mouse, the cell under the cursor, and in the window
+// the toggle kept per user, the map's tools on the ground and the mesh following every
+// edit, stroke and undo.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QDoubleSpinBox>
+#include <QLabel>
+#include <QRadioButton>
 #include <QTest>
 #include <QUndoStack>
 
@@ -121,6 +124,101 @@ TEST(View3DDetail, ZoomingInDrawsAFinerMesh) {
   EXPECT_EQ(strideAtRest(), 1);
 }
 
+// Flat ground at the height the camera looks at: the view's middle is the grid's, pixels
+// either side are cells either side, farther up the screen is farther north, and above
+// the horizon is no ground.
+TEST(View3DPicking, TheCellUnderThePointerIsTheGroundThere) {
+  Landscape land = host_test::Relief(96, 72);
+  std::fill(land.heights.begin(), land.heights.end(), 100.0f);
+  land.RecordRange();
+  TerrainView3D view(nullptr);
+  view.resize(300, 240);
+  view.Show(land, {100.0, 100.0}, {}, std::nullopt);
+  const QPointF middle(150, 120);
+  const std::optional<QPointF> centre = view.CellAt(middle);
+  ASSERT_TRUE(centre.has_value());
+  EXPECT_NEAR(centre->x(), 48.0, 0.05);
+  EXPECT_NEAR(centre->y(), 36.0, 0.05);
+  const std::optional<QPointF> left = view.CellAt(middle - QPointF(40, 0));
+  const std::optional<QPointF> right = view.CellAt(middle + QPointF(40, 0));
+  ASSERT_TRUE(left && right);
+  EXPECT_LT(left->x(), 40.0);
+  EXPECT_NEAR(left->x() + right->x(), 96.0, 0.05);
+  EXPECT_NEAR(left->y(), right->y(), 0.05);
+  const std::optional<QPointF> up = view.CellAt(middle - QPointF(0, 30));
+  ASSERT_TRUE(up.has_value());
+  EXPECT_LT(up->y(), 30.0);
+  EXPECT_FALSE(view.CellAt(QPointF(5, 5)).has_value()) << "the sky";
+}
+
+// In 3D the map's tools work on the ground: the readout follows the pointer, a brush
+// stroke selects around the cell it was over, and a sculpting stroke changes the mesh
+// with the heights and is undone with them.
+TEST(Window3D, TheMapsToolsWorkOnTheGround) {
+  ClearStoredSettings();
+  host::Options options;
+  options.pluginPath = ROVANDEL_MODULE;
+  host::MainWindow window(host_test::Relief(96, 80), options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(window.ShowIn3D(true));
+  auto* view = window.findChild<TerrainView3D*>("View3D");
+  ASSERT_NE(view, nullptr);
+  const QPoint middle = view->rect().center();
+  const std::optional<QPointF> cell = view->CellAt(middle);
+  ASSERT_TRUE(cell.has_value());
+  auto move = [&](QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent e(QEvent::MouseMove, QPointF(at), view->mapToGlobal(QPointF(at)), Qt::NoButton,
+                  buttons, {});
+    QApplication::sendEvent(view, &e);
+  };
+  move(middle, Qt::NoButton);
+  EXPECT_EQ(window.findChild<QLabel*>("CellReadout")->text(),
+            window.CellReadout(static_cast<int32_t>(cell->x()), static_cast<int32_t>(cell->y())));
+  auto stroke = [&] {
+    QTest::mousePress(view, Qt::LeftButton, {}, middle - QPoint(15, 0));
+    for (int dx = -15; dx <= 15; dx += 5) move(middle + QPoint(dx, 0), Qt::LeftButton);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, middle + QPoint(15, 0));
+  };
+  auto choose = [&](const char* name) {
+    for (QAction* tool : window.findChildren<QAction*>())
+      if (tool->text() == name) tool->trigger();
+  };
+  choose("Brush");
+  stroke();
+  ASSERT_EQ(window.History()->count(), 1);
+  EXPECT_EQ(window.History()->text(0), "Brush selection");
+  const host::Landscape& land = window.Land();
+  const std::vector<float>& weights = window.Selection();
+  ASSERT_EQ(weights.size(), land.Count());
+  EXPECT_GT(weights[static_cast<size_t>(cell->y()) * land.width + static_cast<size_t>(cell->x())],
+            0.0f);
+  EXPECT_EQ(weights[0], 0.0f) << "a corner far from the stroke";
+
+  window.Select({}, 0.0);
+  auto meshHeights = [&] {
+    std::vector<float> heights;
+    for (const host::TerrainVertex& v : view->FinestMesh().vertices) heights.push_back(v.height);
+    return heights;
+  };
+  const std::vector<uint32_t> before = host_test::Bits(land);
+  WhenModalShown("RovandelParamsForm", [](QDialog* d) {
+    QTest::mouseClick(d->findChild<QRadioButton*>("SoftenRadio"), Qt::LeftButton, {}, QPoint(6, 8));
+    ClickButton(d, "OKButton");
+  });
+  choose("Sculpt");
+  const int steps = window.History()->count();
+  stroke();
+  EXPECT_EQ(window.History()->count(), steps + 1);
+  EXPECT_NE(host_test::Bits(land), before);
+  const std::vector<float> heights(land.heights.begin(), land.heights.end());
+  EXPECT_EQ(meshHeights(), heights) << "the mesh follows the stroke";
+  window.History()->undo();
+  EXPECT_EQ(host_test::Bits(land), before);
+  EXPECT_EQ(meshHeights(), std::vector<float>(land.heights.begin(), land.heights.end()));
+  window.History()->setClean();
+}
+
 TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
   ClearStoredSettings();
   host::Options options;
@@ -138,7 +236,6 @@ TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
     return static_cast<QAction*>(nullptr);
   };
   ASSERT_NE(brushTool(), nullptr);
-  EXPECT_FALSE(brushTool()->isEnabled()) << "the map's tools do nothing in 3D";
   auto* view = window->findChild<TerrainView3D*>("View3D");
   ASSERT_NE(view, nullptr);
   EXPECT_TRUE(view->isVisible());
@@ -176,7 +273,6 @@ TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
   EXPECT_EQ(view->Exaggeration(), 3.0);
   window->findChild<QAction*>("View3DAction")->trigger();
   EXPECT_FALSE(window->In3D());
-  EXPECT_TRUE(brushTool()->isEnabled());
   EXPECT_TRUE(window->findChild<QWidget*>("Map")->isVisible());
   window.reset();
   window = std::make_unique<host::MainWindow>(host_test::Sample(48, 40), options);
