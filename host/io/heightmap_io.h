@@ -45,9 +45,15 @@ class RasterHeights {
   int32_t Height() const { return height_; }
   // What the file carries besides its heights, as ReadHeightmap gives it.
   const Georeference& Geo() const { return geo_; }
-  // The heights of the window of w x h cells from column x0, row y0, row by row into out.
+  // The heights of the window of w x h cells from column x0, row y0, row by row into out;
+  // or, given outW x outH, that many cells spread over the window (the nearest cell to
+  // each, from the file's overviews where it has them).
   void Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* out,
-            const ProgressFn& progress = {}) const;
+            const ProgressFn& progress = {}, int32_t outW = 0, int32_t outH = 0) const;
+  // Whether a few cells spread over the grid are read at a small part of the cost of
+  // all of them: the file has overviews, or is stored uncompressed in a format read in
+  // place.
+  bool CheapToSample() const;
 
  private:
   struct Band;
@@ -145,6 +151,14 @@ struct RasterKind {
   std::vector<std::string> extensions;
 };
 std::vector<RasterKind> OtherReadableKinds();
+
+// A quick look at a heightmap while it is read whole: every n-th cell across and down, n
+// the smallest that keeps the longer side within `longest`, read with the rules
+// ReadHeightmap reads by (NoData, scale and offset, the band). None when the file could
+// not give it at a small part of the cost of a whole read (a compressed or text raster
+// without overviews). Throws Error as ReadHeightmap does.
+std::optional<Landscape> ReadQuickLook(const std::string& path, const RawOptions& raw,
+                                       int32_t longest);
 
 // The grid size of a heightmap file, from its header (or length and --size) alone.
 std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw = {});

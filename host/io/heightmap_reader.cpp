@@ -118,13 +118,15 @@ GDALRasterBandH HeightBand(const std::string& path, GDALDatasetH ds, int chosen 
 
 // The mask of `band`: 1 where a cell is NoData, whether by a value, a mask band or voids;
 // empty when every cell is valid.
+// `outW` x `outH` cells of it (none: the window's own size) sample the window's nearest.
 std::vector<uint8_t> ReadVoids(const std::string& path, GDALRasterBandH band, int32_t w, int32_t h,
-                               int32_t x0 = 0, int32_t y0 = 0) {
+                               int32_t x0 = 0, int32_t y0 = 0, int32_t outW = 0, int32_t outH = 0) {
   std::vector<uint8_t> voids;
   if (GDALGetMaskFlags(band) & GMF_ALL_VALID) return voids;
-  voids.resize(static_cast<size_t>(w) * h);
-  if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, x0, y0, w, h, voids.data(), w, h, GDT_Byte, 0,
-                   0) != CE_None)
+  if (outW == 0) outW = w, outH = h;
+  voids.resize(static_cast<size_t>(outW) * outH);
+  if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, x0, y0, w, h, voids.data(), outW, outH, GDT_Byte,
+                   0, 0) != CE_None)
     throw Error(path, "its NoData mask cannot be read (" + GdalReason("read error") + ")");
   for (uint8_t& cell : voids) cell = cell == 0 ? 1 : 0;
   return voids;
@@ -186,7 +188,7 @@ RasterHeights::~RasterHeights() = default;
 RasterHeights::RasterHeights(RasterHeights&&) noexcept = default;
 
 void RasterHeights::Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* out,
-                         const ProgressFn& progress) const {
+                         const ProgressFn& progress, int32_t outW, int32_t outH) const {
   if (x0 < 0 || y0 < 0 || w <= 0 || h <= 0 || x0 > width_ - w || y0 > height_ - h)
     throw Error(path_, "no window " + std::to_string(w) + " x " + std::to_string(h) + " at " +
                            std::to_string(x0) + ", " + std::to_string(y0) + " in its " +
@@ -195,11 +197,12 @@ void RasterHeights::Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* ou
   INIT_RASTERIO_EXTRA_ARG(extra);
   extra.pfnProgress = &GdalProgress;
   extra.pProgressData = const_cast<ProgressFn*>(&progress);
-  if (GDALRasterIOEx(band_->band, GF_Read, x0, y0, w, h, out, w, h, GDT_Float32, 0, 0, &extra) !=
-      CE_None)
+  if (outW <= 0 || outH <= 0) outW = w, outH = h;
+  if (GDALRasterIOEx(band_->band, GF_Read, x0, y0, w, h, out, outW, outH, GDT_Float32, 0, 0,
+                     &extra) != CE_None)
     throw Error(path_, "cannot be read (" + GdalReason("read error") + ")");
-  const std::vector<uint8_t> voids = ReadVoids(path_, band_->band, w, h, x0, y0);
-  const size_t count = static_cast<size_t>(w) * h;
+  const std::vector<uint8_t> voids = ReadVoids(path_, band_->band, w, h, x0, y0, outW, outH);
+  const size_t count = static_cast<size_t>(outW) * outH;
   if (geo_.scaleOffset) {
     // Plain variables: Clang does not capture structured bindings in lambdas.
     const double scale = geo_.scaleOffset->first, offset = geo_.scaleOffset->second;
@@ -213,8 +216,6 @@ void RasterHeights::Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* ou
       if (voids[i]) out[i] = std::numeric_limits<float>::quiet_NaN();
 }
 
-namespace {}  // namespace
-
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t maxPoints,
                         const ProgressFn& progress) {
   CheckRegularFile(path);
@@ -226,6 +227,40 @@ Landscape ReadHeightmap(const std::string& path, const RawOptions& raw, int64_t 
   land.RecordRange();
   Report(progress, 1.0);
   return land;
+}
+
+bool RasterHeights::CheapToSample() const {
+  // Overviews answer at once; else an uncompressed file of a format read in place.
+  if (GDALGetOverviewCount(band_->band) > 0) return true;
+  GDALDatasetH ds = band_->dataset.get();
+  const std::string driver = GDALGetDriverShortName(GDALGetDatasetDriver(ds));
+  const char* compression = GDALGetMetadataItem(ds, "COMPRESSION", "IMAGE_STRUCTURE");
+  const bool plain = !compression || EQUAL(compression, "NONE");
+  return plain && (driver == "GTiff" || driver == "ENVI" || driver == "EHdr" || driver == "HFA" ||
+                   driver == "BT");
+}
+
+std::optional<Landscape> ReadQuickLook(const std::string& path, const RawOptions& raw,
+                                       int32_t longest) {
+  CheckRegularFile(path);
+  const Format* format = FindFormat(path);
+  Landscape look;
+  if (IsRawFormat(format)) {
+    look = ReadRawEvery(path, raw, format->id == FormatId::kRaw16, longest);
+  } else {
+    const RasterHeights raster(path, raw.band);
+    if (!raster.CheapToSample()) return std::nullopt;
+    const int32_t every = EveryNth(raster.Width(), raster.Height(), longest);
+    look.width = (raster.Width() + every - 1) / every;
+    look.height = (raster.Height() + every - 1) / every;
+    Allocate(look, path);
+    raster.Read(0, 0, raster.Width(), raster.Height(), look.heights.data(), {}, look.width,
+                look.height);
+    look.geo = raster.Geo();
+  }
+  FillNoData(look, path, {});
+  look.RecordRange();
+  return look;
 }
 
 std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions& raw) {

@@ -151,6 +151,41 @@ void ReadFloatsInto(const std::string& path, float* heights, size_t count,
 
 }  // namespace
 
+namespace {
+
+// A 16-bit RAW's heights: --range, else the header's mapping, else the steps as they are.
+std::optional<std::pair<double, double>> SixteenBitMapping(const std::string& path,
+                                                           const RawOptions& raw) {
+  return raw.range ? std::pair{(raw.range->second - raw.range->first) / 65535.0, raw.range->first}
+                   : ReadHeader(path).scaleOffset;
+}
+
+// A sample of a RAW file (little-endian) as a height.
+struct RawSample {
+  bool sixteenBit;
+  double step = 1.0, lo = 0.0;  // of a 16-bit one
+  float operator()(const uint8_t* bytes) const {
+    if (sixteenBit)
+      return static_cast<float>(lo + static_cast<uint16_t>(bytes[0] | bytes[1] << 8) * step);
+    uint32_t bits = 0;
+    std::memcpy(&bits, bytes, sizeof bits);
+    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap32(bits);
+    return std::bit_cast<float>(bits);
+  }
+};
+
+RawSample SampleOf(const std::string& path, const RawOptions& raw, bool sixteenBit,
+                   Landscape& land) {
+  RawSample sample{sixteenBit};
+  if (!sixteenBit) return sample;
+  const auto mapping = SixteenBitMapping(path, raw);
+  land.geo.scaleOffset = mapping;
+  if (mapping) sample.step = mapping->first, sample.lo = mapping->second;
+  return sample;
+}
+
+}  // namespace
+
 Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBit,
                   int64_t maxPoints, const ProgressFn& progress) {
   const auto [width, height] = RawGridSize(path, raw, sixteenBit, maxPoints);
@@ -158,24 +193,16 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
   land.width = static_cast<int32_t>(width);
   land.height = static_cast<int32_t>(height);
   Allocate(land, path);
+  const RawSample sample = SampleOf(path, raw, sixteenBit, land);
   if (sixteenBit) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Error(path, "cannot be opened");
-    // --range, else the header's mapping, else the steps as they are.
-    const std::optional<std::pair<double, double>> mapping =
-        raw.range ? std::pair{(raw.range->second - raw.range->first) / 65535.0, raw.range->first}
-                  : ReadHeader(path).scaleOffset;
-    const double step = mapping ? mapping->first : 1.0;
-    const double lo = mapping ? mapping->second : 0.0;
-    land.geo.scaleOffset = mapping;
     std::vector<uint8_t> row(static_cast<size_t>(width) * 2);
     for (int64_t y = 0; y < height; ++y) {
       if (!in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(row.size())))
         throw Error(path, "the file ended early");
-      for (int64_t x = 0; x < width; ++x) {
-        const uint16_t v = static_cast<uint16_t>(row[2 * x] | (row[2 * x + 1] << 8));
-        land.heights[static_cast<size_t>(y * width + x)] = static_cast<float>(lo + v * step);
-      }
+      for (int64_t x = 0; x < width; ++x)
+        land.heights[static_cast<size_t>(y * width + x)] = sample(&row[2 * x]);
       if (y % 256 == 0) Report(progress, static_cast<double>(y) / height);
     }
   } else {
@@ -183,6 +210,45 @@ Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBi
     if constexpr (std::endian::native == std::endian::big)
       for (float& h : land.heights)
         h = std::bit_cast<float>(__builtin_bswap32(std::bit_cast<uint32_t>(h)));
+  }
+  return land;
+}
+
+int32_t EveryNth(int64_t width, int64_t height, int32_t longest) {
+  const int64_t side = std::max(width, height);
+  return static_cast<int32_t>(std::max<int64_t>(1, (side + longest - 1) / std::max(longest, 1)));
+}
+
+Landscape ReadRawEvery(const std::string& path, const RawOptions& raw, bool sixteenBit,
+                       int32_t longest) {
+  const auto [width, height] = RawGridSize(path, raw, sixteenBit, kMaxGridPoints - 1);
+  const int32_t every = EveryNth(width, height, longest);
+  Landscape land;
+  land.width = static_cast<int32_t>((width + every - 1) / every);
+  land.height = static_cast<int32_t>((height + every - 1) / every);
+  Allocate(land, path);
+  const RawSample sample = SampleOf(path, raw, sixteenBit, land);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Error(path, std::string("cannot be opened (") + std::strerror(errno) + ")");
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  // The rows wanted, each whole (a row is one read), the cells wanted taken from it.
+  const size_t bytes = sixteenBit ? 2 : 4;
+  std::vector<uint8_t> row(static_cast<size_t>(width) * bytes);
+  for (int32_t y = 0; y < land.height; ++y) {
+    const auto at = static_cast<off_t>(static_cast<int64_t>(y) * every * width * bytes);
+    for (size_t done = 0; done < row.size();) {
+      const ssize_t n = ::pread(fd, row.data() + done, row.size() - done, at + done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw Error(path, std::string("cannot be read (") + std::strerror(errno) + ")");
+      if (n == 0) throw Error(path, "the file ended early");
+      done += static_cast<size_t>(n);
+    }
+    for (int32_t x = 0; x < land.width; ++x)
+      land.heights[static_cast<size_t>(y) * land.width + x] =
+          sample(&row[static_cast<size_t>(x) * every * bytes]);
   }
   return land;
 }

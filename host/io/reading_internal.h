@@ -20,6 +20,12 @@ std::pair<int64_t, int64_t> RawGridSize(const std::string& path, const RawOption
                                         bool sixteenBit, int64_t maxPoints);
 Landscape ReadRaw(const std::string& path, const RawOptions& raw, bool sixteenBit,
                   int64_t maxPoints, const ProgressFn& progress);
+// Every n-th cell of a RAW grid across and down, n the smallest that keeps its longer
+// side within `longest`; decoded as ReadRaw decodes.
+Landscape ReadRawEvery(const std::string& path, const RawOptions& raw, bool sixteenBit,
+                       int32_t longest);
+// The n of every n-th cell that keeps the longer side of a grid within `longest`.
+int32_t EveryNth(int64_t width, int64_t height, int32_t longest);
 
 // Marks cells that hold no height (NaN, ±inf) as NoData and fills every NoData cell
 // from its valid surroundings, so that no operation sees a sentinel.

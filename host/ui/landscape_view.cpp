@@ -17,7 +17,21 @@ constexpr int kTilesAFrame = 8;
 void LandscapeView::SetLandscape(const Landscape* land) {
   const bool resized = !land || land->width != tiles_.Width() || land->height != tiles_.Height();
   tiles_.Reset(land);
+  look_ = QImage();
   if (resized) Fit();
+  update();
+}
+
+void LandscapeView::ShowWhileReading(const QImage& look, int32_t width, int32_t height) {
+  look_ = look;
+  lookCells_ = QSize(width, height);
+  if (look_.isNull() || width <= 0 || height <= 0) {
+    look_ = QImage();
+    Fit();
+    return;
+  }
+  scale_ = std::min(this->width() / double(width), this->height() / double(height));
+  origin_ = QPointF((this->width() - width * scale_) / 2, (this->height() - height * scale_) / 2);
   update();
 }
 
@@ -68,6 +82,12 @@ void LandscapeView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   // Outside the grid plain; NoData cells show a checkerboard through the map.
   painter.fillRect(rect(), palette().color(QPalette::Window).darker(140));
+  if (!look_.isNull()) {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(origin_, QSizeF(lookCells_) * scale_), look_);
+    if (onPainted) onPainted();
+    return;
+  }
   const int32_t w = tiles_.Width(), h = tiles_.Height();
   if (w == 0 || h == 0) return;
   // Tiles drawn to whole pixels, each edge where its neighbour's starts: no seams.

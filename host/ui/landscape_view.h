@@ -27,6 +27,10 @@ class LandscapeView : public QWidget {
   // The landscape shown, anew (null: none); it is read when drawn, so it must outlive
   // the view or be replaced. A landscape of another size is fitted to the view.
   void SetLandscape(const Landscape* land);
+  // While a landscape of width x height cells is read: a quick look at it, drawn over
+  // the whole grid's place, fitted to the view. SetLandscape ends it.
+  void ShowWhileReading(const QImage& look, int32_t width, int32_t height);
+  bool Reading() const { return !look_.isNull(); }
   // Its colours, and the selection's weights tinted over them (null or empty: none).
   void SetLook(const Shading& shading, const std::vector<float>* selection);
   // Only these cells of the heights or of the selection changed since it was drawn.
@@ -78,6 +82,8 @@ class LandscapeView : public QWidget {
   bool Inside(QPointF cell) const;
 
   MapTiles tiles_;
+  QImage look_;      // the quick look while a landscape is read
+  QSize lookCells_;  // the size of that landscape
   bool pending_ = false;
   std::vector<QPointF> stroke_;
   QPointF hover_{-1, -1};

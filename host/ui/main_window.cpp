@@ -192,6 +192,27 @@ void MainWindow::LandscapeReplaced() {
   if (view3d_) view3d_->Forget();
 }
 
+void MainWindow::ShowQuickLook(const std::string& name, const RawOptions& raw) {
+  // Grids that take a moment to read: from 128 MiB of heights up.
+  constexpr int64_t kWorthALook = int64_t{8192} * 4096;
+  if (In3D()) return;
+  try {
+    const auto [width, height] = GridSizeOf(name, raw);
+    if (int64_t{width} * height < kWorthALook) return;
+    // About a cell a pixel of the view.
+    const double side = std::max(view_->width(), view_->height()) * view_->devicePixelRatio();
+    const auto longest = static_cast<int32_t>(std::clamp(side, 256.0, 2048.0));
+    const std::optional<Landscape> look = ReadQuickLook(name, raw, longest);
+    if (!look) return;
+    const bool sea = look->ValidRange().first < 0.0;
+    view_->ShowWhileReading(ShadeLandscape(*look, sea ? std::optional(kSeaLevel) : std::nullopt),
+                            width, height);
+    view_->repaint();
+  } catch (const std::exception&) {
+    // The whole read says what is wrong with the file.
+  }
+}
+
 QString MainWindow::CellReadout(int32_t x, int32_t y) const {
   return host::CellReadout(land_, x, y);
 }
@@ -246,9 +267,11 @@ bool MainWindow::Open(const QString& path) {
   }
   FileProgress progress(this, "Opening " + QFileInfo(path).fileName() + "...");
   SettleHistory(*history_);
+  ShowQuickLook(name, raw);
   try {
     land_ = ReadHeightmap(name, raw, kMaxGridPoints - 1, progress.Callback());
   } catch (const std::exception& e) {
+    view_->ShowWhileReading({}, 0, 0);  // the landscape as it was
     if (!progress.WasCancelled()) QMessageBox::warning(this, "Open heightmap", e.what());
     return false;
   }

@@ -133,6 +133,9 @@ class MainWindow : public QMainWindow {
   void SelectionChanged(const CellBox& box);
   // Another landscape (or every cell of it changed).
   void LandscapeReplaced();
+  // While a large heightmap is read: a quick look at it on the map, if the file gives
+  // one cheaply.
+  void ShowQuickLook(const std::string& name, const RawOptions& raw);
   // The cursor over a cell of the map or of the 3D view's ground.
   void Hover(QPointF cell, bool inside);
   // Pushes an applied step, dropping the oldest beyond the history's bound.

@@ -73,6 +73,70 @@ TEST_F(Files, RoundTripKeepsHeights) {
   CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
 }
 
+// A quick look at a file is cells of the whole read, by the same rules (a 16-bit RAW's
+// mapping, a GeoTIFF's voids); a file that would be read whole to sample it gives none.
+TEST_F(Files, AQuickLookIsCellsOfTheWholeReadByItsRules) {
+  Landscape land = Sample(37, 23);
+  land.noData.assign(land.Count(), 0);
+  for (size_t i = 0; i < land.Count(); i += 5) land.noData[i] = 1;
+  host::WriteHeightmap(Path("a.tif"), land);  // compressed, as the host writes them
+  land.noData.clear();
+  host::WriteHeightmap(Path("a.r32"), land);
+  host::WriteHeightmap(Path("a.r16"), land);
+  // The same GeoTIFF stored plain, and compressed with overviews.
+  GDALDatasetH written = GDALOpen(Path("a.tif").c_str(), GA_ReadOnly);
+  const char* plainOptions[] = {"COMPRESS=NONE", nullptr};
+  GDALClose(GDALCreateCopy(GDALGetDriverByName("GTiff"), Path("plain.tif").c_str(), written, FALSE,
+                           const_cast<char**>(plainOptions), nullptr, nullptr));
+  GDALClose(GDALCreateCopy(GDALGetDriverByName("GTiff"), Path("ovr.tif").c_str(), written, FALSE,
+                           nullptr, nullptr, nullptr));
+  GDALClose(written);
+  GDALDatasetH ovr = GDALOpen(Path("ovr.tif").c_str(), GA_Update);
+  const int levels[] = {2, 4};
+  ASSERT_EQ(GDALBuildOverviews(ovr, "NEAREST", 2, levels, 0, nullptr, nullptr, nullptr), CE_None);
+  GDALClose(ovr);
+  host::RawOptions raw;
+  raw.size = std::pair{37, 23};
+  for (const char* name : {"plain.tif", "ovr.tif", "a.r32", "a.r16"}) {
+    SCOPED_TRACE(name);
+    const bool raster = std::string(name).ends_with(".tif");
+    const Landscape whole = host::ReadHeightmap(Path(name), raw);
+    const std::optional<Landscape> look = host::ReadQuickLook(Path(name), raw, 10);
+    ASSERT_TRUE(look.has_value());
+    ASSERT_EQ(look->width, 10);  // every 4th cell: 37 / 4 rounded up
+    ASSERT_EQ(look->height, 6);
+    EXPECT_EQ(look->geo.scaleOffset, whole.geo.scaleOffset);
+    EXPECT_EQ(look->noData.empty(), !raster);
+    // Each cell of the look is one of the cells it stands for: of a RAW grid the first
+    // of its 4 x 4; of a raster one of the 3.7 x 3.8 GDAL spreads it over, or (from an
+    // overview of every 4th cell) of the cells beside them.
+    auto cells = [&](int32_t k, int32_t side, int32_t lookSide) {
+      if (!raster) return std::pair{k * 4, k * 4 + 1};
+      const double each = static_cast<double>(side) / lookSide;
+      return std::pair{std::max(static_cast<int32_t>(std::floor(k * each)) - 1, 0),
+                       std::min(static_cast<int32_t>(std::ceil((k + 1) * each)) + 1, side)};
+    };
+    for (int32_t y = 0; y < look->height; ++y)
+      for (int32_t x = 0; x < look->width; ++x) {
+        const size_t i = static_cast<size_t>(y) * look->width + x;
+        bool found = false;
+        const auto [u0, u1] = cells(x, 37, look->width);
+        const auto [v0, v1] = cells(y, 23, look->height);
+        for (int32_t v = v0; v < v1; ++v)
+          for (int32_t u = u0; u < u1; ++u) {
+            const size_t j = static_cast<size_t>(v) * 37 + u;
+            found |= look->IsNoData(i) == whole.IsNoData(j) &&
+                     (look->IsNoData(i) || look->heights[i] == whole.heights[j]);
+          }
+        EXPECT_TRUE(found) << "look cell " << x << ", " << y;
+      }
+  }
+  // Compressed without overviews, or text: sampling would read it whole.
+  EXPECT_FALSE(host::ReadQuickLook(Path("a.tif"), {}, 10).has_value());
+  WriteBytes("g.asc", "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n4 5 6\n");
+  EXPECT_FALSE(host::ReadQuickLook(Path("g.asc"), {}, 2).has_value());
+}
+
 TEST_F(Files, ReadsAsciiGridAndSquareRaw) {
   WriteBytes("g.asc", "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3\n4 5 6.5\n");
   const Landscape asc = host::ReadHeightmap(Path("g.asc"));
