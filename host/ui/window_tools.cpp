@@ -127,13 +127,19 @@ void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
   const CellBox within = selection_.empty() && erase ? CellBox{} : reached;
   auto change =
       std::make_shared<const SelectionChange>(selection_, after, land_.width, land_.height, within);
-  auto apply = [this](const SelectionChange& c, bool back) {
-    c.ApplyTo(selection_, back);
+  auto shown = [this](const CellBox& box) {
     outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it
-    SelectionChanged(c.Box());
+    SelectionChanged(box);
     Refresh();
   };
-  apply(*change, false);
+  auto apply = [this, shown](const SelectionChange& c, bool back) {
+    c.ApplyTo(selection_, back);
+    shown(c.Box());
+  };
+  // The stroke's weights are the step's after side: taken as they are (on a large grid
+  // with no selection yet, making them again from zeros would take seconds).
+  selection_ = std::move(after);
+  shown(change->Box());
   PushStep(new SelectionStep(apply, erase ? "Erase selection" : "Brush selection", change));
 }
 
