@@ -13,7 +13,8 @@
 //   nothing drawn before, the frames until every tile in view is at its own level)
 //   open <s> s, look <s> s, read <s> s (opening a .r32 of it until the map shows it, and
 //   until its quick look shows; reading its bytes)
-//   dab <s> s, first dab <s> s (sculpting with Soften: a dab until the map shows it)
+//   dab <s> s, first dab <s> s, next stroke <s> s (sculpting with Soften: a dab until the
+//   map shows it; the first of a stroke, and of the stroke after it)
 //   switch3d <s> s, frame3d <s> s (every <n> cells, view <w> x <h>), moving3d <s> s (...),
 //   dab3d <s> s (sculpting on the ground in 3D: a dab until the frame is drawn)
 #include <unistd.h>
@@ -257,7 +258,13 @@ int main(int argc, char** argv) {
     mouse(QEvent::MouseMove, Qt::LeftButton);
   });
   mouse(QEvent::MouseButtonRelease, Qt::NoButton);
-  std::printf("dab %.4f s, first dab %.4f s (sculpting, radius 64)\n", dab, firstDab);
+  // The next stroke's first dab: the action made again from the landscape the last
+  // stroke left (under the brush, for an action that reads a halo around each cell).
+  at += QPointF(0, 150);
+  const double nextStroke = mouse(QEvent::MouseButtonPress, Qt::LeftButton);
+  mouse(QEvent::MouseButtonRelease, Qt::NoButton);
+  std::printf("dab %.4f s, first dab %.4f s, next stroke %.4f s (sculpting, radius 64)\n", dab,
+              firstDab, nextStroke);
 
   QElapsedTimer switching;
   switching.start();

@@ -206,7 +206,9 @@ PrivateSettings::PrivateSettings(const PluginValues& options, std::ostream& warn
 
 PrivateSettings::~PrivateSettings() { Release(folder_); }
 
-std::string PrivateSettings::ActionName() const {
+std::string PrivateSettings::ActionName() const { return StoredActionName(); }
+
+std::string StoredActionName() {
   bool ok = false;
   const int index =
       UserStore().value(Key(schema::kSettings[schema::kAction])).toString().toInt(&ok);

@@ -49,6 +49,10 @@ class PrivateSettings {
   QString userFile_;
 };
 
+// The action the plug-in will find in the store (the run's own while a PrivateSettings
+// is alive, else the user's), as a command-line name.
+std::string StoredActionName();
+
 // Writes --set and --action into the user's own store, for the window. Throws
 // Error naming the file when it cannot be written.
 void StorePluginSettings(const PluginValues& values);

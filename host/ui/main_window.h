@@ -144,6 +144,9 @@ class MainWindow : public QMainWindow {
   void PushChange(const QString& name, Landscape&& before, const CellBox& reach);
   // Undo and redo of a change of the heights.
   void ApplyChange(const LandscapeChange& change, bool back);
+  // How far around a cell the chosen sculpting action reads (SculptStroke::kWhole: it is
+  // run on the whole grid).
+  int SculptHalo() const;
   // A stretch of a sculpting stroke (the first: a point), and its end: one step.
   void SculptDab(QPointF from, QPointF to);
   void EndSculpt();

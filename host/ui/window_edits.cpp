@@ -7,12 +7,14 @@
 #include <cmath>
 
 #include "host/plugins/headless.h"
+#include "host/plugins/private_settings.h"
 #include "host/ui/history.h"
 #include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
 #include "host/ui/sculpt.h"
 #include "host/ui/selection.h"
 #include "host/ui/terrain_view_3d.h"
+#include "rovandel/settings_schema.h"
 
 namespace host {
 
@@ -117,6 +119,18 @@ bool MainWindow::ChooseSculpt() {
   return true;
 }
 
+int MainWindow::SculptHalo() const {
+  namespace schema = settings_schema;
+  // This plug-in's actions say how far they read (the others, and any other plug-in's,
+  // are run on the whole grid). Add Hill places its hill by the grid's size: whole too.
+  if (modules_.empty() || modules_.front()->Name() != schema::kDisplayName)
+    return SculptStroke::kWhole;
+  const std::optional<int> action = schema::FindAction(StoredActionName());
+  if (!action || *action == schema::kActionHill) return SculptStroke::kWhole;
+  const int halo = schema::kActions[static_cast<size_t>(*action)].halo;
+  return halo == schema::kWholeGrid ? SculptStroke::kWhole : halo;
+}
+
 void MainWindow::SculptDab(QPointF from, QPointF to) {
   if (!sculpt_ || modules_.empty()) return;
   SculptStroke& s = *sculpt_;
@@ -125,9 +139,15 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
     // the settings the dialog kept, unseen.
     if (s.madeAt != edits_) {
       SettleHistory(*history_);
-      s.before = land_;
-      s.source = land_;
-      RunHeadless(*modules_.front(), s.source, waterLevel_, {}, true);
+      const int halo = SculptHalo();
+      if (halo == SculptStroke::kWhole) {
+        s.halo = halo;
+        s.before = land_;
+        s.source = land_;
+        RunHeadless(*modules_.front(), s.source, waterLevel_, {}, true);
+      } else {
+        StartWindowed(s, land_, halo);  // made under the brush as it goes
+      }
       s.madeAt = edits_;
     }
     s.weights.resize(land_.Count());  // zeros, the pages made as the brush reaches them
@@ -135,6 +155,10 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
   }
   const CellBox box = PaintStroke(s.weights.data(), land_.width, land_.height, {from, to},
                                   Brush{brushSpin_->value(), hardnessSpin_->value()}, false);
+  if (s.halo != SculptStroke::kWhole)
+    MakeSourceOver(s, land_, box, [this](Landscape& part) {
+      RunHeadless(*modules_.front(), part, waterLevel_, {}, true);
+    });
   for (int32_t y = box.y0; y < box.y1; ++y)
     for (int32_t x = box.x0; x < box.x1; ++x) {
       const size_t i = static_cast<size_t>(y) * land_.width + x;
@@ -152,6 +176,7 @@ void MainWindow::EndSculpt() {
   sculptWeights_ = std::move(s.weights);
   s.weights.clear();
   if (s.reach.Empty()) return;
+  if (s.halo != SculptStroke::kWhole) SaveBefore(s, land_, s.reach);  // the step reads it all
   // One step of the history; the next stroke starts from what this one left.
   PushChange(QString::fromStdString("Sculpt: " + modules_.front()->Name()), std::move(s.before),
              s.reach);

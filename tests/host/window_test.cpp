@@ -770,9 +770,11 @@ TEST_F(Batch, AMaskConfinesTheRunAndMustFitTheLandscape) {
 
 // Sculpt paints an action on with the brush: picking the tool asks the plug-in's dialog
 // once and changes nothing; a stroke then leaves what batch mode leaves with the stroke's
-// weights as --mask, bit for bit, as one step of the history.
+// weights as --mask, bit for bit, as one step of the history. The second stroke is made
+// by windows of the grid as the brush reaches them (both strokes cross the windows'
+// edges).
 TEST_F(Batch, ASculptStrokeIsTheActionMaskedByTheStrokesWeights) {
-  host::WriteHeightmap(Path("in.tif"), host_test::Relief(120, 90));
+  host::WriteHeightmap(Path("in.tif"), host_test::Relief(300, 200));
   for (const auto& run :
        {std::pair{"SoftenRadio", "soften"}, std::pair{"GlaciateRadio", "glaciate"}}) {
     const char* radio = run.first;  // plain names: the lambdas below take them
@@ -808,7 +810,7 @@ TEST_F(Batch, ASculptStrokeIsTheActionMaskedByTheStrokesWeights) {
     };
     // The batch run on `in` with the last stroke's weights as its mask.
     auto sameAsBatch = [&](const char* in, const char* out) {
-      Landscape mask = host_test::Relief(120, 90);
+      Landscape mask = host_test::Relief(300, 200);
       mask.noData.clear();
       std::copy(window.SculptWeights().begin(), window.SculptWeights().end(), mask.heights.begin());
       host::WriteHeightmap(Path("mask.tif"), mask);
@@ -821,12 +823,12 @@ TEST_F(Batch, ASculptStrokeIsTheActionMaskedByTheStrokesWeights) {
           if (land->IsNoData(i)) land->heights[i] = 0.0f;
       return Bits(shown) == Bits(batch);
     };
-    stroke({at(20, 30), at(40, 35), at(60, 50), at(80, 52)});
+    stroke({at(100, 100), at(130, 110), at(160, 125)});
     EXPECT_NE(Bits(window.Land()), before) << action;
     EXPECT_EQ(window.History()->count(), 1) << action;
     EXPECT_TRUE(sameAsBatch("in.tif", "out.tif")) << action;
     // A second stroke over the first starts from what the first left.
-    stroke({at(70, 20), at(60, 45), at(50, 70)});
+    stroke({at(150, 60), at(200, 62), at(250, 64), at(252, 100), at(200, 150)});
     EXPECT_EQ(window.History()->count(), 2) << action;
     EXPECT_TRUE(sameAsBatch("out.tif", "out2.tif")) << action;
 
