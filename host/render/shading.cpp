@@ -147,4 +147,19 @@ QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
   return image;
 }
 
+QImage QuickLookPicture(const std::string& path, const RawOptions& raw, int32_t longest,
+                        int64_t worth, QSize& cells) {
+  try {
+    const auto [width, height] = GridSizeOf(path, raw);
+    cells = QSize(width, height);
+    if (int64_t{width} * height < worth) return {};
+    const std::optional<Landscape> look = ReadQuickLook(path, raw, longest);
+    if (!look) return {};
+    const bool sea = look->ValidRange().first < 0.0;
+    return ShadeLandscape(*look, sea ? std::optional(0.0) : std::nullopt);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 }  // namespace host

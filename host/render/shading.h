@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "host/io/heightmap_io.h"
 #include "host/model/landscape.h"
 
 namespace host {
@@ -47,5 +48,13 @@ void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& ar
 // picture can be.
 QImage ShadeLandscape(const Landscape& land, std::optional<double> waterLevel,
                       std::optional<std::pair<double, double>> range = {});
+
+// A heightmap file's picture while it is read whole: its quick look (ReadQuickLook, the
+// longer side within `longest`) shaded as the map shades it, water at sea level where
+// it dips below; `cells` the whole grid's size. A null image for a grid of fewer than
+// `worth` cells or a file that gives no quick look cheaply. Never throws: the whole
+// read says what is wrong with a file.
+QImage QuickLookPicture(const std::string& path, const RawOptions& raw, int32_t longest,
+                        int64_t worth, QSize& cells);
 
 }  // namespace host

@@ -193,24 +193,15 @@ void MainWindow::LandscapeReplaced() {
 }
 
 void MainWindow::ShowQuickLook(const std::string& name, const RawOptions& raw) {
-  // Grids that take a moment to read: from 128 MiB of heights up.
-  constexpr int64_t kWorthALook = int64_t{8192} * 4096;
   if (In3D()) return;
-  try {
-    const auto [width, height] = GridSizeOf(name, raw);
-    if (int64_t{width} * height < kWorthALook) return;
-    // About a cell a pixel of the view.
-    const double side = std::max(view_->width(), view_->height()) * view_->devicePixelRatio();
-    const auto longest = static_cast<int32_t>(std::clamp(side, 256.0, 2048.0));
-    const std::optional<Landscape> look = ReadQuickLook(name, raw, longest);
-    if (!look) return;
-    const bool sea = look->ValidRange().first < 0.0;
-    view_->ShowWhileReading(ShadeLandscape(*look, sea ? std::optional(kSeaLevel) : std::nullopt),
-                            width, height);
-    view_->repaint();
-  } catch (const std::exception&) {
-    // The whole read says what is wrong with the file.
-  }
+  // About a cell a pixel of the view.
+  const double side = std::max(view_->width(), view_->height()) * view_->devicePixelRatio();
+  QSize cells;
+  const QImage look = QuickLookPicture(
+      name, raw, static_cast<int32_t>(std::clamp(side, 256.0, 2048.0)), kWorthALook, cells);
+  if (look.isNull()) return;
+  view_->ShowWhileReading(look, cells.width(), cells.height());
+  view_->repaint();
 }
 
 QString MainWindow::CellReadout(int32_t x, int32_t y) const {

@@ -54,6 +54,9 @@ class MainWindow : public QMainWindow {
 
   // The water level of terrain that reaches below it, unless the user sets another.
   static constexpr double kSeaLevel = 0.0;
+  // Grids that take a moment to read (from 128 MiB of heights up) show a quick look at
+  // them while they are read.
+  static constexpr int64_t kWorthALook = int64_t{8192} * 4096;
   // The history keeps at most this many bytes of changes, and this many steps; older
   // steps are dropped.
   static constexpr size_t kHistoryBytes = size_t{1} << 30;
