@@ -119,32 +119,46 @@ std::pair<int64_t, int64_t> RawGridSize(const std::string& path, const RawOption
 
 namespace {
 
+// A file opened for reading, closed with this; reads fill what they are asked for.
+class FileForReading {
+ public:
+  explicit FileForReading(const std::string& path)
+      : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0) throw Error(path, std::string("cannot be opened (") + std::strerror(errno) + ")");
+  }
+  ~FileForReading() { ::close(fd_); }
+  FileForReading(const FileForReading&) = delete;
+  FileForReading& operator=(const FileForReading&) = delete;
+  // `size` bytes from `at` (from any thread).
+  void ReadAt(char* into, size_t size, size_t at) const {
+    for (size_t done = 0; done < size;) {
+      const ssize_t n = ::pread(fd_, into + done, size - done, static_cast<off_t>(at + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw Error(path_, std::string("cannot be read (") + std::strerror(errno) + ")");
+      if (n == 0) throw Error(path_, "the file ended early");
+      done += static_cast<size_t>(n);
+    }
+  }
+
+ private:
+  std::string path_;
+  int fd_;
+};
+
 // Reads count floats from the start of the file straight into the grid, stretches of it
 // on every core: the grid's pages are first touched here, and the kernel serves those
 // faults one at a time per thread. Progress is told on the calling thread, between
 // parts of 64 MiB.
 void ReadFloatsInto(const std::string& path, float* heights, size_t count,
                     const ProgressFn& progress) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error(path, std::string("cannot be opened (") + std::strerror(errno) + ")");
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const FileForReading file(path);
   auto* bytes = reinterpret_cast<char*>(heights);
   const size_t total = count * sizeof(float);
   constexpr size_t kPart = size_t{64} << 20;
   for (size_t part = 0; part < total; part += kPart) {
     const size_t partEnd = std::min(total, part + kPart);
-    base::ForStretches(partEnd - part, base::kCopyGrain * sizeof(float), [&](size_t b, size_t e) {
-      for (size_t done = part + b; done < part + e;) {
-        const ssize_t n = ::pread(fd, bytes + done, part + e - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw Error(path, std::string("cannot be read (") + std::strerror(errno) + ")");
-        if (n == 0) throw Error(path, "the file ended early");
-        done += static_cast<size_t>(n);
-      }
-    });
+    base::ForStretches(partEnd - part, base::kCopyGrain * sizeof(float),
+                       [&](size_t b, size_t e) { file.ReadAt(bytes + part + b, e - b, part + b); });
     Report(progress, static_cast<double>(partEnd) / static_cast<double>(total));
   }
 }
@@ -228,24 +242,13 @@ Landscape ReadRawEvery(const std::string& path, const RawOptions& raw, bool sixt
   land.height = static_cast<int32_t>((height + every - 1) / every);
   Allocate(land, path);
   const RawSample sample = SampleOf(path, raw, sixteenBit, land);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw Error(path, std::string("cannot be opened (") + std::strerror(errno) + ")");
-  const struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const FileForReading file(path);
   // The rows wanted, each whole (a row is one read), the cells wanted taken from it.
   const size_t bytes = sixteenBit ? 2 : 4;
   std::vector<uint8_t> row(static_cast<size_t>(width) * bytes);
   for (int32_t y = 0; y < land.height; ++y) {
-    const auto at = static_cast<off_t>(static_cast<int64_t>(y) * every * width * bytes);
-    for (size_t done = 0; done < row.size();) {
-      const ssize_t n = ::pread(fd, row.data() + done, row.size() - done, at + done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw Error(path, std::string("cannot be read (") + std::strerror(errno) + ")");
-      if (n == 0) throw Error(path, "the file ended early");
-      done += static_cast<size_t>(n);
-    }
+    file.ReadAt(reinterpret_cast<char*>(row.data()), row.size(),
+                static_cast<size_t>(y) * every * static_cast<size_t>(width) * bytes);
     for (int32_t x = 0; x < land.width; ++x)
       land.heights[static_cast<size_t>(y) * land.width + x] =
           sample(&row[static_cast<size_t>(x) * every * bytes]);
