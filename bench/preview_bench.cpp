@@ -128,7 +128,10 @@ int main(int argc, char** argv) {
   auto* view = static_cast<host::LandscapeView*>(window.findChild<QWidget*>("Map"));
   PaintWatch watch;
   // Drawn to the end: every tile in view at its own level.
-  view->onPainted = [&watch, view] {
+  double lookShown = 0.0;  // when a quick look was first drawn since the press
+  view->onPainted = [&watch, &lookShown, view] {
+    if (view->Reading() && lookShown == 0.0)
+      lookShown = static_cast<double>(watch.since.nsecsElapsed()) * 1e-9;
     if (view->Pending()) return;
     watch.seconds = static_cast<double>(watch.since.nsecsElapsed()) * 1e-9;
     watch.painted = true;
@@ -225,9 +228,11 @@ int main(int argc, char** argv) {
   });
   window.History()->setClean();  // nothing to ask about
   watch.Start();
+  lookShown = 0.0;
   window.Open(r32);
-  // The first picture, drawn while the file is read: its quick look (none under 4096²).
-  const double look = watch.painted ? watch.seconds : 0.0;
+  // The first picture, drawn while the file is read: its quick look (none for a grid of
+  // less than 128 MiB).
+  const double look = lookShown;
   watch.painted = false;
   const double open = watch.Wait();
   QFile::remove(r32);
