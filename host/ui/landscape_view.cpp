@@ -172,11 +172,13 @@ void LandscapeView::wheelEvent(QWheelEvent* e) {
 }
 
 void LandscapeView::mousePressEvent(QMouseEvent* e) {
+  if (Reading()) return;  // a picture of a landscape not there yet: no tool acts on it
   last_ = e->position();
   Press(ToCell(e->position()), e->button());
 }
 
 void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
+  if (Reading()) return;
   if (tool == Tool::kPan && (e->buttons() & Qt::LeftButton)) {
     origin_ += e->position() - last_;
     last_ = e->position();
@@ -186,7 +188,7 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
-  Release(ToCell(e->position()), e->button());
+  if (!Reading()) Release(ToCell(e->position()), e->button());
 }
 
 void LandscapeView::Press(QPointF cell, Qt::MouseButton button) {

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
 #include <algorithm>
 #include <cmath>
 #include <set>
@@ -191,6 +194,41 @@ TEST(Pictures, TheMapMatchesItsStoredImageAtEachZoom) {
     const QString difference = PictureDifference(view.grab().toImage(), c.picture);
     EXPECT_TRUE(difference.isEmpty()) << difference.toStdString();
   }
+}
+
+// While a landscape is read the map shows its quick look over the whole grid's place
+// and no tool acts on it (the landscape under it is the one before); the landscape in
+// place, the tools work again.
+TEST(Pictures, AQuickLookShowsWhileReadingAndTakesNoTool) {
+  const Landscape land = host_test::Relief(96, 72);
+  host::LandscapeView view(nullptr);
+  view.resize(240, 180);
+  view.setAttribute(Qt::WA_DontShowOnScreen);
+  view.show();
+  view.SetLandscape(&land);
+  view.tool = host::LandscapeView::Tool::kRectangle;
+  int selected = 0;
+  view.onSelected = [&](const QPainterPath&) { ++selected; };
+  auto drag = [&] {
+    QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(60, 50));
+    QMouseEvent move(QEvent::MouseMove, QPointF(150, 120), view.mapToGlobal(QPointF(150, 120)),
+                     Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(&view, &move);
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(150, 120));
+  };
+  QImage look(8, 4, QImage::Format_ARGB32);
+  look.fill(Qt::red);
+  view.ShowWhileReading(look, 4000, 2000);  // fitted: 240 x 120 in the middle
+  ASSERT_TRUE(view.Reading());
+  const QImage shown = view.grab().toImage();
+  EXPECT_EQ(shown.pixelColor(120, 90), QColor(Qt::red));
+  EXPECT_NE(shown.pixelColor(120, 10), QColor(Qt::red)) << "above the grid's place";
+  drag();
+  EXPECT_EQ(selected, 0);
+  view.SetLandscape(&land);
+  EXPECT_FALSE(view.Reading());
+  drag();
+  EXPECT_EQ(selected, 1);
 }
 
 // Tiles at full resolution are the landscape's picture, cell for cell; after an edit only
