@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "host/common/exit_status.h"
 #include "host/render/shading.h"
