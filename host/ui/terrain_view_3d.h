@@ -3,8 +3,9 @@
 // (or Shift with the left) pans over the ground, the wheel zooms. Large grids are drawn
 // from every n-th cell, n chosen at each frame from a pyramid of meshes: at rest about
 // one quad a pixel of the view for the ground in view (zooming in brings out detail), a
-// coarse mesh while the camera moves or a tool is dragged. With a tool of the map chosen, the left
-// button uses it on the ground under the cursor (a drag that starts off the ground orbits).
+// coarse mesh while the camera moves or a tool moves over the ground. With a tool of the
+// map chosen, the left button uses it on the ground under the cursor (a drag that
+// starts off the ground orbits).
 #pragma once
 
 #include <QMatrix4x4>
@@ -62,7 +63,8 @@ class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
   const TerrainMesh& FinestMesh() const { return levels_.front(); }
   // The stride of the mesh the last frame was drawn from.
   int32_t DrawnStride() const { return drawnStride_; }
-  // The camera moves, or a tool is dragged over the ground: the coarse mesh is drawn.
+  // The camera moves, or a tool is dragged or moved over the ground: the coarse mesh is
+  // drawn.
   bool Moving() const { return settle_.isActive() || dragging_ || tooling_; }
 
   // Whether the left button uses a tool of the map rather than orbiting.

@@ -143,7 +143,12 @@ void TerrainView3D::mouseMoveEvent(QMouseEvent* e) {
       toolCell_ = *cell;
       if (onToolMove) onToolMove(*cell, tooling_ ? e->buttons() : Qt::NoButton);
     }
-    if (tools) update();
+    if (tools) {
+      // The brush follows the pointer over the coarse mesh; the detail returns once the
+      // pointer is still a moment.
+      settle_.start();
+      update();
+    }
     return;
   }
   const QPointF delta = e->position() - last_;

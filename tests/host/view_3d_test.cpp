@@ -103,7 +103,8 @@ TEST(View3DWater, AVoidUnderTheWaterStaysAHole) {
   EXPECT_GT(sea.blue(), sea.red() + 40) << "the floor around it is under water";
 }
 
-// A large grid: coarse when all of it is in view or the camera moves, fine up close.
+// A large grid: coarse when all of it is in view or the camera or a tool moves, fine up
+// close.
 TEST(View3DDetail, ZoomingInDrawsAFinerMesh) {
   const Landscape land = host_test::Relief(1024, 1024);
   TerrainView3D view(nullptr);
@@ -121,6 +122,15 @@ TEST(View3DDetail, ZoomingInDrawsAFinerMesh) {
   view.Zoom(30.0);
   view.grabFramebuffer();
   EXPECT_EQ(view.DrawnStride(), 4) << "while the wheel turns";
+  EXPECT_EQ(strideAtRest(), 1);
+  // A tool's brush moved over the ground: coarse while it moves, then the detail again.
+  view.tools = true;
+  const QPointF centre = view.rect().center();
+  QMouseEvent move(QEvent::MouseMove, centre, view.mapToGlobal(centre), Qt::NoButton,
+                   Qt::NoButton, {});
+  QApplication::sendEvent(&view, &move);
+  view.grabFramebuffer();
+  EXPECT_EQ(view.DrawnStride(), 4) << "while the brush moves";
   EXPECT_EQ(strideAtRest(), 1);
 }
 
