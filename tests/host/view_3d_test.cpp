@@ -126,8 +126,8 @@ TEST(View3DDetail, ZoomingInDrawsAFinerMesh) {
   // A tool's brush moved over the ground: coarse while it moves, then the detail again.
   view.tools = true;
   const QPointF centre = view.rect().center();
-  QMouseEvent move(QEvent::MouseMove, centre, view.mapToGlobal(centre), Qt::NoButton,
-                   Qt::NoButton, {});
+  QMouseEvent move(QEvent::MouseMove, centre, view.mapToGlobal(centre), Qt::NoButton, Qt::NoButton,
+                   {});
   QApplication::sendEvent(&view, &move);
   view.grabFramebuffer();
   EXPECT_EQ(view.DrawnStride(), 4) << "while the brush moves";
