@@ -227,6 +227,16 @@ void PrivateSettings::SaveToUser() const {
   Sync(user);
 }
 
+std::vector<std::pair<std::string, std::string>> StoredPluginValues() {
+  std::vector<std::pair<std::string, std::string>> values;
+  const QSettings user = UserStore();
+  for (const schema::Setting& s : schema::kSettings) {
+    const QString text = user.value(Key(s)).toString();
+    if (user.contains(Key(s)) && Parse(s, text)) values.emplace_back(s.key, text.toStdString());
+  }
+  return values;
+}
+
 void StorePluginSettings(const PluginValues& options) {
   const std::vector<std::pair<size_t, QString>> values = CommandLineValues(options);
   if (values.empty()) return;

@@ -53,6 +53,10 @@ class PrivateSettings {
 // is alive, else the user's), as a command-line name.
 std::string StoredActionName();
 
+// The values in the user's own store that the plug-in can read, as --set gives them
+// (those missing or unreadable left out).
+std::vector<std::pair<std::string, std::string>> StoredPluginValues();
+
 // Writes --set and --action into the user's own store, for the window. Throws
 // Error naming the file when it cannot be written.
 void StorePluginSettings(const PluginValues& values);

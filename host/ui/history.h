@@ -1,10 +1,14 @@
 // The window's history: each applied change is a step that keeps what it changed, small
-// (see GridChange), within a bound of bytes; the oldest steps go when it is passed.
+// (see GridChange), within a bound of bytes. Past the bound, the steps that can be made
+// again (a plug-in's action with the values it ran with) forget their difference first,
+// oldest first, and are made again from a landscape the history keeps whole and packed;
+// then the oldest steps go.
 #pragma once
 
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
@@ -17,6 +21,9 @@
 
 namespace host {
 
+// Makes an edit again on the landscape before it, as it was made; false when it could not.
+using Remake = std::function<bool(Landscape& land)>;
+
 // One edit of the landscape: its heights and NoData cells where they changed, and the
 // recorded range on either side. An edit that changes the grid's size or what the file
 // says of it keeps the landscape on its other side whole.
@@ -27,8 +34,9 @@ class LandscapeChange {
   // The same, worked out on a thread of its own while the user goes on: `before` is kept
   // whole until then, and `after` must not change until Wait returns (the window settles
   // its history before any edit). `done` is called on that thread at the end.
+  // `remake` (with what it keeps, in bytes): how to make the edit again, if it can be.
   LandscapeChange(Landscape&& before, const Landscape& after, const CellBox& within,
-                  std::function<void()> done);
+                  std::function<void()> done, Remake remake = {}, size_t remakeBytes = 0);
   ~LandscapeChange();
   LandscapeChange(const LandscapeChange&) = delete;
   LandscapeChange& operator=(const LandscapeChange&) = delete;
@@ -43,19 +51,49 @@ class LandscapeChange {
   // landscape as a whole.
   CellBox Box() const {
     Wait();
-    return heights_.Box().Union(noData_.Box());
+    return box_;
   }
   bool Whole() const {
     Wait();
     return whole_.has_value();
   }
 
+  // A change of cells that can be made again may forget its difference; ApplyTo then
+  // cannot be used: the landscape after it is made again from the one before (Forward),
+  // and the one before from a landscape kept whole earlier (LandscapeBefore).
+  bool Remakeable() const;
+  bool Forgotten() const { return forgotten_; }
+  void Forget();
+  // From the landscape before it to the one after: by the difference, or made again and
+  // checked against what the edit made first. False (`land` then undefined) when the
+  // edit came out otherwise.
+  bool Forward(Landscape& land) const;
+  // Whether `land` has the cells this edit found (back) or left; a remakeable change
+  // knows.
+  bool Matches(const Landscape& land, bool back) const;
+  // The landscape before it, kept whole and packed, where making steps again starts.
+  void KeepBase(const Landscape& before);
+  bool HasBase() const { return base_ != nullptr; }
+  // Its cells (and range) put into `land`, a landscape of the same size.
+  void BaseInto(Landscape& land) const;
+
  private:
   void Make(const Landscape& before, const Landscape& after, const CellBox& within);
+
+  struct Packed {
+    GridChange heights, noData;  // from zeros
+    bool hasNoData = false;
+  };
 
   mutable std::future<void> work_;  // valid while it is worked out
   size_t pendingBytes_ = 0;
   GridChange heights_, noData_;
+  CellBox box_;
+  Remake remake_;
+  size_t remakeBytes_ = 0;
+  uint64_t sumBefore_ = 0, sumAfter_ = 0;  // the cells' fingerprints, when remakeable
+  bool forgotten_ = false;
+  std::unique_ptr<Packed> base_;
   std::pair<double, double> rangeBefore_, rangeAfter_;
   // The other side, when the change is not of cells: undo and redo swap it in.
   mutable std::optional<Landscape> whole_;
@@ -85,7 +123,7 @@ class ChangeStep : public QUndoCommand {
  public:
   // Applies the change to the window's target, towards its before side when `back`.
   using Apply = std::function<void(const Change& change, bool back)>;
-  ChangeStep(Apply apply, const QString& text, std::shared_ptr<const Change> change)
+  ChangeStep(Apply apply, const QString& text, std::shared_ptr<Change> change)
       : QUndoCommand(text), apply_(std::move(apply)), change_(std::move(change)) {}
   void undo() override { apply_(*change_, true); }
   void redo() override {
@@ -94,12 +132,13 @@ class ChangeStep : public QUndoCommand {
   }
   size_t Bytes() const { return change_->Bytes(); }
   const Change& Of() const { return *change_; }
+  Change& Of() { return *change_; }
   // The same step, for a stack built again when every step is done.
   ChangeStep* Copy() const { return new ChangeStep(apply_, text(), change_); }
 
  private:
   Apply apply_;
-  std::shared_ptr<const Change> change_;
+  std::shared_ptr<Change> change_;
   bool pushed_ = false;
 };
 
@@ -118,8 +157,21 @@ void SettleHistory(const QUndoStack& history);
 // The bytes the history's steps keep.
 size_t HistoryBytes(const QUndoStack& history);
 
-// Drops the oldest steps until the others keep at most `bytes` (the newest stays,
-// whatever it costs). Call right after a push, when every step is done.
-void KeepHistoryWithin(QUndoStack& history, size_t bytes);
+// Keeps the history within `bytes`: forgets the differences of remakeable steps, oldest
+// first, then drops the oldest steps (the newest stays, whatever it costs). `now`: the
+// landscape as the newest step left it, or null when it is being edited (nothing is
+// forgotten then). Call right after a push, when every step is done.
+void KeepHistoryWithin(QUndoStack& history, size_t bytes, const Landscape* now = nullptr);
+
+// Undoes (back) or redoes `change`, a step of `history`, on `land`: by its difference, or
+// made again. False, `land` left as it was, when a step came out otherwise.
+bool ApplyStep(const QUndoStack& history, const LandscapeChange& change, bool back,
+               Landscape& land);
+
+// The landscape before the step at `index`, made again from the nearest landscape kept
+// whole before it (`now`, the landscape as it is, gives its size and what the file says);
+// none when a step came out otherwise than it first did.
+std::optional<Landscape> LandscapeBefore(const QUndoStack& history, int index,
+                                         const Landscape& now);
 
 }  // namespace host

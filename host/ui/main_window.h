@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QPointF>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -33,6 +34,7 @@ class QUndoStack;
 namespace host {
 
 class LandscapeChange;
+using Remake = std::function<bool(Landscape& land)>;  // as the history names it
 class LandscapeView;
 struct SculptStroke;
 class LegendPanel;
@@ -73,6 +75,8 @@ class MainWindow : public QMainWindow {
   bool MaybeSave();
 
   QUndoStack* History() const { return history_; }
+  // The history's bound in bytes: kHistoryBytes unless set.
+  void SetHistoryBytes(size_t bytes) { historyBytes_ = bytes; }
   // The first plug-in loaded; null when none could be.
   PluginModule* Plugin() const { return modules_.empty() ? nullptr : modules_.front().get(); }
   const Landscape& Land() const { return land_; }
@@ -141,12 +145,20 @@ class MainWindow : public QMainWindow {
   void ShowQuickLook(const std::string& name, const RawOptions& raw);
   // The cursor over a cell of the map or of the 3D view's ground.
   void Hover(QPointF cell, bool inside);
-  // Pushes an applied step, dropping the oldest beyond the history's bound.
+  // Pushes an applied step, keeping the history within its bound.
   void PushStep(QUndoCommand* step);
-  // Pushes the change from `before` to the landscape as it is (cells within `reach`).
-  void PushChange(const QString& name, Landscape&& before, const CellBox& reach);
+  void KeepHistory();
+  // Pushes the change from `before` to the landscape as it is (cells within `reach`);
+  // `remake` makes it again, when it can be.
+  void PushChange(const QString& name, Landscape&& before, const CellBox& reach,
+                  std::pair<Remake, size_t> remake = {});
+  // How the run just made of `module` is made again (with what that keeps, in bytes):
+  // this plug-in's action with the values it ran with, on the same selection and water.
+  std::pair<Remake, size_t> RemakeOf(PluginModule& module) const;
   // Undo and redo of a change of the heights.
   void ApplyChange(const LandscapeChange& change, bool back);
+  // A step made again came out otherwise: the history goes, the landscape stays.
+  void LoseHistory();
   // How far around a cell the chosen sculpting action reads (SculptStroke::kWhole: it is
   // run on the whole grid).
   int SculptHalo() const;
@@ -176,6 +188,8 @@ class MainWindow : public QMainWindow {
   QActionGroup* mapTools_;  // the map's tools: pan, the selections, place and pick
   QDoubleSpinBox* exaggerationSpin_;
   QUndoStack* history_;
+  size_t historyBytes_ = kHistoryBytes;
+  bool historyLost_ = false;  // until the history goes, no step is applied
   QLabel* status_;
   QLabel* cursor_;
   QAction* fixedRange_;

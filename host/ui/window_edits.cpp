@@ -1,10 +1,16 @@
 // What changes the heights in the window: a plug-in run (from the menu, or placed with a
 // click), a sculpting stroke, and the history's steps of them.
+#include <QApplication>
 #include <QDoubleSpinBox>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QUndoStack>
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <utility>
 
 #include "host/plugins/headless.h"
 #include "host/plugins/private_settings.h"
@@ -20,22 +26,63 @@ namespace host {
 
 void MainWindow::PushStep(QUndoCommand* step) {
   history_->push(step);
-  KeepHistoryWithin(*history_, kHistoryBytes);
+  KeepHistory();
 }
 
-void MainWindow::PushChange(const QString& name, Landscape&& before, const CellBox& reach) {
+void MainWindow::KeepHistory() {
+  // A stroke being painted has changed cells no step knows yet.
+  const bool painting = sculpt_ && !sculpt_->weights.empty();
+  KeepHistoryWithin(*history_, historyBytes_, painting ? nullptr : &land_);
+}
+
+void MainWindow::PushChange(const QString& name, Landscape&& before, const CellBox& reach,
+                            std::pair<Remake, size_t> remake) {
   ++edits_;
   // Worked out while the user goes on; the history keeps to its bound once it is.
-  auto change = std::make_shared<const LandscapeChange>(std::move(before), land_, reach, [this] {
-    QMetaObject::invokeMethod(
-        this, [this] { KeepHistoryWithin(*history_, kHistoryBytes); }, Qt::QueuedConnection);
-  });
+  auto change = std::make_shared<LandscapeChange>(
+      std::move(before), land_, reach,
+      [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { KeepHistory(); }, Qt::QueuedConnection);
+      },
+      std::move(remake.first), remake.second);
   PushStep(new LandscapeStep([this](const LandscapeChange& c, bool back) { ApplyChange(c, back); },
                              name, std::move(change)));
 }
 
+std::pair<Remake, size_t> MainWindow::RemakeOf(PluginModule& module) const {
+  // Another plug-in's values are its own: its runs are not made again.
+  if (module.Name() != settings_schema::kDisplayName) return {};
+  PluginValues values{StoredPluginValues(), std::nullopt};
+  std::shared_ptr<const SelectionChange> weights;
+  if (!selection_.empty())
+    weights = std::make_shared<const SelectionChange>(std::vector<float>{}, selection_, land_.width,
+                                                      land_.height);
+  const size_t bytes = (weights ? weights->Bytes() : 0) + 1024;
+  Remake remake = [&module, values = std::move(values), weights,
+                   water = waterLevel_](Landscape& land) {
+    std::vector<float> selected;
+    if (weights) weights->ApplyTo(selected, false);
+    std::ostringstream unused;  // the values were the plug-in's own: nothing to warn of
+    const PrivateSettings store(values, unused, PrivateSettings::Base::kDefaults);
+    return RunHeadless(module, land, water, std::move(selected), true).applied;
+  };
+  return {std::move(remake), bytes};
+}
+
 void MainWindow::ApplyChange(const LandscapeChange& change, bool back) {
-  change.ApplyTo(land_, back);
+  if (historyLost_) return;
+  // A step whose difference the history forgot is made again: a moment's work.
+  if (change.Forgotten()) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    statusBar()->showMessage(tr("Making the landscape again..."));
+  }
+  const bool applied = ApplyStep(*history_, change, back, land_);
+  if (change.Forgotten()) {
+    QApplication::restoreOverrideCursor();
+    statusBar()->clearMessage();
+  }
+  if (!applied) return LoseHistory();
   ++edits_;
   if (change.Whole()) {
     LandscapeReplaced();
@@ -62,7 +109,8 @@ void MainWindow::RunPlugin(PluginModule& module) {
   const bool applied = module.Run(session);
   HeightsChanged(reach);  // applied, or back as they were
   Refresh();
-  if (applied) PushChange(QString::fromStdString(module.Name()), std::move(before), reach);
+  if (applied)
+    PushChange(QString::fromStdString(module.Name()), std::move(before), reach, RemakeOf(module));
   // The dialog had the keys; Undo and the view's keys work at once.
   views_->currentWidget()->setFocus();
 }
@@ -117,6 +165,22 @@ bool MainWindow::ChooseSculpt() {
   sculpt_ = std::move(stroke);
   views_->currentWidget()->setFocus();
   return true;
+}
+
+void MainWindow::LoseHistory() {
+  historyLost_ = true;
+  // Not from within the stack's own undo or redo.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        history_->clear();
+        history_->resetClean();  // whatever was saved, the heights may differ from it
+        historyLost_ = false;
+        statusBar()->showMessage(
+            tr("An edit came out otherwise when made again: the history is cleared, and the "
+               "landscape is as it was before that undo or redo"));
+      },
+      Qt::QueuedConnection);
 }
 
 int MainWindow::SculptHalo() const {

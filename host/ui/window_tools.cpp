@@ -126,7 +126,7 @@ void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
   // brush's box, unless erasing from no selection made every other cell 1.
   const CellBox within = selection_.empty() && erase ? CellBox{} : reached;
   auto change =
-      std::make_shared<const SelectionChange>(selection_, after, land_.width, land_.height, within);
+      std::make_shared<SelectionChange>(selection_, after, land_.width, land_.height, within);
   auto shown = [this](const CellBox& box) {
     outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it
     SelectionChanged(box);

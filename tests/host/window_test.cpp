@@ -68,22 +68,44 @@ class Window : public Files {
   std::unique_ptr<host::MainWindow> window;
 };
 
+// Undo and redo give back every run's heights bit for bit: from the differences the
+// history keeps, and past a tight bound from runs made again (a selected one too).
 TEST_F(Window, UndoAndRedoRestoreEveryRunBitForBit) {
-  std::vector<std::vector<uint32_t>> states{Bits(window->Land())};
-  for (const char* radio : {"SoftenRadio", "GlaciateRadio", "SoftenMoreRadio"}) {
-    Apply(radio);
-    states.push_back(Bits(window->Land()));
-    EXPECT_NE(states.back(), states[states.size() - 2]) << radio;
-  }
-  EXPECT_TRUE(window->isWindowModified());
-  for (size_t step = states.size() - 1; step > 0; --step) {
-    window->History()->undo();
-    EXPECT_EQ(Bits(window->Land()), states[step - 1]) << "undo to " << step - 1;
-  }
-  EXPECT_FALSE(window->isWindowModified());
-  for (size_t step = 1; step < states.size(); ++step) {
-    window->History()->redo();
-    EXPECT_EQ(Bits(window->Land()), states[step]) << "redo to " << step;
+  host::WriteHeightmap(Path("relief.r32"), host_test::Relief(128, 128));
+  ASSERT_TRUE(window->Open(QPath("relief.r32")));
+  const std::vector<const char*> runs{"SoftenRadio", "NoiseRadio",  "GlaciateRadio", "HillRadio",
+                                      "SoftenRadio", "CanyonRadio", "FlattenRadio"};
+  for (const size_t bound : {host::MainWindow::kHistoryBytes, size_t{100000}}) {
+    window->SetHistoryBytes(bound);
+    std::vector<std::vector<uint32_t>> states{Bits(window->Land())};
+    for (const char* radio : runs) {
+      QPainterPath square;
+      if (states.size() == 5) square.addRect(30, 40, 50, 40);
+      window->Select(square, 4);
+      Apply(radio);
+      host::SettleHistory(*window->History());
+      QCoreApplication::processEvents();  // the history keeps to its bound
+      states.push_back(Bits(window->Land()));
+      EXPECT_NE(states.back(), states[states.size() - 2]) << radio;
+    }
+    const QUndoStack& history = *window->History();
+    ASSERT_EQ(history.count(), static_cast<int>(runs.size()));
+    int forgotten = 0;
+    for (int i = 0; i < history.count(); ++i)
+      forgotten += dynamic_cast<const host::LandscapeStep*>(history.command(i))->Of().Forgotten();
+    EXPECT_EQ(forgotten > 0, bound < host::MainWindow::kHistoryBytes) << forgotten;
+    EXPECT_LE(host::HistoryBytes(history), bound);
+    EXPECT_TRUE(window->isWindowModified());
+    for (size_t step = states.size() - 1; step > 0; --step) {
+      window->History()->undo();
+      EXPECT_EQ(Bits(window->Land()), states[step - 1]) << "undo to " << step - 1;
+    }
+    EXPECT_FALSE(window->isWindowModified());
+    for (size_t step = 1; step < states.size(); ++step) {
+      window->History()->redo();
+      EXPECT_EQ(Bits(window->Land()), states[step]) << "redo to " << step;
+    }
+    window->History()->clear();
   }
 }
 
@@ -563,7 +585,7 @@ TEST(History, PastItsBoundTheOldestStepsGo) {
     for (int32_t y = 0; y < 64; ++y) land.heights[static_cast<size_t>(y) * 64 + step] += 1.0f;
     history.push(new host::LandscapeStep(
         [&](const host::LandscapeChange& c, bool back) { c.ApplyTo(land, back); }, "edit",
-        std::make_shared<const host::LandscapeChange>(before, land)));
+        std::make_shared<host::LandscapeChange>(before, land)));
     states.push_back(Bits(land));
   };
   edit(0);
@@ -594,6 +616,64 @@ TEST(History, PastItsBoundTheOldestStepsGo) {
   EXPECT_EQ(history.count(), 1);
   EXPECT_EQ(history.cleanIndex(), -1);  // the saved state went with the dropped steps
   EXPECT_TRUE(host::UnsavedHeights(history));
+}
+
+// Past its bound, steps that can be made again forget their differences, oldest first,
+// and are made again from a landscape kept whole before them; when even that is too much
+// the oldest go and the landscape kept moves up. A step made again that comes out
+// otherwise than it did is never taken for it.
+TEST(History, PastItsBoundStepsAreMadeAgain) {
+  Landscape land = host_test::Relief(64, 64);
+  QUndoStack history;
+  std::vector<std::vector<uint32_t>> states{Bits(land)};
+  float sway = 0.0f;  // what the second edit adds when made again
+  auto edit = [&](int step) {
+    host::Remake remake = [step, &sway](Landscape& l) {
+      for (float& h : l.heights) h = h * 0.75f + static_cast<float>(step) + (step == 1 ? sway : 0);
+      return true;
+    };
+    Landscape before = land;
+    remake(land);
+    history.push(new host::LandscapeStep(
+        [&](const host::LandscapeChange& c, bool back) {
+          EXPECT_TRUE(host::ApplyStep(history, c, back, land));
+        },
+        "edit",
+        std::make_shared<host::LandscapeChange>(std::move(before), land, host::CellBox{}, nullptr,
+                                                remake)));
+    host::SettleHistory(history);  // worked out from `land` as it is
+    states.push_back(Bits(land));
+  };
+  for (int step = 0; step < 6; ++step) edit(step);
+  const size_t all = host::HistoryBytes(history);
+  host::KeepHistoryWithin(history, all * 3 / 5, &land);
+  ASSERT_EQ(history.count(), 6);
+  EXPECT_LE(host::HistoryBytes(history), all * 3 / 5);
+  auto change = [&](int i) {
+    return &dynamic_cast<const host::LandscapeStep*>(history.command(i))->Of();
+  };
+  EXPECT_TRUE(change(0)->Forgotten() && change(1)->Forgotten());
+  EXPECT_FALSE(change(5)->Forgotten());
+  for (int i = 5; i >= 0; --i) {
+    history.undo();
+    EXPECT_EQ(Bits(land), states[static_cast<size_t>(i)]) << "undo to " << i;
+  }
+  for (int i = 1; i <= 6; ++i) {
+    history.redo();
+    EXPECT_EQ(Bits(land), states[static_cast<size_t>(i)]) << "redo to " << i;
+  }
+  sway = 1.0f;
+  EXPECT_FALSE(host::LandscapeBefore(history, 3, land));
+  sway = 0.0f;
+  ASSERT_TRUE(host::LandscapeBefore(history, 3, land));
+  EXPECT_EQ(Bits(*host::LandscapeBefore(history, 3, land)), states[3]);
+
+  host::KeepHistoryWithin(history, 1, &land);  // the newest stays, and what it is made from
+  ASSERT_EQ(history.count(), 1);
+  history.undo();
+  EXPECT_EQ(Bits(land), states[5]);
+  history.redo();
+  EXPECT_EQ(Bits(land), states[6]);
 }
 
 // A whole-grid edit keeps what its difference packs to, a brush stroke its box: a
