@@ -5,6 +5,7 @@
 // holds.
 #include <benchmark/benchmark.h>
 
+#include <QUndoStack>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -96,11 +97,63 @@ void BM_Undo(benchmark::State& state) {
   Counters(state, change.Bytes());
 }
 
+// Twenty whole-grid Softens in a row, kept within the window's bound as the window keeps
+// them: counters for the steps kept, how many are made again rather than undone by their
+// difference, and the bytes; timed, two undos and two redos, the second undo made again
+// from the landscape the history keeps whole: against BM_Soften in the same run.
+void BM_TwentySofts(benchmark::State& state) {
+  host::Landscape land = EditOf(static_cast<int32_t>(state.range(0)), true).before;
+  const host::Remake soften = [](host::Landscape& l) {
+    host::Heights result(l.heights.size());
+    terrain::Soften({l.width, l.height}, l.heights, result);
+    l.heights.swap(result);
+    return true;
+  };
+  QUndoStack history;
+  for (int i = 0; i < 20; ++i) {
+    host::Landscape before = land;
+    soften(land);
+    history.push(new host::LandscapeStep(
+        [&](const host::LandscapeChange& c, bool back) {
+          if (!host::ApplyStep(history, c, back, land)) state.SkipWithError("not made again");
+        },
+        "Soften",
+        std::make_shared<host::LandscapeChange>(std::move(before), land, host::CellBox{}, nullptr,
+                                                soften)));
+    host::SettleHistory(history);
+    host::KeepHistoryWithin(history, host::MainWindow::kHistoryBytes, &land);
+  }
+  int forgotten = 0;
+  for (int i = 0; i < history.count(); ++i)
+    forgotten += dynamic_cast<const host::LandscapeStep*>(history.command(i))->Of().Forgotten();
+  for (auto _ : state) {
+    history.setIndex(history.count() - 2);
+    history.setIndex(history.count());
+  }
+  state.counters["steps"] = history.count();
+  state.counters["made_again"] = forgotten;
+  state.counters["history_MB"] = static_cast<double>(host::HistoryBytes(history)) / 1e6;
+}
+
+void BM_Soften(benchmark::State& state) {
+  const host::Landscape& land = EditOf(static_cast<int32_t>(state.range(0)), true).before;
+  host::Heights result(land.heights.size());
+  terrain::Soften({land.width, land.height}, land.heights, result);  // its pages touched
+  for (auto _ : state) terrain::Soften({land.width, land.height}, land.heights, result);
+}
+
 // {side, whole grid (1) or a brush's box (0)}
 #define SIZES ->Args({4096, 1})->Args({4096, 0})->Args({16384, 1})->Args({16384, 0})
 BENCHMARK(BM_WholeCopy) SIZES->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MakeStep) SIZES->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Undo) SIZES->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Soften)->Arg(4096)->Arg(16384)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TwentySofts)
+    ->Arg(4096)
+    ->Arg(16384)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -17,6 +17,8 @@
 //   map shows it; the first of a stroke, and of the stroke after it)
 //   switch3d <s> s, frame3d <s> s (every <n> cells, view <w> x <h>), moving3d <s> s (...),
 //   dab3d <s> s (sculpting on the ground in 3D: a dab until the frame is drawn)
+// With "history" after the side, instead of all but the first line: the steps and bytes
+// the history keeps of twenty Softens of the whole grid, and three undos, each timed.
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -35,12 +37,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "base/parallel_copy.h"
 #include "host/io/heightmap_io.h"
 #include "host/render/shading.h"
+#include "host/ui/history.h"
 #include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
 #include "host/ui/terrain_view_3d.h"
@@ -174,6 +178,29 @@ int main(int argc, char** argv) {
       MedianSeconds([&] { base::CopyFloats(result.data(), copy.data(), copy.size()); });
   std::printf("latency %.4f s, ok %.4f s, kernel %.4f s, copy %.4f s, baseline %.4f s\n",
               Median(latencies), ok, kernel, copying, kernel + copying);
+
+  if (argc > 2 && std::strcmp(argv[2], "history") == 0) {
+    // Twenty Softens of the whole grid, each answered OK, in the history's own bound;
+    // then undo step by step, each from the press to the heights back.
+    QTimer answer;
+    for (int run = 1; run < 20; ++run) {
+      WhenDialogShows(answer, [](QDialog* dialog) {
+        dialog->findChild<QAbstractButton*>("OKButton")->click();
+      });
+      window.RunPlugin(*window.Plugin());
+      host::SettleHistory(*window.History());
+      QApplication::processEvents();  // the history keeps to its bound
+    }
+    std::printf("history %d steps, %.0f MB\n", window.History()->count(),
+                static_cast<double>(host::HistoryBytes(*window.History())) / 1e6);
+    for (int i = 0; i < 3; ++i) {
+      QElapsedTimer undo;
+      undo.start();
+      window.History()->undo();
+      std::printf("undo %d: %.3f s\n", i + 1, static_cast<double>(undo.nsecsElapsed()) * 1e-9);
+    }
+    return 0;
+  }
 
   // The map at full resolution: dragged 40 pixels at a time over cells not drawn yet,
   // then zoomed in and out about the centre; each frame painted to the end.

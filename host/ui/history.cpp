@@ -2,11 +2,11 @@
 
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <string_view>
 
 namespace host {
 
@@ -27,10 +27,7 @@ bool SameButCells(const Landscape& a, const Landscape& b) {
 // A fingerprint of the landscape's cells, to tell that an edit made again came out as
 // it did first.
 uint64_t Fingerprint(const Landscape& land) {
-  auto sum = [](const void* data, size_t bytes) {
-    return static_cast<uint64_t>(
-        std::hash<std::string_view>{}({static_cast<const char*>(data), bytes}));
-  };
+  auto sum = [](const void* data, size_t bytes) { return XXH3_64bits(data, bytes); };
   constexpr size_t kBlock = size_t{1} << 24;
   const auto* heights = reinterpret_cast<const char*>(land.heights.data());
   const size_t bytes = land.heights.size() * sizeof(float);
@@ -138,13 +135,13 @@ void LandscapeChange::Forget() {
   forgotten_ = true;
 }
 
-bool LandscapeChange::Forward(Landscape& land) const {
+bool LandscapeChange::Forward(Landscape& land, bool check) const {
   Wait();
   if (!forgotten_) {
     ApplyTo(land, false);
     return true;
   }
-  if (!remake_(land) || !Matches(land, false)) return false;
+  if (!remake_(land) || (check && !Matches(land, false))) return false;
   std::tie(land.minHeight, land.maxHeight) = rangeAfter_;
   return true;
 }
@@ -234,8 +231,8 @@ size_t HistoryBytes(const QUndoStack& history) {
   return bytes;
 }
 
-std::optional<Landscape> LandscapeBefore(const QUndoStack& history, int index,
-                                         const Landscape& now) {
+std::optional<Landscape> LandscapeBefore(const QUndoStack& history, int index, const Landscape& now,
+                                         const Progress& progress) {
   int from = index;
   for (; from >= 0; --from) {
     const LandscapeStep* step = from < history.count() ? LandscapeStepAt(history, from) : nullptr;
@@ -244,13 +241,21 @@ std::optional<Landscape> LandscapeBefore(const QUndoStack& history, int index,
     if (step->Of().HasBase()) break;
   }
   if (from < 0) return std::nullopt;
+  // What the step at `index` found is checked at the end, when it knows; else each step
+  // made again on the way.
+  const auto* last = index < history.count() ? LandscapeStepAt(history, index) : nullptr;
+  const bool checkLast = last && last->Of().Remakeable();
   Landscape land = Shell(now);
   LandscapeStepAt(history, from)->Of().BaseInto(land);
+  int remade = 0, toRemake = 0;
   for (int i = from; i < index; ++i)
-    if (const auto* step = LandscapeStepAt(history, i))
-      if (!step->Of().Forward(land)) return std::nullopt;
-  const auto* step = index < history.count() ? LandscapeStepAt(history, index) : nullptr;
-  if (step && step->Of().Remakeable() && !step->Of().Matches(land, true)) return std::nullopt;
+    if (const auto* step = LandscapeStepAt(history, i)) toRemake += step->Of().Forgotten();
+  for (int i = from; i < index; ++i)
+    if (const auto* step = LandscapeStepAt(history, i)) {
+      if (progress && step->Of().Forgotten()) progress(remade++, toRemake);
+      if (!step->Of().Forward(land, !checkLast)) return std::nullopt;
+    }
+  if (checkLast && !last->Of().Matches(land, true)) return std::nullopt;
   return land;
 }
 
@@ -329,8 +334,8 @@ bool MoveBase(QUndoStack& history, int first, const Landscape* now) {
 
 }  // namespace
 
-bool ApplyStep(const QUndoStack& history, const LandscapeChange& change, bool back,
-               Landscape& land) {
+bool ApplyStep(const QUndoStack& history, const LandscapeChange& change, bool back, Landscape& land,
+               const Progress& progress) {
   if (!change.Forgotten()) {
     change.ApplyTo(land, back);
     return true;
@@ -341,8 +346,9 @@ bool ApplyStep(const QUndoStack& history, const LandscapeChange& change, bool ba
     while (index >= 0 &&
            !(LandscapeStepAt(history, index) && &LandscapeStepAt(history, index)->Of() == &change))
       --index;
-    made = LandscapeBefore(history, index, land);
+    made = LandscapeBefore(history, index, land, progress);
   } else {
+    if (progress) progress(0, 1);
     made = land;
     if (!change.Forward(*made)) made.reset();
   }

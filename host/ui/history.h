@@ -65,9 +65,9 @@ class LandscapeChange {
   bool Forgotten() const { return forgotten_; }
   void Forget();
   // From the landscape before it to the one after: by the difference, or made again and
-  // checked against what the edit made first. False (`land` then undefined) when the
-  // edit came out otherwise.
-  bool Forward(Landscape& land) const;
+  // (when `check`) checked against what the edit made first. False (`land` then
+  // undefined) when the edit came out otherwise.
+  bool Forward(Landscape& land, bool check = true) const;
   // Whether `land` has the cells this edit found (back) or left; a remakeable change
   // knows.
   bool Matches(const Landscape& land, bool back) const;
@@ -165,13 +165,15 @@ void KeepHistoryWithin(QUndoStack& history, size_t bytes, const Landscape* now =
 
 // Undoes (back) or redoes `change`, a step of `history`, on `land`: by its difference, or
 // made again. False, `land` left as it was, when a step came out otherwise.
-bool ApplyStep(const QUndoStack& history, const LandscapeChange& change, bool back,
-               Landscape& land);
+// `progress`: told of each step made again (done, of how many), when any is.
+using Progress = std::function<void(int done, int steps)>;
+bool ApplyStep(const QUndoStack& history, const LandscapeChange& change, bool back, Landscape& land,
+               const Progress& progress = {});
 
 // The landscape before the step at `index`, made again from the nearest landscape kept
 // whole before it (`now`, the landscape as it is, gives its size and what the file says);
 // none when a step came out otherwise than it first did.
-std::optional<Landscape> LandscapeBefore(const QUndoStack& history, int index,
-                                         const Landscape& now);
+std::optional<Landscape> LandscapeBefore(const QUndoStack& history, int index, const Landscape& now,
+                                         const Progress& progress = {});
 
 }  // namespace host

@@ -72,13 +72,15 @@ std::pair<Remake, size_t> MainWindow::RemakeOf(PluginModule& module) const {
 
 void MainWindow::ApplyChange(const LandscapeChange& change, bool back) {
   if (historyLost_) return;
-  // A step whose difference the history forgot is made again: a moment's work.
-  if (change.Forgotten()) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    statusBar()->showMessage(tr("Making the landscape again..."));
-  }
-  const bool applied = ApplyStep(*history_, change, back, land_);
-  if (change.Forgotten()) {
+  // A step whose difference the history forgot is made again: a moment's work a step.
+  const bool remade = change.Forgotten();
+  if (remade) QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool applied = ApplyStep(*history_, change, back, land_, [this](int done, int steps) {
+    statusBar()->showMessage(
+        tr("Making the landscape again: edit %1 of %2").arg(done + 1).arg(steps));
+    statusBar()->repaint();
+  });
+  if (remade) {
     QApplication::restoreOverrideCursor();
     statusBar()->clearMessage();
   }
