@@ -10,8 +10,11 @@
 namespace host {
 
 namespace {
-// Tiles made for one frame at most: a few milliseconds on two cores.
+// Tiles made for one frame at most while the view moves: a few milliseconds on two cores.
+// The frame after an edit makes every tile in view (up to a 4K screen's worth at 1:1):
+// the user waits for the edit's result, and it shows whole at once.
 constexpr int kTilesAFrame = 8;
+constexpr int kTilesAnEdit = 160;
 }  // namespace
 
 void LandscapeView::SetLandscape(const Landscape* land) {
@@ -42,11 +45,13 @@ void LandscapeView::SetLook(const Shading& shading, const std::vector<float>* se
 
 void LandscapeView::HeightsChanged(const CellBox& box) {
   tiles_.HeightsChanged(box);
+  edited_ = true;
   update();
 }
 
 void LandscapeView::SelectionChanged(const CellBox& box) {
   tiles_.SelectionChanged(box);
+  edited_ = true;
   update();
 }
 
@@ -114,7 +119,9 @@ void LandscapeView::paintEvent(QPaintEvent*) {
   // drawn meanwhile from a coarser level made already.
   const int top = tiles_.Levels() - 1;  // one tile: every other has it to fall back on
   tiles_.Prepare(top, {0, 0, 1, 1});
-  pending_ = tiles_.Prepare(level, {tx0, ty0, tx1 + 1, ty1 + 1}, kTilesAFrame) > 0;
+  pending_ = tiles_.Prepare(level, {tx0, ty0, tx1 + 1, ty1 + 1},
+                            edited_ ? kTilesAnEdit : kTilesAFrame) > 0;
+  edited_ = false;
   if (pending_) QTimer::singleShot(0, this, [this] { update(); });
   for (int32_t ty = ty0; ty <= ty1; ++ty)
     for (int32_t tx = tx0; tx <= tx1; ++tx) {

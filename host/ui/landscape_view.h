@@ -85,6 +85,7 @@ class LandscapeView : public QWidget {
   QImage look_;      // the quick look while a landscape is read
   QSize lookCells_;  // the size of that landscape
   bool pending_ = false;
+  bool edited_ = false;  // cells changed since the last frame
   std::vector<QPointF> stroke_;
   QPointF hover_{-1, -1};
   QPainterPath outline_;

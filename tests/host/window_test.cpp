@@ -695,6 +695,26 @@ TEST_F(Window, TheHistoryKeepsChangesNotLandscapes) {
   EXPECT_LT(host::HistoryBytes(*window->History()), whole * 3 / 4 + 20 * 20 * 4 * 2);
 }
 
+// While the view moves the map makes a few tiles a frame, drawing the others from coarser
+// ones; the frame after an edit shows every tile in view at its own level.
+TEST(View, TheFrameAfterAnEditShowsItWhole) {
+  Landscape land = host_test::Relief(2000, 1500);
+  host::LandscapeView view(nullptr);
+  view.resize(600, 450);  // level 1 at Fit: 4 x 3 tiles in view
+  view.setAttribute(Qt::WA_DontShowOnScreen);
+  view.show();
+  view.SetLandscape(&land);
+  view.SetLook(host::ShadingOf(land, 0.0), nullptr);
+  view.Fit();
+  view.grab();
+  EXPECT_TRUE(view.Pending());
+  while (view.Pending()) view.grab();
+  for (float& h : land.heights) h *= 1.5f;
+  view.HeightsChanged({0, 0, land.width, land.height});
+  view.grab();
+  EXPECT_FALSE(view.Pending());
+}
+
 // The wheel zooms about the cursor: the cell under it stays under it. A drag pans by
 // what the mouse moved; Fit shows the whole map again.
 TEST(View, ZoomKeepsTheCellUnderTheCursorAndDragPans) {
