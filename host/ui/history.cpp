@@ -194,15 +194,14 @@ size_t LandscapeChange::Bytes() const {
   return bytes;
 }
 
-SelectionChange::SelectionChange(const std::vector<float>& before, const std::vector<float>& after,
-                                 int32_t width, int32_t height, const CellBox& within)
+SelectionChange::SelectionChange(const float* before, const float* after, int32_t width,
+                                 int32_t height, const CellBox& within)
     : cells_(static_cast<size_t>(width) * static_cast<size_t>(height)),
-      noneBefore_(before.empty()),
-      noneAfter_(after.empty()) {
-  ZeroedWeights none(before.empty() || after.empty() ? cells_ : 0);
-  const float* a = before.empty() ? none.data() : before.data();
-  const float* b = after.empty() ? none.data() : after.data();
-  change_ = GridChange(a, b, width, height, within);
+      noneBefore_(!before),
+      noneAfter_(!after) {
+  const ZeroedWeights none(before && after ? 0 : cells_);
+  change_ =
+      GridChange(before ? before : none.data(), after ? after : none.data(), width, height, within);
 }
 
 void SelectionChange::ApplyTo(std::vector<float>& weights, bool back) const {

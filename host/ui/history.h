@@ -103,9 +103,10 @@ class LandscapeChange {
 // as weights of nothing.
 class SelectionChange {
  public:
-  // `within`: the cells where the two may differ, when known (empty: any).
-  SelectionChange(const std::vector<float>& before, const std::vector<float>& after, int32_t width,
-                  int32_t height, const CellBox& within = {});
+  // A weight per cell on either side, or null for none. `within`: the cells where the two
+  // may differ, when known (empty: any); only those of `before` are read then.
+  SelectionChange(const float* before, const float* after, int32_t width, int32_t height,
+                  const CellBox& within = {});
   void ApplyTo(std::vector<float>& weights, bool back) const;
   size_t Bytes() const { return change_.Bytes(); }
   const CellBox& Box() const { return change_.Box(); }

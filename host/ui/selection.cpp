@@ -64,6 +64,29 @@ double Brush::WeightAt(double distance) const {
   return 1.0 - t * t * (3.0 - 2.0 * t);                    // smoothstep down
 }
 
+namespace {
+
+// The cells a dab of the brush at `at` reaches (inclusive), cut off at the grid's edge.
+CellBox DabBox(QPointF at, double radius, int32_t width, int32_t height) {
+  return {std::max(0, static_cast<int32_t>(std::floor(at.x() - radius))),
+          std::max(0, static_cast<int32_t>(std::floor(at.y() - radius))),
+          std::min(width - 1, static_cast<int32_t>(std::ceil(at.x() + radius))) + 1,
+          std::min(height - 1, static_cast<int32_t>(std::ceil(at.y() + radius))) + 1};
+}
+
+}  // namespace
+
+CellBox StrokeBox(int32_t width, int32_t height, const std::vector<QPointF>& stroke,
+                  const Brush& brush) {
+  // Every dab lies between two points of the stroke, and so does its box.
+  CellBox box;
+  for (const QPointF& at : stroke) {
+    const CellBox dab = DabBox(at, brush.radius, width, height);
+    if (!dab.Empty()) box = box.Union(dab);
+  }
+  return box;
+}
+
 CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
                     const std::vector<QPointF>& stroke, const Brush& brush, bool erase) {
   if (stroke.empty() || width <= 0 || height <= 0) return {};
@@ -80,14 +103,11 @@ CellBox PaintStroke(float* weights, int32_t width, int32_t height,
   const double step = std::max(0.25, brush.radius / 4.0);
   CellBox touched;
   auto dab = [&](QPointF at) {
-    const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(at.x() - brush.radius)));
-    const int32_t x1 = std::min(width - 1, static_cast<int32_t>(std::ceil(at.x() + brush.radius)));
-    const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(at.y() - brush.radius)));
-    const int32_t y1 = std::min(height - 1, static_cast<int32_t>(std::ceil(at.y() + brush.radius)));
-    if (x0 > x1 || y0 > y1) return;
-    touched = touched.Union({x0, y0, x1 + 1, y1 + 1});
-    for (int32_t y = y0; y <= y1; ++y)
-      for (int32_t x = x0; x <= x1; ++x) {
+    const CellBox box = DabBox(at, brush.radius, width, height);
+    if (box.Empty()) return;
+    touched = touched.Union(box);
+    for (int32_t y = box.y0; y < box.y1; ++y)
+      for (int32_t x = box.x0; x < box.x1; ++x) {
         const auto given =
             static_cast<float>(brush.WeightAt(std::hypot(x + 0.5 - at.x(), y + 0.5 - at.y())));
         float& w = weights[static_cast<size_t>(y) * width + x];

@@ -38,6 +38,10 @@ CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
 CellBox PaintStroke(float* weights, int32_t width, int32_t height,
                     const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
 
+// The box of the cells a stroke of the brush can reach.
+CellBox StrokeBox(int32_t width, int32_t height, const std::vector<QPointF>& stroke,
+                  const Brush& brush);
+
 // The box of the cells a selection's weights reach (weight above 0); empty when none.
 CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height);
 

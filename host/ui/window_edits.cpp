@@ -56,7 +56,7 @@ std::pair<Remake, size_t> MainWindow::RemakeOf(PluginModule& module) const {
   PluginValues values{StoredPluginValues(), std::nullopt};
   std::shared_ptr<const SelectionChange> weights;
   if (!selection_.empty())
-    weights = std::make_shared<const SelectionChange>(std::vector<float>{}, selection_, land_.width,
+    weights = std::make_shared<const SelectionChange>(nullptr, selection_.data(), land_.width,
                                                       land_.height);
   const size_t bytes = (weights ? weights->Bytes() : 0) + 1024;
   Remake remake = [&module, values = std::move(values), weights,

@@ -119,14 +119,24 @@ void MainWindow::BuildTools() {
 
 void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
   const bool erase = view_->tool == LandscapeView::Tool::kErase;
-  std::vector<float> after = selection_;
-  const CellBox reached = PaintStroke(after, land_.width, land_.height, stroke,
-                                      Brush{brushSpin_->value(), hardnessSpin_->value()}, erase);
-  // Undone and redone with the edits; the stroke is what changed of the weights: the
-  // brush's box, unless erasing from no selection made every other cell 1.
-  const CellBox within = selection_.empty() && erase ? CellBox{} : reached;
-  auto change =
-      std::make_shared<SelectionChange>(selection_, after, land_.width, land_.height, within);
+  const Brush brush{brushSpin_->value(), hardnessSpin_->value()};
+  const bool none = selection_.empty();
+  // The weights before the stroke, kept where it can reach (the rest costs nothing): the
+  // stroke paints the selection itself, not a copy of it.
+  const CellBox reach = StrokeBox(land_.width, land_.height, stroke, brush);
+  ZeroedWeights before(none ? 0 : land_.Count());
+  for (int32_t y = reach.y0; y < reach.y1 && !none; ++y) {
+    const size_t row = static_cast<size_t>(y) * land_.width;
+    std::copy(selection_.begin() + static_cast<ptrdiff_t>(row + reach.x0),
+              selection_.begin() + static_cast<ptrdiff_t>(row + reach.x1),
+              before.begin() + static_cast<ptrdiff_t>(row + reach.x0));
+  }
+  PaintStroke(selection_, land_.width, land_.height, stroke, brush, erase);
+  // Undone and redone with the edits; the stroke is what changed of the weights: its
+  // box, unless erasing from no selection made every other cell 1.
+  const CellBox within = none && erase ? CellBox{} : reach;
+  auto change = std::make_shared<SelectionChange>(none ? nullptr : before.data(), selection_.data(),
+                                                  land_.width, land_.height, within);
   auto shown = [this](const CellBox& box) {
     outline_ = QPainterPath();  // a painted selection is its weights; no outline tells it
     SelectionChanged(box);
@@ -136,9 +146,6 @@ void MainWindow::PaintSelection(const std::vector<QPointF>& stroke) {
     c.ApplyTo(selection_, back);
     shown(c.Box());
   };
-  // The stroke's weights are the step's after side: taken as they are (on a large grid
-  // with no selection yet, making them again from zeros would take seconds).
-  selection_ = std::move(after);
   shown(change->Box());
   PushStep(new SelectionStep(apply, erase ? "Erase selection" : "Brush selection", change));
 }

@@ -419,6 +419,16 @@ TEST_F(Window, ABrushStrokeConfinesThePlugInToWhatItPainted) {
   EXPECT_TRUE(window->SelectionWeights().empty());
   window->History()->redo();
   EXPECT_EQ(window->SelectionWeights(), erased);
+
+  // A stroke over a selection, off the grid's edge: undone, the weights are as before.
+  QTest::mousePress(view, Qt::LeftButton, {}, at(44, 3));
+  QTest::mouseRelease(view, Qt::LeftButton, {}, at(47.5, 30));
+  const std::vector<float> twice = window->SelectionWeights();
+  EXPECT_LT(twice[20 * 48 + 47], 1.0f);
+  window->History()->undo();
+  EXPECT_EQ(window->SelectionWeights(), erased);
+  window->History()->redo();
+  EXPECT_EQ(window->SelectionWeights(), twice);
 }
 
 TEST_F(Window, AboutNamesTheVersionsOfGdalAndQt) {
