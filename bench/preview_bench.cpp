@@ -14,7 +14,8 @@
 //   open <s> s, look <s> s, read <s> s (opening a .r32 of it until the map shows it, and
 //   until its quick look shows; reading its bytes)
 //   dab <s> s, first dab <s> s, next stroke <s> s (sculpting with Soften: a dab until the
-//   map shows it; the first of a stroke, and of the stroke after it)
+//   map shows it; the first of a stroke, and of the stroke after it), select <s> s (a
+//   stroke of the selection brush, nothing selected before: press to the map drawn)
 //   switch3d <s> s, frame3d <s> s (every <n> cells, view <w> x <h>), moving3d <s> s (...),
 //   dab3d <s> s (sculpting on the ground in 3D: a dab until the frame is drawn)
 // With "history" after the side, instead of all but the first line: the steps and bytes
@@ -295,8 +296,22 @@ int main(int argc, char** argv) {
   at += QPointF(0, 150);
   const double nextStroke = mouse(QEvent::MouseButtonPress, Qt::LeftButton);
   mouse(QEvent::MouseButtonRelease, Qt::NoButton);
-  std::printf("dab %.4f s, first dab %.4f s, next stroke %.4f s (sculpting, radius 64)\n", dab,
-              firstDab, nextStroke);
+  // A stroke of the selection brush on a landscape with nothing selected yet, from the
+  // press to the map drawn with the selection on it.
+  for (QAction* tool : window.findChildren<QAction*>())
+    if (tool->text() == "Brush") tool->trigger();
+  at += QPointF(0, -300);
+  QElapsedTimer selecting;
+  selecting.start();
+  mouse(QEvent::MouseButtonPress, Qt::LeftButton);
+  at += QPointF(60, 0);
+  mouse(QEvent::MouseMove, Qt::LeftButton);
+  mouse(QEvent::MouseButtonRelease, Qt::NoButton);
+  const double selected = static_cast<double>(selecting.nsecsElapsed()) * 1e-9;
+  std::printf(
+      "dab %.4f s, first dab %.4f s, next stroke %.4f s (sculpting, radius 64), "
+      "select %.4f s\n",
+      dab, firstDab, nextStroke, selected);
 
   QElapsedTimer switching;
   switching.start();

@@ -274,7 +274,7 @@ class Plugin {
     if (!host::FillVoids(land.heights, land.width, land.height, land.noData))
       throw py::value_error("heights holds no valid height");
     land.RecordRange();
-    std::vector<float> weights;
+    host::ZeroedWeights weights;
     if (mask) {
       const Grid m = GridOf(*mask, "mask", false);
       if (m.size.width != land.width || m.size.height != land.height)

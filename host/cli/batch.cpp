@@ -200,7 +200,7 @@ int RunBatch(const Options& options, std::ostream& out) {
     PrivateSettings settings(options.plugin, std::cerr);
     PluginModule module(options.pluginPath);
     report.Line(2, "plug-in module: ", module.Path());
-    std::vector<float> selection;
+    ZeroedWeights selection;
     if (options.mask) {
       Weights weights = ReadWeights(*options.mask, land.width, land.height);
       if (weights.clamped > 0)

@@ -167,7 +167,7 @@ std::pair<int32_t, int32_t> GridSizeOf(const std::string& path, const RawOptions
 // band's data type: 8-bit 0..255, other integers 0..their largest value, floats 0..1
 // (values outside are clamped and counted); NoData cells weigh 0.
 struct Weights {
-  std::vector<float> values;
+  ZeroedWeights values;
   size_t clamped = 0;  // float values outside 0..1
 };
 Weights ReadWeights(const std::string& path, int32_t width, int32_t height);

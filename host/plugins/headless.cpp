@@ -8,7 +8,7 @@
 namespace host {
 
 HeadlessRun RunHeadless(PluginModule& module, Landscape& land, std::optional<double> waterLevel,
-                        std::vector<float> weights, bool unseen) {
+                        ZeroedWeights weights, bool unseen) {
   HostSession session(land);
   session.waterLevel = waterLevel;
   if (!weights.empty()) session.Select(std::move(weights));

@@ -21,6 +21,6 @@ struct HeadlessRun {
 // every message box with OK. The settings are whatever store the caller has set up.
 // unseen: its windows never show (see AutoAnswer).
 HeadlessRun RunHeadless(PluginModule& module, Landscape& land, std::optional<double> waterLevel,
-                        std::vector<float> weights, bool unseen = false);
+                        ZeroedWeights weights, bool unseen = false);
 
 }  // namespace host

@@ -62,7 +62,7 @@ int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
   if (!serving || !src || count < 0 || static_cast<size_t>(count) != serving->land.Count())
     return 0;
   float* heights = serving->land.heights.data();
-  const std::vector<float>& w = serving->weights;
+  const ZeroedWeights& w = serving->weights;
   if (w.empty()) {
     base::CopyFloats(src, heights, static_cast<size_t>(count));
     return 1;
@@ -108,7 +108,7 @@ const HostServiceEntry* ServiceTable() {
 
 HostSession::HostSession(Landscape& landscape) : land(landscape) {}
 
-void HostSession::Select(std::vector<float> cellWeights) {
+void HostSession::Select(ZeroedWeights cellWeights) {
   weights = std::move(cellWeights);
   if (weights.empty()) {
     original.clear();

@@ -28,11 +28,11 @@ class HostSession {
   // row, one per cell), and heights sent become result x w + original x (1 - w), the
   // original being the heights when the session began. Every plug-in gets it through
   // the SetHeights service. Empty: no selection.
-  void Select(std::vector<float> weights);
+  void Select(ZeroedWeights weights);
 
   Landscape& land;
-  std::vector<float> weights;  // empty, or one per cell
-  Heights original;            // the heights the session began with, when selecting
+  ZeroedWeights weights;  // empty, or one per cell
+  Heights original;       // the heights the session began with, when selecting
 };
 
 // The service table every module is handed; its services serve the active session.

@@ -24,7 +24,7 @@ quint64 Key(int level, int32_t tx, int32_t ty) {
 }
 
 // Orange over the map, as strong as the cell's weight (at most 40 %).
-void Tint(QImage& tile, const std::vector<float>& weights, int32_t width, int32_t x0, int32_t y0,
+void Tint(QImage& tile, const ZeroedWeights& weights, int32_t width, int32_t x0, int32_t y0,
           int32_t factor) {
   for (int32_t row = 0; row < tile.height(); ++row) {
     auto* line = reinterpret_cast<QRgb*>(tile.scanLine(row));
@@ -117,7 +117,7 @@ void MapTiles::Reset(const Landscape* land) {
   made = 0;
 }
 
-void MapTiles::SetLook(const Shading& shading, const std::vector<float>* selection) {
+void MapTiles::SetLook(const Shading& shading, const ZeroedWeights* selection) {
   if (selection && selection->empty()) selection = nullptr;
   if (shading == shading_ && selection == selection_) return;
   shading_ = shading;

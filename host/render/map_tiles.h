@@ -44,7 +44,7 @@ class MapTiles {
   void Reset(const Landscape* land);
   // The colours, and the selection tinted over them (null or empty: none). Tiles are made
   // again when they differ from those drawn.
-  void SetLook(const Shading& shading, const std::vector<float>* selection);
+  void SetLook(const Shading& shading, const ZeroedWeights* selection);
   // The heights (and so the pyramid) or the selection changed over `box` only.
   void HeightsChanged(const CellBox& box);
   void SelectionChanged(const CellBox& box);
@@ -75,7 +75,7 @@ class MapTiles {
   CellBox stale_;              // cells whose levels are made again when a level is next drawn
   std::vector<QImage> spare_;  // dropped tiles, drawn into again: no fresh pages
   Shading shading_;
-  const std::vector<float>* selection_ = nullptr;
+  const ZeroedWeights* selection_ = nullptr;
   QCache<quint64, QImage> cache_{192 * 1024};  // KiB: 768 tiles
 };
 

@@ -34,7 +34,7 @@ int32_t MeshStride(int32_t width, int32_t height, size_t maxQuads) {
 }
 
 TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<double, double> range,
-                             const std::vector<float>& selection) {
+                             const ZeroedWeights& selection) {
   TerrainMesh mesh;
   mesh.stride = std::max(stride, 1);
   mesh.columns = Along(land.width, mesh.stride);
@@ -48,8 +48,7 @@ TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<do
 
 std::pair<int32_t, int32_t> UpdateTerrainMesh(TerrainMesh& mesh, const Landscape& land,
                                               std::pair<double, double> range,
-                                              const std::vector<float>& selection,
-                                              const CellBox& box) {
+                                              const ZeroedWeights& selection, const CellBox& box) {
   if (box.Empty() || mesh.vertices.empty()) return {0, 0};
   const int32_t stride = mesh.stride;
   // The vertices whose cell, or whose neighbours a stride away, lie in the box (a row

@@ -33,15 +33,14 @@ int32_t MeshStride(int32_t width, int32_t height, size_t maxQuads);
 // `range` colours the heights as the map does; `selection` (one weight per cell, or
 // empty) tints the selected cells.
 TerrainMesh BuildTerrainMesh(const Landscape& land, int32_t stride, std::pair<double, double> range,
-                             const std::vector<float>& selection);
+                             const ZeroedWeights& selection);
 
 // Makes again the vertices and triangles of `mesh` that the cells of `box` reach (a
 // vertex's slope reads the cells a stride around it), from the landscape as it is now;
 // returns the rows of vertices made again, the first and one past the last.
 std::pair<int32_t, int32_t> UpdateTerrainMesh(TerrainMesh& mesh, const Landscape& land,
                                               std::pair<double, double> range,
-                                              const std::vector<float>& selection,
-                                              const CellBox& box);
+                                              const ZeroedWeights& selection, const CellBox& box);
 
 // The height of the mesh's surface at a point of the grid (in cells: 0 is the first
 // cell's centre), between its vertices.

@@ -204,8 +204,8 @@ SelectionChange::SelectionChange(const float* before, const float* after, int32_
       GridChange(before ? before : none.data(), after ? after : none.data(), width, height, within);
 }
 
-void SelectionChange::ApplyTo(std::vector<float>& weights, bool back) const {
-  if (weights.empty()) weights.assign(cells_, 0.0f);
+void SelectionChange::ApplyTo(ZeroedWeights& weights, bool back) const {
+  if (weights.empty()) weights.resize(cells_);  // zeros, the pages made as written
   change_.ApplyTo(weights.data());
   if (back ? noneBefore_ : noneAfter_) weights.clear();
 }

@@ -107,7 +107,7 @@ class SelectionChange {
   // may differ, when known (empty: any); only those of `before` are read then.
   SelectionChange(const float* before, const float* after, int32_t width, int32_t height,
                   const CellBox& within = {});
-  void ApplyTo(std::vector<float>& weights, bool back) const;
+  void ApplyTo(ZeroedWeights& weights, bool back) const;
   size_t Bytes() const { return change_.Bytes(); }
   const CellBox& Box() const { return change_.Box(); }
 

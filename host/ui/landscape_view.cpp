@@ -38,7 +38,7 @@ void LandscapeView::ShowWhileReading(const QImage& look, int32_t width, int32_t 
   update();
 }
 
-void LandscapeView::SetLook(const Shading& shading, const std::vector<float>* selection) {
+void LandscapeView::SetLook(const Shading& shading, const ZeroedWeights* selection) {
   tiles_.SetLook(shading, selection);
   update();
 }

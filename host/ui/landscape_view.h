@@ -32,7 +32,7 @@ class LandscapeView : public QWidget {
   void ShowWhileReading(const QImage& look, int32_t width, int32_t height);
   bool Reading() const { return !look_.isNull(); }
   // Its colours, and the selection's weights tinted over them (null or empty: none).
-  void SetLook(const Shading& shading, const std::vector<float>* selection);
+  void SetLook(const Shading& shading, const ZeroedWeights* selection);
   // Only these cells of the heights or of the selection changed since it was drawn.
   void HeightsChanged(const CellBox& box);
   void SelectionChanged(const CellBox& box);

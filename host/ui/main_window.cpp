@@ -222,7 +222,7 @@ void MainWindow::Select(const QPainterPath& outline, double feather) {
   const QSignalBlocker block(featherSpin_);
   featherSpin_->setValue(feather);
   selection_ = outline.isEmpty()
-                   ? std::vector<float>{}
+                   ? ZeroedWeights{}
                    : host::SelectionWeights(outline, feather, land_.width, land_.height);
   SelectionChanged({0, 0, land_.width, land_.height});
   Refresh();

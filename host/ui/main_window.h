@@ -80,12 +80,12 @@ class MainWindow : public QMainWindow {
   // The first plug-in loaded; null when none could be.
   PluginModule* Plugin() const { return modules_.empty() ? nullptr : modules_.front().get(); }
   const Landscape& Land() const { return land_; }
-  const std::vector<float>& Selection() const { return selection_; }  // empty: none
+  const ZeroedWeights& Selection() const { return selection_; }  // empty: none
   const QString& FilePath() const { return path_; }
   // Selects outline (cell coordinates) with a feather in cells; an empty path selects
   // nothing (the whole landscape).
   void Select(const QPainterPath& outline, double feather);
-  const std::vector<float>& SelectionWeights() const { return selection_; }
+  const ZeroedWeights& SelectionWeights() const { return selection_; }
   // The status bar's text for the cell at (x, y): position, map coordinates when
   // georeferenced, and the height or "NoData".
   QString CellReadout(int32_t x, int32_t y) const;
@@ -179,7 +179,7 @@ class MainWindow : public QMainWindow {
   WriteOptions writeOptions_;
   std::vector<std::unique_ptr<PluginModule>> modules_;
   QPainterPath outline_;
-  std::vector<float> selection_;
+  ZeroedWeights selection_;
   QStackedWidget* views_;
   LandscapeView* view_;
   TerrainView3D* view3d_ = nullptr;  // made when first shown

@@ -25,9 +25,9 @@ void BoxLine(float* line, size_t count, size_t stride, int r, std::vector<double
 
 }  // namespace
 
-std::vector<float> SelectionWeights(const QPainterPath& outline, double feather, int32_t width,
-                                    int32_t height) {
-  std::vector<float> weights(static_cast<size_t>(width) * static_cast<size_t>(height), 0.0f);
+ZeroedWeights SelectionWeights(const QPainterPath& outline, double feather, int32_t width,
+                               int32_t height) {
+  ZeroedWeights weights(static_cast<size_t>(width) * static_cast<size_t>(height));
   if (weights.empty()) return weights;
   QImage inside(width, height, QImage::Format_Grayscale8);
   inside.fill(0);
@@ -87,10 +87,16 @@ CellBox StrokeBox(int32_t width, int32_t height, const std::vector<QPointF>& str
   return box;
 }
 
-CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
+CellBox PaintStroke(ZeroedWeights& weights, int32_t width, int32_t height,
                     const std::vector<QPointF>& stroke, const Brush& brush, bool erase) {
   if (stroke.empty() || width <= 0 || height <= 0) return {};
-  if (weights.empty()) weights.assign(static_cast<size_t>(width) * height, erase ? 1.0f : 0.0f);
+  if (weights.empty()) {
+    // Nothing selected: zeros, of which the stroke makes only the pages it paints.
+    if (erase)
+      weights.assign(static_cast<size_t>(width) * height, 1.0f);
+    else
+      weights.resize(static_cast<size_t>(width) * height);
+  }
   return PaintStroke(weights.data(), width, height, stroke, brush, erase);
 }
 
@@ -124,7 +130,7 @@ CellBox PaintStroke(float* weights, int32_t width, int32_t height,
   return touched;
 }
 
-CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height) {
+CellBox SelectedBox(const ZeroedWeights& weights, int32_t width, int32_t height) {
   CellBox box;
   for (int32_t y = 0; y < height; ++y) {
     const float* row = weights.data() + static_cast<size_t>(y) * width;

@@ -16,8 +16,8 @@ namespace host {
 // One weight per cell, row by row. A cell is inside when its centre is; with a feather,
 // three box blurs (together about the feather wide) smooth the edge, so the weights fall
 // monotonically across a straight edge.
-std::vector<float> SelectionWeights(const QPainterPath& outline, double feather, int32_t width,
-                                    int32_t height);
+ZeroedWeights SelectionWeights(const QPainterPath& outline, double feather, int32_t width,
+                               int32_t height);
 
 // A round soft brush: full weight within hardness x radius of its centre, falling
 // smoothly to 0 at the radius.
@@ -32,7 +32,7 @@ struct Brush {
 // it, painting w' = max(w, b), erasing w' = min(w, 1 - b). Empty weights stand for
 // "nothing selected" when painting and "all selected" when erasing.
 // Returns the box of the cells the brush reached.
-CellBox PaintStroke(std::vector<float>& weights, int32_t width, int32_t height,
+CellBox PaintStroke(ZeroedWeights& weights, int32_t width, int32_t height,
                     const std::vector<QPointF>& stroke, const Brush& brush, bool erase);
 // The same into weights one per cell, already there.
 CellBox PaintStroke(float* weights, int32_t width, int32_t height,
@@ -43,6 +43,6 @@ CellBox StrokeBox(int32_t width, int32_t height, const std::vector<QPointF>& str
                   const Brush& brush);
 
 // The box of the cells a selection's weights reach (weight above 0); empty when none.
-CellBox SelectedBox(const std::vector<float>& weights, int32_t width, int32_t height);
+CellBox SelectedBox(const ZeroedWeights& weights, int32_t width, int32_t height);
 
 }  // namespace host

@@ -82,7 +82,7 @@ TerrainView3D::~TerrainView3D() {
 }
 
 void TerrainView3D::Show(const Landscape& land, std::pair<double, double> range,
-                         const std::vector<float>& selection, std::optional<double> waterLevel,
+                         const ZeroedWeights& selection, std::optional<double> waterLevel,
                          std::optional<std::pair<double, double>> opened) {
   waterLevel_ = waterLevel;
   const Built built{land.width, land.height, range, CellSpacing(land, opened.value_or(range)),

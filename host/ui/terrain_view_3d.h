@@ -42,9 +42,8 @@ class TerrainView3D : public QOpenGLWidget, protected QOpenGLFunctions {
   // not rescale it (`range` when not given). The camera stays where it was unless the
   // ground's size changed. Of a landscape shown before, of the same size and range, only
   // the cells said to have changed are read again.
-  void Show(const Landscape& land, std::pair<double, double> range,
-            const std::vector<float>& selection, std::optional<double> waterLevel,
-            std::optional<std::pair<double, double>> opened = {});
+  void Show(const Landscape& land, std::pair<double, double> range, const ZeroedWeights& selection,
+            std::optional<double> waterLevel, std::optional<std::pair<double, double>> opened = {});
   // Only these cells of the heights or of the selection changed since the last Show.
   void Changed(const CellBox& box) { changed_ = changed_.Union(box); }
   // The next Show reads every cell (another landscape, or one changed everywhere).

@@ -61,7 +61,7 @@ std::pair<Remake, size_t> MainWindow::RemakeOf(PluginModule& module) const {
   const size_t bytes = (weights ? weights->Bytes() : 0) + 1024;
   Remake remake = [&module, values = std::move(values), weights,
                    water = waterLevel_](Landscape& land) {
-    std::vector<float> selected;
+    ZeroedWeights selected;
     if (weights) weights->ApplyTo(selected, false);
     std::ostringstream unused;  // the values were the plug-in's own: nothing to warn of
     const PrivateSettings store(values, unused, PrivateSettings::Base::kDefaults);

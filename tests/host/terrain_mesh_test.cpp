@@ -98,7 +98,7 @@ TEST(TerrainMesh, MakingAChangedBoxAgainEqualsBuildingAnew) {
     land.noData.assign(land.Count(), 0);
     land.noData[5 * 23 + 12] = 1;  // filled by the edit when the box holds it
     const std::pair<double, double> range{0, 100};
-    std::vector<float> selection(land.Count(), 0.25f);
+    host::ZeroedWeights selection(land.Count(), 0.25f);
     host::TerrainMesh mesh = host::BuildTerrainMesh(land, c.stride, range, selection);
     for (int32_t y = c.box.y0; y < c.box.y1; ++y)
       for (int32_t x = c.box.x0; x < c.box.x1; ++x) {
@@ -130,7 +130,7 @@ TEST(TerrainMesh, NoDataLeavesAHoleAndTheSelectionIsTinted) {
   Landscape land = Plane(6, 5);
   land.noData.assign(land.Count(), 0);
   land.noData[2 * 6 + 3] = 1;  // (3, 2)
-  std::vector<float> selection(land.Count(), 0.0f);
+  host::ZeroedWeights selection(land.Count());
   selection[0] = 1.0f;
   const host::TerrainMesh mesh = host::BuildTerrainMesh(land, 1, {0, 24}, selection);
   const uint32_t hole = 2 * 6 + 3;
@@ -182,7 +182,7 @@ TEST(Pictures, TheMapMatchesItsStoredImageAtEachZoom) {
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();  // sized now: a grab of a hidden view would fit it again
     view.SetLandscape(&land);
-    std::vector<float> selection(land.Count(), 0.0f);  // a soft disc about 70 %, 70 %
+    host::ZeroedWeights selection(land.Count());  // a soft disc about 70 %, 70 %
     const double cx = 0.73 * c.width, cy = 0.7 * c.height, r = c.width / 8.0;
     for (int32_t y = 0; y < land.height; ++y)
       for (int32_t x = 0; x < land.width; ++x)

@@ -27,7 +27,7 @@ class View3D : public testing::Test {
  protected:
   void SetUp() override {
     const Landscape land = host_test::Relief(96, 72);
-    std::vector<float> selection(land.Count(), 0.0f);
+    host::ZeroedWeights selection(land.Count());
     for (int32_t y = 0; y < land.height; ++y)
       for (int32_t x = 0; x < land.width; ++x)
         if (std::hypot(x - 70, y - 50) < 12) selection[static_cast<size_t>(y) * land.width + x] = 1;
@@ -199,7 +199,7 @@ TEST(Window3D, TheMapsToolsWorkOnTheGround) {
   ASSERT_EQ(window.History()->count(), 1);
   EXPECT_EQ(window.History()->text(0), "Brush selection");
   const host::Landscape& land = window.Land();
-  const std::vector<float>& weights = window.Selection();
+  const host::ZeroedWeights& weights = window.Selection();
   ASSERT_EQ(weights.size(), land.Count());
   EXPECT_GT(weights[static_cast<size_t>(cell->y()) * land.width + static_cast<size_t>(cell->x())],
             0.0f);

@@ -375,7 +375,7 @@ TEST_F(Window, ABrushStrokeConfinesThePlugInToWhatItPainted) {
                    Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(view, &move);
   QTest::mouseRelease(view, Qt::LeftButton, {}, at(30.5, 12.5));
-  const std::vector<float> weights = window->SelectionWeights();
+  const host::ZeroedWeights weights = window->SelectionWeights();
   ASSERT_EQ(weights.size(), 48u * 40u);
   EXPECT_EQ(weights[12 * 48 + 20], 1.0f);    // on the stroke
   EXPECT_EQ(weights[30 * 48 + 20], 0.0f);    // far from it
@@ -411,7 +411,7 @@ TEST_F(Window, ABrushStrokeConfinesThePlugInToWhatItPainted) {
     if (action->text() == "Erase") action->trigger();
   QTest::mousePress(view, Qt::LeftButton, {}, at(10, 10));
   QTest::mouseRelease(view, Qt::LeftButton, {}, at(12, 10));
-  const std::vector<float> erased = window->SelectionWeights();
+  const host::ZeroedWeights erased = window->SelectionWeights();
   ASSERT_EQ(erased.size(), 48u * 40u);
   EXPECT_EQ(erased[0], 1.0f);
   EXPECT_LT(erased[10 * 48 + 11], 1.0f);
@@ -423,7 +423,7 @@ TEST_F(Window, ABrushStrokeConfinesThePlugInToWhatItPainted) {
   // A stroke over a selection, off the grid's edge: undone, the weights are as before.
   QTest::mousePress(view, Qt::LeftButton, {}, at(44, 3));
   QTest::mouseRelease(view, Qt::LeftButton, {}, at(47.5, 30));
-  const std::vector<float> twice = window->SelectionWeights();
+  const host::ZeroedWeights twice = window->SelectionWeights();
   EXPECT_LT(twice[20 * 48 + 47], 1.0f);
   window->History()->undo();
   EXPECT_EQ(window->SelectionWeights(), erased);
@@ -510,7 +510,7 @@ TEST_F(Window, PlugInsChangeOnlyTheSelection) {
             << x << "," << y;
       }
     }
-  const std::vector<float> w = host::SelectionWeights(box, 12.0, 48, 40);
+  const host::ZeroedWeights w = host::SelectionWeights(box, 12.0, 48, 40);
   for (int32_t x = 1; x < 20; ++x) EXPECT_LE(w[16 * 48 + x - 1], w[16 * 48 + x]) << x;
   EXPECT_LT(w[16 * 48 + 5], 1.0f);
   EXPECT_GT(w[16 * 48 + 12], 0.0f);
