@@ -153,8 +153,9 @@ class MainWindow : public QMainWindow {
   void PushChange(const QString& name, Landscape&& before, const CellBox& reach,
                   std::pair<Remake, size_t> remake = {});
   // How the run just made of `module` is made again (with what that keeps, in bytes):
-  // this plug-in's action with the values it ran with, on the same selection and water.
-  std::pair<Remake, size_t> RemakeOf(PluginModule& module) const;
+  // this plug-in's action with the values it ran with, on the same selection (whose
+  // weights are all within `reach`) and water.
+  std::pair<Remake, size_t> RemakeOf(PluginModule& module, const CellBox& reach) const;
   // Undo and redo of a change of the heights.
   void ApplyChange(const LandscapeChange& change, bool back);
   // A step made again came out otherwise: the history goes, the landscape stays.

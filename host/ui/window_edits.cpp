@@ -50,14 +50,14 @@ void MainWindow::PushChange(const QString& name, Landscape&& before, const CellB
                              name, std::move(change)));
 }
 
-std::pair<Remake, size_t> MainWindow::RemakeOf(PluginModule& module) const {
+std::pair<Remake, size_t> MainWindow::RemakeOf(PluginModule& module, const CellBox& reach) const {
   // Another plug-in's values are its own: its runs are not made again.
   if (module.Name() != settings_schema::kDisplayName) return {};
   PluginValues values{StoredPluginValues(), std::nullopt};
   std::shared_ptr<const SelectionChange> weights;
   if (!selection_.empty())
     weights = std::make_shared<const SelectionChange>(nullptr, selection_.data(), land_.width,
-                                                      land_.height);
+                                                      land_.height, reach);
   const size_t bytes = (weights ? weights->Bytes() : 0) + 1024;
   Remake remake = [&module, values = std::move(values), weights,
                    water = waterLevel_](Landscape& land) {
@@ -112,7 +112,8 @@ void MainWindow::RunPlugin(PluginModule& module) {
   HeightsChanged(reach);  // applied, or back as they were
   Refresh();
   if (applied)
-    PushChange(QString::fromStdString(module.Name()), std::move(before), reach, RemakeOf(module));
+    PushChange(QString::fromStdString(module.Name()), std::move(before), reach,
+               RemakeOf(module, reach));
   // The dialog had the keys; Undo and the view's keys work at once.
   views_->currentWidget()->setFocus();
 }
