@@ -32,7 +32,11 @@ void MainWindow::PushStep(QUndoCommand* step) {
 void MainWindow::KeepHistory() {
   // A stroke being painted has changed cells no step knows yet.
   const bool painting = sculpt_ && !sculpt_->weights.empty();
+  // Past the bound the history may pack a whole landscape: a moment on a large one.
+  const bool over = HistoryBytes(*history_) > historyBytes_;
+  if (over) QApplication::setOverrideCursor(Qt::WaitCursor);
   KeepHistoryWithin(*history_, historyBytes_, painting ? nullptr : &land_);
+  if (over) QApplication::restoreOverrideCursor();
 }
 
 void MainWindow::PushChange(const QString& name, Landscape&& before, const CellBox& reach,
