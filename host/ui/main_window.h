@@ -96,7 +96,8 @@ class MainWindow : public QMainWindow {
   // The Sculpt tool's action: the plug-in's dialog, answered on a copy of the landscape
   // (OK keeps its settings; nothing changes); false when cancelled or none is loaded.
   bool ChooseSculpt();
-  // The weights of the last sculpting stroke (one per cell; empty before any).
+  // The weights of the last sculpting stroke, times the selection's when there was one
+  // (one per cell; empty before any).
   const ZeroedWeights& SculptWeights() const { return sculptWeights_; }
   // Shows the 3D view (or the map); false when 3D was asked for and there is no OpenGL.
   bool ShowIn3D(bool on);

@@ -230,10 +230,13 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
     MakeSourceOver(s, land_, box, [this](Landscape& part) {
       RunHeadless(*modules_.front(), part, waterLevel_, {}, true);
     });
+  // Within a selection, weighed by it: as a run of the action masked by both.
+  const bool selected = !selection_.empty();
   for (int32_t y = box.y0; y < box.y1; ++y)
     for (int32_t x = box.x0; x < box.x1; ++x) {
       const size_t i = static_cast<size_t>(y) * land_.width + x;
-      land_.heights[i] = BlendHeight(s.source.heights[i], s.before.heights[i], s.weights[i]);
+      const float weight = selected ? s.weights[i] * selection_[i] : s.weights[i];
+      land_.heights[i] = BlendHeight(s.source.heights[i], s.before.heights[i], weight);
     }
   s.reach = s.reach.Union(box);
   HeightsChanged(box);
@@ -244,6 +247,12 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
 void MainWindow::EndSculpt() {
   if (!sculpt_ || sculpt_->weights.empty()) return;
   SculptStroke& s = *sculpt_;
+  if (!selection_.empty())  // the weights it was painted with
+    for (int32_t y = s.reach.y0; y < s.reach.y1; ++y)
+      for (int32_t x = s.reach.x0; x < s.reach.x1; ++x) {
+        const size_t i = static_cast<size_t>(y) * land_.width + x;
+        s.weights[i] *= selection_[i];
+      }
   sculptWeights_ = std::move(s.weights);
   s.weights.clear();
   if (s.reach.Empty()) return;

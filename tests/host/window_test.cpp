@@ -941,7 +941,19 @@ TEST_F(Batch, ASculptStrokeIsTheActionMaskedByTheStrokesWeights) {
     stroke({at(150, 60), at(200, 62), at(250, 64), at(252, 100), at(200, 150)});
     EXPECT_EQ(window.History()->count(), 2) << action;
     EXPECT_TRUE(sameAsBatch("out.tif", "out2.tif")) << action;
+    // With a selection the stroke sculpts only within it, weighed by it.
+    QPainterPath selected;
+    selected.addRect(60, 150, 60, 40);
+    window.Select(selected, 3.0);
+    const std::vector<uint32_t> unselected = Bits(window.Land());
+    stroke({at(40, 170), at(90, 168), at(140, 172)});
+    EXPECT_EQ(window.History()->count(), 3) << action;
+    EXPECT_TRUE(sameAsBatch("out2.tif", "out3.tif")) << action;
+    EXPECT_EQ(Bits(window.Land())[170 * 300 + 40], unselected[170 * 300 + 40]) << action;
+    EXPECT_NE(Bits(window.Land())[170 * 300 + 90], unselected[170 * 300 + 90]) << action;
+    window.Select({}, 0.0);
 
+    window.History()->undo();
     window.History()->undo();
     window.History()->undo();
     EXPECT_EQ(Bits(window.Land()), before) << action;
