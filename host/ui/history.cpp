@@ -342,9 +342,8 @@ bool ApplyStep(const QUndoStack& history, const LandscapeChange& change, bool ba
   std::optional<Landscape> made;
   if (back) {
     int index = history.count() - 1;
-    while (index >= 0 &&
-           !(LandscapeStepAt(history, index) && &LandscapeStepAt(history, index)->Of() == &change))
-      --index;
+    for (; index >= 0; --index)
+      if (const auto* step = LandscapeStepAt(history, index); step && &step->Of() == &change) break;
     made = LandscapeBefore(history, index, land, progress);
   } else {
     if (progress) progress(0, 1);

@@ -24,6 +24,16 @@
 
 namespace host {
 
+namespace {
+
+// A sculpting stroke's weight at cell i: within a selection, weighed by it too, as a run
+// of the action masked by both.
+float StrokeWeight(const ZeroedWeights& stroke, const ZeroedWeights& selection, size_t i) {
+  return selection.empty() ? stroke[i] : stroke[i] * selection[i];
+}
+
+}  // namespace
+
 void MainWindow::PushStep(QUndoCommand* step) {
   history_->push(step);
   KeepHistory();
@@ -62,6 +72,7 @@ std::pair<Remake, size_t> MainWindow::RemakeOf(PluginModule& module, const CellB
   if (!selection_.empty())
     weights = std::make_shared<const SelectionChange>(nullptr, selection_.data(), land_.width,
                                                       land_.height, reach);
+  // The values and the closure: about a kilobyte beside the packed weights.
   const size_t bytes = (weights ? weights->Bytes() : 0) + 1024;
   Remake remake = [&module, values = std::move(values), weights,
                    water = waterLevel_](Landscape& land) {
@@ -230,13 +241,11 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
     MakeSourceOver(s, land_, box, [this](Landscape& part) {
       RunHeadless(*modules_.front(), part, waterLevel_, {}, true);
     });
-  // Within a selection, weighed by it: as a run of the action masked by both.
-  const bool selected = !selection_.empty();
   for (int32_t y = box.y0; y < box.y1; ++y)
     for (int32_t x = box.x0; x < box.x1; ++x) {
       const size_t i = static_cast<size_t>(y) * land_.width + x;
-      const float weight = selected ? s.weights[i] * selection_[i] : s.weights[i];
-      land_.heights[i] = BlendHeight(s.source.heights[i], s.before.heights[i], weight);
+      land_.heights[i] = BlendHeight(s.source.heights[i], s.before.heights[i],
+                                     StrokeWeight(s.weights, selection_, i));
     }
   s.reach = s.reach.Union(box);
   HeightsChanged(box);
@@ -251,7 +260,7 @@ void MainWindow::EndSculpt() {
     for (int32_t y = s.reach.y0; y < s.reach.y1; ++y)
       for (int32_t x = s.reach.x0; x < s.reach.x1; ++x) {
         const size_t i = static_cast<size_t>(y) * land_.width + x;
-        s.weights[i] *= selection_[i];
+        s.weights[i] = StrokeWeight(s.weights, selection_, i);
       }
   sculptWeights_ = std::move(s.weights);
   s.weights.clear();
