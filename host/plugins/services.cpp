@@ -1,7 +1,12 @@
 #include "host/plugins/services.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_reduce.h>
+
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "base/parallel_copy.h"
@@ -58,27 +63,52 @@ int32_t ROVANDEL_STDCALL GetHeights(int32_t, int32_t count, float* dest) {
   return 1;
 }
 
+// Row `to` takes `from`'s heights where their bits differ; the span of those, [first,
+// last), or an empty one. A preview pressed again, or OK after it, sends what is shown.
+std::pair<int32_t, int32_t> WriteChangedCells(const float* from, float* to, int32_t width) {
+  const size_t bytes = static_cast<size_t>(width) * sizeof(float);
+  if (std::memcmp(from, to, bytes) == 0) return {0, 0};
+  auto same = [&](int32_t x) { return std::memcmp(from + x, to + x, sizeof(float)) == 0; };
+  int32_t first = 0, last = width;
+  while (same(first)) ++first;
+  while (same(last - 1)) --last;
+  std::memcpy(to + first, from + first, static_cast<size_t>(last - first) * sizeof(float));
+  return {first, last};
+}
+
 int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
   if (!serving || !src || count < 0 || static_cast<size_t>(count) != serving->land.Count())
     return 0;
+  const int32_t width = serving->land.width;
   float* heights = serving->land.heights.data();
   const ZeroedWeights& w = serving->weights;
-  if (w.empty()) {
-    base::CopyFloats(src, heights, static_cast<size_t>(count));
-    return 1;
-  }
-  // Inside the selection the plug-in's heights, outside the original.
+  // Inside a selection the plug-in's heights, outside the original.
   const float* before = serving->original.data();
-  base::ForStretches(static_cast<size_t>(count), base::kCopyGrain, [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) {
-      heights[i] = BlendHeight(src[i], before[i], w[i]);
-    }
-  });
+  const size_t rows = std::max<size_t>(1, base::kCopyGrain / std::max(width, 1));
+  const CellBox changed = tbb::parallel_reduce(
+      tbb::blocked_range<int32_t>(0, serving->land.height, static_cast<int32_t>(rows)), CellBox{},
+      [&](const tbb::blocked_range<int32_t>& r, CellBox box) {
+        std::vector<float> blended(w.empty() ? 0 : static_cast<size_t>(width));
+        for (int32_t y = r.begin(); y < r.end(); ++y) {
+          const size_t at = static_cast<size_t>(y) * width;
+          const float* row = src + at;
+          if (!w.empty()) {
+            for (int32_t x = 0; x < width; ++x)
+              blended[x] = BlendHeight(row[x], before[at + x], w[at + x]);
+            row = blended.data();
+          }
+          const auto [first, last] = WriteChangedCells(row, heights + at, width);
+          if (first < last) box = box.Union({first, y, last, y + 1});
+        }
+        return box;
+      },
+      [](const CellBox& a, const CellBox& b) { return a.Union(b); });
+  serving->changed = serving->changed.Union(changed);
   return 1;
 }
 
 int32_t ROVANDEL_STDCALL Redraw(int32_t) {
-  if (serving && serving->onRedraw) serving->onRedraw();
+  if (serving && serving->onRedraw) serving->onRedraw(serving->TakeChanged());
   return 1;
 }
 

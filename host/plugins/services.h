@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "host/model/landscape.h"
@@ -21,8 +22,11 @@ class HostSession {
 
   // Points at or below this height are water; none when unset.
   std::optional<double> waterLevel;
-  // Called after the plug-in asks for a redraw.
-  std::function<void()> onRedraw;
+  // Called when the plug-in asks for a redraw, with the box of the cells its heights
+  // changed since the last one (empty when they came back the same, bit for bit).
+  std::function<void(const CellBox& changed)> onRedraw;
+  // The cells changed since the last redraw, and none from now on.
+  CellBox TakeChanged() { return std::exchange(changed, CellBox{}); }
 
   // Confines what the plug-in sends to a selection: per cell a weight 0..1 (row by
   // row, one per cell), and heights sent become result x w + original x (1 - w), the
@@ -33,6 +37,7 @@ class HostSession {
   Landscape& land;
   ZeroedWeights weights;  // empty, or one per cell
   Heights original;       // the heights the session began with, when selecting
+  CellBox changed;        // the cells SetHeights changed since the last redraw
 };
 
 // The service table every module is handed; its services serve the active session.

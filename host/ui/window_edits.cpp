@@ -115,17 +115,17 @@ void MainWindow::RunPlugin(PluginModule& module) {
   HostSession session(land_);
   session.waterLevel = waterLevel_;
   if (!selection_.empty()) session.Select(selection_);
-  // Previews show while the dialog is open. The plug-in changes only what is selected:
-  // the map draws again the selection's box, or every cell when none is.
-  const CellBox reach = selection_.empty() ? CellBox{0, 0, land_.width, land_.height}
-                                           : SelectedBox(selection_, land_.width, land_.height);
-  session.onRedraw = [this, reach] {
-    HeightsChanged(reach);
+  // Previews show while the dialog is open; the views draw again the cells that changed.
+  session.onRedraw = [this](const CellBox& changed) {
+    HeightsChanged(changed);
     Refresh();
   };
   const bool applied = module.Run(session);
-  HeightsChanged(reach);  // applied, or back as they were
+  HeightsChanged(session.TakeChanged());  // applied, or back as they were
   Refresh();
+  // The plug-in changes only what is selected: the history looks within its box.
+  const CellBox reach = selection_.empty() ? CellBox{0, 0, land_.width, land_.height}
+                                           : SelectedBox(selection_, land_.width, land_.height);
   if (applied)
     PushChange(QString::fromStdString(module.Name()), std::move(before), reach,
                RemakeOf(module, reach));

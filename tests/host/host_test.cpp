@@ -295,7 +295,11 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   host::HostSession session(land);
   session.waterLevel = 100.0;
   int redraws = 0;
-  session.onRedraw = [&] { ++redraws; };
+  host::CellBox redrawn;
+  session.onRedraw = [&](const host::CellBox& changed) {
+    ++redraws;
+    redrawn = changed;
+  };
   const host::ServingScope scope(session);
   const HostServiceEntry* table = host::ServiceTable();
   auto call = [&](int slot) { return table[slot].function; };
@@ -332,10 +336,29 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   host::Heights flat(20, 3.0f);
   EXPECT_EQ(reinterpret_cast<SetHeightsFn>(call(kSetHeights))(0, 19, flat.data()), 0);
   EXPECT_EQ(land.heights, heights);  // a wrong count changes nothing
-  reinterpret_cast<SetHeightsFn>(call(kSetHeights))(0, 20, flat.data());
+  const auto setHeights = reinterpret_cast<SetHeightsFn>(call(kSetHeights));
+  const auto redraw = reinterpret_cast<RedrawFn>(call(kRedraw));
+  setHeights(0, 20, flat.data());
   EXPECT_EQ(land.heights, flat);
-  reinterpret_cast<RedrawFn>(call(kRedraw))(0);
+  redraw(0);
   EXPECT_EQ(redraws, 1);
+  // A redraw names the cells whose bits changed since the last: none when the same
+  // heights come again, one row's span, and a sign flip of zero.
+  auto box = [](const host::CellBox& b) { return std::array{b.x0, b.y0, b.x1, b.y1}; };
+  EXPECT_EQ(box(redrawn), box({0, 0, 5, 4}));
+  setHeights(0, 20, flat.data());
+  redraw(0);
+  EXPECT_TRUE(redrawn.Empty());
+  flat[6] = 4.0f;
+  flat[8] = 5.0f;
+  setHeights(0, 20, flat.data());
+  flat[17] = 0.0f;
+  setHeights(0, 20, flat.data());
+  flat[17] = -0.0f;
+  setHeights(0, 20, flat.data());
+  redraw(0);
+  EXPECT_EQ(box(redrawn), box({1, 1, 4, 4}));
+  EXPECT_TRUE(std::signbit(land.heights[17]));
   // The slots the plug-in never calls answer 0.
   EXPECT_EQ(reinterpret_cast<RedrawFn>(call(5))(0), 0);
 }

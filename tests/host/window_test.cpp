@@ -516,22 +516,34 @@ TEST_F(Window, PlugInsChangeOnlyTheSelection) {
   EXPECT_GT(w[16 * 48 + 12], 0.0f);
 }
 
-// A preview under a selection shows only inside it; Cancel puts every bit back.
+// A preview under a selection shows only inside it, on the map too; Cancel puts every
+// bit back, and the map as it was.
 TEST_F(Window, APreviewShowsOnlyInTheSelectionAndCancelPutsItBack) {
   const auto before = Bits(window->Land());
   QPainterPath box;
   box.addRect(10, 8, 20, 16);
   window->Select(box, 0.0);
+  auto* map = static_cast<host::LandscapeView*>(window->findChild<QWidget*>("Map"));
+  auto picture = [map] {
+    QImage shown = map->grab().toImage();
+    while (map->Pending()) shown = map->grab().toImage();
+    return shown;
+  };
+  const QImage unedited = picture();
   std::vector<float> previewed;
+  QImage preview;
   WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
     QTest::mouseClick(d->findChild<QRadioButton*>("FlattenRadio"), Qt::LeftButton, {},
                       QPoint(6, 8));
     d->findChild<QSpinBox*>("FlattenSpin")->setValue(100);
     ClickButton(d, "PreviewButton");
     previewed.assign(window->Land().heights.begin(), window->Land().heights.end());
+    preview = picture();
     ClickButton(d, "CancelButton");
   });
   window->RunPlugin(*window->Plugin());
+  EXPECT_NE(preview, unedited);
+  EXPECT_EQ(picture(), unedited);
   ASSERT_EQ(previewed.size(), before.size());
   for (int32_t y = 0; y < 40; ++y)
     for (int32_t x = 0; x < 48; ++x) {
