@@ -1,5 +1,7 @@
 #include "host/ui/history.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 #include <xxhash.h>
@@ -88,6 +90,10 @@ LandscapeChange::LandscapeChange(Landscape&& before, const Landscape& after, con
       rangeAfter_(after.minHeight, after.maxHeight) {
   work_ = std::async(std::launch::async, [this, kept = std::move(before), &after, within,
                                           done = std::move(done)]() mutable {
+    // Only on a core the window leaves idle: the repaint of the edit comes first, and
+    // the change is worked out after it (or at once, when the window waits for it).
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
     // On one core of an arena of its own: the window's own work on every core (a repaint)
     // never waits behind a band of this one.
     tbb::task_arena(1).execute([&] { Make(kept, after, within); });
