@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cfloat>
 #include <cmath>
+#include <vector>
 
 #include "base/parallel_copy.h"
 
@@ -68,6 +70,46 @@ Shading ShadingOf(const Landscape& land, std::optional<double> waterLevel,
   return s;
 }
 
+namespace {
+
+constexpr int kRampSteps = 4096;
+
+// Row y of `grid` over the columns [x0 - 1, x1 + 1), the grid's edge repeated beyond it,
+// a height that is not finite at `missing`.
+void CleanRow(const HeightGrid& grid, int32_t y, int32_t x0, int32_t x1, float missing,
+              float* into) {
+  const float* row = grid.heights + static_cast<size_t>(y) * static_cast<size_t>(grid.width);
+  auto clean = [missing](float h) { return std::fabs(h) <= FLT_MAX ? h : missing; };
+  into[0] = clean(row[std::max(x0 - 1, 0)]);
+  into[x1 - x0 + 1] = clean(row[std::min(x1, grid.width - 1)]);
+  for (int32_t x = x0; x < x1; ++x) into[x - x0 + 1] = clean(row[x]);
+}
+
+// What lights a row: the slope's scale, the light's direction, the colour range.
+struct Lighting {
+  float slope, lx, ly, lz, lo, inverseSpan;
+};
+
+// The shade and the ramp's step of n cells from their heights and those of the rows up
+// and down (each readable one cell before and after): straight code on plain arrays,
+// several cells to an instruction.
+void LightRow(const float* up, const float* mid, const float* down, int32_t n, Lighting l,
+              float* shade, int32_t* step) {
+  for (int32_t i = 0; i < n; ++i) {
+    const float dzdx = (mid[i + 1] - mid[i - 1]) * l.slope;
+    const float dzdy = (down[i] - up[i]) * l.slope;
+    const float lit =
+        (dzdx * l.lx + dzdy * l.ly + l.lz) / std::sqrt(dzdx * dzdx + dzdy * dzdy + 1.0f);
+    shade[i] = 0.35f + 0.65f * (lit > 0.0f ? lit : 0.0f);
+    // Selects, not branches.
+    const float u = (mid[i] - l.lo) * l.inverseSpan;
+    const float t = u < 0.0f ? 0.0f : (u > 1.0f ? 1.0f : u);
+    step[i] = static_cast<int32_t>(t * kRampSteps + 0.5f);
+  }
+}
+
+}  // namespace
+
 void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& area, QImage& into) {
   const double lo = shading.lo;
   const double span = shading.hi > lo ? shading.hi - lo : 1.0;
@@ -75,62 +117,67 @@ void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& ar
   const double zFactor = shading.zFactor / grid.factor;
   const double lx = -0.5, ly = -0.5, lz = std::sqrt(0.5);  // light from the north-west
   // The ramp in steps far finer than a colour level: a lookup, not a search, per pixel.
-  constexpr int kSteps = 4096;
-  static const std::array<std::array<float, 3>, kSteps + 1> ramp = [] {
-    std::array<std::array<float, 3>, kSteps + 1> table{};
-    for (int i = 0; i <= kSteps; ++i) {
+  static const std::array<std::array<float, 3>, kRampSteps + 1> ramp = [] {
+    std::array<std::array<float, 3>, kRampSteps + 1> table{};
+    for (int i = 0; i <= kRampSteps; ++i) {
       double r, g, b;
-      Ramp(static_cast<double>(i) / kSteps, r, g, b);
+      Ramp(static_cast<double>(i) / kRampSteps, r, g, b);
       table[static_cast<size_t>(i)] = {static_cast<float>(r), static_cast<float>(g),
                                        static_cast<float>(b)};
     }
     return table;
   }();
+  const Lighting lighting{static_cast<float>(0.5 * zFactor),
+                          static_cast<float>(-lx),
+                          static_cast<float>(-ly),
+                          static_cast<float>(lz),
+                          static_cast<float>(lo),
+                          static_cast<float>(1.0 / span)};
   const int32_t columns = area.x1 - area.x0;
   uchar* const bits = into.bits();  // detached here, once, not by each band
   const qsizetype stride = into.bytesPerLine();
-  // In float, branch-light, so that the compiler can do several pixels at once.
-  const float flo = static_cast<float>(lo), inverseSpan = static_cast<float>(1.0 / span);
-  const float slope = static_cast<float>(0.5 * zFactor);
-  const float lzf = static_cast<float>(lz), lxf = static_cast<float>(-lx),
-              lyf = static_cast<float>(-ly);
   const bool water = shading.waterLevel.has_value();
   const float level = water ? static_cast<float>(*shading.waterLevel) : 0.0f;
-  auto shadeRow = [&](int32_t y, QRgb* line) {
-    const size_t w = static_cast<size_t>(grid.width);
-    const float* up = grid.heights + static_cast<size_t>(std::max(y - 1, 0)) * w;
-    const float* mid = grid.heights + static_cast<size_t>(y) * w;
-    const float* down = grid.heights + static_cast<size_t>(std::min(y + 1, grid.height - 1)) * w;
-    const uint8_t* voids = grid.noData ? grid.noData + static_cast<size_t>(y) * w : nullptr;
-    auto at = [flo](const float* row, int32_t x) {
-      const float h = row[x];
-      return std::isfinite(h) ? h : flo;
-    };
-    for (int32_t x = area.x0; x < area.x1; ++x) {
-      const int32_t left = std::max(x - 1, 0), right = std::min(x + 1, grid.width - 1);
-      const float h = at(mid, x);
-      const float dzdx = (at(mid, right) - at(mid, left)) * slope;
-      const float dzdy = (at(down, x) - at(up, x)) * slope;
-      const float light = std::max(
-          0.0f, (dzdx * lxf + dzdy * lyf + lzf) / std::sqrt(dzdx * dzdx + dzdy * dzdy + 1.0f));
-      const float shade = 0.35f + 0.65f * light;
-      const float t = std::clamp((h - flo) * inverseSpan, 0.0f, 1.0f);
-      const auto& c = ramp[static_cast<size_t>(t * kSteps + 0.5f)];
-      QRgb colour = qRgb(static_cast<int>(c[0] * shade), static_cast<int>(c[1] * shade),
-                         static_cast<int>(c[2] * shade));
-      if (water && h <= level) {
-        const float depth = std::clamp((level - h) * inverseSpan * 4.0f, 0.0f, 1.0f);
+  auto colourRow = [&](int32_t y, const float* heights, const float* shade, const int32_t* step,
+                       QRgb* line) {
+    const uint8_t* voids =
+        grid.noData ? grid.noData + static_cast<size_t>(y) * grid.width + area.x0 : nullptr;
+    for (int32_t i = 0; i < columns; ++i) {
+      const auto& c = ramp[static_cast<size_t>(step[i])];
+      QRgb colour = qRgb(static_cast<int>(c[0] * shade[i]), static_cast<int>(c[1] * shade[i]),
+                         static_cast<int>(c[2] * shade[i]));
+      if (water && heights[i] <= level) {
+        const float depth =
+            std::clamp((level - heights[i]) * lighting.inverseSpan * 4.0f, 0.0f, 1.0f);
         colour = qRgb(static_cast<int>(40 - 25 * depth), static_cast<int>(110 - 60 * depth),
                       static_cast<int>(190 - 60 * depth));
       }
-      line[x - area.x0] = voids && voids[x] ? qRgba(0, 0, 0, 0) : colour;
+      line[i] = voids && voids[i] ? qRgba(0, 0, 0, 0) : colour;
     }
   };
-  // Rows in bands on every core; each pixel depends on the heights only.
+  // Rows in bands on every core; each pixel depends on the heights only. A band keeps
+  // the rows up, at and down from the one it shades, each cleaned once.
   const size_t bandRows = std::max<size_t>(1, base::kCopyGrain / static_cast<size_t>(columns));
   base::ForStretches(static_cast<size_t>(area.y1 - area.y0), bandRows, [&](size_t r0, size_t r1) {
-    for (auto row = static_cast<int32_t>(r0); row < static_cast<int32_t>(r1); ++row)
-      shadeRow(area.y0 + row, reinterpret_cast<QRgb*>(bits + row * stride));
+    const size_t n = static_cast<size_t>(columns);
+    std::vector<float> rows(3 * (n + 2)), shade(n);
+    std::vector<int32_t> step(n);
+    float* up = rows.data();
+    float* mid = up + n + 2;
+    float* down = mid + n + 2;
+    const auto y0 = area.y0 + static_cast<int32_t>(r0);
+    CleanRow(grid, std::max(y0 - 1, 0), area.x0, area.x1, lighting.lo, up);
+    CleanRow(grid, y0, area.x0, area.x1, lighting.lo, mid);
+    for (auto y = y0; y < area.y0 + static_cast<int32_t>(r1); ++y) {
+      CleanRow(grid, std::min(y + 1, grid.height - 1), area.x0, area.x1, lighting.lo, down);
+      LightRow(up + 1, mid + 1, down + 1, columns, lighting, shade.data(), step.data());
+      colourRow(y, mid + 1, shade.data(), step.data(),
+                reinterpret_cast<QRgb*>(bits + (y - area.y0) * stride));
+      float* spare = up;
+      up = mid;
+      mid = down;
+      down = spare;
+    }
   });
 }
 
