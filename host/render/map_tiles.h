@@ -65,6 +65,8 @@ class MapTiles {
   int Levels() const { return pyramid_.Levels(); }
   int32_t Width() const { return land_ ? land_->width : 0; }
   int32_t Height() const { return land_ ? land_->height : 0; }
+  // Whether a tile may have see-through (NoData) pixels.
+  bool HasVoids() const { return land_ && !land_->noData.empty(); }
   // Tiles made since the last Reset, for the tests.
   int64_t made = 0;
 

@@ -103,7 +103,9 @@ void LandscapeView::paintEvent(QPaintEvent*) {
     const int l = px(x0, origin_.x()), t = px(y0, origin_.y());
     return QRect(l, t, px(x1, origin_.x()) - l, px(y1, origin_.y()) - t);
   };
-  painter.fillRect(pixels(0, 0, w, h), QBrush(QColor(90, 90, 90), Qt::Dense4Pattern));
+  // Under the tiles, for their NoData pixels to show as such.
+  if (tiles_.HasVoids())
+    painter.fillRect(pixels(0, 0, w, h), QBrush(QColor(90, 90, 90), Qt::Dense4Pattern));
   // Only the tiles in view, at the level whose cell is about a pixel.
   const int level = tiles_.LevelFor(scale_);
   const int32_t side = MapTiles::kTile << level;

@@ -231,6 +231,38 @@ TEST(Pictures, AQuickLookShowsWhileReadingAndTakesNoTool) {
   EXPECT_EQ(selected, 1);
 }
 
+// NoData cells show a pattern the world around the grid does not; a grid without them
+// is its shaded colours throughout.
+TEST(Pictures, VoidsShowAPatternUnlikeTheWorldAroundTheGrid) {
+  Landscape land = host_test::Relief(64, 48);
+  land.noData.assign(land.Count(), 0);
+  for (int32_t y = 8; y < 24; ++y)
+    for (int32_t x = 8; x < 24; ++x) land.noData[static_cast<size_t>(y) * 64 + x] = 1;
+  host::LandscapeView view(nullptr);
+  view.resize(320, 192);  // fitted: 4 pixels a cell, 32 pixels of world either side
+  view.setAttribute(Qt::WA_DontShowOnScreen);
+  view.show();
+  view.SetLandscape(&land);
+  view.SetLook(host::ShadingOf(land, std::nullopt), nullptr);
+  view.Fit();
+  QImage shown = view.grab().toImage();
+  while (view.Pending()) shown = view.grab().toImage();
+  const QRgb world = shown.pixel(5, 96);
+  std::set<QRgb> inVoid;
+  for (int y = 60; y < 68; ++y)
+    for (int x = 92; x < 100; ++x) inVoid.insert(shown.pixel(x, y));
+  EXPECT_EQ(inVoid.size(), 2u);
+  EXPECT_FALSE(inVoid.contains(world));
+  land.noData.clear();
+  view.SetLandscape(&land);
+  shown = view.grab().toImage();
+  while (view.Pending()) shown = view.grab().toImage();
+  const QImage shaded = host::ShadeLandscape(land, std::nullopt);
+  const QPointF cell = view.ToCell(QPointF(97.5, 65.5));
+  EXPECT_EQ(shown.pixel(97, 65),
+            shaded.pixel(static_cast<int>(cell.x()), static_cast<int>(cell.y())));
+}
+
 // Tiles at full resolution are the landscape's picture, cell for cell; after an edit only
 // the tiles over the changed cells are made again, and they (and the levels above) come
 // out as if the pyramid were built anew.
