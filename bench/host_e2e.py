@@ -158,8 +158,11 @@ def main():
                 at = f"{side}²"
                 goals.append((f"Preview, press to repaint ≤ 1.3× (kernel + copy), {at}",
                               f"{f['latency']:.3f} s", base, f["latency"] <= 1.3 * f["baseline"]))
-                goals.append((f"OK, press to repaint ≤ 1.3× (kernel + copy), {at}",
+                goals.append((f"OK after a preview, press to repaint ≤ 1.3× (kernel + copy), {at}",
                               f"{f['ok']:.3f} s", base, f["ok"] <= 1.3 * f["baseline"]))
+                goals.append((f"OK with no preview, press to repaint ≤ 1.3× (kernel + copy), {at}",
+                              f"{f['ok unpreviewed']:.3f} s", base,
+                              f["ok unpreviewed"] <= 1.3 * f["baseline"]))
                 goals.append((f"pan and zoom ≤ 16 ms a frame, {at}",
                               f"{f['pan'] * 1e3:.1f} / {f['zoom'] * 1e3:.1f} ms",
                               f"1:1 to 1:2 until sharp {f['sharp'] * 1e3:.1f} ms",
