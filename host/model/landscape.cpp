@@ -45,4 +45,17 @@ std::pair<double, double> Landscape::ValidRange() const {
 
 void Landscape::RecordRange() { std::tie(minHeight, maxHeight) = ValidRange(); }
 
+Landscape Landscape::Copy() const {
+  Landscape copy;
+  copy.width = width;
+  copy.height = height;
+  copy.heights.resize(heights.size());
+  base::CopyFloats(heights.data(), copy.heights.data(), heights.size());
+  copy.noData = noData;
+  copy.minHeight = minHeight;
+  copy.maxHeight = maxHeight;
+  copy.geo = geo;
+  return copy;
+}
+
 }  // namespace host

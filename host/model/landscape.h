@@ -86,6 +86,9 @@ struct Landscape {
   std::pair<float, float> ValidEnds(size_t begin, size_t end) const;
   // Records the valid range as the landscape's range.
   void RecordRange();
+  // A copy, its heights copied on every core: a large one is mostly fresh memory's first
+  // touch, which goes as fast as the cores allow.
+  Landscape Copy() const;
 };
 
 }  // namespace host

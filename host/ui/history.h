@@ -73,12 +73,28 @@ class LandscapeChange {
   bool Matches(const Landscape& land, bool back) const;
   // The landscape before it, kept whole and packed, where making steps again starts.
   void KeepBase(const Landscape& before);
-  bool HasBase() const { return base_ != nullptr; }
+  // The same, made on a thread of its own at idle priority: `now` (the landscape after
+  // the steps `later`, this one's successors, newest last) with each undone, then
+  // checked against what this edit found. `done` is called on that thread at the end.
+  void KeepBaseLater(Landscape&& now, std::vector<std::shared_ptr<const LandscapeChange>> later,
+                     std::function<void()> done);
+  // Whether a landscape kept whole is being made; HasBase and BaseInto wait for it.
+  bool BasePending() const;
+  bool HasBase() const {
+    WaitForBase();
+    return base_ != nullptr;
+  }
+  // Whether making one came out otherwise than the edit found: none is tried again.
+  bool BaseRefused() const {
+    WaitForBase();
+    return baseRefused_;
+  }
   // Its cells (and range) put into `land`, a landscape of the same size.
   void BaseInto(Landscape& land) const;
 
  private:
   void Make(const Landscape& before, const Landscape& after, const CellBox& within);
+  void WaitForBase() const;
 
   struct Packed {
     GridChange heights, noData;  // from zeros
@@ -94,6 +110,9 @@ class LandscapeChange {
   uint64_t sumBefore_ = 0, sumAfter_ = 0;  // the cells' fingerprints, when remakeable
   bool forgotten_ = false;
   std::unique_ptr<Packed> base_;
+  mutable std::future<void> baseWork_;  // valid while a base is made
+  size_t basePendingBytes_ = 0;
+  bool baseRefused_ = false;
   std::pair<double, double> rangeBefore_, rangeAfter_;
   // The other side, when the change is not of cells: undo and redo swap it in.
   mutable std::optional<Landscape> whole_;
@@ -134,6 +153,7 @@ class ChangeStep : public QUndoCommand {
   size_t Bytes() const { return change_->Bytes(); }
   const Change& Of() const { return *change_; }
   Change& Of() { return *change_; }
+  std::shared_ptr<const Change> Shared() const { return change_; }
   // The same step, for a stack built again when every step is done.
   ChangeStep* Copy() const { return new ChangeStep(apply_, text(), change_); }
 
@@ -161,8 +181,11 @@ size_t HistoryBytes(const QUndoStack& history);
 // Keeps the history within `bytes`: forgets the differences of remakeable steps, oldest
 // first, then drops the oldest steps (the newest stays, whatever it costs). `now`: the
 // landscape as the newest step left it, or null when it is being edited (nothing is
-// forgotten then). Call right after a push, when every step is done.
-void KeepHistoryWithin(QUndoStack& history, size_t bytes, const Landscape* now = nullptr);
+// forgotten then). Call right after a push, when every step is done. With `later`, the
+// landscape kept whole for the first time is made on a thread of its own, which calls
+// `later` at the end: nothing is forgotten until KeepHistoryWithin is called again then.
+void KeepHistoryWithin(QUndoStack& history, size_t bytes, const Landscape* now = nullptr,
+                       const std::function<void()>& later = {});
 
 // Undoes (back) or redoes `change`, a step of `history`, on `land`: by its difference, or
 // made again. False, `land` left as it was, when a step came out otherwise.

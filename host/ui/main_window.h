@@ -149,6 +149,8 @@ class MainWindow : public QMainWindow {
   // Pushes an applied step, keeping the history within its bound.
   void PushStep(QUndoCommand* step);
   void KeepHistory();
+  // KeepHistory from any thread, in the window's own turn.
+  void KeepHistorySoon();
   // Pushes the change from `before` to the landscape as it is (cells within `reach`);
   // `remake` makes it again, when it can be.
   void PushChange(const QString& name, Landscape&& before, const CellBox& reach,

@@ -45,8 +45,15 @@ void MainWindow::KeepHistory() {
   // Past the bound the history may pack a whole landscape: a moment on a large one.
   const bool over = HistoryBytes(*history_) > historyBytes_;
   if (over) QApplication::setOverrideCursor(Qt::WaitCursor);
-  KeepHistoryWithin(*history_, historyBytes_, painting ? nullptr : &land_);
+  // A landscape kept whole for the first time is made while the user goes on.
+  KeepHistoryWithin(*history_, historyBytes_, painting ? nullptr : &land_,
+                    [this] { KeepHistorySoon(); });
   if (over) QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::KeepHistorySoon() {
+  QMetaObject::invokeMethod(
+      this, [this] { KeepHistory(); }, Qt::QueuedConnection);
 }
 
 void MainWindow::PushChange(const QString& name, Landscape&& before, const CellBox& reach,
@@ -54,12 +61,8 @@ void MainWindow::PushChange(const QString& name, Landscape&& before, const CellB
   ++edits_;
   // Worked out while the user goes on; the history keeps to its bound once it is.
   auto change = std::make_shared<LandscapeChange>(
-      std::move(before), land_, reach,
-      [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { KeepHistory(); }, Qt::QueuedConnection);
-      },
-      std::move(remake.first), remake.second);
+      std::move(before), land_, reach, [this] { KeepHistorySoon(); }, std::move(remake.first),
+      remake.second);
   PushStep(new LandscapeStep([this](const LandscapeChange& c, bool back) { ApplyChange(c, back); },
                              name, std::move(change)));
 }
@@ -111,7 +114,7 @@ void MainWindow::ApplyChange(const LandscapeChange& change, bool back) {
 
 void MainWindow::RunPlugin(PluginModule& module) {
   SettleHistory(*history_);  // the last step reads the heights until it is worked out
-  Landscape before = land_;
+  Landscape before = land_.Copy();
   HostSession session(land_);
   session.waterLevel = waterLevel_;
   if (!selection_.empty()) session.Select(selection_);
