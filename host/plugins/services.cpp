@@ -84,12 +84,16 @@ int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
   const ZeroedWeights& w = serving->weights;
   // Inside a selection the plug-in's heights, outside the original.
   const float* before = serving->original.data();
-  const size_t rows = std::max<size_t>(1, base::kCopyGrain / std::max(width, 1));
+  const int32_t height = serving->land.height;
+  const auto& written = serving->onWritten;
+  // Pairs of rows, so that each stretch begins at an even row.
+  const size_t pairs = std::max<size_t>(1, base::kCopyGrain / 2 / std::max(width, 1));
   const CellBox changed = tbb::parallel_reduce(
-      tbb::blocked_range<int32_t>(0, serving->land.height, static_cast<int32_t>(rows)), CellBox{},
+      tbb::blocked_range<int32_t>(0, (height + 1) / 2, static_cast<int32_t>(pairs)), CellBox{},
       [&](const tbb::blocked_range<int32_t>& r, CellBox box) {
         std::vector<float> blended(w.empty() ? 0 : static_cast<size_t>(width));
-        for (int32_t y = r.begin(); y < r.end(); ++y) {
+        CellBox stretch;
+        for (int32_t y = 2 * r.begin(); y < std::min(2 * r.end(), height); ++y) {
           const size_t at = static_cast<size_t>(y) * width;
           const float* row = src + at;
           if (!w.empty()) {
@@ -98,9 +102,10 @@ int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
             row = blended.data();
           }
           const auto [first, last] = WriteChangedCells(row, heights + at, width);
-          if (first < last) box = box.Union({first, y, last, y + 1});
+          if (first < last) stretch = stretch.Union({first, y, last, y + 1});
         }
-        return box;
+        if (!stretch.Empty() && written) written(stretch);
+        return box.Union(stretch);
       },
       [](const CellBox& a, const CellBox& b) { return a.Union(b); });
   serving->changed = serving->changed.Union(changed);

@@ -25,6 +25,11 @@ class HostSession {
   // Called when the plug-in asks for a redraw, with the box of the cells its heights
   // changed since the last one (empty when they came back the same, bit for bit).
   std::function<void(const CellBox& changed)> onRedraw;
+  // Called by SetHeights on its copying threads, several at once, for each stretch of
+  // rows it wrote, with the box of the cells that changed there, while they are still
+  // in the core's caches. A stretch begins at an even row and ends at an even row or the
+  // last: a 2 × 2 reduction of its rows needs no row of another.
+  std::function<void(const CellBox& changed)> onWritten;
   // The cells changed since the last redraw, and none from now on.
   CellBox TakeChanged() { return std::exchange(changed, CellBox{}); }
 

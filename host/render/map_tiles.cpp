@@ -62,9 +62,9 @@ HeightGrid HeightPyramid::Level(const Landscape& land, int k) const {
           int32_t{1} << k};
 }
 
-void HeightPyramid::Update(const Landscape& land, const CellBox& box) {
+void HeightPyramid::Update(const Landscape& land, const CellBox& box, int from, int until) {
   CellBox at = box;
-  for (int k = 0; k + 1 < Levels(); ++k) {
+  for (int k = from; k + 1 < std::min(Levels(), until + 1); ++k) {
     Reduce(Level(land, k), levels_[static_cast<size_t>(k)], at);
     at = Halved(at);
   }
@@ -112,7 +112,7 @@ void HeightPyramid::Reduce(const HeightGrid& from, Reduced& to, const CellBox& b
 void MapTiles::Reset(const Landscape* land) {
   land_ = land;
   pyramid_ = land && land->Count() ? HeightPyramid(*land) : HeightPyramid();
-  stale_ = {};
+  stale_ = reduced_ = {};
   cache_.clear();
   made = 0;
 }
@@ -125,10 +125,15 @@ void MapTiles::SetLook(const Shading& shading, const ZeroedWeights* selection) {
   cache_.clear();
 }
 
-void MapTiles::HeightsChanged(const CellBox& box) {
+void MapTiles::HeightsChanged(const CellBox& box, bool reduced) {
   if (box.Empty() || !land_) return;
-  stale_ = stale_.Union(box);
+  CellBox& remake = reduced ? reduced_ : stale_;
+  remake = remake.Union(box);
   Drop(box);
+}
+
+void MapTiles::ReduceWritten(const CellBox& box) {
+  if (land_ && pyramid_.Levels() > 1) pyramid_.Update(*land_, box, 0, 1);
 }
 
 void MapTiles::SelectionChanged(const CellBox& box) { Drop(box); }
@@ -155,9 +160,10 @@ int MapTiles::LevelFor(double pixelsPerCell) const {
 
 int MapTiles::Prepare(int level, const CellBox& tiles, int most) {
   if (!land_) return 0;
-  if (level > 0 && !stale_.Empty()) {
-    pyramid_.Update(*land_, stale_);
-    stale_ = {};
+  if (level > 0) {
+    if (!stale_.Empty()) pyramid_.Update(*land_, stale_);
+    if (!reduced_.Empty()) pyramid_.Update(*land_, Halved(reduced_), 1);
+    stale_ = reduced_ = {};
   }
   const HeightGrid grid = pyramid_.Level(*land_, level);
   struct Missing {

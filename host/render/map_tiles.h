@@ -19,8 +19,9 @@ class HeightPyramid {
  public:
   HeightPyramid() = default;
   explicit HeightPyramid(const Landscape& land);
-  // Makes again the cells of every level over `box` (cells of the landscape).
-  void Update(const Landscape& land, const CellBox& box);
+  // Makes again the cells of levels from + 1 to `until` over `box` (cells of level
+  // `from`).
+  void Update(const Landscape& land, const CellBox& box, int from = 0, int until = 1 << 30);
   // Level 0 is the landscape itself; level k's cells are 2^k of its cells across.
   int Levels() const { return static_cast<int>(levels_.size()) + 1; }
   HeightGrid Level(const Landscape& land, int k) const;
@@ -45,8 +46,13 @@ class MapTiles {
   // The colours, and the selection tinted over them (null or empty: none). Tiles are made
   // again when they differ from those drawn.
   void SetLook(const Shading& shading, const ZeroedWeights* selection);
-  // The heights (and so the pyramid) or the selection changed over `box` only.
-  void HeightsChanged(const CellBox& box);
+  // The heights (and so the pyramid) or the selection changed over `box` only; with
+  // `reduced`, level 1 is made already over what changed (ReduceWritten).
+  void HeightsChanged(const CellBox& box, bool reduced = false);
+  // Makes level 1 again over `box` of heights just written, while they are in cache. Safe
+  // from several threads at once for boxes whose rows pair up apart (each begins at an
+  // even row and ends at an even row or the grid's last).
+  void ReduceWritten(const CellBox& box);
   void SelectionChanged(const CellBox& box);
 
   // Lets every tile go (they are made again when drawn).
@@ -75,6 +81,7 @@ class MapTiles {
   const Landscape* land_ = nullptr;
   HeightPyramid pyramid_;
   CellBox stale_;              // cells whose levels are made again when a level is next drawn
+  CellBox reduced_;            // the same, level 1 made already
   std::vector<QImage> spare_;  // dropped tiles, drawn into again: no fresh pages
   Shading shading_;
   const ZeroedWeights* selection_ = nullptr;

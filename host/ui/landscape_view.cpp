@@ -43,8 +43,8 @@ void LandscapeView::SetLook(const Shading& shading, const ZeroedWeights* selecti
   update();
 }
 
-void LandscapeView::HeightsChanged(const CellBox& box) {
-  tiles_.HeightsChanged(box);
+void LandscapeView::HeightsChanged(const CellBox& box, bool reduced) {
+  tiles_.HeightsChanged(box, reduced);
   edited_ = true;
   update();
 }

@@ -33,8 +33,9 @@ class LandscapeView : public QWidget {
   bool Reading() const { return !look_.isNull(); }
   // Its colours, and the selection's weights tinted over them (null or empty: none).
   void SetLook(const Shading& shading, const ZeroedWeights* selection);
-  // Only these cells of the heights or of the selection changed since it was drawn.
-  void HeightsChanged(const CellBox& box);
+  // Only these cells of the heights or of the selection changed since it was drawn
+  // (`reduced`: see MapTiles::HeightsChanged).
+  void HeightsChanged(const CellBox& box, bool reduced = false);
   void SelectionChanged(const CellBox& box);
   void SetOutline(const QPainterPath& outline);
   MapTiles& Tiles() { return tiles_; }

@@ -177,8 +177,8 @@ void MainWindow::Hover(QPointF cell, bool inside) {
   cursor_->setText(CellReadout(hovered_.first, hovered_.second));
 }
 
-void MainWindow::HeightsChanged(const CellBox& box) {
-  view_->HeightsChanged(box);
+void MainWindow::HeightsChanged(const CellBox& box, bool reduced) {
+  view_->HeightsChanged(box, reduced);
   if (view3d_) view3d_->Changed(box);
 }
 

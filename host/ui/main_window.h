@@ -136,8 +136,9 @@ class MainWindow : public QMainWindow {
   void Remember(const QString& path);  // in File ▸ Open Recent, at once
   void Refresh();
   // Only these cells of the heights, or of the selection, changed: both views are told
-  // (the 3D view follows when next shown).
-  void HeightsChanged(const CellBox& box);
+  // (the 3D view follows when next shown). `reduced`: the map's pyramid was told as the
+  // cells were written.
+  void HeightsChanged(const CellBox& box, bool reduced = false);
   void SelectionChanged(const CellBox& box);
   // Another landscape (or every cell of it changed).
   void LandscapeReplaced();

@@ -119,12 +119,14 @@ void MainWindow::RunPlugin(PluginModule& module) {
   session.waterLevel = waterLevel_;
   if (!selection_.empty()) session.Select(selection_);
   // Previews show while the dialog is open; the views draw again the cells that changed.
+  // The map's pyramid is made from the heights as they are written, while in cache.
+  session.onWritten = [this](const CellBox& written) { view_->Tiles().ReduceWritten(written); };
   session.onRedraw = [this](const CellBox& changed) {
-    HeightsChanged(changed);
+    HeightsChanged(changed, true);
     Refresh();
   };
   const bool applied = module.Run(session);
-  HeightsChanged(session.TakeChanged());  // applied, or back as they were
+  HeightsChanged(session.TakeChanged(), true);  // applied, or back as they were
   Refresh();
   // The plug-in changes only what is selected: the history looks within its box.
   const CellBox reach = selection_.empty() ? CellBox{0, 0, land_.width, land_.height}

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 
 #include "host/io/heightmap_io.h"
@@ -361,6 +362,30 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   EXPECT_TRUE(std::signbit(land.heights[17]));
   // The slots the plug-in never calls answer 0.
   EXPECT_EQ(reinterpret_cast<RedrawFn>(call(5))(0), 0);
+
+  // A large grid is written in stretches of whole row pairs, each told what changed in it.
+  Landscape wide = Sample(1000, 700);
+  host::HostSession writing(wide);
+  std::mutex told;
+  std::vector<host::CellBox> written;
+  writing.onWritten = [&](const host::CellBox& b) {
+    const std::lock_guard lock(told);
+    written.push_back(b);
+  };
+  const host::ServingScope inner(writing);
+  host::Heights raised = wide.heights;
+  for (int32_t y = 3; y < 650; ++y) raised[static_cast<size_t>(y) * 1000 + 10] += 1.0f;
+  setHeights(0, static_cast<int32_t>(raised.size()), raised.data());
+  ASSERT_GT(written.size(), 1u);
+  std::sort(written.begin(), written.end(), [](auto& a, auto& b) { return a.y0 < b.y0; });
+  host::CellBox all;
+  for (size_t i = 0; i < written.size(); ++i) {
+    all = all.Union(written[i]);
+    if (i > 0) {
+      EXPECT_LT((written[i - 1].y1 - 1) / 2, written[i].y0 / 2) << "rows of a pair apart";
+    }
+  }
+  EXPECT_EQ(box(all), box({10, 3, 11, 650}));
 }
 
 // The void rule: a void near a valid cell takes the 1 / distance² mean of the valid cells

@@ -308,6 +308,24 @@ TEST(MapTiles, AnEditRemakesOnlyItsTilesAndTheSamePixels) {
       EXPECT_EQ(tile, fresh.Tile(level, tx, ty)) << level << ": " << tx << "," << ty;
     });
   EXPECT_EQ(tiles.made - before, 3);  // one tile of each level
+
+  // A stroke not drawn at any level yet, then heights written as a plug-in's are, level 1
+  // reduced stretch by stretch as they were written: every level as if made afresh.
+  auto raise = [&](const host::CellBox& b, float by) {
+    for (int32_t y = b.y0; y < b.y1; ++y)
+      for (int32_t x = b.x0; x < b.x1; ++x) land.heights[static_cast<size_t>(y) * 700 + x] += by;
+  };
+  raise({20, 40, 40, 90}, 7.0f);
+  tiles.HeightsChanged({20, 40, 40, 90});
+  raise({5, 101, 650, 205}, -60.0f);
+  tiles.ReduceWritten({5, 101, 650, 150});
+  tiles.ReduceWritten({5, 150, 650, 205});
+  tiles.HeightsChanged({5, 101, 650, 205}, true);
+  fresh.Reset(&land);
+  for (int level = 0; level <= 2; ++level)
+    every(tiles, level, [&](int32_t tx, int32_t ty, const QImage& tile) {
+      EXPECT_EQ(tile, fresh.Tile(level, tx, ty)) << level << ": " << tx << "," << ty;
+    });
 }
 
 // A level's cell is the mean of the valid cells under it; where all are NoData, it is.
