@@ -86,14 +86,18 @@ int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
   const float* before = serving->original.data();
   const int32_t height = serving->land.height;
   const auto& written = serving->onWritten;
-  // Pairs of rows, so that each stretch begins at an even row.
-  const size_t pairs = std::max<size_t>(1, base::kCopyGrain / 2 / std::max(width, 1));
+  // Groups of rows, so that each stretch begins at a multiple of kRowsTogether.
+  constexpr int32_t together = HostSession::kRowsTogether;
+  const size_t groups = std::max<size_t>(1, base::kCopyGrain / together / std::max(width, 1));
   const CellBox changed = tbb::parallel_reduce(
-      tbb::blocked_range<int32_t>(0, (height + 1) / 2, static_cast<int32_t>(pairs)), CellBox{},
+      tbb::blocked_range<int32_t>(0, (height + together - 1) / together,
+                                  static_cast<int32_t>(groups)),
+      CellBox{},
       [&](const tbb::blocked_range<int32_t>& r, CellBox box) {
         std::vector<float> blended(w.empty() ? 0 : static_cast<size_t>(width));
         CellBox stretch;
-        for (int32_t y = 2 * r.begin(); y < std::min(2 * r.end(), height); ++y) {
+        const int32_t end = std::min(together * r.end(), height);
+        for (int32_t y = together * r.begin(); y < end; ++y) {
           const size_t at = static_cast<size_t>(y) * width;
           const float* row = src + at;
           if (!w.empty()) {

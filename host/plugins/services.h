@@ -27,9 +27,11 @@ class HostSession {
   std::function<void(const CellBox& changed)> onRedraw;
   // Called by SetHeights on its copying threads, several at once, for each stretch of
   // rows it wrote, with the box of the cells that changed there, while they are still
-  // in the core's caches. A stretch begins at an even row and ends at an even row or the
-  // last: a 2 × 2 reduction of its rows needs no row of another.
+  // in the core's caches. A stretch begins at a multiple of kRowsTogether rows and ends
+  // at one or at the grid's last row: reductions of up to that many rows need no row of
+  // another stretch.
   std::function<void(const CellBox& changed)> onWritten;
+  static constexpr int32_t kRowsTogether = 16;
   // The cells changed since the last redraw, and none from now on.
   CellBox TakeChanged() { return std::exchange(changed, CellBox{}); }
 

@@ -133,7 +133,7 @@ void MapTiles::HeightsChanged(const CellBox& box, bool reduced) {
 }
 
 void MapTiles::ReduceWritten(const CellBox& box) {
-  if (land_ && pyramid_.Levels() > 1) pyramid_.Update(*land_, box, 0, 1);
+  if (land_ && pyramid_.Levels() > 1) pyramid_.Update(*land_, box, 0, kLevelsAsWritten);
 }
 
 void MapTiles::SelectionChanged(const CellBox& box) { Drop(box); }
@@ -162,7 +162,9 @@ int MapTiles::Prepare(int level, const CellBox& tiles, int most) {
   if (!land_) return 0;
   if (level > 0) {
     if (!stale_.Empty()) pyramid_.Update(*land_, stale_);
-    if (!reduced_.Empty()) pyramid_.Update(*land_, Halved(reduced_), 1);
+    CellBox above = reduced_;
+    for (int k = 0; k < kLevelsAsWritten; ++k) above = Halved(above);
+    if (!reduced_.Empty()) pyramid_.Update(*land_, above, kLevelsAsWritten);
     stale_ = reduced_ = {};
   }
   const HeightGrid grid = pyramid_.Level(*land_, level);

@@ -47,11 +47,13 @@ class MapTiles {
   // again when they differ from those drawn.
   void SetLook(const Shading& shading, const ZeroedWeights* selection);
   // The heights (and so the pyramid) or the selection changed over `box` only; with
-  // `reduced`, level 1 is made already over what changed (ReduceWritten).
+  // `reduced`, levels 1 to kLevelsAsWritten are made already over what changed
+  // (ReduceWritten).
   void HeightsChanged(const CellBox& box, bool reduced = false);
-  // Makes level 1 again over `box` of heights just written, while they are in cache. Safe
-  // from several threads at once for boxes whose rows pair up apart (each begins at an
-  // even row and ends at an even row or the grid's last).
+  // Makes levels 1 to kLevelsAsWritten again over `box` of heights just written, while
+  // they are in cache. Safe from several threads at once for boxes of rows apart, each
+  // beginning at a multiple of 2^kLevelsAsWritten rows.
+  static constexpr int kLevelsAsWritten = 4;
   void ReduceWritten(const CellBox& box);
   void SelectionChanged(const CellBox& box);
 
@@ -81,7 +83,7 @@ class MapTiles {
   const Landscape* land_ = nullptr;
   HeightPyramid pyramid_;
   CellBox stale_;              // cells whose levels are made again when a level is next drawn
-  CellBox reduced_;            // the same, level 1 made already
+  CellBox reduced_;            // the same, the levels ReduceWritten makes made already
   std::vector<QImage> spare_;  // dropped tiles, drawn into again: no fresh pages
   Shading shading_;
   const ZeroedWeights* selection_ = nullptr;

@@ -14,6 +14,7 @@
 
 #include "host/plugins/headless.h"
 #include "host/plugins/private_settings.h"
+#include "host/plugins/services.h"
 #include "host/ui/history.h"
 #include "host/ui/landscape_view.h"
 #include "host/ui/main_window.h"
@@ -120,6 +121,7 @@ void MainWindow::RunPlugin(PluginModule& module) {
   if (!selection_.empty()) session.Select(selection_);
   // Previews show while the dialog is open; the views draw again the cells that changed.
   // The map's pyramid is made from the heights as they are written, while in cache.
+  static_assert(HostSession::kRowsTogether % (1 << MapTiles::kLevelsAsWritten) == 0);
   session.onWritten = [this](const CellBox& written) { view_->Tiles().ReduceWritten(written); };
   session.onRedraw = [this](const CellBox& changed) {
     HeightsChanged(changed, true);

@@ -363,7 +363,8 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   // The slots the plug-in never calls answer 0.
   EXPECT_EQ(reinterpret_cast<RedrawFn>(call(5))(0), 0);
 
-  // A large grid is written in stretches of whole row pairs, each told what changed in it.
+  // A large grid is written in stretches of whole groups of rows, each told what changed
+  // in it.
   Landscape wide = Sample(1000, 700);
   host::HostSession writing(wide);
   std::mutex told;
@@ -382,7 +383,8 @@ TEST(Services, ServeTheLandscapeAsTheContractSays) {
   for (size_t i = 0; i < written.size(); ++i) {
     all = all.Union(written[i]);
     if (i > 0) {
-      EXPECT_LT((written[i - 1].y1 - 1) / 2, written[i].y0 / 2) << "rows of a pair apart";
+      constexpr int32_t together = host::HostSession::kRowsTogether;
+      EXPECT_LT((written[i - 1].y1 - 1) / together, written[i].y0 / together);
     }
   }
   EXPECT_EQ(box(all), box({10, 3, 11, 650}));

@@ -309,21 +309,27 @@ TEST(MapTiles, AnEditRemakesOnlyItsTilesAndTheSamePixels) {
     });
   EXPECT_EQ(tiles.made - before, 3);  // one tile of each level
 
-  // A stroke not drawn at any level yet, then heights written as a plug-in's are, level 1
-  // reduced stretch by stretch as they were written: every level as if made afresh.
+  // On a grid of six levels, a stroke not drawn at any level yet, then heights written as
+  // a plug-in's are, the first levels reduced stretch by stretch as they were written:
+  // every level as if made afresh.
+  Landscape wide = host_test::Relief(4200, 70);
+  host::MapTiles written;
+  written.Reset(&wide);
+  written.SetLook(look, nullptr);
+  ASSERT_EQ(written.Levels(), 6);
   auto raise = [&](const host::CellBox& b, float by) {
     for (int32_t y = b.y0; y < b.y1; ++y)
-      for (int32_t x = b.x0; x < b.x1; ++x) land.heights[static_cast<size_t>(y) * 700 + x] += by;
+      for (int32_t x = b.x0; x < b.x1; ++x) wide.heights[static_cast<size_t>(y) * 4200 + x] += by;
   };
-  raise({20, 40, 40, 90}, 7.0f);
-  tiles.HeightsChanged({20, 40, 40, 90});
-  raise({5, 101, 650, 205}, -60.0f);
-  tiles.ReduceWritten({5, 101, 650, 150});
-  tiles.ReduceWritten({5, 150, 650, 205});
-  tiles.HeightsChanged({5, 101, 650, 205}, true);
-  fresh.Reset(&land);
-  for (int level = 0; level <= 2; ++level)
-    every(tiles, level, [&](int32_t tx, int32_t ty, const QImage& tile) {
+  raise({20, 4, 40, 30}, 7.0f);
+  written.HeightsChanged({20, 4, 40, 30});
+  raise({5, 13, 4150, 61}, -60.0f);
+  written.ReduceWritten({5, 13, 4150, 48});
+  written.ReduceWritten({5, 48, 4150, 61});
+  written.HeightsChanged({5, 13, 4150, 61}, true);
+  fresh.Reset(&wide);
+  for (int level = 0; level < 6; ++level)
+    every(written, level, [&](int32_t tx, int32_t ty, const QImage& tile) {
       EXPECT_EQ(tile, fresh.Tile(level, tx, ty)) << level << ": " << tx << "," << ty;
     });
 }
