@@ -276,8 +276,11 @@ int main(int argc, char** argv) {
   // The history's work after the edits above (at 16384² it packs a whole landscape) done
   // first, as it is once a user has looked at the map a while.
   host::SettleHistory(*window.History());
-  QApplication::processEvents();
-  window.History()->setClean();  // nothing to ask about
+  for (int i = 0; i < window.History()->count(); ++i)
+    if (const auto* step = dynamic_cast<const host::LandscapeStep*>(window.History()->command(i)))
+      step->Of().HasBase();       // waits for a landscape kept whole being made
+  QApplication::processEvents();  // the history then kept within its bound
+  window.History()->setClean();   // nothing to ask about
   watch.Start();
   lookShown = 0.0;
   window.Open(r32);

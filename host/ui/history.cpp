@@ -73,6 +73,7 @@ LandscapeChange::LandscapeChange(Landscape&& before, const Landscape& after, con
 
 LandscapeChange::~LandscapeChange() {
   Wait();
+  baseGroup_.cancel();
   WaitForBase();
 }
 
@@ -138,7 +139,9 @@ bool LandscapeChange::Matches(const Landscape& land, bool back) const {
   return remake_ && Fingerprint(land) == (back ? sumBefore_ : sumAfter_);
 }
 
-void LandscapeChange::KeepBase(const Landscape& before) {
+void LandscapeChange::KeepBase(const Landscape& before) { base_ = Pack(before); }
+
+std::unique_ptr<LandscapeChange::Packed> LandscapeChange::Pack(const Landscape& before) {
   auto packed = std::make_unique<Packed>();
   const ZeroedWeights zeros(before.Count());
   packed->heights = GridChange(zeros.data(), before.heights.data(), before.width, before.height);
@@ -147,7 +150,7 @@ void LandscapeChange::KeepBase(const Landscape& before) {
     const std::vector<uint8_t, base::Zeroed<uint8_t>> none(before.Count());
     packed->noData = GridChange(none.data(), before.noData.data(), before.width, before.height);
   }
-  base_ = std::move(packed);
+  return packed;
 }
 
 void LandscapeChange::KeepBaseLater(Landscape&& now,
@@ -160,13 +163,16 @@ void LandscapeChange::KeepBaseLater(Landscape&& now,
     const sched_param idle{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
     tbb::task_arena(1).execute([&] {
-      for (auto step = later.rbegin(); step != later.rend(); ++step) (*step)->ApplyTo(land, true);
-      ApplyTo(land, true);
-      if (Remakeable() && !Matches(land, true)) {
-        baseRefused_ = true;
-      } else {
-        KeepBase(land);
-      }
+      baseGroup_.run_and_wait([&] {
+        // Cancelled, each stage's bands are skipped and nothing it made is kept.
+        for (auto step = later.rbegin(); step != later.rend(); ++step) (*step)->ApplyTo(land, true);
+        ApplyTo(land, true);
+        const bool refused = Remakeable() && !Matches(land, true);
+        auto packed = refused ? nullptr : Pack(land);
+        if (tbb::is_current_task_group_canceling()) return;
+        baseRefused_ = refused;
+        base_ = std::move(packed);
+      });
     });
     land = Landscape();
     later.clear();

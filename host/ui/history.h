@@ -5,6 +5,8 @@
 // then the oldest steps go.
 #pragma once
 
+#include <tbb/task_group.h>
+
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <cstddef>
@@ -76,6 +78,7 @@ class LandscapeChange {
   // The same, made on a thread of its own at idle priority: `now` (the landscape after
   // the steps `later`, this one's successors, newest last) with each undone, then
   // checked against what this edit found. `done` is called on that thread at the end.
+  // A change let go meanwhile (a history cleared) stops it soon, not at its end.
   void KeepBaseLater(Landscape&& now, std::vector<std::shared_ptr<const LandscapeChange>> later,
                      std::function<void()> done);
   // Whether a landscape kept whole is being made; HasBase and BaseInto wait for it.
@@ -100,6 +103,7 @@ class LandscapeChange {
     GridChange heights, noData;  // from zeros
     bool hasNoData = false;
   };
+  static std::unique_ptr<Packed> Pack(const Landscape& land);
 
   mutable std::future<void> work_;  // valid while it is worked out
   size_t pendingBytes_ = 0;
@@ -111,6 +115,7 @@ class LandscapeChange {
   bool forgotten_ = false;
   std::unique_ptr<Packed> base_;
   mutable std::future<void> baseWork_;  // valid while a base is made
+  tbb::task_group baseGroup_;           // its work, cancelled when the change goes
   size_t basePendingBytes_ = 0;
   bool baseRefused_ = false;
   std::pair<double, double> rangeBefore_, rangeAfter_;

@@ -707,6 +707,15 @@ TEST(History, PastItsBoundStepsAreMadeAgain) {
   EXPECT_EQ(Bits(land), states[5]);
   history.redo();
   EXPECT_EQ(Bits(land), states[6]);
+
+  // A history cleared while a landscape kept whole is made (another file opened): the
+  // work stops, and its end is still told.
+  history.clear();
+  for (int step = 0; step < 4; ++step) edit(step);
+  made = 0;
+  host::KeepHistoryWithin(history, host::HistoryBytes(history) / 2, &land, [&] { ++made; });
+  history.clear();
+  EXPECT_EQ(made, 1);
 }
 
 // A whole-grid edit keeps what its difference packs to, a brush stroke its box: a
