@@ -4,7 +4,9 @@
 #include <tbb/parallel_reduce.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <tuple>
 
@@ -12,29 +14,74 @@
 
 namespace host {
 
+namespace {
+
+// A finite height's bits as an integer that orders as the heights do, -0 just before +0.
+// It is its own inverse.
+int32_t OrderKey(int32_t bits) { return bits ^ ((bits >> 31) & 0x7fffffff); }
+
+using Keys = std::pair<int32_t, int32_t>;  // least, greatest; the first above the second: none
+
+// The keys of the finite heights of [begin, end) not void there: integer work on masks,
+// several cells to an instruction.
+template <typename Void>
+Keys KeyEnds(const float* heights, size_t begin, size_t end, Keys keys, Void isVoid) {
+  constexpr int32_t kMost = std::numeric_limits<int32_t>::max();
+  constexpr int32_t kLeast = std::numeric_limits<int32_t>::min();
+  auto [lo, hi] = keys;
+  for (size_t i = begin; i < end; ++i) {
+    const auto bits = std::bit_cast<int32_t>(heights[i]);
+    const int32_t key = OrderKey(bits);
+    // All ones for a finite height of a valid cell, else none.
+    const int32_t valid = -static_cast<int32_t>(((bits & 0x7fffffff) < 0x7f800000) & !isVoid(i));
+    lo = std::min(lo, (key & valid) | (kMost & ~valid));
+    hi = std::max(hi, (key & valid) | (kLeast & ~valid));
+  }
+  return {lo, hi};
+}
+
+// The same where every cell is valid and, as a grid's heights mostly are, finite: a
+// stretch whose ends are finite has no other heights.
+Keys FiniteKeyEnds(const float* heights, size_t begin, size_t end, Keys keys) {
+  constexpr int32_t kHighest = 0x7f7fffff;  // FLT_MAX's key; -FLT_MAX's is its complement
+  auto [lo, hi] = keys;
+  for (size_t i = begin; i < end; ++i) {
+    const int32_t key = OrderKey(std::bit_cast<int32_t>(heights[i]));
+    lo = std::min(lo, key);
+    hi = std::max(hi, key);
+  }
+  if (lo >= ~kHighest && hi <= kHighest) return {lo, hi};
+  return KeyEnds(heights, begin, end, keys, [](size_t) { return false; });
+}
+
+}  // namespace
+
 std::pair<float, float> Landscape::ValidEnds(size_t begin, size_t end) const {
-  struct Ends {
-    float lo = std::numeric_limits<float>::infinity();
-    float hi = -std::numeric_limits<float>::infinity();
-  };
-  // Stretches on every core; a minimum and a maximum merge the same in any order.
-  const Ends ends = tbb::parallel_reduce(
-      tbb::blocked_range<size_t>(begin, end, base::kCopyGrain), Ends{},
-      [&](const tbb::blocked_range<size_t>& r, Ends e) {
-        for (size_t i = r.begin(); i < r.end(); ++i) {
-          const float h = heights[i];
-          if (!std::isfinite(h) || IsNoData(i)) continue;
-          e.lo = h < e.lo ? h : e.lo;
-          e.hi = h > e.hi ? h : e.hi;
-        }
-        return e;
+  // Stretches on every core; least and greatest merge the same in any order.
+  const Keys none{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()};
+  const Keys keys = tbb::parallel_reduce(
+      tbb::blocked_range<size_t>(begin, end, base::kCopyGrain), none,
+      [&](const tbb::blocked_range<size_t>& r, Keys k) {
+        if (noData.empty()) return FiniteKeyEnds(heights.data(), r.begin(), r.end(), k);
+        return KeyEnds(heights.data(), r.begin(), r.end(), k,
+                       [&](size_t i) { return noData[i] != 0; });
       },
-      [](Ends a, const Ends& b) {
-        a.lo = std::min(a.lo, b.lo);
-        a.hi = std::max(a.hi, b.hi);
-        return a;
+      [](const Keys& a, const Keys& b) {
+        return Keys{std::min(a.first, b.first), std::max(a.second, b.second)};
       });
-  return {ends.lo, ends.hi};
+  if (keys.first > keys.second)
+    return {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+  float lo = std::bit_cast<float>(OrderKey(keys.first));
+  float hi = std::bit_cast<float>(OrderKey(keys.second));
+  // Zeros of either sign are equal heights: an end at zero is the first zero of the cells,
+  // whichever sign it has.
+  if (lo == 0.0f || hi == 0.0f) {
+    size_t i = begin;
+    while (heights[i] != 0.0f || IsNoData(i)) ++i;
+    if (lo == 0.0f) lo = heights[i];
+    if (hi == 0.0f) hi = heights[i];
+  }
+  return {lo, hi};
 }
 
 std::pair<double, double> Landscape::ValidRange() const {

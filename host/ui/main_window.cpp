@@ -273,8 +273,9 @@ bool MainWindow::Open(const QString& path) {
   selection_.clear();
   LandscapeReplaced();
   StartHistory();  // a new file starts a new history
-  // The water of the last file says nothing of this one: sea level where it dips below.
-  SetWaterLevel(land_.ValidRange().first < 0.0 ? std::optional(kSeaLevel) : std::nullopt);
+  // The water of the last file says nothing of this one: sea level where it dips below
+  // (the range reading recorded).
+  SetWaterLevel(land_.minHeight < 0.0 ? std::optional(kSeaLevel) : std::nullopt);
   Remember(path);
   views_->currentWidget()->setFocus();
   return true;

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -288,6 +289,48 @@ TEST_F(Files, AFailedSaveLeavesTheOldFileInPlace) {
   EXPECT_EQ(host_test::Bytes(Path("keep.r16")), before);
   EXPECT_EQ(host_test::Listing(dir.path().toStdString()),
             (std::vector<std::string>{"keep.hdr", "keep.r16"}));
+}
+
+// The range counts finite heights of valid cells only; of two zeros the first met is its
+// end, whatever its sign; a large grid is searched on every core to the same answer.
+TEST(Landscape, TheValidRangeLeavesOutVoidsAndWhatIsNotAHeight) {
+  const float nan = std::nanf(""), inf = INFINITY;
+  struct Case {
+    const char* what;
+    std::vector<float> heights;
+    std::vector<uint8_t> voids;
+    float lo, hi;  // the ends expected, bit for bit; lo > hi: none valid
+  };
+  for (const Case& c : std::vector<Case>{{"plain", {3, -2, 5, 1}, {}, -2, 5},
+                                         {"not heights", {nan, inf, 4, -inf, 7, -nan}, {}, 4, 7},
+                                         {"voids", {-900, 3, 8, 900}, {1, 0, 0, 1}, 3, 8},
+                                         {"none valid", {nan, 2}, {0, 1}, inf, -inf},
+                                         {"zero first", {5, 0.0f, -0.0f}, {}, 0.0f, 5},
+                                         {"negative zero first", {-0.0f, 0.0f, 5}, {}, -0.0f, 5},
+                                         {"highest zero", {-3, 0.0f, -0.0f}, {}, -3, 0.0f},
+                                         {"a void's zero", {-0.0f, 1, 0.0f}, {1, 0, 0}, 0.0f, 1}}) {
+    Landscape land;
+    land.width = static_cast<int32_t>(c.heights.size());
+    land.height = 1;
+    land.heights.assign(c.heights.begin(), c.heights.end());
+    land.noData.assign(c.voids.begin(), c.voids.end());
+    const auto [lo, hi] = land.ValidEnds(0, land.Count());
+    EXPECT_EQ(std::bit_cast<uint32_t>(lo), std::bit_cast<uint32_t>(c.lo)) << c.what;
+    EXPECT_EQ(std::bit_cast<uint32_t>(hi), std::bit_cast<uint32_t>(c.hi)) << c.what;
+  }
+  Landscape large = Sample(1500, 1000);
+  large.heights[1'234'567] = -5e6f;
+  large.heights[777] = 5e6f;
+  large.heights[1'400'000] = 9e6f;
+  large.noData.assign(large.Count(), 0);
+  large.noData[1'400'000] = 1;
+  EXPECT_EQ(large.ValidRange(), (std::pair<double, double>{-5e6, 5e6}));
+  float lo = inf, hi = -inf;
+  for (size_t i = 800; i < 1'234'567; ++i) {
+    lo = std::min(lo, large.heights[i]);
+    hi = std::max(hi, large.heights[i]);
+  }
+  EXPECT_EQ(large.ValidEnds(800, 1'234'567), std::make_pair(lo, hi));
 }
 
 // The services as the contract describes them, called through the table.
