@@ -4,7 +4,10 @@
 #pragma once
 
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,6 +23,26 @@ inline void AdviseHugePages(void* data, size_t bytes) {
   const uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
   const uintptr_t end = (start + bytes) & ~(kHuge - 1);
   if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// Makes the pages of [data, data + bytes) ready to be written without writing them (what
+// their first touch would do), a part at a time until `stop` is set. Safe while others
+// write there: nothing is written. False where the kernel cannot (before Linux 5.14).
+inline bool PopulateForWriting(void* data, size_t bytes, const std::atomic<bool>& stop) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t start = reinterpret_cast<uintptr_t>(data);
+  const uintptr_t begin = (start + page - 1) & ~(page - 1);
+  const uintptr_t end = (start + bytes) & ~(page - 1);
+  constexpr uintptr_t kPart = uintptr_t{32} << 20;
+  for (uintptr_t at = begin; at < end && !stop.load(std::memory_order_relaxed); at += kPart)
+    if (::madvise(reinterpret_cast<void*>(at), std::min(kPart, end - at), MADV_POPULATE_WRITE))
+      return false;
+  return true;
+#else
+  (void)data, (void)bytes, (void)stop;
+  return false;
+#endif
 }
 
 }  // namespace base
