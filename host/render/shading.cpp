@@ -138,29 +138,46 @@ void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& ar
   const qsizetype stride = into.bytesPerLine();
   const bool water = shading.waterLevel.has_value();
   const float level = water ? static_cast<float>(*shading.waterLevel) : 0.0f;
+  // A row's colours in two passes: the ramp's entries looked up (a load a cell), then
+  // straight code on plain arrays, several cells to an instruction.
+  // A row's colours in passes of straight code on plain arrays, several cells to an
+  // instruction but for the ramp's lookup.
   auto colourRow = [&](int32_t y, const float* heights, const float* shade, const int32_t* step,
-                       QRgb* line) {
-    const uint8_t* voids =
-        grid.noData ? grid.noData + static_cast<size_t>(y) * grid.width + area.x0 : nullptr;
-    for (int32_t i = 0; i < columns; ++i) {
+                       float* rampColours, QRgb* line) {
+    const int32_t n = columns;  // a local: the stores to `line` cannot change it
+    float* red = rampColours;
+    float* green = red + n;
+    float* blue = green + n;
+    for (int32_t i = 0; i < n; ++i) {
       const auto& c = ramp[static_cast<size_t>(step[i])];
-      QRgb colour = qRgb(static_cast<int>(c[0] * shade[i]), static_cast<int>(c[1] * shade[i]),
-                         static_cast<int>(c[2] * shade[i]));
-      if (water && heights[i] <= level) {
-        const float depth =
-            std::clamp((level - heights[i]) * lighting.inverseSpan * 4.0f, 0.0f, 1.0f);
-        colour = qRgb(static_cast<int>(40 - 25 * depth), static_cast<int>(110 - 60 * depth),
-                      static_cast<int>(190 - 60 * depth));
-      }
-      line[i] = voids && voids[i] ? qRgba(0, 0, 0, 0) : colour;
+      red[i] = c[0];
+      green[i] = c[1];
+      blue[i] = c[2];
     }
+    for (int32_t i = 0; i < n; ++i)
+      line[i] = qRgb(static_cast<int>(red[i] * shade[i]), static_cast<int>(green[i] * shade[i]),
+                     static_cast<int>(blue[i] * shade[i]));
+    if (water) {
+      const float inverseSpan = lighting.inverseSpan;
+      for (int32_t i = 0; i < n; ++i) {
+        // std::clamp's comparisons, written out as selects.
+        const float d = (level - heights[i]) * inverseSpan * 4.0f;
+        const float depth = d < 0.0f ? 0.0f : (1.0f < d ? 1.0f : d);
+        const QRgb sea = qRgb(static_cast<int>(40 - 25 * depth), static_cast<int>(110 - 60 * depth),
+                              static_cast<int>(190 - 60 * depth));
+        line[i] = heights[i] <= level ? sea : line[i];
+      }
+    }
+    if (!grid.noData) return;
+    const uint8_t* voids = grid.noData + static_cast<size_t>(y) * grid.width + area.x0;
+    for (int32_t i = 0; i < n; ++i) line[i] = voids[i] ? qRgba(0, 0, 0, 0) : line[i];
   };
   // Rows in bands on every core; each pixel depends on the heights only. A band keeps
   // the rows up, at and down from the one it shades, each cleaned once.
   const size_t bandRows = std::max<size_t>(1, base::kCopyGrain / static_cast<size_t>(columns));
   base::ForStretches(static_cast<size_t>(area.y1 - area.y0), bandRows, [&](size_t r0, size_t r1) {
     const size_t n = static_cast<size_t>(columns);
-    std::vector<float> rows(3 * (n + 2)), shade(n);
+    std::vector<float> rows(3 * (n + 2)), shade(n), rampColours(3 * n);
     std::vector<int32_t> step(n);
     float* up = rows.data();
     float* mid = up + n + 2;
@@ -171,7 +188,7 @@ void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& ar
     for (auto y = y0; y < area.y0 + static_cast<int32_t>(r1); ++y) {
       CleanRow(grid, std::min(y + 1, grid.height - 1), area.x0, area.x1, lighting.lo, down);
       LightRow(up + 1, mid + 1, down + 1, columns, lighting, shade.data(), step.data());
-      colourRow(y, mid + 1, shade.data(), step.data(),
+      colourRow(y, mid + 1, shade.data(), step.data(), rampColours.data(),
                 reinterpret_cast<QRgb*>(bits + (y - area.y0) * stride));
       float* spare = up;
       up = mid;
