@@ -138,8 +138,6 @@ void ShadeArea(const HeightGrid& grid, const Shading& shading, const CellBox& ar
   const qsizetype stride = into.bytesPerLine();
   const bool water = shading.waterLevel.has_value();
   const float level = water ? static_cast<float>(*shading.waterLevel) : 0.0f;
-  // A row's colours in two passes: the ramp's entries looked up (a load a cell), then
-  // straight code on plain arrays, several cells to an instruction.
   // A row's colours in passes of straight code on plain arrays, several cells to an
   // instruction but for the ramp's lookup.
   auto colourRow = [&](int32_t y, const float* heights, const float* shade, const int32_t* step,

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
 
 namespace host {
 
@@ -162,21 +163,27 @@ void LandscapeChange::KeepBaseLater(Landscape&& now,
                                               done = std::move(done)]() mutable {
     const sched_param idle{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    bool outOfMemory = false;
     tbb::task_arena(1).execute([&] {
       baseGroup_.run_and_wait([&] {
         // Cancelled, each stage's bands are skipped and nothing it made is kept.
-        for (auto step = later.rbegin(); step != later.rend(); ++step) (*step)->ApplyTo(land, true);
-        ApplyTo(land, true);
-        const bool refused = Remakeable() && !Matches(land, true);
-        auto packed = refused ? nullptr : Pack(land);
-        if (tbb::is_current_task_group_canceling()) return;
-        baseRefused_ = refused;
-        base_ = std::move(packed);
+        try {
+          for (auto step = later.rbegin(); step != later.rend(); ++step)
+            (*step)->ApplyTo(land, true);
+          ApplyTo(land, true);
+          const bool refused = Remakeable() && !Matches(land, true);
+          auto packed = refused ? nullptr : Pack(land);
+          if (tbb::is_current_task_group_canceling()) return;
+          baseRefused_ = refused;
+          base_ = std::move(packed);
+        } catch (const std::bad_alloc&) {
+          outOfMemory = true;  // none for now, nothing forgotten; tried again after an edit
+        }
       });
     });
     land = Landscape();
     later.clear();
-    if (done) done();
+    if (done && !outOfMemory) done();
   });
 }
 

@@ -77,8 +77,9 @@ class LandscapeChange {
   void KeepBase(const Landscape& before);
   // The same, made on a thread of its own at idle priority: `now` (the landscape after
   // the steps `later`, this one's successors, newest last) with each undone, then
-  // checked against what this edit found. `done` is called on that thread at the end.
-  // A change let go meanwhile (a history cleared) stops it soon, not at its end.
+  // checked against what this edit found. `done` is called on that thread at the end,
+  // unless memory ran out (none is kept then, and nothing is forgotten until one is). A
+  // change let go meanwhile (a history cleared) stops it soon, not at its end.
   void KeepBaseLater(Landscape&& now, std::vector<std::shared_ptr<const LandscapeChange>> later,
                      std::function<void()> done);
   // Whether a landscape kept whole is being made; HasBase and BaseInto wait for it.
