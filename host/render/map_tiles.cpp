@@ -162,9 +162,11 @@ int MapTiles::Prepare(int level, const CellBox& tiles, int most) {
   if (!land_) return 0;
   if (level > 0) {
     if (!stale_.Empty()) pyramid_.Update(*land_, stale_);
-    CellBox above = reduced_;
-    for (int k = 0; k < kLevelsAsWritten; ++k) above = Halved(above);
-    if (!reduced_.Empty()) pyramid_.Update(*land_, above, kLevelsAsWritten);
+    if (!reduced_.Empty()) {
+      CellBox above = reduced_;  // as cells of the last level made as written
+      for (int k = 0; k < kLevelsAsWritten; ++k) above = Halved(above);
+      pyramid_.Update(*land_, above, kLevelsAsWritten);
+    }
     stale_ = reduced_ = {};
   }
   const HeightGrid grid = pyramid_.Level(*land_, level);
