@@ -58,18 +58,22 @@ LandscapeChange::LandscapeChange(Landscape&& before, const Landscape& after, con
       remakeBytes_(remakeBytes),
       rangeBefore_(before.minHeight, before.maxHeight),
       rangeAfter_(after.minHeight, after.maxHeight) {
-  work_ = std::async(std::launch::async, [this, kept = std::move(before), &after, within,
-                                          done = std::move(done)]() mutable {
-    // Only on a core the window leaves idle: the repaint of the edit comes first, and
-    // the change is worked out after it (or at once, when the window waits for it).
-    const sched_param idle{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
-    // On one core of an arena of its own: the window's own work on every core (a repaint)
-    // never waits behind a band of this one.
-    tbb::task_arena(1).execute([&] { Make(kept, after, within); });
-    kept = Landscape();  // the whole copy goes as soon as the change is known
-    if (done) done();
-  });
+  // Begun once the window has drawn the edit (or when it waits for the change): even on a
+  // core of its own it would share memory and caches with the repaint.
+  std::future<void> start = start_.get_future();
+  work_ =
+      std::async(std::launch::async, [this, kept = std::move(before), &after, within,
+                                      done = std::move(done), start = std::move(start)]() mutable {
+        start.wait();
+        // Then only on a core the window leaves idle.
+        const sched_param idle{};
+        pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+        // On one core of an arena of its own: the window's own work on every core (a repaint)
+        // never waits behind a band of this one.
+        tbb::task_arena(1).execute([&] { Make(kept, after, within); });
+        kept = Landscape();  // the whole copy goes as soon as the change is known
+        if (done) done();
+      });
 }
 
 LandscapeChange::~LandscapeChange() {
@@ -87,8 +91,14 @@ bool LandscapeChange::BasePending() const {
          baseWork_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
 }
 
+void LandscapeChange::Start() const {
+  std::call_once(started_, [this] { start_.set_value(); });
+}
+
 void LandscapeChange::Wait() const {
-  if (work_.valid()) work_.get();
+  if (!work_.valid()) return;
+  Start();
+  work_.get();
 }
 
 bool LandscapeChange::Ready() const {

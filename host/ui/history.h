@@ -14,6 +14,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -35,13 +36,16 @@ class LandscapeChange {
   LandscapeChange(const Landscape& before, const Landscape& after, const CellBox& within = {});
   // The same, worked out on a thread of its own while the user goes on: `before` is kept
   // whole until then, and `after` must not change until Wait returns (the window settles
-  // its history before any edit). `done` is called on that thread at the end.
-  // `remake` (with what it keeps, in bytes): how to make the edit again, if it can be.
+  // its history before any edit). It begins at Start, or when something waits for it.
+  // `done` is called on that thread at the end. `remake` (with what it keeps, in bytes):
+  // how to make the edit again, if it can be.
   LandscapeChange(Landscape&& before, const Landscape& after, const CellBox& within,
                   std::function<void()> done, Remake remake = {}, size_t remakeBytes = 0);
   ~LandscapeChange();
   LandscapeChange(const LandscapeChange&) = delete;
   LandscapeChange& operator=(const LandscapeChange&) = delete;
+  // Lets the work begin (the window, once it has drawn the edit); again, nothing.
+  void Start() const;
   // Until the change is worked out; every other call waits for it first.
   void Wait() const;
   bool Ready() const;
@@ -107,6 +111,8 @@ class LandscapeChange {
   static std::unique_ptr<Packed> Pack(const Landscape& land);
 
   mutable std::future<void> work_;  // valid while it is worked out
+  mutable std::promise<void> start_;
+  mutable std::once_flag started_;
   size_t pendingBytes_ = 0;
   GridChange heights_, noData_;
   CellBox box_;

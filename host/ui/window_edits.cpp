@@ -1,5 +1,6 @@
 // What changes the heights in the window: a plug-in run (from the menu, or placed with a
 // click), a sculpting stroke, and the history's steps of them.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDoubleSpinBox>
 #include <QStackedWidget>
@@ -64,6 +65,13 @@ void MainWindow::PushChange(const QString& name, Landscape&& before, const CellB
   auto change = std::make_shared<LandscapeChange>(
       std::move(before), land_, reach, [this] { KeepHistorySoon(); }, std::move(remake.first),
       remake.second);
+  // Begun when the window next waits for the user: the edit drawn, the cores free.
+  connect(
+      QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+      [started = std::weak_ptr<const LandscapeChange>(change)] {
+        if (const auto c = started.lock()) c->Start();
+      },
+      Qt::SingleShotConnection);
   PushStep(new LandscapeStep([this](const LandscapeChange& c, bool back) { ApplyChange(c, back); },
                              name, std::move(change)));
 }

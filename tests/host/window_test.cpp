@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,16 +19,19 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QUndoStack>
 #include <QWheelEvent>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #include "host/io/heightmap_io.h"
@@ -726,8 +730,17 @@ TEST_F(Window, TheHistoryKeepsChangesNotLandscapes) {
   ASSERT_TRUE(window->Open(QPath("big.r32"))) << answerer.texts.join(' ').toStdString();
   EXPECT_EQ(window->History()->undoLimit(), host::MainWindow::kHistorySteps);
   Apply("SoftenRadio");
+  // Worked out on a thread of its own, begun once the window has drawn the edit and waits
+  // for the user.
+  const auto& change =
+      dynamic_cast<const host::LandscapeStep*>(window->History()->command(0))->Of();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(change.Ready());
+  QEventLoop idle;
+  QTimer::singleShot(20, &idle, &QEventLoop::quit);
+  idle.exec();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return change.Ready(); }));
   const size_t whole = 512 * 512 * sizeof(float);
-  host::SettleHistory(*window->History());  // worked out on a thread of its own
   EXPECT_LT(host::HistoryBytes(*window->History()), whole * 3 / 4);
   QPainterPath square;
   square.addRect(100, 100, 20, 20);
