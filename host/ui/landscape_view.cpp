@@ -1,5 +1,6 @@
 #include "host/ui/landscape_view.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -180,10 +181,19 @@ void LandscapeView::wheelEvent(QWheelEvent* e) {
   ZoomAbout(e->position(), std::pow(1.0015, e->angleDelta().y()));
 }
 
+void HoldTheMouse(QWidget* view, Qt::MouseButton button) {
+  if (QGuiApplication::mouseButtons() & button) view->grabMouse();
+}
+
+void LetTheMouseGo(QWidget* view) {
+  if (QWidget::mouseGrabber() == view) view->releaseMouse();
+}
+
 void LandscapeView::mousePressEvent(QMouseEvent* e) {
   if (Reading()) return;  // a picture of a landscape not there yet: no tool acts on it
   last_ = e->position();
   Press(ToCell(e->position()), e->button());
+  HoldTheMouse(this, e->button());
 }
 
 void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
@@ -197,6 +207,7 @@ void LandscapeView::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void LandscapeView::mouseReleaseEvent(QMouseEvent* e) {
+  LetTheMouseGo(this);
   if (!Reading()) Release(ToCell(e->position()), e->button());
 }
 
@@ -207,6 +218,8 @@ void LandscapeView::Press(QPointF cell, Qt::MouseButton button) {
   stroke_.clear();
   if (tool == Tool::kBrush || tool == Tool::kErase) stroke_.push_back(cell);
   if (tool == Tool::kSculpt && button == Qt::LeftButton && onDab) {
+    if (sculpting_ && onStrokeEnd) onStrokeEnd();  // the last one's release never came
+    sculpting_ = true;
     lastCell_ = cell;
     onDab(lastCell_, lastCell_);
   }
@@ -216,6 +229,11 @@ void LandscapeView::Move(QPointF cell, Qt::MouseButtons buttons) {
   if (onHover) onHover(cell, Inside(cell));
   hover_ = cell;
   if (tool == Tool::kBrush || tool == Tool::kErase || tool == Tool::kSculpt) update();
+  if (!(buttons & Qt::LeftButton) && sculpting_) {
+    // Released while a dab's modal loop held the events back: the stroke ends here.
+    sculpting_ = false;
+    if (onStrokeEnd) onStrokeEnd();
+  }
   if (!(buttons & Qt::LeftButton) || tool == Tool::kPan) return;
   if (tool == Tool::kSculpt) {
     if (onDab) onDab(lastCell_, cell);
@@ -239,7 +257,8 @@ void LandscapeView::Move(QPointF cell, Qt::MouseButtons buttons) {
 void LandscapeView::Release(QPointF cell, Qt::MouseButton button) {
   if (tool == Tool::kPan) return;
   if (tool == Tool::kSculpt) {
-    if (button == Qt::LeftButton && onStrokeEnd) onStrokeEnd();
+    if (button == Qt::LeftButton && sculpting_ && onStrokeEnd) onStrokeEnd();
+    sculpting_ = false;
     return;
   }
   if (tool == Tool::kBrush || tool == Tool::kErase) {

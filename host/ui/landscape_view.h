@@ -10,6 +10,12 @@
 
 namespace host {
 
+// A press's later moves and its release come to `view` even when the press ran a modal
+// loop of its own (a dialog, or a plug-in answered unseen for a sculpting dab): Qt lets
+// the press's implicit grab go when a modal loop ends with the button held.
+void HoldTheMouse(QWidget* view, Qt::MouseButton button);
+void LetTheMouseGo(QWidget* view);
+
 // The picture of the landscape, zoomed and panned; the wheel zooms about the cursor, a
 // drag pans, or draws the selection when a selection tool is chosen.
 class LandscapeView : public QWidget {
@@ -94,8 +100,9 @@ class LandscapeView : public QWidget {
   double scale_ = 1.0;
   QPointF origin_;
   QPointF pressCell_;
-  QPointF last_;      // where a pan was last dragged to, in pixels
-  QPointF lastCell_;  // a sculpting stroke's last point
+  QPointF last_;            // where a pan was last dragged to, in pixels
+  QPointF lastCell_;        // a sculpting stroke's last point
+  bool sculpting_ = false;  // a sculpting stroke's button is down
 };
 
 }  // namespace host

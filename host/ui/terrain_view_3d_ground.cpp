@@ -7,6 +7,7 @@
 #include <cmath>
 #include <tuple>
 
+#include "host/ui/landscape_view.h"
 #include "host/ui/terrain_view_3d.h"
 
 namespace host {
@@ -129,6 +130,7 @@ void TerrainView3D::mousePressEvent(QMouseEvent* e) {
       tooling_ = true;
       toolCell_ = *cell;
       if (onToolPress) onToolPress(*cell, e->button());
+      HoldTheMouse(this, e->button());
       return;
     }
   dragging_ = true;
@@ -142,6 +144,12 @@ void TerrainView3D::mouseMoveEvent(QMouseEvent* e) {
     if (cell && (tooling_ || tools)) {
       toolCell_ = *cell;
       if (onToolMove) onToolMove(*cell, tooling_ ? e->buttons() : Qt::NoButton);
+    }
+    // Released while the tool's work held the events back: the drag ends where it was.
+    if (tooling_ && !(e->buttons() & Qt::LeftButton)) {
+      tooling_ = false;
+      LetTheMouseGo(this);
+      if (onToolRelease) onToolRelease(toolCell_, Qt::LeftButton);
     }
     if (tools) {
       // The brush follows the pointer over the coarse mesh; the detail returns once the
@@ -172,6 +180,7 @@ void TerrainView3D::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void TerrainView3D::mouseReleaseEvent(QMouseEvent* e) {
+  LetTheMouseGo(this);
   if (tooling_) {
     // Released off the ground: where the tool last was on it.
     tooling_ = false;
