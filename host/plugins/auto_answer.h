@@ -24,6 +24,8 @@ class AutoAnswer : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void Answer();
+
   bool unseen_;
   QTimer timer_;
   std::vector<std::string> messages_;
