@@ -167,8 +167,11 @@ class MainWindow : public QMainWindow {
   // How far around a cell the chosen sculpting action reads (SculptStroke::kWhole: it is
   // run on the whole grid).
   int SculptHalo() const;
-  // A stretch of a sculpting stroke (the first: a point), and its end: one step.
+  // A stretch of a sculpting stroke (the first: a point), and its end: one step. A dab
+  // that runs the plug-in spins the dialog's loop: the stretches and the end that come
+  // meanwhile wait for it, in order.
   void SculptDab(QPointF from, QPointF to);
+  void PaintDab(QPointF from, QPointF to);
   void EndSculpt();
   void StartHistory();
   void UpdateTitle();
@@ -177,6 +180,9 @@ class MainWindow : public QMainWindow {
   uint64_t edits_ = 0;  // how many times the heights changed, for what is made from them
   std::unique_ptr<SculptStroke> sculpt_;
   ZeroedWeights sculptWeights_;
+  bool dabbing_ = false;
+  std::vector<std::pair<QPointF, QPointF>> dabsWaiting_;
+  bool endWaiting_ = false;
   QString path_;  // the opened file; empty for the built-in landscape
   std::pair<double, double> openedRange_;
   std::optional<double> waterLevel_;

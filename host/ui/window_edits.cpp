@@ -229,6 +229,29 @@ int MainWindow::SculptHalo() const {
 }
 
 void MainWindow::SculptDab(QPointF from, QPointF to) {
+  if (dabbing_) {
+    dabsWaiting_.emplace_back(from, to);
+    return;
+  }
+  dabbing_ = true;
+  struct Done {
+    MainWindow& w;
+    ~Done() {
+      w.dabbing_ = false;
+      w.dabsWaiting_.clear();
+    }
+  } done{*this};
+  PaintDab(from, to);
+  for (size_t i = 0; i < dabsWaiting_.size(); ++i) {
+    const auto [f, t] = dabsWaiting_[i];  // a copy: the list may grow meanwhile
+    PaintDab(f, t);
+  }
+  dabsWaiting_.clear();
+  dabbing_ = false;
+  if (std::exchange(endWaiting_, false)) EndSculpt();
+}
+
+void MainWindow::PaintDab(QPointF from, QPointF to) {
   if (!sculpt_ || modules_.empty()) return;
   SculptStroke& s = *sculpt_;
   if (s.weights.empty()) {
@@ -269,6 +292,10 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
 }
 
 void MainWindow::EndSculpt() {
+  if (dabbing_) {
+    endWaiting_ = true;
+    return;
+  }
   if (!sculpt_ || sculpt_->weights.empty()) return;
   SculptStroke& s = *sculpt_;
   if (!selection_.empty())  // the weights it was painted with
