@@ -40,6 +40,7 @@ void TEdit::SetText(const QString& value) {
   settingFromCode_ = true;
   setText(value);
   settingFromCode_ = false;
+  setCursorPosition(0);  // a number longer than the field shows its leading digits
 }
 
 void TEdit::SetTypingLimit(int characters) {
