@@ -2,6 +2,8 @@
 #include <cpl_conv.h>
 #include <gdal.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -289,6 +291,33 @@ TEST_F(Files, AFailedSaveLeavesTheOldFileInPlace) {
   EXPECT_EQ(host_test::Bytes(Path("keep.r16")), before);
   EXPECT_EQ(host_test::Listing(dir.path().toStdString()),
             (std::vector<std::string>{"keep.hdr", "keep.r16"}));
+}
+
+// A grid of zeros (a stroke's or a selection's weights) costs the pages written, also
+// where the heap holds a large block freed earlier, which calloc would clear in full.
+TEST(Landscape, ZerosCostOnlyThePagesWritten) {
+  EXPECT_EXIT(
+      {
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);  // 16 MiB blocks from the heap, as after many
+        std::vector<void*> blocks;
+        for (int i = 0; i < 24; ++i) {
+          blocks.push_back(std::malloc(16 << 20));
+          std::memset(blocks.back(), 1, 16 << 20);
+        }
+        void* after = std::malloc(64);  // the heap's top stays: the blocks are not given back
+        for (void* block : blocks) std::free(block);
+        const host::ZeroedWeights zeros(size_t{64} << 20);  // 256 MiB
+        const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        const auto from = reinterpret_cast<uintptr_t>(zeros.data()) / page * page;
+        const size_t bytes = reinterpret_cast<uintptr_t>(zeros.data() + zeros.size()) - from;
+        std::vector<unsigned char> resident((bytes + page - 1) / page);
+        if (mincore(reinterpret_cast<void*>(from), bytes, resident.data()) != 0) std::exit(2);
+        const auto touched =
+            std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; });
+        std::free(after);
+        std::exit(zeros[12345] == 0.0f && touched * 100 < std::ssize(resident) ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 // The range counts finite heights of valid cells only; of two zeros the first met is its
