@@ -60,9 +60,10 @@ struct Zeroed : Uninitialized<T> {
   Zeroed() noexcept = default;
   template <typename U>
   Zeroed(const Zeroed<U>&) noexcept {}  // NOLINT: converting, as std::allocator
+  static bool FromKernel(size_t n) { return n * sizeof(T) >= kFreshPagesFrom; }
   T* allocate(size_t n) {
     if (n > std::numeric_limits<size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
-    if (n * sizeof(T) >= kFreshPagesFrom) {
+    if (FromKernel(n)) {
       void* p =
           mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       if (p == MAP_FAILED) throw std::bad_alloc();
@@ -72,7 +73,7 @@ struct Zeroed : Uninitialized<T> {
     throw std::bad_alloc();
   }
   void deallocate(T* p, size_t n) noexcept {
-    if (n * sizeof(T) >= kFreshPagesFrom) {
+    if (FromKernel(n)) {
       munmap(p, n * sizeof(T));
     } else {
       std::free(p);

@@ -233,21 +233,21 @@ void MainWindow::SculptDab(QPointF from, QPointF to) {
     dabsWaiting_.emplace_back(from, to);
     return;
   }
-  dabbing_ = true;
-  struct Done {
-    MainWindow& w;
-    ~Done() {
-      w.dabbing_ = false;
-      w.dabsWaiting_.clear();
+  {
+    dabbing_ = true;
+    struct Done {
+      MainWindow& w;
+      ~Done() {
+        w.dabbing_ = false;
+        w.dabsWaiting_.clear();
+      }
+    } done{*this};
+    PaintDab(from, to);
+    for (size_t i = 0; i < dabsWaiting_.size(); ++i) {
+      const auto [f, t] = dabsWaiting_[i];  // a copy: the list may grow meanwhile
+      PaintDab(f, t);
     }
-  } done{*this};
-  PaintDab(from, to);
-  for (size_t i = 0; i < dabsWaiting_.size(); ++i) {
-    const auto [f, t] = dabsWaiting_[i];  // a copy: the list may grow meanwhile
-    PaintDab(f, t);
   }
-  dabsWaiting_.clear();
-  dabbing_ = false;
   if (std::exchange(endWaiting_, false)) EndSculpt();
 }
 
