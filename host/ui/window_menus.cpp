@@ -2,18 +2,25 @@
 // where it has one), the files opened last, and the Help menu.
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
+#include <QImageReader>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSettings>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QUndoStack>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "host/io/heightmap_io.h"
 #include "host/ui/landscape_view.h"
@@ -80,13 +87,61 @@ QString SaveFilters() {
 constexpr char kRecentKey[] = "RecentFiles";
 constexpr qsizetype kRecentKept = 8;
 
+// Text whose pictures are never wider than the window: a wider one is shown at the
+// window's width, its shape kept, and back at its own size once the window is wide enough.
+// The text so never scrolls sideways.
+class TextBrowser : public QTextBrowser {
+ public:
+  using QTextBrowser::QTextBrowser;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QTextBrowser::resizeEvent(event);
+    FitPictures();
+  }
+
+ private:
+  void FitPictures() {
+    QTextDocument* doc = document();
+    // Room left when the vertical scroll bar shows, whether or not it shows yet.
+    const int room = contentsRect().width() - verticalScrollBar()->sizeHint().width() -
+                     2 * static_cast<int>(doc->documentMargin()) - 2;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+      for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        QTextImageFormat picture = fragment.charFormat().toImageFormat();
+        if (!picture.isValid()) continue;
+        const int width = std::min(OwnWidth(picture.name()), std::max(room, 16));
+        if (width <= 0 || picture.width() == width) continue;
+        picture.setWidth(width);
+        QTextCursor cursor(doc);
+        cursor.setPosition(fragment.position());
+        cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+        cursor.setCharFormat(picture);
+      }
+    }
+  }
+  // A picture's own width in pixels, 0 when it cannot be read.
+  int OwnWidth(const QString& name) {
+    auto found = ownWidths_.find(name);
+    if (found != ownWidths_.end()) return *found;
+    const QVariant bytes = loadResource(QTextDocument::ImageResource, QUrl(name));
+    QByteArray data = bytes.toByteArray();
+    QBuffer buffer(&data);
+    const int width = QImageReader(&buffer).size().width();
+    return *ownWidths_.insert(name, std::max(width, 0));
+  }
+
+  QHash<QString, int> ownWidths_;
+};
+
 // A window of text: the manual, the shortcuts. Pictures are looked for in `folder`.
 void ShowText(QWidget* parent, const QString& title, const QString& text, bool markdown,
               const QString& folder = {}) {
   QDialog dialog(parent);
   dialog.setObjectName("TextWindow");
   dialog.setWindowTitle(title);
-  auto* browser = new QTextBrowser(&dialog);
+  auto* browser = new TextBrowser(&dialog);
   browser->setOpenExternalLinks(true);
   if (!folder.isEmpty()) browser->setSearchPaths({folder});
   if (markdown) {

@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QTextBrowser>
@@ -165,6 +166,15 @@ TEST_F(Window, TheManualShowsItsPictureAndNoBuildCommands) {
     // What the browser finds for the manual's picture: the file's bytes.
     const QVariant found = browser->loadResource(QTextDocument::ImageResource, QUrl("window.png"));
     picture = QImage::fromData(found.toByteArray());
+    // The picture is wider than the window: shown at the window's width, never scrolled
+    // to sideways, and at any width the user makes the window.
+    for (int width : {0, 420, 1400}) {
+      if (width) d->resize(width, 600);
+      QApplication::processEvents();
+      browser->document()->size();  // laid out
+      QApplication::processEvents();
+      EXPECT_EQ(browser->horizontalScrollBar()->maximum(), 0) << width;
+    }
     d->reject();
   });
   for (QAction* action : window->findChildren<QAction*>())
