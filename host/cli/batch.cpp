@@ -59,6 +59,11 @@ void Warn(const std::string& path, const SaveReport& saved) {
                  "kelvamor-host: warning: %s: a height equals the NoData value %.9g; NoData is "
                  "written as %.9g so that no height becomes a void\n",
                  path.c_str(), saved.noDataChanged->first, saved.noDataChanged->second);
+  if (saved.georeferenceDropped)
+    std::fprintf(stderr,
+                 "kelvamor-host: warning: %s: a RAW grid keeps no coordinate system or "
+                 "geotransform; save as .tif, .asc or .png to keep them\n",
+                 path.c_str());
 }
 
 // The seconds since `start`.
@@ -290,6 +295,7 @@ int RunBatch(const Options& options, std::ostream& out) {
         json["mapping_file"] = QString::fromStdString(saved.mappingFile);
       }
       if (saved.noDataChanged) json["nodata_changed"] = Pair(*saved.noDataChanged);
+      if (saved.georeferenceDropped) json["georeference_dropped"] = true;
       // The heights cannot be had back without the mapping: say it even when quiet.
       if (options.verbosity == 0 && !mapping.empty())
         std::fprintf(stderr, "kelvamor-host: %s: %s\n", options.output->c_str(), mapping.c_str());

@@ -100,6 +100,9 @@ struct SaveReport {
   // The file's NoData value and the one written instead, because a valid height
   // equalled the file's: a height is never written as a void.
   std::optional<std::pair<double, double>> noDataChanged;
+  // The landscape's coordinate system or geotransform, which the format (headerless RAW)
+  // has no place for, was not written.
+  bool georeferenceDropped = false;
 };
 
 // A save written in full to a temporary beside its target, not yet in place: a run that

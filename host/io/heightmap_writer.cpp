@@ -184,11 +184,10 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land, const Progre
   std::vector<uint16_t> values(land.Count());
   for (size_t i = 0; i < land.Count(); ++i) values[i] = steps.Value(land, i);
   const Dataset memory = WrapInMemory(values.data(), land.width, land.height, GDT_UInt16);
-  // A PNG holds no coordinate system. Its scale and offset go where GIS programs read
-  // them, the band's own in a .aux.xml beside it; its text chunks carry them too.
-  Landscape described;
-  described.geo.metadata = land.geo.metadata;
-  ApplyGeoreference(memory.get(), described, std::nullopt);
+  // A PNG holds no coordinate system. It, the geotransform, the scale and the offset go
+  // where GIS programs read them, the .aux.xml beside it; its text chunks carry the
+  // scale and offset too.
+  ApplyGeoreference(memory.get(), land, std::nullopt);
   GDALRasterBandH band = GDALGetRasterBand(memory.get(), 1);
   if (steps.first == 1) GDALSetRasterNoDataValue(band, 0.0);
   // Steps that are the heights themselves need no mapping beside them.
@@ -201,7 +200,6 @@ SaveReport WritePng16(FileReplacement& file, const Landscape& land, const Progre
     GDALSetMetadataItem(memory.get(), kScaleKey, s.c_str(), nullptr);
     GDALSetMetadataItem(memory.get(), kOffsetKey, o.c_str(), nullptr);
   }
-  if (!land.geo.unit.empty()) GDALSetRasterUnitType(band, land.geo.unit.c_str());
   const std::string aux = fs::path(file.TemporaryPath()).extension().string() + ".aux.xml";
   file.DescribedBy({aux});
   const char* options[] = {"WRITE_METADATA_AS_TEXT=YES", nullptr};

@@ -275,6 +275,7 @@ void WriteHeader(FileReplacement& file, const Landscape& land, const SixteenBit&
 SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landscape& land,
                     bool sixteenBit, const ProgressFn& progress) {
   SaveReport report;
+  report.georeferenceDropped = !land.geo.projection.empty() || land.geo.geoTransform;
   std::vector<uint8_t> row(static_cast<size_t>(land.width) * (sixteenBit ? 2 : 4));
   std::optional<SixteenBit> steps;
   if (sixteenBit) {

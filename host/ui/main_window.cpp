@@ -326,11 +326,14 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
                                      "written as %2: no height becomes a void.")
                                  .arg(saved.noDataChanged->first)
                                  .arg(saved.noDataChanged->second));
+  QStringList said;
   if (saved.sixteenBitRange)
-    status_->setText(QString("16-bit steps span %1 .. %2 (stored in %3)")
-                         .arg(saved.sixteenBitRange->first, 0, 'g', 9)
-                         .arg(saved.sixteenBitRange->second, 0, 'g', 9)
-                         .arg(QString::fromStdString(saved.mappingFile)));
+    said << QString("16-bit steps span %1 .. %2 (stored in %3)")
+                .arg(saved.sixteenBitRange->first, 0, 'g', 9)
+                .arg(saved.sixteenBitRange->second, 0, 'g', 9)
+                .arg(QString::fromStdString(saved.mappingFile));
+  if (saved.georeferenceDropped) said << "a RAW grid keeps no coordinate system or geotransform";
+  if (!said.isEmpty()) status_->setText(said.join("; "));
   path_ = path;
   history_->setClean();
   UpdateTitle();

@@ -156,6 +156,23 @@ INSTANTIATE_TEST_SUITE_P(Actions, EveryAction, testing::ValuesIn(settings_schema
                            return name;
                          });
 
+// A 16-bit PNG keeps the coordinate system and the geotransform in the .aux.xml GIS
+// programs read; a RAW grid has no place for them, and the run says so.
+TEST_F(Georeferenced, APngKeepsTheGeoreferencingARawGridSaysItDoesNot) {
+  for (const char* output : {"out.png", "out.r32"}) {
+    QString log;
+    ASSERT_EQ(Run({QPath("tile.tif"), "-o", QPath(output)}, &log), 0) << log.toStdString();
+    const bool raw = std::string(output) == "out.r32";
+    EXPECT_EQ(log.contains("keeps no coordinate system or geotransform"), raw) << log.toStdString();
+    if (raw) continue;
+    const Landscape back = host::ReadHeightmap(Path(output));
+    EXPECT_TRUE(SameCrs(back.geo.projection.c_str(), Utm32Wkt()));
+    ASSERT_TRUE(back.geo.geoTransform);
+    for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ((*back.geo.geoTransform)[i], kTransform[i]);
+    EXPECT_EQ(back.geo.unit, "m");
+  }
+}
+
 // Side files belong to the target: a world file asked for with --co is written for it,
 // and an ASCII grid saved without a coordinate system loses its old, now wrong, .prj.
 TEST_F(Georeferenced, SideFilesAreTheTargets) {
