@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <limits>
 
@@ -73,6 +74,20 @@ std::optional<RawOptions> AskRawSize(QWidget* parent, const QString& fileName, u
                                 .arg(points)
                                 .arg(samples));
   };
+  // A side that divides the samples makes the other side: the one size that fits.
+  auto follow = [samples](QSpinBox* other) {
+    return [samples, other](int value) {
+      const uint64_t rest = samples / static_cast<uint64_t>(value);
+      if (samples % static_cast<uint64_t>(value) == 0 &&
+          rest <= static_cast<uint64_t>(other->maximum()) &&
+          other->value() != static_cast<int>(rest)) {
+        const QSignalBlocker quiet(other);
+        other->setValue(static_cast<int>(rest));
+      }
+    };
+  };
+  QObject::connect(width, &QSpinBox::valueChanged, &dialog, follow(height));
+  QObject::connect(height, &QSpinBox::valueChanged, &dialog, follow(width));
   QObject::connect(width, &QSpinBox::valueChanged, &dialog, check);
   QObject::connect(height, &QSpinBox::valueChanged, &dialog, check);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);

@@ -12,8 +12,9 @@ class QWidget;
 
 namespace host {
 
-// The fields start from the grid closest to square; OK is offered only while width x
-// height is the number of samples. Nothing when the user cancels.
+// The fields start from the grid closest to square; a side typed that divides the
+// samples sets the other. OK is offered only while width x height is the number of
+// samples. Nothing when the user cancels.
 std::optional<RawOptions> AskRawSize(QWidget* parent, const QString& fileName, uint64_t samples,
                                      bool sixteenBit);
 

@@ -277,7 +277,8 @@ TEST_F(Window, EachFileOpensWithItsOwnWater) {
 }
 
 // A headerless RAW grid that is not square: the window asks its size, starting from the
-// grid closest to square, and OK waits for a size that fits; 16-bit steps may be mapped.
+// grid closest to square; a side that divides the samples sets the other, and OK waits
+// for a size that fits; 16-bit steps may be mapped.
 TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
   std::vector<float> samples(24, 5.0f);
   WriteBytes("g.r32", std::string(reinterpret_cast<const char*>(samples.data()), 24 * 4));
@@ -288,9 +289,12 @@ TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
     EXPECT_EQ(height->value(), 4);
     auto* ok = d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
     width->setValue(7);
+    EXPECT_EQ(height->value(), 4);
     EXPECT_FALSE(ok->isEnabled());
+    height->setValue(2);
+    EXPECT_EQ(width->value(), 12);
     width->setValue(8);
-    height->setValue(3);
+    EXPECT_EQ(height->value(), 3);
     EXPECT_TRUE(ok->isEnabled());
     ok->click();
   });
