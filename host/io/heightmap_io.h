@@ -157,7 +157,8 @@ std::vector<RasterKind> OtherReadableKinds();
 
 // A quick look at a heightmap while it is read whole: every n-th cell across and down, n
 // the smallest that keeps the longer side within `longest`, read with the rules
-// ReadHeightmap reads by (NoData, scale and offset, the band). None when the file could
+// ReadHeightmap reads by (NoData, scale and offset, the band), its geotransform's cells
+// as large as the file's cells each stands for. None when the file could
 // not give it at a small part of the cost of a whole read (a compressed or text raster
 // without overviews). Throws Error as ReadHeightmap does.
 std::optional<Landscape> ReadQuickLook(const std::string& path, const RawOptions& raw,

@@ -257,6 +257,15 @@ std::optional<Landscape> ReadQuickLook(const std::string& path, const RawOptions
     raster.Read(0, 0, raster.Width(), raster.Height(), look.heights.data(), {}, look.width,
                 look.height);
     look.geo = raster.Geo();
+    // Each cell of the look covers the file's cells it stands for: the same ground.
+    if (auto& t = look.geo.geoTransform) {
+      const double across = static_cast<double>(raster.Width()) / look.width;
+      const double down = static_cast<double>(raster.Height()) / look.height;
+      (*t)[1] *= across;
+      (*t)[4] *= across;
+      (*t)[2] *= down;
+      (*t)[5] *= down;
+    }
   }
   FillNoData(look, path, {});
   look.RecordRange();

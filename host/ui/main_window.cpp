@@ -192,16 +192,33 @@ void MainWindow::LandscapeReplaced() {
   if (view3d_) view3d_->Forget();
 }
 
-void MainWindow::ShowQuickLook(const std::string& name, const RawOptions& raw) {
-  if (In3D()) return;
+bool MainWindow::ShowQuickLook(const std::string& name, const RawOptions& raw) {
+  if (In3D()) {
+    // The ground as coarse as while the camera moves: a frame in a moment.
+    try {
+      const auto [width, height] = GridSizeOf(name, raw);
+      if (int64_t{width} * height < kWorthALook) return false;
+      const std::optional<Landscape> look = ReadQuickLook(name, raw, kLookSide3D);
+      if (!look) return false;
+      const std::pair<double, double> range = look->ValidRange();
+      view3d_->Forget();
+      view3d_->Show(*look, range, ZeroedWeights{},
+                    range.first < 0.0 ? std::optional(kSeaLevel) : std::nullopt, range);
+      view3d_->repaint();
+      return true;
+    } catch (const std::exception&) {
+      return false;  // the whole read says what is wrong
+    }
+  }
   // About a cell a pixel of the view.
   const double side = std::max(view_->width(), view_->height()) * view_->devicePixelRatio();
   QSize cells;
   const QImage look = QuickLookPicture(
       name, raw, static_cast<int32_t>(std::clamp(side, 256.0, 2048.0)), kWorthALook, cells);
-  if (look.isNull()) return;
+  if (look.isNull()) return false;
   view_->ShowWhileReading(look, cells.width(), cells.height());
   view_->repaint();
+  return true;
 }
 
 QString MainWindow::CellReadout(int32_t x, int32_t y) const {
@@ -258,11 +275,16 @@ bool MainWindow::Open(const QString& path) {
   }
   FileProgress progress(this, "Opening " + QFileInfo(path).fileName() + "...");
   SettleHistory(*history_);
-  ShowQuickLook(name, raw);
+  const bool looked = ShowQuickLook(name, raw);
   try {
     land_ = ReadHeightmap(name, raw, kMaxGridPoints - 1, progress.Callback());
   } catch (const std::exception& e) {
-    view_->ShowWhileReading({}, 0, 0);  // the landscape as it was
+    // The landscape as it was.
+    view_->ShowWhileReading({}, 0, 0);
+    if (looked && In3D()) {
+      view3d_->Forget();
+      Refresh();
+    }
     if (!progress.WasCancelled()) QMessageBox::warning(this, "Open heightmap", e.what());
     return false;
   }

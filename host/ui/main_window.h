@@ -59,6 +59,9 @@ class MainWindow : public QMainWindow {
   // Grids that take a moment to read (from 128 MiB of heights up) show a quick look at
   // them while they are read.
   static constexpr int64_t kWorthALook = int64_t{8192} * 4096;
+  // The longer side of the 3D view's quick look: as many quads as the mesh drawn while
+  // the camera moves.
+  static constexpr int32_t kLookSide3D = 256;
   // The history keeps at most this many bytes of changes, and this many steps; older
   // steps are dropped.
   static constexpr size_t kHistoryBytes = size_t{1} << 30;
@@ -142,9 +145,9 @@ class MainWindow : public QMainWindow {
   void SelectionChanged(const CellBox& box);
   // Another landscape (or every cell of it changed).
   void LandscapeReplaced();
-  // While a large heightmap is read: a quick look at it on the map, if the file gives
-  // one cheaply.
-  void ShowQuickLook(const std::string& name, const RawOptions& raw);
+  // While a large heightmap is read: a quick look at it on the map or the 3D view's
+  // ground, if the file gives one cheaply. Whether one is shown.
+  bool ShowQuickLook(const std::string& name, const RawOptions& raw);
   // The cursor over a cell of the map or of the 3D view's ground.
   void Hover(QPointF cell, bool inside);
   // Pushes an applied step, keeping the history within its bound.

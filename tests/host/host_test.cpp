@@ -83,8 +83,10 @@ TEST_F(Files, AQuickLookIsCellsOfTheWholeReadByItsRules) {
   Landscape land = Sample(37, 23);
   land.noData.assign(land.Count(), 0);
   for (size_t i = 0; i < land.Count(); i += 5) land.noData[i] = 1;
+  land.geo.geoTransform = std::array<double, 6>{100.0, 2.0, 0.0, 500.0, 0.0, -3.0};
   host::WriteHeightmap(Path("a.tif"), land);  // compressed, as the host writes them
   land.noData.clear();
+  land.geo = {};
   host::WriteHeightmap(Path("a.r32"), land);
   host::WriteHeightmap(Path("a.r16"), land);
   // The same GeoTIFF stored plain, and compressed with overviews.
@@ -111,6 +113,15 @@ TEST_F(Files, AQuickLookIsCellsOfTheWholeReadByItsRules) {
     ASSERT_EQ(look->height, 6);
     EXPECT_EQ(look->geo.scaleOffset, whole.geo.scaleOffset);
     EXPECT_EQ(look->noData.empty(), !raster);
+    // The look covers the same ground, its cells as large as the cells they stand for.
+    ASSERT_EQ(look->geo.geoTransform.has_value(), raster);
+    if (raster) {
+      const auto& t = *look->geo.geoTransform;
+      EXPECT_DOUBLE_EQ(t[0], 100.0);
+      EXPECT_DOUBLE_EQ(t[3], 500.0);
+      EXPECT_DOUBLE_EQ(t[1] * look->width, 2.0 * 37);
+      EXPECT_DOUBLE_EQ(t[5] * look->height, -3.0 * 23);
+    }
     // Each cell of the look is one of the cells it stands for: of a RAW grid the first
     // of its 4 x 4; of a raster one of the 3.7 x 3.8 GDAL spreads it over, or (from an
     // overview of every 4th cell) of the cells beside them.

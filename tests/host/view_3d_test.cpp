@@ -7,10 +7,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QLabel>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
+#include <cmath>
 
 #include "host/ui/main_window.h"
 #include "host/ui/terrain_view_3d.h"
@@ -236,6 +239,39 @@ TEST(Window3D, TheMapsToolsWorkOnTheGround) {
   EXPECT_EQ(host_test::Bits(land), before);
   EXPECT_EQ(meshHeights(), std::vector<float>(land.heights.begin(), land.heights.end()));
   window.History()->setClean();
+}
+
+// A landscape that takes a moment to read shows a quick look of its ground while it is
+// read: a coarse mesh of every n-th cell, then the whole landscape's.
+TEST(Window3D, ALargeFileShowsItsGroundWhileItIsRead) {
+  ClearStoredSettings();
+  host::Options options;
+  options.pluginPath = ROVANDEL_MODULE;
+  // Finer than a quick look, so that a frame of it is not taken for one.
+  host::MainWindow window(host_test::Sample(400, 300), options);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(window.ShowIn3D(true));
+  auto* view = window.findChild<TerrainView3D*>("View3D");
+  ASSERT_NE(view, nullptr);
+  // Square, just over the size worth a look: a sparse file of zeros reads quickly.
+  const auto side = static_cast<int32_t>(std::ceil(std::sqrt(host::MainWindow::kWorthALook)));
+  QTemporaryDir dir;
+  const QString path = dir.filePath("big.r32");
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(qint64{side} * side * 4));
+  }
+  std::vector<int32_t> drawn;  // the finest mesh's vertices across, at each frame drawn
+  QObject::connect(view, &QOpenGLWidget::frameSwapped,
+                   [&] { drawn.push_back(view->FinestMesh().columns); });
+  ASSERT_TRUE(window.Open(path));
+  ASSERT_FALSE(drawn.empty()) << "nothing drawn while the file was read";
+  EXPECT_LE(drawn.front(), host::MainWindow::kLookSide3D + 1);
+  QTest::qWait(50);
+  EXPECT_EQ(window.Land().width, side);
+  EXPECT_GT(view->FinestMesh().columns, host::MainWindow::kLookSide3D + 1);
 }
 
 TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
