@@ -68,8 +68,10 @@ rovandel_discover_tests(host_tests SLOW "*Killed*:*Parallel*"
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # The 3D view needs OpenGL on a real display: Xvfb with Mesa's software renderer.
-add_executable(view_3d_tests support/qt_main.cpp support/host_fixtures.cpp host/view_3d_test.cpp)
-target_link_libraries(view_3d_tests PRIVATE kelvamor_ui test_support GTest::gtest)
+find_package(X11 REQUIRED)
+add_executable(view_3d_tests support/qt_main.cpp support/host_fixtures.cpp support/x11_input.cpp
+               host/view_3d_test.cpp)
+target_link_libraries(view_3d_tests PRIVATE kelvamor_ui test_support GTest::gtest X11::X11)
 target_compile_definitions(view_3d_tests PRIVATE ROVANDEL_MODULE="$<TARGET_FILE:rovandel>"
                            KELVAMOR_HOST="$<TARGET_FILE:kelvamor-host>")
 add_dependencies(view_3d_tests rovandel)

@@ -45,7 +45,9 @@ struct BusyCursor {
 };
 
 // A progress dialog with Cancel for file work that takes long enough to notice, and a
-// busy cursor throughout. Cancel makes the work stop as after a failure.
+// busy cursor throughout. Cancel makes the work stop as after a failure. The user's
+// clicks and keys wait until the dialog shows, which then keeps them from the window:
+// none may edit, open or save a landscape while one is read or written.
 class FileProgress {
  public:
   FileProgress(QWidget* parent, const QString& label) : dialog_(label, "Cancel", 0, 1000, parent) {
@@ -56,7 +58,8 @@ class FileProgress {
   ProgressFn Callback() {
     return [this](double done) {
       dialog_.setValue(static_cast<int>(std::lround(done * 1000)));
-      QApplication::processEvents();
+      QApplication::processEvents(dialog_.isVisible() ? QEventLoop::AllEvents
+                                                      : QEventLoop::ExcludeUserInputEvents);
       if (dialog_.wasCanceled()) throw host::Cancelled();
     };
   }

@@ -1,7 +1,8 @@
 // The 3D view under a real display (Xvfb, Mesa's software OpenGL): its picture against a
 // stored image, the camera under the mouse, the cell under the cursor, and in the window
-// the toggle kept per user, the map's tools on the ground and the mesh following every
-// edit, stroke and undo.
+// the toggle kept per user, the map's tools on the ground, the mesh following every
+// edit, stroke and undo, and a large file's ground while it is read. Also the window's
+// handling of input that comes through the display while a file is written.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -15,10 +16,12 @@
 #include <QUndoStack>
 #include <cmath>
 
+#include "host/io/heightmap_io.h"
 #include "host/ui/main_window.h"
 #include "host/ui/terrain_view_3d.h"
 #include "tests/support/host_fixtures.h"
 #include "tests/support/ui.h"
+#include "tests/support/x11_input.h"
 
 namespace {
 
@@ -272,6 +275,35 @@ TEST(Window3D, ALargeFileShowsItsGroundWhileItIsRead) {
   QTest::qWait(50);
   EXPECT_EQ(window.Land().width, side);
   EXPECT_GT(view->FinestMesh().columns, host::MainWindow::kLookSide3D + 1);
+}
+
+// Keys pressed just after Save wait for the save to end: an undo cannot change the
+// heights half-way through the file, which would then be marked as what the landscape
+// holds. QTest's keys would be delivered at once; these come through the display.
+TEST(WindowOnADisplay, KeysWaitForASaveToEnd) {
+  ClearStoredSettings();
+  host::Options options;
+  options.pluginPath = ROVANDEL_MODULE;
+  host::Landscape land = host_test::Relief(512, 512);
+  land.noData.clear();  // a RAW file keeps no stand-in heights
+  host::MainWindow window(std::move(land), options);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  host_test::ApplyPlugIn(window, "SoftenRadio");
+  const std::vector<uint32_t> applied = host_test::Bits(window.Land());
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QueueKeyClick(window.windowHandle(), 0x7a /* z */, true);
+  QTemporaryDir dir;
+  const QString path = dir.filePath("saved.r32");
+  ASSERT_TRUE(window.SaveAs(path));
+  EXPECT_EQ(host_test::Bits(host::ReadHeightmap(path.toStdString())), applied);
+  EXPECT_EQ(host_test::Bits(window.Land()), applied);
+  QTest::qWait(200);
+  EXPECT_NE(host_test::Bits(window.Land()), applied) << "the undo, once the save is done";
+  EXPECT_FALSE(window.History()->isClean());
+  window.History()->setClean();
 }
 
 TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
