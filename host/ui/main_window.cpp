@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
@@ -267,7 +268,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::Open(const QString& path) {
-  if (!MaybeSave()) return false;
+  if (fileWork_ || !MaybeSave()) return false;
   const std::string name = QFile::encodeName(path).toStdString();
   RawOptions raw = raw_;
   if (const auto samples = RawSamplesOfUnknownSize(name, raw_)) {
@@ -276,6 +277,7 @@ bool MainWindow::Open(const QString& path) {
     if (!asked) return false;
     raw = *asked;
   }
+  const QScopedValueRollback working(fileWork_, true);
   FileProgress progress(this, "Opening " + QFileInfo(path).fileName() + "...");
   SettleHistory(*history_);
   const bool looked = ShowQuickLook(name, raw);
@@ -318,6 +320,7 @@ Storage MainWindow::OpenedStorage() const {
 }
 
 bool MainWindow::SaveAs(QString path, const QString& filter) {
+  if (fileWork_) return false;
   if (QFileInfo(path).suffix().isEmpty()) {
     // The type chosen in the dialog gives the extension the user did not type.
     const qsizetype star = filter.indexOf("(*.");
@@ -326,6 +329,7 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
   }
   SaveReport saved;
   {
+    const QScopedValueRollback working(fileWork_, true);
     FileProgress progress(this, "Saving " + QFileInfo(path).fileName() + "...");
     WriteOptions options = writeOptions_;
     options.progress = progress.Callback();

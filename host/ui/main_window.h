@@ -186,6 +186,9 @@ class MainWindow : public QMainWindow {
   bool dabbing_ = false;
   std::vector<std::pair<QPointF, QPointF>> dabsWaiting_;
   bool endWaiting_ = false;
+  // A file is being read or written: no other may start inside it (a dropped file's
+  // open is a queued call, which the events handled meanwhile would run).
+  bool fileWork_ = false;
   QString path_;  // the opened file; empty for the built-in landscape
   std::pair<double, double> openedRange_;
   std::optional<double> waterLevel_;

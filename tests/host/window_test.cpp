@@ -276,6 +276,21 @@ TEST_F(Window, EachFileOpensWithItsOwnWater) {
   EXPECT_FALSE(window->WaterLevel().has_value());
 }
 
+// No file work starts inside another: a dropped file's open is a queued call, which the
+// events handled while a file is written would run. The file written is the landscape.
+TEST_F(Window, NoFileWorkStartsInsideAnother) {
+  host::WriteHeightmap(Path("wider.r32"), Sample(64, 64));
+  const auto before = Bits(window->Land());
+  std::optional<bool> opened;
+  QTimer::singleShot(0, window.get(), [&] { opened = window->Open(QPath("wider.r32")); });
+  ASSERT_TRUE(window->SaveAs(QPath("saved.r32")));
+  EXPECT_EQ(opened, std::optional(false)) << "an open ran inside the save";
+  host::RawOptions raw;
+  raw.size = std::pair{48, 40};
+  EXPECT_EQ(Bits(host::ReadHeightmap(Path("saved.r32"), raw)), before);
+  EXPECT_EQ(Bits(window->Land()), before);
+}
+
 // A headerless RAW grid that is not square: the window asks its size, starting from the
 // grid closest to square; a side that divides the samples sets the other, and OK waits
 // for a size that fits; 16-bit steps may be mapped.
