@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -228,6 +229,9 @@ void MainWindow::BuildMenus() {
   fixedRange_ = view->addAction("Colours by the &opened range", [this] { Refresh(); });
   fixedRange_->setCheckable(true);
   fixedRange_->setChecked(true);
+  // The legend, once closed with its dock's own button, comes back from here.
+  if (auto* legend = findChild<QDockWidget*>("LegendDock"))
+    view->addAction(legend->toggleViewAction());
   view->addSeparator();
   AddViewActions(view);
 

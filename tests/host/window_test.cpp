@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QEventLoop>
 #include <QLabel>
@@ -907,6 +908,13 @@ TEST_F(Window, TheLegendFollowsEditsAndTheSeaIsBlue) {
   EXPECT_EQ(total(), 48u * 40u);
   window->History()->undo();
   EXPECT_EQ(legend->Histogram(), before);
+  // Closed with its dock's button, it comes back from View ▸ Legend.
+  auto* dock = window->findChild<QDockWidget*>("LegendDock");
+  dock->close();
+  ASSERT_FALSE(legend->isVisible());
+  for (QAction* action : window->findChildren<QAction*>())
+    if (action->text() == "Legend") action->trigger();
+  EXPECT_TRUE(legend->isVisible());
 
   // Counted a slice at a time between events: heights changed (and a smaller grid) half
   // way through are counted anew, never mixed with those before.
