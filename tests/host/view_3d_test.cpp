@@ -167,13 +167,19 @@ TEST(View3DPicking, TheCellUnderThePointerIsTheGroundThere) {
   EXPECT_FALSE(view.CellAt(QPointF(5, 5)).has_value()) << "the sky";
 }
 
+// Nothing stored from an earlier test, and the window's options with the plug-in.
+host::Options FreshStart() {
+  ClearStoredSettings();
+  host::Options options;
+  options.pluginPath = ROVANDEL_MODULE;
+  return options;
+}
+
 // In 3D the map's tools work on the ground: the readout follows the pointer, a brush
 // stroke selects around the cell it was over, and a sculpting stroke changes the mesh
 // with the heights and is undone with them.
 TEST(Window3D, TheMapsToolsWorkOnTheGround) {
-  ClearStoredSettings();
-  host::Options options;
-  options.pluginPath = ROVANDEL_MODULE;
+  const host::Options options = FreshStart();
   host::MainWindow window(host_test::Relief(96, 80), options);
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -247,9 +253,7 @@ TEST(Window3D, TheMapsToolsWorkOnTheGround) {
 // A landscape that takes a moment to read shows a quick look of its ground while it is
 // read: a coarse mesh of every n-th cell, then the whole landscape's.
 TEST(Window3D, ALargeFileShowsItsGroundWhileItIsRead) {
-  ClearStoredSettings();
-  host::Options options;
-  options.pluginPath = ROVANDEL_MODULE;
+  const host::Options options = FreshStart();
   // Finer than a quick look, so that a frame of it is not taken for one.
   host::MainWindow window(host_test::Sample(400, 300), options);
   window.show();
@@ -281,9 +285,7 @@ TEST(Window3D, ALargeFileShowsItsGroundWhileItIsRead) {
 // heights half-way through the file, which would then be marked as what the landscape
 // holds. QTest's keys would be delivered at once; these come through the display.
 TEST(WindowOnADisplay, KeysWaitForASaveToEnd) {
-  ClearStoredSettings();
-  host::Options options;
-  options.pluginPath = ROVANDEL_MODULE;
+  const host::Options options = FreshStart();
   host::Landscape land = host_test::Relief(512, 512);
   land.noData.clear();  // a RAW file keeps no stand-in heights
   host::MainWindow window(std::move(land), options);
@@ -307,9 +309,7 @@ TEST(WindowOnADisplay, KeysWaitForASaveToEnd) {
 }
 
 TEST(Window3D, TheToggleIsKeptAndTheMeshFollowsEditsAndUndo) {
-  ClearStoredSettings();
-  host::Options options;
-  options.pluginPath = ROVANDEL_MODULE;
+  const host::Options options = FreshStart();
   auto window = std::make_unique<host::MainWindow>(host_test::Sample(48, 40), options);
   window->show();
   window->activateWindow();
