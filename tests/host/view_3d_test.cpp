@@ -175,16 +175,20 @@ host::Options FreshStart() {
   return options;
 }
 
+// The window on the display, its 3D view shown; nothing when it cannot be.
+TerrainView3D* ShownIn3D(host::MainWindow& window) {
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window) || !window.ShowIn3D(true)) return nullptr;
+  return window.findChild<TerrainView3D*>("View3D");
+}
+
 // In 3D the map's tools work on the ground: the readout follows the pointer, a brush
 // stroke selects around the cell it was over, and a sculpting stroke changes the mesh
 // with the heights and is undone with them.
 TEST(Window3D, TheMapsToolsWorkOnTheGround) {
   const host::Options options = FreshStart();
   host::MainWindow window(host_test::Relief(96, 80), options);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  ASSERT_TRUE(window.ShowIn3D(true));
-  auto* view = window.findChild<TerrainView3D*>("View3D");
+  TerrainView3D* view = ShownIn3D(window);
   ASSERT_NE(view, nullptr);
   const QPoint middle = view->rect().center();
   const std::optional<QPointF> cell = view->CellAt(middle);
@@ -256,10 +260,7 @@ TEST(Window3D, ALargeFileShowsItsGroundWhileItIsRead) {
   const host::Options options = FreshStart();
   // Finer than a quick look, so that a frame of it is not taken for one.
   host::MainWindow window(host_test::Sample(400, 300), options);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  ASSERT_TRUE(window.ShowIn3D(true));
-  auto* view = window.findChild<TerrainView3D*>("View3D");
+  TerrainView3D* view = ShownIn3D(window);
   ASSERT_NE(view, nullptr);
   // Square, just over the size worth a look: a sparse file of zeros reads quickly.
   const auto side = static_cast<int32_t>(std::ceil(std::sqrt(host::MainWindow::kWorthALook)));
