@@ -127,13 +127,16 @@ void MainWindow::RunPlugin(PluginModule& module) {
   HostSession session(land_);
   session.waterLevel = waterLevel_;
   if (!selection_.empty()) session.Select(selection_);
-  // Previews show while the dialog is open; the views draw again the cells that changed.
+  // Previews show while the dialog is open. A redraw the plug-in asks for is drawn at
+  // once, not at the event loop's next turn: after OK that comes only once the dialog has
+  // closed and the history has taken its step.
   // The map's pyramid is made from the heights as they are written, while in cache.
   static_assert(HostSession::kRowsTogether % (1 << MapTiles::kLevelsAsWritten) == 0);
   session.onWritten = [this](const CellBox& written) { view_->Tiles().ReduceWritten(written); };
   session.onRedraw = [this](const CellBox& changed) {
     HeightsChanged(changed, true);
     Refresh();
+    views_->currentWidget()->repaint();
   };
   const bool applied = module.Run(session);
   HeightsChanged(session.TakeChanged(), true);  // applied, or back as they were

@@ -551,8 +551,8 @@ TEST_F(Window, PlugInsChangeOnlyTheSelection) {
   EXPECT_GT(w[16 * 48 + 12], 0.0f);
 }
 
-// A preview under a selection shows only inside it, on the map too; Cancel puts every
-// bit back, and the map as it was.
+// A preview under a selection shows only inside it, on the map too, drawn before the
+// plug-in goes on; Cancel puts every bit back, and the map as it was.
 TEST_F(Window, APreviewShowsOnlyInTheSelectionAndCancelPutsItBack) {
   const auto before = Bits(window->Land());
   QPainterPath box;
@@ -565,13 +565,18 @@ TEST_F(Window, APreviewShowsOnlyInTheSelectionAndCancelPutsItBack) {
     return shown;
   };
   const QImage unedited = picture();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  int paints = 0;
+  map->onPainted = [&paints] { ++paints; };
   std::vector<float> previewed;
   QImage preview;
   WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
     QTest::mouseClick(d->findChild<QRadioButton*>("FlattenRadio"), Qt::LeftButton, {},
                       QPoint(6, 8));
     d->findChild<QSpinBox*>("FlattenSpin")->setValue(100);
-    ClickButton(d, "PreviewButton");
+    const int paintsBefore = paints;
+    d->findChild<QPushButton*>("PreviewButton")->click();  // no event handled after it
+    EXPECT_GT(paints, paintsBefore) << "the map is drawn when the plug-in asks, not later";
     previewed.assign(window->Land().heights.begin(), window->Land().heights.end());
     preview = picture();
     ClickButton(d, "CancelButton");
