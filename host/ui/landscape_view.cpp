@@ -19,7 +19,9 @@ constexpr int kTilesAnEdit = 160;
 }  // namespace
 
 void LandscapeView::SetLandscape(const Landscape* land) {
-  const bool resized = !land || land->width != tiles_.Width() || land->height != tiles_.Height();
+  const QSize cells = land ? QSize(land->width, land->height) : QSize();
+  const bool resized = cells != cells_;
+  cells_ = cells;
   tiles_.Reset(land);
   look_ = QImage();
   if (resized) Fit();

@@ -89,6 +89,9 @@ class LandscapeView : public QWidget {
   bool Inside(QPointF cell) const;
 
   MapTiles tiles_;
+  // The size of the landscape last set: the landscape itself may have been replaced in
+  // place before the view hears of it.
+  QSize cells_;
   QImage look_;      // the quick look while a landscape is read
   QSize lookCells_;  // the size of that landscape
   bool pending_ = false;

@@ -265,14 +265,22 @@ TEST_F(Window, TheWindowOpensAtTheSizeItWasLeftAt) {
 }
 
 // The water level belongs to the file: sea level for one that dips below it, none for one
-// that does not, whatever the file before had.
-TEST_F(Window, EachFileOpensWithItsOwnWater) {
+// that does not, whatever the file before had. A file of another size is fitted to the
+// map, whatever the zoom of the one before.
+TEST_F(Window, EachFileOpensWithItsOwnWaterAndFitted) {
   host::Landscape high = Sample(8, 8, 5);
   for (float& h : high.heights) h += 500.0f;
   host::WriteHeightmap(Path("high.r32"), high);
   host::WriteHeightmap(Path("coast.r32"), Sample(8, 8, 6));
   ASSERT_TRUE(window->Open(QPath("coast.r32")));
   EXPECT_EQ(window->WaterLevel(), host::MainWindow::kSeaLevel);
+  // The whole 8 x 8 grid in the middle of the map, as large as it fits.
+  const auto* map = static_cast<host::LandscapeView*>(window->findChild<QWidget*>("Map"));
+  const QPointF centre = map->ToCell(QPointF(map->width(), map->height()) / 2);
+  const QPointF corner = map->ToCell(QPointF(0, 0));
+  EXPECT_NEAR(centre.x(), 4.0, 1e-9);
+  EXPECT_NEAR(centre.y(), 4.0, 1e-9);
+  EXPECT_NEAR(std::max(corner.x(), corner.y()), 0.0, 1e-9);
   ASSERT_TRUE(window->Open(QPath("high.r32")));
   EXPECT_FALSE(window->WaterLevel().has_value());
 }
