@@ -7,6 +7,8 @@
 #include <QStatusBar>
 #include <QUndoStack>
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -155,9 +157,12 @@ void MainWindow::PlaceAndRun(QPointF from, QPointF to) {
   const auto x = static_cast<int32_t>(std::floor(from.x()));
   const auto y = static_cast<int32_t>(std::floor(from.y()));
   if (x < 0 || y < 0 || x >= land_.width || y >= land_.height || modules_.empty()) return;
-  // Nine digits: a float height exactly; the dialog shows it as a typed number, not a
-  // seventeen-digit one.
-  auto number = [](double v) { return QString::number(v, 'g', 9).toStdString(); };
+  // The fewest digits that read back as the cell's float: the height as the readout and
+  // the user write it (709.1, not 709.099976), and the cell's height exactly.
+  auto number = [](float v) {
+    std::array<char, 32> text{};
+    return std::string(text.data(), std::to_chars(text.data(), text.data() + text.size(), v).ptr);
+  };
   // A position in percent of the map to a tenth of a cell or finer, and no finer: what
   // the dialog's field can show whole.
   const int decimals = std::clamp(

@@ -358,7 +358,8 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
   };
   struct Shown {
     bool hill = false, flatten = false, overWindow = false, fits = true;
-    double x = 0, y = 0, width = 0, height = 0;
+    double x = 0, y = 0, width = 0;
+    QString heightText;
   } shown;
   auto watch = [&] {
     WhenModalShown("RovandelParamsForm", [&](QDialog* d) {
@@ -367,7 +368,7 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
       shown.x = d->findChild<QLineEdit*>("XGeoEdit")->text().toDouble();
       shown.y = d->findChild<QLineEdit*>("YGeoEdit")->text().toDouble();
       shown.width = d->findChild<QLineEdit*>("WidthEdit")->text().toDouble();
-      shown.height = d->findChild<QLineEdit*>("FlattenHeightEdit")->text().toDouble();
+      shown.heightText = d->findChild<QLineEdit*>("FlattenHeightEdit")->text();
       // The dialog opens over the window, each field's number whole within it.
       shown.overWindow = d->parentWidget() == window.get();
       for (const char* name : {"XGeoEdit", "YGeoEdit", "WidthEdit"}) {
@@ -390,11 +391,16 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
   EXPECT_TRUE(shown.overWindow);
   EXPECT_TRUE(shown.fits);
 
+  // The height as the readout writes it, and the cell's float exactly.
+  Landscape picked = Sample(48, 40);
+  picked.heights[3 * 48 + 7] = 709.1f;
+  host::WriteHeightmap(Path("picked.tif"), picked);
+  ASSERT_TRUE(window->Open(QPath("picked.tif")));
   tool("Pick flatten height");
   watch();
   QTest::mouseClick(view, Qt::LeftButton, {}, at(7.5, 3.5));
   EXPECT_TRUE(shown.flatten);
-  EXPECT_NEAR(shown.height, window->Land().heights[3 * 48 + 7], 0.01);
+  EXPECT_EQ(shown.heightText, "709.1");
   EXPECT_EQ(window->History()->count(), 0);  // cancelled: nothing applied
 }
 
