@@ -86,7 +86,9 @@ void TRovandelParamsForm::BuildLayout() {
   QFont formFont = font();
   formFont.setPixelSize(11);
   setFont(formFont);
-  move(295, 110);
+  // Over the window that opened it (the dialog centres itself on its parent when first
+  // shown); with no window to open over, at its designed place on the screen.
+  if (!parentWidget()) move(295, 110);
   setFixedSize(401, 185);
 
   GroupBox2 = Place(new TGroupBox(QStringLiteral("Actions"), this), "GroupBox2", 0, 0, 145, 153);

@@ -346,6 +346,7 @@ TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
 // With the place tool a click puts Add Hill's centre there and a drag sets its width;
 // the pick tool takes Flatten's height from the cell clicked. The dialog opens on them.
 TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
+  window->setGeometry(300, 200, 500, 400);  // away from the dialog's designed place, 295, 110
   auto* view = dynamic_cast<host::LandscapeView*>(window->findChild<QWidget*>("Map"));
   ASSERT_TRUE(view);
   // From cells to the view's pixels: the view maps pixels to cells by a scale and a shift.
@@ -370,7 +371,7 @@ TEST_F(Window, AClickPlacesTheHillAndPicksTheFlattenHeight) {
       shown.width = d->findChild<QLineEdit*>("WidthEdit")->text().toDouble();
       shown.heightText = d->findChild<QLineEdit*>("FlattenHeightEdit")->text();
       // The dialog opens over the window, each field's number whole within it.
-      shown.overWindow = d->parentWidget() == window.get();
+      shown.overWindow = window->frameGeometry().contains(d->frameGeometry());
       for (const char* name : {"XGeoEdit", "YGeoEdit", "WidthEdit"}) {
         const auto* edit = d->findChild<QLineEdit*>(name);
         shown.fits = shown.fits && edit->fontMetrics().horizontalAdvance(edit->text()) <
