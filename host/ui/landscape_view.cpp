@@ -250,6 +250,8 @@ void LandscapeView::Move(QPointF cell, Qt::MouseButtons buttons) {
         std::hypot((cell.x() - pressCell_.x()) / w, (cell.y() - pressCell_.y()) / h);
     drawing_ = QPainterPath();
     drawing_.addEllipse(pressCell_, share * w, share * h);
+  } else if (tool == Tool::kFreehand) {
+    drawing_.lineTo(cell);  // open while it is drawn: the release closes it
   } else if (tool != Tool::kPick) {
     drawing_ = Shape(pressCell_, cell);
   }

@@ -851,6 +851,44 @@ TEST(View, ZoomKeepsTheCellUnderTheCursorAndDragPans) {
   EXPECT_NEAR(view.ToCell(QPointF(200, 150)).x(), 100.0, 1e-9);
 }
 
+// Each selection tool selects the shape dragged: a box, the ellipse in it, and the
+// outline drawn by hand, closed at the release.
+TEST(View, EachSelectionToolSelectsTheShapeDragged) {
+  using Tool = host::LandscapeView::Tool;
+  host::LandscapeView view(nullptr);
+  view.resize(400, 300);
+  const Landscape land = Sample(200, 100);
+  view.SetLandscape(&land);
+  const QPointF c0 = view.ToCell(QPointF(0, 0));
+  const double scale = 1.0 / (view.ToCell(QPointF(1, 0)).x() - c0.x());
+  auto at = [&](QPointF cell) { return ((cell - c0) * scale).toPoint(); };
+  struct Case {
+    Tool tool;
+    std::vector<QPointF> dragged;  // pressed at the first, released at the last
+    QPointF inside, outside;
+  };
+  const QPointF a(20, 20), b(60, 20), c(60, 60), d(20, 60);
+  for (const Case& t : {Case{Tool::kRectangle, {a, c}, {40, 40}, {70, 40}},
+                        Case{Tool::kEllipse, {a, c}, {40, 40}, {22, 22}},
+                        Case{Tool::kFreehand, {a, b, c, d}, {40, 40}, {70, 40}},
+                        Case{Tool::kFreehand, {a, b, c}, {50, 30}, {30, 50}}}) {
+    view.tool = t.tool;
+    QPainterPath selected;
+    view.onSelected = [&selected](const QPainterPath& shape) { selected = shape; };
+    QTest::mousePress(&view, Qt::LeftButton, {}, at(t.dragged.front()));
+    for (size_t i = 1; i < t.dragged.size(); ++i) {
+      const QPointF p = at(t.dragged[i]);
+      QMouseEvent move(QEvent::MouseMove, p, view.mapToGlobal(p), Qt::NoButton, Qt::LeftButton,
+                       Qt::NoModifier);
+      QApplication::sendEvent(&view, &move);
+    }
+    QTest::mouseRelease(&view, Qt::LeftButton, {}, at(t.dragged.back()));
+    const int points = static_cast<int>(t.dragged.size());
+    EXPECT_TRUE(selected.contains(t.inside)) << static_cast<int>(t.tool) << " " << points;
+    EXPECT_FALSE(selected.contains(t.outside)) << static_cast<int>(t.tool) << " " << points;
+  }
+}
+
 TEST_F(Window, TheReadoutNamesTheCellItsPlaceAndItsHeight) {
   Landscape land = Sample(6, 4);
   land.geo.geoTransform = std::array<double, 6>{1000.0, 30.0, 0.0, 2000.0, 0.0, -30.0};
