@@ -63,6 +63,7 @@ void CheckOutputs(const Options& options) {
     std::string problem;
     try {
       problem = ReplaceableProblem(path);
+      if (problem.empty()) problem = SaveSideFilesProblem(path);
       if (!problem.empty()) problem = path + ": " + problem;
     } catch (const std::exception& e) {
       problem = e.what();  // names the path itself

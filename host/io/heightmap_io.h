@@ -129,6 +129,11 @@ class PendingSave {
   SaveReport report_;
 };
 
+// Why a save to `path` would take another file's data with it, or "": a .r16 save's
+// header ("map.hdr") that it did not write may describe another file, and is not
+// replaced. Said before any work; the save itself refuses too.
+std::string SaveSideFilesProblem(const std::string& path);
+
 // Whether a float32 file keeps `value` as its NoData value exactly (NaN it does). A save
 // keeps the file's own value when it does and no valid height equals it; else a float32
 // GeoTIFF's NoData is NaN.

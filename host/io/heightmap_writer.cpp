@@ -324,6 +324,16 @@ PendingSave::PendingSave(const std::string& path, const Landscape& land,
 PendingSave::~PendingSave() = default;
 PendingSave::PendingSave(PendingSave&&) noexcept = default;
 
+std::string SaveSideFilesProblem(const std::string& path) {
+  const Format* format = FindFormat(path);
+  if (!format || format->id != FormatId::kRaw16) return {};
+  try {
+    return RawHeaderProblem(path);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
 void PendingSave::Commit() { file_->Commit(); }
 
 WholeSteps::WholeSteps(Storage storage, const Georeference& geo)

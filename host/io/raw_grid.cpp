@@ -14,6 +14,7 @@
 
 #include "base/parallel_copy.h"
 #include "host/common/error.h"
+#include "host/common/replace_file.h"
 #include "host/io/gdal_internal.h"
 #include "host/io/reading_internal.h"
 #include "host/io/writing_internal.h"
@@ -30,6 +31,10 @@ namespace {
 std::string HeaderPath(const std::string& path) {
   return (fs::path(path).parent_path() / fs::path(path).stem()).string() + ".hdr";
 }
+
+// The line that marks a header as one a .r16 save wrote.
+constexpr char kHeaderDescription[] =
+    "description = {16-bit heights: height = value * gain + offset}";
 
 struct RawHeader {
   std::optional<std::pair<int64_t, int64_t>> size;
@@ -262,15 +267,31 @@ namespace {
 void WriteHeader(FileReplacement& file, const Landscape& land, const SixteenBit& steps) {
   char text[512];
   std::snprintf(text, sizeof text,
-                "ENVI\ndescription = {16-bit heights: height = value * gain + offset}\n"
+                "ENVI\n%s\n"
                 "samples = %d\nlines = %d\nbands = 1\nheader offset = 0\n"
                 "file type = ENVI Standard\ndata type = 12\ninterleave = bsq\nbyte order = 0\n"
                 "data gain values = {%.17g}\ndata offset values = {%.17g}\n",
-                land.width, land.height, steps.scale, steps.offset);
+                kHeaderDescription, land.width, land.height, steps.scale, steps.offset);
   file.WriteSideFile(".hdr", text);
 }
 
 }  // namespace
+
+std::string RawHeaderProblem(const std::string& path) {
+  const std::string header = HeaderPath(FollowLinks(path));
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(header, ec))) return {};
+  // Ours when it says so; any other (a BIL grid's, another program's) may describe
+  // another file of the same name, whose data it would take with it.
+  std::ifstream in(header);
+  std::string line;
+  bool ours = in && std::getline(in, line) && line.rfind("ENVI", 0) == 0;
+  ours = ours && std::getline(in, line) && line == kHeaderDescription;
+  if (ours) return {};
+  return fs::path(header).filename().string() +
+         " beside it was not written by a save of a .r16 file and may describe another "
+         "file; it is not replaced (move it away, or save under another name)";
+}
 
 SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landscape& land,
                     bool sixteenBit, const ProgressFn& progress) {
@@ -287,6 +308,8 @@ SaveReport WriteRaw(FileReplacement& file, const std::string& path, const Landsc
     steps.emplace(survey, land.geo.scaleOffset);
     report.sixteenBitRange = std::pair{steps->offset, steps->offset + 65535 * steps->scale};
     report.mappingFile = ".hdr";
+    if (const std::string problem = RawHeaderProblem(path); !problem.empty())
+      throw Error(path, problem);
     WriteHeader(file, land, *steps);
   }
   std::vector<float> heights(static_cast<size_t>(land.width));

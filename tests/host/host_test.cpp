@@ -302,6 +302,14 @@ TEST_F(Files, AFailedSaveLeavesTheOldFileInPlace) {
   EXPECT_EQ(host_test::Bytes(Path("keep.r16")), before);
   EXPECT_EQ(host_test::Listing(dir.path().toStdString()),
             (std::vector<std::string>{"keep.hdr", "keep.r16"}));
+  // A header of its name that a .r16 save did not write (a BIL grid's) stays, and so
+  // does its grid; the save's own is replaced.
+  const std::string bil = "BYTEORDER I\nLAYOUT BIL\nNROWS 8\nNCOLS 8\nNBANDS 1\nNBITS 32\n";
+  WriteBytes("dem.hdr", bil);
+  EXPECT_THROW(host::WriteHeightmap(Path("dem.r16"), old), Error);
+  EXPECT_EQ(host_test::Bytes(Path("dem.hdr")), bil);
+  EXPECT_FALSE(std::filesystem::exists(Path("dem.r16")));
+  EXPECT_NO_THROW(host::WriteHeightmap(Path("keep.r16"), old));
 }
 
 // A grid of zeros (a stroke's or a selection's weights) costs the pages written, also

@@ -511,6 +511,7 @@ TEST_P(RefusedCommandLines, ExitWithAUsageErrorAndWriteNothing) {
   GDALAllRegister();
   GDALClose(GDALCreate(GDALGetDriverByName("GTiff"), Path("rgb.tif").c_str(), 8, 8, 3, GDT_Byte,
                        nullptr));
+  WriteBytes("bil.hdr", "BYTEORDER I\nLAYOUT BIL\nNROWS 8\nNCOLS 8\n");  // another grid's
   const std::vector<std::string> before = host_test::Listing(dir.path().toStdString());
   fs::create_directory(Path("Quorvale"));
   const std::string stored = "[RovandelPlugin]\nAction=3\nSeed=4242\n";
@@ -580,6 +581,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"LinkLoopInput", {"DIR/loop.tif", "-o", "DIR/o.tif"}, "Too many levels"},
         Refused{"FifoOutput", {"-o", "DIR/fifo"}, "-o: DIR/fifo: is a FIFO"},
         Refused{"FifoPicture", {"--picture", "DIR/fifo"}, "--picture: DIR/fifo: is a FIFO"},
+        Refused{"AnotherGridsHeader", {"-o", "DIR/bil.r16"}, "-o: DIR/bil.r16: bil.hdr beside it"},
         Refused{"FifoMask", {"--mask", "DIR/fifo", "-o", "DIR/o.tif"}, "not a regular file"},
         Refused{"MultiBandMask", {"--mask", "DIR/rgb.tif", "-o", "DIR/o.tif"}, "3 bands"},
         Refused{"MultiBandInput", {"DIR/rgb.tif", "-o", "DIR/o.tif"}, "choose one with --band"},
