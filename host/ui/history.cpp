@@ -1,9 +1,9 @@
 #include "host/ui/history.h"
 
-#include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+#include <unistd.h>
 #include <xxhash.h>
 
 #include <algorithm>
@@ -14,6 +14,13 @@
 namespace host {
 
 namespace {
+
+// The calling thread at the lowest priority of the ordinary class: on a core the window
+// leaves idle it runs at full speed, beside a busy one it takes about 1.5 % of it. Not
+// SCHED_IDLE: a thread of that class never runs while other programs keep every core
+// busy, and the window waits for this work at the next edit, so it would hang for as
+// long as they run.
+void LeaveTheCoresToOthers() { (void)::setpriority(PRIO_PROCESS, ::gettid(), 19); }
 
 // The plug-in changes heights only; anything else (a size, a georeference) keeps the
 // other side whole.
@@ -65,9 +72,7 @@ LandscapeChange::LandscapeChange(Landscape&& before, const Landscape& after, con
       std::async(std::launch::async, [this, kept = std::move(before), &after, within,
                                       done = std::move(done), start = std::move(start)]() mutable {
         start.wait();
-        // Then only on a core the window leaves idle.
-        const sched_param idle{};
-        pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+        LeaveTheCoresToOthers();
         // On one core of an arena of its own: the window's own work on every core (a repaint)
         // never waits behind a band of this one.
         tbb::task_arena(1).execute([&] { Make(kept, after, within); });
@@ -171,8 +176,7 @@ void LandscapeChange::KeepBaseLater(Landscape&& now,
   basePendingBytes_ = now.Count() * (sizeof(float) + (now.noData.empty() ? 0 : 1));
   baseWork_ = std::async(std::launch::async, [this, land = std::move(now), later = std::move(later),
                                               done = std::move(done)]() mutable {
-    const sched_param idle{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    LeaveTheCoresToOthers();
     bool outOfMemory = false;
     tbb::task_arena(1).execute([&] {
       baseGroup_.run_and_wait([&] {
