@@ -64,9 +64,17 @@ class FileProgress {
       if (dialog_.wasCanceled()) throw host::Cancelled();
     };
   }
-  bool WasCancelled() const { return dialog_.wasCanceled(); }
+  bool WasCancelled() const { return cancelled_ || dialog_.wasCanceled(); }
+  // Gone before a message says how the work ended: its timer would show it over the
+  // message, at 0 % and with a Cancel of nothing.
+  void Close() {
+    cancelled_ = dialog_.wasCanceled();
+    dialog_.reset();
+    dialog_.hide();
+  }
 
  private:
+  bool cancelled_ = false;
   BusyCursor busy_;
   QProgressDialog dialog_;
 };
@@ -284,6 +292,7 @@ bool MainWindow::Open(const QString& path) {
   try {
     land_ = ReadHeightmap(name, raw, kMaxGridPoints - 1, progress.Callback());
   } catch (const std::exception& e) {
+    progress.Close();
     // The landscape as it was.
     view_->ShowWhileReading({}, 0, 0);
     if (looked && In3D()) {
@@ -345,6 +354,7 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
     try {
       saved = WriteHeightmap(QFile::encodeName(path).toStdString(), land_, options);
     } catch (const std::exception& e) {
+      progress.Close();
       if (!progress.WasCancelled()) QMessageBox::warning(this, "Save heightmap", e.what());
       return false;
     }

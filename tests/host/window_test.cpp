@@ -15,7 +15,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -544,6 +546,22 @@ TEST_F(Window, SaveAsAddsTheChosenTypesExtensionAndSaveWritesBack) {
     ASSERT_TRUE(window->SaveAs(QPath("as"), filter)) << filter;
     EXPECT_EQ(host::ReadHeightmap(Path("as.tif")).geo.dataType, type) << filter;
   }
+
+  // A save that fails says why, and no progress dialog comes up over the message.
+  WriteBytes("bil.hdr", "BYTEORDER I\nLAYOUT BIL\n");  // another grid's header
+  bool progressShown = false, told = false;
+  QTimer::singleShot(700, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      progressShown = progressShown || (qobject_cast<QProgressDialog*>(top) && top->isVisible());
+      if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) {
+        told = box->text().contains("bil.hdr");
+        box->accept();
+      }
+    }
+  });
+  EXPECT_FALSE(window->SaveAs(QPath("bil.r16")));
+  EXPECT_TRUE(told);
+  EXPECT_FALSE(progressShown);
 }
 
 // A selection confines every plug-in: outside a sharp one nothing changes, and a
