@@ -48,6 +48,13 @@ bool ParsePair(const QString& text, QChar separator, T& a, T& b) {
 // A command line that cannot be run: said before any work, exit status 2.
 [[noreturn]] void Usage(const QString& message) { throw Error::Usage(message.toStdString()); }
 
+// Whether two names are one file, links followed.
+bool SameFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  return fs::weakly_canonical(FollowLinks(a), ec) == fs::weakly_canonical(FollowLinks(b), ec);
+}
+
 // The files a run is to write: known formats, existing folders, and never one file
 // for two outputs.
 void CheckOutputs(const Options& options) {
@@ -85,12 +92,8 @@ void CheckOutputs(const Options& options) {
                 .arg(QString::fromStdString(*options.picture)));
     checkFolder("--picture", *options.picture);
   }
-  if (options.output && options.picture) {
-    std::error_code ec;
-    const fs::path a = fs::weakly_canonical(FollowLinks(*options.output), ec);
-    const fs::path b = fs::weakly_canonical(FollowLinks(*options.picture), ec);
-    if (a == b) Usage("-o and --picture name the same file");
-  }
+  if (options.output && options.picture && SameFile(*options.output, *options.picture))
+    Usage("-o and --picture name the same file");
   if (!options.write.creationOptions.empty()) {
     const Format* format = options.output ? FindFormat(*options.output) : nullptr;
     if (!format || format->id != FormatId::kGeoTiff)
@@ -215,6 +218,12 @@ void CheckFiles(const Options& options) {
       Usage(QString("--band: %1 has no band %2 (it has %3)")
                 .arg(name)
                 .arg(options.raw.band)
+                .arg(*bands));
+    // The result is one band: written over its input, it would take the others along.
+    if (bands && *bands > 1 && options.output && SameFile(*options.input, *options.output))
+      Usage(QString("-o: %1 is the input, a raster of %2 bands; the result has one, and the "
+                    "others would be lost (write it to another file)")
+                .arg(QString::fromStdString(*options.output))
                 .arg(*bands));
   }
   if (options.write.storage != Storage::kFloat32 &&

@@ -47,6 +47,7 @@ MainWindow::MainWindow(Landscape land, const Options& options)
       waterLevel_(options.waterLevel),
       raw_(options.raw),
       writeOptions_(options.write) {
+  if (options.input) pathBands_ = RasterBandCount(*options.input).value_or(1);
   BuildViews();
   history_ = new QUndoStack(this);
   status_ = new QLabel(this);
@@ -239,6 +240,13 @@ bool MainWindow::Open(const QString& path) {
   if (fileWork_ || !MaybeSave()) return false;
   const std::string name = QFile::encodeName(path).toStdString();
   RawOptions raw = raw_;
+  const int bands = RasterBandCount(name).value_or(1);
+  if (bands > 1) {
+    const auto band = AskBand(this, QFileInfo(path).fileName(), bands,
+                              raw.band >= 1 && raw.band <= bands ? raw.band : 1);
+    if (!band) return false;
+    raw.band = *band;
+  }
   if (const auto samples = RawSamplesOfUnknownSize(name, raw_)) {
     const auto asked = AskRawSize(this, QFileInfo(path).fileName(), *samples,
                                   FindFormat(name)->id == FormatId::kRaw16);
@@ -263,6 +271,7 @@ bool MainWindow::Open(const QString& path) {
     return false;
   }
   path_ = path;
+  pathBands_ = bands;
   ++edits_;
   if (sculpt_) sculpt_->before = sculpt_->source = Landscape();  // made again at the next stroke
   outline_ = QPainterPath();
@@ -278,7 +287,8 @@ bool MainWindow::Open(const QString& path) {
 }
 
 bool MainWindow::Save() {
-  if (path_.isEmpty() || !IsHeightmapFormat(path_.toStdString())) return AskAndSave();
+  if (path_.isEmpty() || !IsHeightmapFormat(path_.toStdString()) || pathBands_ > 1)
+    return AskAndSave();
   return SaveAs(path_);
 }
 
@@ -334,6 +344,7 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
   if (saved.georeferenceDropped) said << "a RAW grid keeps no coordinate system or geotransform";
   if (!said.isEmpty()) status_->setText(said.join("; "));
   path_ = path;
+  pathBands_ = 1;
   history_->setClean();
   UpdateTitle();
   Remember(path);

@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -98,6 +99,19 @@ std::optional<RawOptions> AskRawSize(QWidget* parent, const QString& fileName, u
   raw.size = std::pair{width->value(), height->value()};
   if (mapSteps && mapSteps->isChecked()) raw.range = std::pair{lowest->value(), highest->value()};
   return raw;
+}
+
+std::optional<int> AskBand(QWidget* parent, const QString& fileName, int bands, int suggested) {
+  QInputDialog dialog(parent);
+  dialog.setObjectName("BandDialog");
+  dialog.setWindowTitle("Open heightmap");
+  dialog.setLabelText(
+      QString("%1 has %2 bands. Which one holds the heights?").arg(fileName).arg(bands));
+  dialog.setInputMode(QInputDialog::IntInput);
+  dialog.setIntRange(1, bands);
+  dialog.setIntValue(suggested);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.intValue();
 }
 
 }  // namespace host

@@ -1,6 +1,7 @@
 // The editor window driven offscreen as a user would: plug-in runs and their history,
 // unsaved work, saving, selections, the readout; and the batch mode's --mask.
 #include <cpl_conv.h>
+#include <gdal.h>
 #include <gtest/gtest.h>
 #include <ogr_srs_api.h>
 
@@ -12,6 +13,8 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -271,6 +274,40 @@ TEST_F(Window, TheWindowOpensAtTheSizeItWasLeftAt) {
   options.pluginPath = ROVANDEL_MODULE;
   const host::MainWindow next(Sample(8, 8), options);
   EXPECT_EQ(next.size(), QSize(900, 650));
+}
+
+// A raster of several bands opens the band the user chooses; Save then asks for a name
+// rather than write that one band over all three.
+TEST_F(Window, ARasterOfSeveralBandsOpensTheBandChosenAndIsNotSavedOver) {
+  GDALAllRegister();
+  GDALDatasetH bands = GDALCreate(GDALGetDriverByName("GTiff"), Path("bands.tif").c_str(), 8, 8, 3,
+                                  GDT_Float32, nullptr);
+  for (int b = 1; b <= 3; ++b) {
+    std::vector<float> heights(64);
+    for (int i = 0; i < 64; ++i) heights[static_cast<size_t>(i)] = 100.0f * b + i;
+    ASSERT_EQ(GDALRasterIO(GDALGetRasterBand(bands, b), GF_Write, 0, 0, 8, 8, heights.data(), 8, 8,
+                           GDT_Float32, 0, 0),
+              CE_None);
+  }
+  GDALClose(bands);
+  WhenModalShown("BandDialog", [](QDialog* d) {
+    static_cast<QInputDialog*>(d)->setIntValue(2);
+    d->accept();
+  });
+  ASSERT_TRUE(window->Open(QPath("bands.tif")));
+  EXPECT_EQ(window->Land().heights[5], 205.0f);
+  bool offered = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&offered] {
+    if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      offered = true;
+      d->reject();
+    }
+  });
+  poll.start(5);
+  EXPECT_FALSE(window->Save());
+  EXPECT_TRUE(offered);
+  EXPECT_EQ(host::RasterBandCount(Path("bands.tif")), 3);
 }
 
 // The water level belongs to the file: sea level for one that dips below it, none for one
