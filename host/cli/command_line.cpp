@@ -226,6 +226,16 @@ void CheckFiles(const Options& options) {
                 .arg(QString::fromStdString(*options.output))
                 .arg(*bands));
   }
+  // What the run reads is never replaced by the picture, nor the mask by the result.
+  auto refuseOver = [](const char* option, const std::optional<std::string>& written,
+                       const std::optional<std::string>& read, const char* what) {
+    if (written && read && SameFile(*written, *read))
+      Usage(QString("%1: %2 is %3, which it would replace (write it to another file)")
+                .arg(option, QString::fromStdString(*written), what));
+  };
+  refuseOver("--picture", options.picture, options.input, "the input");
+  refuseOver("--picture", options.picture, options.mask, "the --mask");
+  refuseOver("-o", options.output, options.mask, "the --mask");
   if (options.write.storage != Storage::kFloat32 &&
       !(options.output && FindFormat(*options.output) &&
         FindFormat(*options.output)->id == FormatId::kGeoTiff))

@@ -501,10 +501,11 @@ struct Refused {
 class RefusedCommandLines : public Batch, public testing::WithParamInterface<Refused> {};
 
 TEST_P(RefusedCommandLines, ExitWithAUsageErrorAndWriteNothing) {
-  // What the rows name: a RAW and a GeoTIFF input, a FIFO, a folder, a 3-band raster, a
-  // link to itself.
+  // What the rows name: a RAW, a GeoTIFF and a PNG input, a FIFO, a folder, a 3-band
+  // raster, a link to itself, another grid's header.
   host::WriteHeightmap(Path("in.r16"), Sample(8, 8));
   host::WriteHeightmap(Path("in.tif"), Sample(8, 8));
+  host::WriteHeightmap(Path("in.png"), Sample(8, 8));
   ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
   fs::create_directory(Path("folder"));
   fs::create_symlink("loop.tif", Path("loop.tif"));
@@ -582,6 +583,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"FifoOutput", {"-o", "DIR/fifo"}, "-o: DIR/fifo: is a FIFO"},
         Refused{"FifoPicture", {"--picture", "DIR/fifo"}, "--picture: DIR/fifo: is a FIFO"},
         Refused{"AnotherGridsHeader", {"-o", "DIR/bil.r16"}, "-o: DIR/bil.r16: bil.hdr beside it"},
+        Refused{"PictureOverInput",
+                {"DIR/in.png", "--picture", "DIR/in.png"},
+                "--picture: DIR/in.png is the input"},
+        Refused{"ResultOverMask",
+                {"--mask", "DIR/in.tif", "-o", "DIR/in.tif"},
+                "-o: DIR/in.tif is the --mask"},
         Refused{"OverItsOtherBands",
                 {"DIR/rgb.tif", "--band", "2", "-o", "DIR/rgb.tif"},
                 "-o: DIR/rgb.tif is the input, a raster of 3 bands"},
