@@ -224,6 +224,11 @@ def _parse(argv):
         usage(f"{args.input}: has {bands} bands; choose one with --band")
     if args.band is not None and (bands is None or not 1 <= args.band <= bands):
         usage(f"--band: {args.input} has no band {args.band} (it has {bands or 0})")
+    # The result is one band: written over its input, it would take the others along.
+    if bands is not None and bands > 1 and os.path.exists(args.output) \
+            and os.path.samefile(args.input, args.output):
+        usage(f"-o: {args.output} is the input, a raster of {bands} bands; the result has one, "
+              "and the others would be lost (write it to another file)")
     folder = os.path.dirname(os.path.abspath(args.output))
     if not os.path.isdir(folder):
         usage(f"-o: the folder {folder} does not exist")

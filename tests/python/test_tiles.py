@@ -106,6 +106,11 @@ def test_a_band_is_chosen_and_a_link_stays_a_link(tmp_path):
     path = int16_dem(tmp_path, bands=2)
     run = tiles(path, "-o", tmp_path / "out.tif", "--action", "soften")
     assert run.returncode == 2 and "--band" in run.stderr, run.stderr
+    # One band is never written over both.
+    run = tiles(path, "-o", path, "--action", "soften", "--band", 2)
+    assert run.returncode == 2 and "is the input" in run.stderr, run.stderr
+    with rasterio.open(path) as ds:
+        assert ds.count == 2
     (tmp_path / "real.tif").write_bytes(b"old")
     (tmp_path / "link.tif").symlink_to("real.tif")
     run = tiles(path, "-o", tmp_path / "link.tif", "--action", "soften", "--band", 2,
