@@ -1,5 +1,4 @@
-// Progress of the window's file work (an open, a save): a dialog with Cancel once the
-// work takes long enough to notice, and a busy cursor throughout.
+// Progress of the window's file work: an open, a save.
 #pragma once
 
 #include <QApplication>

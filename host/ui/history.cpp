@@ -17,9 +17,8 @@ namespace {
 
 // The calling thread at the lowest priority of the ordinary class: on a core the window
 // leaves idle it runs at full speed, beside a busy one it takes about 1.5 % of it. Not
-// SCHED_IDLE: a thread of that class never runs while other programs keep every core
-// busy, and the window waits for this work at the next edit, so it would hang for as
-// long as they run.
+// SCHED_IDLE, which gets a fifth of that beside other programs' work: the window waits
+// for this work at the next edit.
 void LeaveTheCoresToOthers() { (void)::setpriority(PRIO_PROCESS, ::gettid(), 19); }
 
 // The plug-in changes heights only; anything else (a size, a georeference) keeps the
