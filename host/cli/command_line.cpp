@@ -48,11 +48,16 @@ bool ParsePair(const QString& text, QChar separator, T& a, T& b) {
 // A command line that cannot be run: said before any work, exit status 2.
 [[noreturn]] void Usage(const QString& message) { throw Error::Usage(message.toStdString()); }
 
-// Whether two names are one file, links followed.
+// Whether two names are one file, links followed. A name whose links cannot be followed
+// is no other file: the checks of what it names say why.
 bool SameFile(const std::string& a, const std::string& b) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  return fs::weakly_canonical(FollowLinks(a), ec) == fs::weakly_canonical(FollowLinks(b), ec);
+  try {
+    return fs::weakly_canonical(FollowLinks(a), ec) == fs::weakly_canonical(FollowLinks(b), ec);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 // The files a run is to write: known formats, existing folders, and never one file
