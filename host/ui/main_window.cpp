@@ -47,7 +47,6 @@ MainWindow::MainWindow(Landscape land, const Options& options)
       waterLevel_(options.waterLevel),
       raw_(options.raw),
       writeOptions_(options.write) {
-  if (options.input) pathBands_ = RasterBandCount(*options.input).value_or(1);
   BuildViews();
   history_ = new QUndoStack(this);
   status_ = new QLabel(this);
@@ -271,7 +270,6 @@ bool MainWindow::Open(const QString& path) {
     return false;
   }
   path_ = path;
-  pathBands_ = bands;
   ++edits_;
   if (sculpt_) sculpt_->before = sculpt_->source = Landscape();  // made again at the next stroke
   outline_ = QPainterPath();
@@ -287,7 +285,9 @@ bool MainWindow::Open(const QString& path) {
 }
 
 bool MainWindow::Save() {
-  if (path_.isEmpty() || !IsHeightmapFormat(path_.toStdString()) || pathBands_ > 1)
+  // A file of several bands is never replaced by the one band edited: a name is asked.
+  const std::string name = QFile::encodeName(path_).toStdString();
+  if (path_.isEmpty() || !IsHeightmapFormat(name) || RasterBandCount(name).value_or(1) > 1)
     return AskAndSave();
   return SaveAs(path_);
 }
@@ -344,7 +344,6 @@ bool MainWindow::SaveAs(QString path, const QString& filter) {
   if (saved.georeferenceDropped) said << "a RAW grid keeps no coordinate system or geotransform";
   if (!said.isEmpty()) status_->setText(said.join("; "));
   path_ = path;
-  pathBands_ = 1;
   history_->setClean();
   UpdateTitle();
   Remember(path);

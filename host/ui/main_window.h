@@ -190,9 +190,6 @@ class MainWindow : public QMainWindow {
   // open is a queued call, which the events handled meanwhile would run).
   bool fileWork_ = false;
   QString path_;  // the opened file; empty for the built-in landscape
-  // The opened file's bands: of several, Save asks for a name rather than write the one
-  // band over all of them.
-  int pathBands_ = 1;
   std::pair<double, double> openedRange_;
   std::optional<double> waterLevel_;
   RawOptions raw_;
