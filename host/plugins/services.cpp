@@ -95,21 +95,26 @@ int32_t ROVANDEL_STDCALL SetHeights(int32_t, int32_t count, const float* src) {
       CellBox{},
       [&](const tbb::blocked_range<int32_t>& r, CellBox box) {
         std::vector<float> blended(w.empty() ? 0 : static_cast<size_t>(width));
-        CellBox stretch;
-        const int32_t end = std::min(together * r.end(), height);
-        for (int32_t y = together * r.begin(); y < end; ++y) {
-          const size_t at = static_cast<size_t>(y) * width;
-          const float* row = src + at;
-          if (!w.empty()) {
-            for (int32_t x = 0; x < width; ++x)
-              blended[x] = BlendHeight(row[x], before[at + x], w[at + x]);
-            row = blended.data();
+        // A task may take many stretches: each is told of while it is still in cache.
+        const auto step = static_cast<int32_t>(groups);
+        for (int32_t g = r.begin(); g < r.end(); g += step) {
+          CellBox stretch;
+          const int32_t end = std::min(together * std::min(r.end(), g + step), height);
+          for (int32_t y = together * g; y < end; ++y) {
+            const size_t at = static_cast<size_t>(y) * width;
+            const float* row = src + at;
+            if (!w.empty()) {
+              for (int32_t x = 0; x < width; ++x)
+                blended[x] = BlendHeight(row[x], before[at + x], w[at + x]);
+              row = blended.data();
+            }
+            const auto [first, last] = WriteChangedCells(row, heights + at, width);
+            if (first < last) stretch = stretch.Union({first, y, last, y + 1});
           }
-          const auto [first, last] = WriteChangedCells(row, heights + at, width);
-          if (first < last) stretch = stretch.Union({first, y, last, y + 1});
+          if (!stretch.Empty() && written) written(stretch);
+          box = box.Union(stretch);
         }
-        if (!stretch.Empty() && written) written(stretch);
-        return box.Union(stretch);
+        return box;
       },
       [](const CellBox& a, const CellBox& b) { return a.Union(b); });
   serving->changed = serving->changed.Union(changed);
