@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/parallel_copy.h"
+#include "base/simd.h"
 
 namespace host {
 namespace {
@@ -93,8 +94,8 @@ struct Lighting {
 // The shade and the ramp's step of n cells from their heights and those of the rows up
 // and down (each readable one cell before and after): straight code on plain arrays,
 // several cells to an instruction.
-void LightRow(const float* up, const float* mid, const float* down, int32_t n, Lighting l,
-              float* shade, int32_t* step) {
+ROVANDEL_CLONES_AVX2 void LightRow(const float* up, const float* mid, const float* down, int32_t n,
+                                   Lighting l, float* shade, int32_t* step) {
   for (int32_t i = 0; i < n; ++i) {
     const float dzdx = (mid[i + 1] - mid[i - 1]) * l.slope;
     const float dzdy = (down[i] - up[i]) * l.slope;
