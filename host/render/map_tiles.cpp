@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/parallel_copy.h"
+#include "base/simd.h"
 
 namespace host {
 
@@ -41,6 +42,43 @@ void Tint(QImage& tile, const ZeroedWeights& weights, int32_t width, int32_t x0,
   }
 }
 
+// Cells [x0, x1) of a level's row from the two rows `a` and `b` of the level below, all
+// valid: the mean of the four, summed in the order the general rule sums them.
+ROVANDEL_CLONES_AVX2 void ReduceValid(const float* a, const float* b, float* o, int32_t x0,
+                                      int32_t x1) {
+  for (int32_t x = x0; x < x1; ++x)
+    o[x] = (((a[2 * x] + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1]) / 4.0f;
+}
+
+// Cells [x0, x1) of row y of the level above `from`, into `heights` and `voids` (null
+// when `from` has no NoData), each indexed by the cell's column.
+void ReduceRow(const HeightGrid& from, int32_t y, int32_t x0, int32_t x1, float* heights,
+               uint8_t* voids) {
+  const float* a = from.heights + static_cast<size_t>(2 * y) * from.width;
+  if (!from.noData && 2 * y + 1 < from.height) {
+    const int32_t whole = std::min(x1, from.width / 2);
+    ReduceValid(a, a + from.width, heights, x0, whole);
+    x0 = std::max(whole, x0);
+  }
+  // The general rule: the mean of the valid cells of the (up to) four, NoData when none.
+  for (int32_t x = x0; x < x1; ++x) {
+    float valid = 0.0f, any = 0.0f;
+    int nValid = 0, nAny = 0;
+    for (int32_t sy = 2 * y; sy < std::min(2 * y + 2, from.height); ++sy)
+      for (int32_t sx = 2 * x; sx < std::min(2 * x + 2, from.width); ++sx) {
+        const size_t i = static_cast<size_t>(sy) * from.width + sx;
+        any += from.heights[i];
+        ++nAny;
+        if (!from.noData || !from.noData[i]) {
+          valid += from.heights[i];
+          ++nValid;
+        }
+      }
+    heights[x] = nValid ? valid / static_cast<float>(nValid) : any / static_cast<float>(nAny);
+    if (voids) voids[x] = nValid == 0;
+  }
+}
+
 }  // namespace
 
 HeightPyramid::HeightPyramid(const Landscape& land) {
@@ -70,41 +108,43 @@ void HeightPyramid::Update(const Landscape& land, const CellBox& box, int from, 
   }
 }
 
+void HeightPyramid::UpdatePast1(const Landscape& land, const CellBox& box, int until) {
+  if (Levels() < 3) return Update(land, box, 0, until);
+  ReduceTwice(GridOf(land), levels_[1], box);
+  Update(land, Halved(Halved(box)), 2, until);
+}
+
 void HeightPyramid::Reduce(const HeightGrid& from, Reduced& to, const CellBox& box) {
   const CellBox out = Halved(box);
-  // The general rule: the mean of the valid cells of the (up to) four, NoData when none.
-  auto general = [&](int32_t x, int32_t y) {
-    float valid = 0.0f, any = 0.0f;
-    int nValid = 0, nAny = 0;
-    for (int32_t sy = 2 * y; sy < std::min(2 * y + 2, from.height); ++sy)
-      for (int32_t sx = 2 * x; sx < std::min(2 * x + 2, from.width); ++sx) {
-        const size_t i = static_cast<size_t>(sy) * from.width + sx;
-        any += from.heights[i];
-        ++nAny;
-        if (!from.noData || !from.noData[i]) {
-          valid += from.heights[i];
-          ++nValid;
-        }
-      }
-    const size_t o = static_cast<size_t>(y) * to.width + x;
-    to.heights[o] = nValid ? valid / static_cast<float>(nValid) : any / static_cast<float>(nAny);
-    if (!to.noData.empty()) to.noData[o] = nValid == 0;
-  };
   const size_t grain = std::max<size_t>(1, base::kCopyGrain / 4 / std::max(to.width, 1));
   base::ForStretches(static_cast<size_t>(out.y1 - out.y0), grain, [&](size_t r0, size_t r1) {
     for (auto y = out.y0 + static_cast<int32_t>(r0); y < out.y0 + static_cast<int32_t>(r1); ++y) {
-      if (from.noData || 2 * y + 1 >= from.height) {
-        for (int32_t x = out.x0; x < out.x1; ++x) general(x, y);
-        continue;
-      }
-      // Four valid cells, the same sums in the same order as the general rule.
-      const float* a = from.heights + static_cast<size_t>(2 * y) * from.width;
-      const float* b = a + from.width;
-      float* o = to.heights.data() + static_cast<size_t>(y) * to.width;
-      const int32_t whole = std::min(out.x1, from.width / 2);
-      for (int32_t x = out.x0; x < whole; ++x)
-        o[x] = (((a[2 * x] + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1]) / 4.0f;
-      for (int32_t x = std::max(whole, out.x0); x < out.x1; ++x) general(x, y);
+      const size_t row = static_cast<size_t>(y) * to.width;
+      ReduceRow(from, y, out.x0, out.x1, to.heights.data() + row,
+                to.noData.empty() ? nullptr : to.noData.data() + row);
+    }
+  });
+}
+
+void HeightPyramid::ReduceTwice(const HeightGrid& from, Reduced& to, const CellBox& box) {
+  // The level between, two rows at a time: the same cells Reduce would keep there.
+  const int32_t width = (from.width + 1) / 2, height = (from.height + 1) / 2;
+  const CellBox out = Halved(Halved(box));
+  const int32_t x0 = 2 * out.x0, x1 = std::min(2 * out.x1, width);
+  const size_t grain = std::max<size_t>(1, base::kCopyGrain / 16 / std::max(to.width, 1));
+  base::ForStretches(static_cast<size_t>(out.y1 - out.y0), grain, [&](size_t r0, size_t r1) {
+    std::vector<float> between(2 * static_cast<size_t>(width));
+    std::vector<uint8_t> voids(from.noData ? between.size() : 0);
+    for (auto y = out.y0 + static_cast<int32_t>(r0); y < out.y0 + static_cast<int32_t>(r1); ++y) {
+      const int32_t rows = std::min(2, height - 2 * y);
+      for (int32_t i = 0; i < rows; ++i)
+        ReduceRow(from, 2 * y + i, x0, x1, between.data() + i * width,
+                  voids.empty() ? nullptr : voids.data() + i * width);
+      const HeightGrid two{between.data(), voids.empty() ? nullptr : voids.data(), width, rows,
+                           2 * from.factor};
+      const size_t row = static_cast<size_t>(y) * to.width;
+      ReduceRow(two, 0, out.x0, out.x1, to.heights.data() + row,
+                to.noData.empty() ? nullptr : to.noData.data() + row);
     }
   });
 }
@@ -112,7 +152,7 @@ void HeightPyramid::Reduce(const HeightGrid& from, Reduced& to, const CellBox& b
 void MapTiles::Reset(const Landscape* land) {
   land_ = land;
   pyramid_ = land && land->Count() ? HeightPyramid(*land) : HeightPyramid();
-  stale_ = reduced_ = {};
+  stale_ = reduced_ = past1_ = {};
   cache_.clear();
   made = 0;
 }
@@ -133,7 +173,13 @@ void MapTiles::HeightsChanged(const CellBox& box, bool reduced) {
 }
 
 void MapTiles::ReduceWritten(const CellBox& box) {
-  if (land_ && pyramid_.Levels() > 1) pyramid_.Update(*land_, box, 0, kLevelsAsWritten);
+  if (!land_ || pyramid_.Levels() < 2) return;
+  // Level 1 is the largest: while a coarser one is drawn it waits until it is.
+  if (viewing_ < 2 || pyramid_.Levels() < 3)
+    return pyramid_.Update(*land_, box, 0, kLevelsAsWritten);
+  pyramid_.UpdatePast1(*land_, box, kLevelsAsWritten);
+  const std::lock_guard<std::mutex> lock(past1Mutex_);
+  past1_ = past1_.Union(box);
 }
 
 void MapTiles::SelectionChanged(const CellBox& box) { Drop(box); }
@@ -160,6 +206,11 @@ int MapTiles::LevelFor(double pixelsPerCell) const {
 
 int MapTiles::Prepare(int level, const CellBox& tiles, int most) {
   if (!land_) return 0;
+  if (level == 1 || (level > 1 && !stale_.Empty())) {
+    // Before what is made from it.
+    pyramid_.Update(*land_, past1_, 0, 1);
+    past1_ = {};
+  }
   if (level > 0) {
     if (!stale_.Empty()) pyramid_.Update(*land_, stale_);
     if (!reduced_.Empty()) {
@@ -190,13 +241,17 @@ int MapTiles::Prepare(int level, const CellBox& tiles, int most) {
   });
   const int left = std::max(0, static_cast<int>(missing.size()) - most);
   missing.resize(missing.size() - static_cast<size_t>(left));
+  // Opaque where every cell is valid: drawn over the view without blending.
+  const QImage::Format format =
+      HasVoids() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
   for (Missing& m : missing) {
     const CellBox& area = m.area;
-    if (area.x1 - area.x0 == kTile && area.y1 - area.y0 == kTile && !spare_.empty()) {
+    if (area.x1 - area.x0 == kTile && area.y1 - area.y0 == kTile && !spare_.empty() &&
+        spare_.back().format() == format) {
       m.tile = std::move(spare_.back());
       spare_.pop_back();
     } else {
-      m.tile = QImage(area.x1 - area.x0, area.y1 - area.y0, QImage::Format_ARGB32_Premultiplied);
+      m.tile = QImage(area.x1 - area.x0, area.y1 - area.y0, format);
     }
   }
   // A tile a task: each is small enough for one core, and a view needs a dozen or more.

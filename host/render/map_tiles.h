@@ -6,6 +6,7 @@
 #include <QCache>
 #include <QImage>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "host/model/landscape.h"
@@ -22,6 +23,9 @@ class HeightPyramid {
   // Makes again the cells of levels from + 1 to `until` over `box` (cells of level
   // `from`).
   void Update(const Landscape& land, const CellBox& box, int from = 0, int until = 1 << 30);
+  // The same from level 2, made from the landscape without keeping level 1: its cells
+  // over `box` are left as they were.
+  void UpdatePast1(const Landscape& land, const CellBox& box, int until);
   // Level 0 is the landscape itself; level k's cells are 2^k of its cells across.
   int Levels() const { return static_cast<int>(levels_.size()) + 1; }
   HeightGrid Level(const Landscape& land, int k) const;
@@ -34,6 +38,8 @@ class HeightPyramid {
   };
   // Level k + 1 over `box` (cells of level k).
   void Reduce(const HeightGrid& from, Reduced& to, const CellBox& box);
+  // Level k + 2 over `box` (cells of level k), level k + 1 made on the way and let go.
+  void ReduceTwice(const HeightGrid& from, Reduced& to, const CellBox& box);
   std::vector<Reduced> levels_;  // levels 1, 2, ...
 };
 
@@ -51,8 +57,9 @@ class MapTiles {
   // (ReduceWritten).
   void HeightsChanged(const CellBox& box, bool reduced = false);
   // Makes levels 1 to kLevelsAsWritten again over `box` of heights just written, while
-  // they are in cache. Safe from several threads at once for boxes of rows apart, each
-  // beginning at a multiple of 2^kLevelsAsWritten rows.
+  // they are in cache; level 1 only while it is drawn, else when it next is. Safe from
+  // several threads at once for boxes of rows apart, each beginning at a multiple of
+  // 2^kLevelsAsWritten rows.
   static constexpr int kLevelsAsWritten = 4;
   void ReduceWritten(const CellBox& box);
   void SelectionChanged(const CellBox& box);
@@ -61,6 +68,8 @@ class MapTiles {
   void Forget() { cache_.clear(); }
   // The level whose cell is at most one pixel across at `pixelsPerCell`, or 0.
   int LevelFor(double pixelsPerCell) const;
+  // The level the view draws now.
+  void Viewing(int level) { viewing_ = level; }
   // Makes the tiles of level k not made yet among tiles [x0, x1) × [y0, y1), on every
   // core: at most `most` of them, those nearest the middle first. Returns how many are
   // left to make.
@@ -82,8 +91,11 @@ class MapTiles {
   void Drop(const CellBox& box);
   const Landscape* land_ = nullptr;
   HeightPyramid pyramid_;
-  CellBox stale_;              // cells whose levels are made again when a level is next drawn
-  CellBox reduced_;            // the same, the levels ReduceWritten makes made already
+  CellBox stale_;    // cells whose levels are made again when a level is next drawn
+  CellBox reduced_;  // the same, the levels ReduceWritten makes made already
+  CellBox past1_;    // cells whose level 1 ReduceWritten left to make
+  std::mutex past1Mutex_;
+  int viewing_ = 0;
   std::vector<QImage> spare_;  // dropped tiles, drawn into again: no fresh pages
   Shading shading_;
   const ZeroedWeights* selection_ = nullptr;

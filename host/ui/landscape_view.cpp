@@ -111,6 +111,7 @@ void LandscapeView::paintEvent(QPaintEvent*) {
     painter.fillRect(pixels(0, 0, w, h), QBrush(QColor(90, 90, 90), Qt::Dense4Pattern));
   // Only the tiles in view, at the level whose cell is about a pixel.
   const int level = tiles_.LevelFor(scale_);
+  tiles_.Viewing(level);
   const int32_t side = MapTiles::kTile << level;
   const QPointF from = ToCell(QPointF(0, 0)), to = ToCell(QPointF(width(), height()));
   const int32_t tx0 = std::max(0, static_cast<int32_t>(std::floor(from.x() / side)));

@@ -311,27 +311,40 @@ TEST(MapTiles, AnEditRemakesOnlyItsTilesAndTheSamePixels) {
 
   // On a grid of six levels, a stroke not drawn at any level yet, then heights written as
   // a plug-in's are, the first levels reduced stretch by stretch as they were written:
-  // every level as if made afresh.
-  Landscape wide = host_test::Relief(4200, 70);
-  host::MapTiles written;
-  written.Reset(&wide);
-  written.SetLook(look, nullptr);
-  ASSERT_EQ(written.Levels(), 6);
-  auto raise = [&](const host::CellBox& b, float by) {
-    for (int32_t y = b.y0; y < b.y1; ++y)
-      for (int32_t x = b.x0; x < b.x1; ++x) wide.heights[static_cast<size_t>(y) * 4200 + x] += by;
-  };
-  raise({20, 4, 40, 30}, 7.0f);
-  written.HeightsChanged({20, 4, 40, 30});
-  raise({5, 13, 4150, 61}, -60.0f);
-  written.ReduceWritten({5, 13, 4150, 48});
-  written.ReduceWritten({5, 48, 4150, 61});
-  written.HeightsChanged({5, 13, 4150, 61}, true);
-  fresh.Reset(&wide);
-  for (int level = 0; level < 6; ++level)
-    every(written, level, [&](int32_t tx, int32_t ty, const QImage& tile) {
-      EXPECT_EQ(tile, fresh.Tile(level, tx, ty)) << level << ": " << tx << "," << ty;
-    });
+  // every level as if made afresh. With level 1 drawn, and with a coarser one drawn (level
+  // 1 is then made when first drawn), each with and without NoData cells.
+  for (const int viewing : {1, 3})
+    for (const bool voids : {false, true}) {
+      Landscape wide = host_test::Relief(4200, 70);
+      if (voids) {
+        wide.noData.assign(wide.Count(), 0);
+        for (const size_t i : {0, 4200 * 13 + 6, 4200 * 14 + 7, 4200 * 50 + 4199, 4200 * 69 + 9})
+          wide.noData[i] = 1;
+      }
+      host::MapTiles written;
+      written.Reset(&wide);
+      written.SetLook(look, nullptr);
+      written.Viewing(viewing);
+      ASSERT_EQ(written.Levels(), 6);
+      auto raise = [&](const host::CellBox& b, float by) {
+        for (int32_t y = b.y0; y < b.y1; ++y)
+          for (int32_t x = b.x0; x < b.x1; ++x)
+            wide.heights[static_cast<size_t>(y) * 4200 + x] += by;
+      };
+      raise({20, 4, 40, 30}, 7.0f);
+      written.HeightsChanged({20, 4, 40, 30});
+      raise({5, 13, 4150, 61}, -60.0f);
+      written.ReduceWritten({5, 13, 4150, 48});
+      written.ReduceWritten({5, 48, 4150, 61});
+      written.HeightsChanged({5, 13, 4150, 61}, true);
+      fresh.Reset(&wide);
+      // The coarsest first: level 1 is made last.
+      for (int level = 5; level >= 0; --level)
+        every(written, level, [&](int32_t tx, int32_t ty, const QImage& tile) {
+          EXPECT_EQ(tile, fresh.Tile(level, tx, ty))
+              << viewing << voids << " " << level << ": " << tx << "," << ty;
+        });
+    }
 }
 
 // A level's cell is the mean of the valid cells under it; where all are NoData, it is.
