@@ -261,11 +261,17 @@ def _bind(action, signature, args, kwargs):
                for key in keys}
 
 
+# The most threads a run may be asked for, as kelvamor-host's --threads: the module's
+# whole number (it never takes more than the machine has).
+_MOST_THREADS = 2**31 - 1
+
+
 def _threads(action, threads):
-    """threads as a whole number of 1 or more, or None (every core)."""
+    """threads as a whole number from 1 to _MOST_THREADS, or None (every core)."""
     if threads is not None and (isinstance(threads, (bool, _np.bool_)) or
-                                not isinstance(threads, (int, _np.integer)) or threads < 1):
-        raise ValueError(f"{action}(): threads takes a whole number, 1 or more")
+                                not isinstance(threads, (int, _np.integer)) or
+                                not 1 <= threads <= _MOST_THREADS):
+        raise ValueError(f"{action}(): threads takes a whole number from 1 to {_MOST_THREADS}")
     return None if threads is None else int(threads)
 
 

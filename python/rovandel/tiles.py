@@ -195,8 +195,8 @@ def _parse(argv):
         usage("--water-level takes a finite height")
     if args.workers < 1:
         usage("--workers takes 1 or more")
-    if args.threads is not None and args.threads < 1:
-        usage("--threads takes 1 or more")
+    if args.threads is not None and not 1 <= args.threads <= rovandel._MOST_THREADS:
+        usage(f"--threads takes 1 to {rovandel._MOST_THREADS}")
     limit = 2 << 30
     if args.memory_limit is None:
         args.memory_limit = "2GB"

@@ -131,6 +131,7 @@ def test_out_receives_the_result_even_over_its_own_input():
     (lambda: rovandel.noise(np.zeros((3, 3)), Seed=2**31), ValueError, "Seed takes"),
     (lambda: rovandel.glaciate(np.zeros((3, 3)), radius=5), TypeError, "glaciate()"),
     (lambda: rovandel.soften(np.zeros((3, 3)), threads=0), ValueError, "threads"),
+    (lambda: rovandel.soften(np.zeros((3, 3)), threads=2**31), ValueError, "threads takes"),
 ])
 def test_bad_arguments_are_named(call, error, says):
     with pytest.raises(error, match=says.replace("(", r"\(").replace(")", r"\)")):

@@ -158,6 +158,7 @@ def test_a_signal_leaves_the_output_and_no_temporary(tmp_path, dem):
     (["--action", "soften", "--memory-limit", "1e400"], "--memory-limit"),
     (["--action", "soften", "--band", "2"], "--band"),
     (["--action", "soften", "--threads", "0"], "--threads"),
+    (["--action", "soften", "--threads", "2147483648"], "--threads takes"),
     ([], "--action"),
 ])
 def test_refused_command_lines_exit_2_and_write_nothing(tmp_path, dem, args, says):
