@@ -86,10 +86,13 @@ std::pair<float, float> ValidRange(std::span<const float> result, std::span<cons
 // Runs `kernel(size, source, result, voids)` on heights into out, on `threads` threads
 // (all when unset), without the GIL, by the host's void rule: cells that are NaN,
 // infinite or `nodata` are filled for the kernel and written as `nodata` (NaN when
-// unset) after. The running range the kernel recorded, or with voids the valid range.
+// unset) after. The range the landscape records after it: the kernel's, or with voids
+// the valid cells'; none when the kernel recorded no range the plug-in hands over (the
+// landscape keeps the one it had).
 template <typename Kernel>
-std::pair<float, float> Apply(const py::array& heights, py::array& out, std::optional<int> threads,
-                              std::optional<double> nodata, Kernel&& kernel) {
+std::optional<std::pair<float, float>> Apply(const py::array& heights, py::array& out,
+                                             std::optional<int> threads,
+                                             std::optional<double> nodata, Kernel&& kernel) {
   const Grid source = GridOf(heights, "heights", false);
   const Grid result = GridOf(out, "out", true);
   if (source.size.width != result.size.width || source.size.height != result.size.height)
@@ -98,6 +101,7 @@ std::pair<float, float> Apply(const py::array& heights, py::array& out, std::opt
   if (nodata && std::isnan(*nodata)) nodata.reset();
   const size_t count = source.size.Count();
   terrain::HeightRange range;
+  bool recorded = true;
   {
     py::gil_scoped_release unlocked;
     // As the host's --threads: more than the machine's threads only asks TBB for workers
@@ -119,14 +123,16 @@ std::pair<float, float> Apply(const py::array& heights, py::array& out, std::opt
       }
       std::span<float> written(result.data, count);
       range = kernel(source.size, heights, written, std::span<const uint8_t>(voids));
+      recorded = range.IsUsable();
       if (voids.empty()) return;
       const float voidValue = nodata ? static_cast<float>(*nodata) : NAN;
       for (size_t i = 0; i < count; ++i)
         if (voids[i]) written[i] = voidValue;
-      std::tie(range.minimum, range.maximum) = ValidRange(written, voids);
+      if (recorded) std::tie(range.minimum, range.maximum) = ValidRange(written, voids);
     });
   }
-  return {range.minimum, range.maximum};
+  if (!recorded) return std::nullopt;
+  return std::pair{range.minimum, range.maximum};
 }
 
 // The settings with their kinds, defaults and ranges, for the Python layer to build its

@@ -223,6 +223,10 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
         level = _water_level("noise", water_level)
     found = _rovandel.run(action, source, result, threads, nodata, values, low, high, mask, level,
                           *_sequence)
+    if found is None:
+        # The plug-in hands over no range (it wrote no height, or one height only): the
+        # landscape keeps the one it had.
+        found = (low, high) if row["uses_range"] else height_range(source, nodata)
     if masked:
         result = _np.ma.masked_invalid(result, copy=False)
     return result, (float(found[0]), float(found[1]))

@@ -42,9 +42,24 @@ def test_every_action_gives_what_the_host_gives(host, tmp_path, action, settings
     assert same_bits(result, expected)
     assert low <= high
     # The module run headless from Python gives the same heights.
-    plugin_result, _ = rovandel.Plugin(os.environ["ROVANDEL_MODULE"]).run(
+    plugin_result, recorded = rovandel.Plugin(os.environ["ROVANDEL_MODULE"]).run(
         heights, settings, action=action.replace("_", "-"))
     assert same_bits(plugin_result, expected)
+    assert (low, high) == recorded
+
+
+# Where the plug-in hands over no range, the landscape keeps the one it had, as in the host:
+# one height everywhere, heights past the plug-in's starting range, every point water.
+@pytest.mark.parametrize("action,heights,settings", [
+    ("soften", np.full((6, 7), 7.0, np.float32), {}),
+    ("soften", np.linspace(3e9, 4e9, 42, dtype=np.float32).reshape(6, 7), {}),
+    ("noise", np.linspace(-9, -1, 42, dtype=np.float32).reshape(6, 7), {"water_level": 0.0}),
+])
+def test_a_run_that_hands_over_no_range_keeps_the_landscapes(action, heights, settings):
+    _, found = getattr(rovandel, action)(heights, **settings)
+    _, recorded = rovandel.Plugin(os.environ["ROVANDEL_MODULE"]).run(heights, action=action,
+                                                                      **settings)
+    assert found == recorded == (float(heights.min()), float(heights.max()))
 
 
 def test_plugin_keeps_nodata_and_blends_through_the_mask(host, tmp_path):
