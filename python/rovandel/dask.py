@@ -21,6 +21,7 @@ Voids are NaN, infinite or ``nodata=`` cells, and come back as NaN (or ``nodata`
 """
 
 import inspect as _inspect
+import math as _math
 
 import dask.array as _da
 import numpy as _np
@@ -74,6 +75,11 @@ def _chunked(action, array, settings, threads, nodata, height_range, water_level
         return function(block, **given, **extra, **more)[0]
 
     halo = _rv.HALOS[action]
+    if halo != 0 or action == "hill":
+        # A halo, the hill's place and the noise's walk need to know where each chunk lies.
+        if any(_math.isnan(size) for axis in array.chunks for size in axis):
+            raise ValueError(f"{action}(): heights has chunks of unknown size; call "
+                             "heights.compute_chunk_sizes() first")
     if halo is None:
         return _noise(array, settings, threads, nodata, height_range, water_level)
     if halo > 0:

@@ -124,6 +124,11 @@ def test_dask_arguments_are_checked():
         rd.glaciate(da.zeros((3, 3)), height_range=(100, 0))
     with pytest.raises(TypeError, match="void_reach"):
         rd.soften(da.zeros((3, 3)), void_reach=-3)
+    # Chunks of unknown size: a halo, the hill's place and the noise's walk need them.
+    unknown = da.zeros((4, 4), chunks=2).map_blocks(lambda b: b, chunks=((np.nan,) * 2, (2, 2)))
+    for action in (rd.soften, rd.soften_more, rd.hill, rd.noise):
+        with pytest.raises(ValueError, match="compute_chunk_sizes"):
+            action(unknown)
 
 
 def test_a_cluster_of_two_workers_gives_the_whole_grids_result():
