@@ -100,9 +100,20 @@ std::pair<int64_t, int64_t> RawGridSize(const std::string& path, const RawOption
   if (ec) throw Error(path, ec.message());
   if (bytes == 0) throw Error(path, "the file is empty");
   const uint64_t sampleSize = sixteenBit ? 2 : 4;
+  const std::string kind = sixteenBit ? "16-bit heights" : "32-bit float heights";
+  // The size given fits the other kind of RAW: most likely the file's name is the wrong
+  // one. (Without a size, a length is often both: 1000 x 500 shorts, 500 x 500 floats.)
+  const uint64_t otherSize = sixteenBit ? 4 : 2;
+  auto hint = [&](int64_t width, int64_t height) {
+    if (bytes % otherSize != 0 || static_cast<uint64_t>(width * height) != bytes / otherSize)
+      return std::string();
+    return "; it is the length of " + std::to_string(width) + " x " + std::to_string(height) +
+           (sixteenBit ? " 32-bit float heights, which a .r32 file holds"
+                       : " 16-bit heights, which a .r16 or .raw file holds");
+  };
   if (bytes % sampleSize != 0)
-    throw Error(
-        path, "the length (" + std::to_string(bytes) + " bytes) is not a whole number of samples");
+    throw Error(path, "the length (" + std::to_string(bytes) + " bytes) is not a whole number of " +
+                          kind + (raw.size ? hint(raw.size->first, raw.size->second) : ""));
   const uint64_t samples = bytes / sampleSize;
   int64_t width, height;
   if (raw.size) {
@@ -111,12 +122,14 @@ std::pair<int64_t, int64_t> RawGridSize(const std::string& path, const RawOption
     CheckSize(path, width, height, maxPoints);
     if (static_cast<uint64_t>(width * height) != samples)
       throw Error(path, "the length (" + std::to_string(bytes) + " bytes) does not match " +
-                            std::to_string(width) + " x " + std::to_string(height));
+                            std::to_string(width) + " x " + std::to_string(height) + " " + kind +
+                            hint(width, height));
   } else {
     width = height = static_cast<int64_t>(std::llround(std::sqrt(static_cast<double>(samples))));
     if (static_cast<uint64_t>(width * height) != samples || samples == 0)
       throw Error(path, "the length (" + std::to_string(bytes) +
-                            " bytes) is not a square grid; give the size with --size WxH");
+                            " bytes) is not a square grid of " + kind +
+                            "; give the size with --size WxH");
     CheckSize(path, width, height, maxPoints);
   }
   return {width, height};

@@ -225,6 +225,8 @@ TEST_P(BadFiles, GiveOneClearMessageNamingTheFile) {
   if (std::string(bad.name) != "missing.tif") WriteBytes(bad.name, bad.bytes);
   host::RawOptions raw;
   if (std::string(bad.name) == "huge.r32") raw.size = std::pair{32768, 32768};
+  if (std::string(bad.name) == "floats.raw" || std::string(bad.name) == "shorts.r32")
+    raw.size = std::pair{3, 3};
   try {
     host::ReadHeightmap(Path(bad.name), raw);
     FAIL() << "read " << bad.name;
@@ -238,8 +240,14 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, BadFiles,
     testing::Values(BadFile{"missing.tif", "", "no such file"},
                     BadFile{"text.tif", "this is not a raster\n", "not a raster"},
-                    BadFile{"odd.r32", std::string(10, '\0'), "whole number of samples"},
+                    BadFile{"odd.r32", std::string(10, '\0'),
+                            "whole number of 32-bit float heights"},
                     BadFile{"oblong.r16", std::string(6, '\0'), "not a square grid"},
+                    // 3 x 3 floats named as 16-bit heights, their size given (above).
+                    BadFile{"floats.raw", std::string(36, '\0'),
+                            "does not match 3 x 3 16-bit heights; it is the length of 3 x 3 "
+                            "32-bit float heights, which a .r32"},
+                    BadFile{"shorts.r32", std::string(18, '\0'), "of 3 x 3 16-bit heights"},
                     BadFile{"huge.r32", std::string(16, '\0'), "2^30"},
                     BadFile{"empty.r32", "", "empty"}),
     [](const auto& info) {
