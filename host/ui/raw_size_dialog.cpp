@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <cmath>
 #include <limits>
 
 namespace host {
@@ -20,9 +21,20 @@ std::optional<RawOptions> AskRawSize(QWidget* parent, const QString& fileName, u
   dialog.setObjectName("RawSizeDialog");
   dialog.setWindowTitle("Size of " + fileName);
   auto* form = new QFormLayout(&dialog);
-  form->addRow(new QLabel(QString("%1 holds %2 samples and does not say how they are laid out.")
-                              .arg(fileName)
-                              .arg(samples)));
+  QString text = QString("%1 holds %2 %3 samples and does not say how they are laid out.")
+                     .arg(fileName)
+                     .arg(samples)
+                     .arg(sixteenBit ? "16-bit" : "32-bit float");
+  // Bytes that would make a square grid of the other kind: perhaps the name is the wrong
+  // one (a float heightmap saved as .raw). Only a hint: 1000 x 500 shorts are 500² floats.
+  const uint64_t bytes = samples * (sixteenBit ? 2 : 4), otherSize = sixteenBit ? 4 : 2;
+  const auto other = static_cast<uint64_t>(std::llround(std::sqrt(double(bytes / otherSize))));
+  if (bytes % otherSize == 0 && other * other == bytes / otherSize)
+    text += QString("\nAs %1 they would be %2 x %2, which a %3 file holds.")
+                .arg(sixteenBit ? "32-bit floats" : "16-bit heights")
+                .arg(other)
+                .arg(sixteenBit ? ".r32" : ".r16 or .raw");
+  form->addRow(new QLabel(text));
   const auto [guessWidth, guessHeight] = GuessGridSize(samples);
   auto side = [&](const char* name, int64_t guess) {
     auto* spin = new QSpinBox(&dialog);

@@ -348,11 +348,15 @@ TEST_F(Window, NoFileWorkStartsInsideAnother) {
 
 // A headerless RAW grid that is not square: the window asks its size, starting from the
 // grid closest to square; a side that divides the samples sets the other, and OK waits
-// for a size that fits; 16-bit steps may be mapped.
+// for a size that fits; 16-bit steps may be mapped. Bytes that would be a square grid of
+// the other kind of samples are pointed out.
 TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
+  auto says = [](QDialog* d) { return d->findChild<QLabel*>()->text().toStdString(); };
   std::vector<float> samples(24, 5.0f);
   WriteBytes("g.r32", std::string(reinterpret_cast<const char*>(samples.data()), 24 * 4));
-  WhenModalShown("RawSizeDialog", [](QDialog* d) {
+  WhenModalShown("RawSizeDialog", [&](QDialog* d) {
+    EXPECT_EQ(says(d),
+              "g.r32 holds 24 32-bit float samples and does not say how they are laid out.");
     auto* width = d->findChild<QSpinBox*>("RawWidth");
     auto* height = d->findChild<QSpinBox*>("RawHeight");
     EXPECT_EQ(width->value(), 6);
@@ -372,15 +376,18 @@ TEST_F(Window, ARawGridOfUnknownSizeIsAskedAbout) {
   EXPECT_EQ(window->Land().width, 8);
   EXPECT_EQ(window->Land().height, 3);
 
-  WriteBytes("h.r16", std::string("\x00\x00\xff\xff\x00\x00\xff\xff\x00\x00\xff\xff", 12));
-  WhenModalShown("RawSizeDialog", [](QDialog* d) {
+  WriteBytes("h.r16", std::string("\x00\x00\xff\xff\x00\x00\xff\xff\x00\x00\xff\xff\0\0\0\0", 16));
+  WhenModalShown("RawSizeDialog", [&](QDialog* d) {
+    EXPECT_EQ(says(d),
+              "h.r16 holds 8 16-bit samples and does not say how they are laid out.\n"
+              "As 32-bit floats they would be 2 x 2, which a .r32 file holds.");
     d->findChild<QCheckBox*>("RawMapSteps")->setChecked(true);
     d->findChild<QDoubleSpinBox*>("RawLowest")->setValue(-10.0);
     d->findChild<QDoubleSpinBox*>("RawHighest")->setValue(90.0);
     d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
   });
   ASSERT_TRUE(window->Open(QPath("h.r16")));
-  EXPECT_EQ(window->Land().width, 3);
+  EXPECT_EQ(window->Land().width, 4);
   EXPECT_EQ(window->Land().heights[0], -10.0f);
   EXPECT_EQ(window->Land().heights[1], 90.0f);
 
