@@ -523,6 +523,23 @@ PYBIND11_MODULE(_rovandel, m) {
           return terrain::NoiseSequence(seed, coverage, pieceValues, PiecesOf(pieces)).Flips();
         });
   m.attr("VOID_FILL_REACH") = host::kVoidFillReach;
+  // Stored steps to heights by the readers' rule (a band's scale and offset); voids (NaN,
+  // infinite or `nodata`, among the steps) NaN.
+  m.def("heights_of_steps", [](const py::array& h, NoData nodata, double scale, double offset) {
+    const Grid g = GridOf(h, "heights", false);
+    py::array_t<float> out({h.shape(0), h.shape(1)});
+    float* heights = out.mutable_data();
+    if (nodata && std::isnan(*nodata)) nodata.reset();
+    {
+      py::gil_scoped_release unlocked;
+      const std::span<const float> steps(g.data, g.size.Count());
+      const std::vector<uint8_t> voids = host::FindVoids(steps, nodata);
+      for (size_t i = 0; i < steps.size(); ++i)
+        heights[i] = !voids.empty() && voids[i] ? std::numeric_limits<float>::quiet_NaN()
+                                                : host::StoredHeight(steps[i], scale, offset);
+    }
+    return out;
+  });
   // The lowest and highest height of the cells that are not voids; None when all are.
   m.def("valid_range",
         [](const py::array& h, NoData nodata) -> std::optional<std::pair<float, float>> {

@@ -207,7 +207,7 @@ void RasterHeights::Read(int32_t x0, int32_t y0, int32_t w, int32_t h, float* ou
     // Plain variables: Clang does not capture structured bindings in lambdas.
     const double scale = geo_.scaleOffset->first, offset = geo_.scaleOffset->second;
     base::ForStretches(count, base::kCopyGrain, [&](size_t begin, size_t end) {
-      for (size_t i = begin; i < end; ++i) out[i] = static_cast<float>(out[i] * scale + offset);
+      for (size_t i = begin; i < end; ++i) out[i] = StoredHeight(out[i], scale, offset);
     });
   }
   // A void is NaN from here on: the one void rule (voids.h) takes it from there.

@@ -14,8 +14,10 @@ kelvamor-host. Voids (NaN, infinite, ``nodata=`` or masked cells) are filled for
 work by the host's one rule and are voids again in the result. A C-contiguous float32
 array is used as it is; other real dtypes and layouts are converted to float32 once; a
 masked array gives a masked array and an xarray DataArray a DataArray with its
-coordinates and attributes. ``out=`` takes a C-contiguous float32 array of the same
-shape for the result; ``threads=`` caps the threads used (all cores by default).
+coordinates and attributes (stored steps with ``scale_factor`` and ``add_offset``
+attributes made heights first, by the host's rule). ``out=`` takes a C-contiguous
+float32 array of the same shape for the result; ``threads=`` caps the threads used
+(all cores by default).
 :class:`Plugin` runs any plug-in module of the contract headless, as kelvamor-host does;
 :mod:`rovandel.dask` runs the actions on Dask arrays of any size.
 """
@@ -182,6 +184,44 @@ def _xarray_nodata(array):
     return array.attrs.get("_FillValue", array.encoding.get("_FillValue"))
 
 
+def _xarray_steps(array):
+    """(scale, offset) when a DataArray holds stored steps that its scale_factor and
+    add_offset attributes make heights of, as rioxarray reads a file unscaled; else None."""
+    try:
+        scale = float(array.attrs.get("scale_factor", 1.0))
+        offset = float(array.attrs.get("add_offset", 0.0))
+    except (TypeError, ValueError):
+        raise TypeError("heights' scale_factor and add_offset attributes must be numbers") from None
+    return None if (scale, offset) == (1.0, 0.0) else (scale, offset)
+
+
+def _heights_of_steps(steps, nodata, scale, offset):
+    return _rovandel.heights_of_steps(_np.ascontiguousarray(steps, dtype=_np.float32), nodata,
+                                      scale, offset)
+
+
+def _xarray_heights(array, nodata):
+    """A 2-D DataArray of stored steps as heights by kelvamor-host's rule (voids NaN), its
+    encoding saying how to store them again, as rioxarray's mask_and_scale gives them;
+    any other DataArray as it is."""
+    steps = _xarray_steps(array)
+    if steps is None:
+        return array
+    data = array.data
+    if getattr(data, "dask", None) is not None:
+        data = data.map_blocks(_heights_of_steps, nodata, *steps, dtype=_np.float32)
+    else:
+        data = _heights_of_steps(data, nodata, *steps)
+    heights = array.copy(data=data)
+    heights.attrs = {k: v for k, v in array.attrs.items()
+                     if k not in ("scale_factor", "add_offset", "_FillValue")}
+    heights.encoding = dict(array.encoding, dtype=array.dtype, scale_factor=steps[0],
+                            add_offset=steps[1])
+    if nodata is not None:
+        heights.encoding["_FillValue"] = nodata
+    return heights
+
+
 def _run(action, heights, out, threads, values, given_range, water_level, water_mask, nodata,
          _sequence=(None, 0, 0)):
     """The action on heights; for Add Noise on a run of columns of a larger grid,
@@ -193,6 +233,10 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
             nodata = _nodata(_xarray_nodata(heights))
         if heights.ndim != 2:
             raise ValueError(f"heights must have two dimensions (rows, columns), not {heights.ndim}")
+        decoded = _xarray_heights(heights, nodata)
+        if decoded is not heights:  # steps made heights, their voids NaN
+            return _run(action, decoded, out, threads, values, given_range, water_level,
+                        water_mask, _np.nan, _sequence)
         if getattr(heights.data, "dask", None) is not None:
             from . import dask as _dask
             kwargs = dict(values, threads=threads, nodata=nodata)

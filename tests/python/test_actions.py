@@ -6,6 +6,7 @@ import ast
 import inspect
 import os
 import pathlib
+import subprocess
 
 import numpy as np
 import pytest
@@ -178,25 +179,57 @@ def test_names_defaults_and_ranges_come_from_the_plugins_settings():
                                 "glaciate", "canyonize")
 
 
-def test_an_xarray_dem_keeps_its_coordinates_crs_and_nodata(tmp_path):
+# Float heights, and 16-bit steps that the band's scale and offset make heights (read
+# unscaled, as rioxarray does by default): each door gives what kelvamor-host gives for
+# the file, in heights, not in steps.
+@pytest.mark.parametrize("stored,action,settings", [
+    ("float32", "soften_more", {}),
+    ("int16", "hill", {"height": -40.5, "radius": 30}),
+])
+def test_an_xarray_dem_keeps_its_coordinates_crs_and_nodata(host, tmp_path, stored, action,
+                                                             settings):
     pytest.importorskip("xarray")
     rioxarray = pytest.importorskip("rioxarray")
     rasterio = pytest.importorskip("rasterio")
     import rovandel.dask
     heights = terrain(80, 90, seed=6)
-    heights[10:50, 20:60] = -9999.0
+    nodata = -9999.0 if stored == "float32" else -32768
+    stored_values = heights if stored == "float32" else np.round((heights - 100) / 0.1)
+    stored_values = stored_values.astype(stored)
+    stored_values[10:50, 20:60] = nodata
     path = tmp_path / "dem.tif"
     with rasterio.open(path, "w", driver="GTiff", width=90, height=80, count=1,
-                       dtype="float32", crs="EPSG:32632", nodata=-9999.0,
+                       dtype=stored, crs="EPSG:32632", nodata=nodata,
                        transform=rasterio.transform.from_origin(400000, 5000000, 10, 10)) as ds:
-        ds.write(heights, 1)
-    expected, _ = rovandel.soften_more(heights, nodata=-9999)
+        ds.write(stored_values, 1)
+        if stored == "int16":
+            ds.scales, ds.offsets = (0.1,), (100.0,)
+    out = tmp_path / "host.tif"
+    env = dict(os.environ, XDG_CONFIG_HOME=str(tmp_path), QT_QPA_PLATFORM="offscreen")
+    subprocess.run([host, "--batch", "--plugin", os.environ["ROVANDEL_MODULE"], "-q", str(path),
+                    "-o", str(out)] + host_args(action, settings), env=env, check=True)
+    with rasterio.open(out) as ds:
+        expected = ds.read(1, masked=True)
+    voids = np.ma.getmaskarray(expected)
+    assert voids[10:50, 20:60].all() and not voids[:10].any()
+
+    def same_as_the_host(result):
+        result = np.asarray(result)
+        assert same_bits(result[~voids], expected.data[~voids])
+        assert np.all((result[voids] == nodata) | np.isnan(result[voids]))
+
     dem = rioxarray.open_rasterio(path).squeeze("band", drop=True)
-    result, _ = rovandel.soften_more(dem)
+    result, _ = getattr(rovandel, action)(dem, **settings)
     assert result.dims == dem.dims and result.rio.crs == dem.rio.crs
-    assert result.rio.transform() == dem.rio.transform() and result.rio.nodata == -9999
-    assert same_bits(result.values, expected)
+    assert result.rio.transform() == dem.rio.transform()
+    assert result.dtype == np.float32
+    same_as_the_host(result.values)
+    if stored == "int16":  # heights now, stored as the file stores them
+        assert "scale_factor" not in result.attrs and result.encoding["scale_factor"] == 0.1
+        assert result.rio.encoded_nodata == nodata
+    else:
+        assert result.rio.nodata == nodata
     lazy = rioxarray.open_rasterio(path, chunks=(1, 32, 40)).squeeze("band", drop=True)
-    chunked = rovandel.dask.soften_more(lazy)
+    chunked = getattr(rovandel.dask, action)(lazy, **settings)
     assert chunked.rio.crs == dem.rio.crs and chunked.chunks is not None
-    assert same_bits(chunked.compute().values, expected)
+    same_as_the_host(chunked.compute().values)
