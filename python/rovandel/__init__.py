@@ -468,6 +468,19 @@ class Plugin:
             water_level = water if water_level is None else water_level
         if mask is not None:
             selection = mask if selection is None else selection
+        if _is_xarray(heights):  # as the functions take one: its NoData, steps made heights
+            if heights.ndim != 2:
+                raise ValueError(f"heights must have two dimensions (rows, columns), not "
+                                 f"{heights.ndim}")
+            nodata = _nodata(nodata)
+            if nodata is None:
+                nodata = _nodata(_xarray_nodata(heights))
+            decoded = _xarray_heights(heights, nodata)
+            if decoded is not heights:
+                heights, nodata = decoded, _np.nan
+            result, found = self.run(heights.values, settings, action=action,
+                                     water_level=water_level, selection=selection, nodata=nodata)
+            return heights.copy(data=result), found
         masked = _np.ma.isMaskedArray(heights)
         source = _heights(heights)
         if action is not None:

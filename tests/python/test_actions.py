@@ -229,6 +229,10 @@ def test_an_xarray_dem_keeps_its_coordinates_crs_and_nodata(host, tmp_path, stor
         assert result.rio.encoded_nodata == nodata
     else:
         assert result.rio.nodata == nodata
+    plugin_result, _ = rovandel.Plugin(os.environ["ROVANDEL_MODULE"]).run(
+        dem, settings, action=action.replace("_", "-"))
+    assert plugin_result.dims == dem.dims
+    same_as_the_host(plugin_result.values)
     lazy = rioxarray.open_rasterio(path, chunks=(1, 32, 40)).squeeze("band", drop=True)
     chunked = getattr(rovandel.dask, action)(lazy, **settings)
     assert chunked.rio.crs == dem.rio.crs and chunked.chunks is not None
