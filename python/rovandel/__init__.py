@@ -453,7 +453,8 @@ class Plugin:
 
     def run(self, heights, settings=None, *, action=None, water_level=None, selection=None,
             nodata=None, water=None, mask=None):
-        """Runs the plug-in on heights; the new heights and the range it recorded.
+        """Runs the plug-in on heights (an array, masked array or xarray DataArray, as
+        the functions take them); the new heights and the range it recorded.
 
         settings: {name: value} of the plug-in's settings, by the store's name or the
         Python one (see SETTINGS); action: one of ACTIONS (else settings' "Action", else
