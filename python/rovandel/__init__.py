@@ -222,6 +222,17 @@ def _xarray_heights(array, nodata):
     return heights
 
 
+def _xarray_input(heights, nodata):
+    """A DataArray's heights and NoData value: its own NoData unless one is given; stored
+    steps made heights, their voids NaN."""
+    if nodata is None:
+        nodata = _nodata(_xarray_nodata(heights))
+    if heights.ndim != 2:
+        raise ValueError(f"heights must have two dimensions (rows, columns), not {heights.ndim}")
+    decoded = _xarray_heights(heights, nodata)
+    return (heights, nodata) if decoded is heights else (decoded, _np.nan)
+
+
 def _run(action, heights, out, threads, values, given_range, water_level, water_mask, nodata,
          _sequence=(None, 0, 0)):
     """The action on heights; for Add Noise on a run of columns of a larger grid,
@@ -229,14 +240,7 @@ def _run(action, heights, out, threads, values, given_range, water_level, water_
     row = _ROWS[action]
     nodata = _nodata(nodata)
     if _is_xarray(heights):
-        if nodata is None:
-            nodata = _nodata(_xarray_nodata(heights))
-        if heights.ndim != 2:
-            raise ValueError(f"heights must have two dimensions (rows, columns), not {heights.ndim}")
-        decoded = _xarray_heights(heights, nodata)
-        if decoded is not heights:  # steps made heights, their voids NaN
-            return _run(action, decoded, out, threads, values, given_range, water_level,
-                        water_mask, _np.nan, _sequence)
+        heights, nodata = _xarray_input(heights, nodata)
         if getattr(heights.data, "dask", None) is not None:
             from . import dask as _dask
             kwargs = dict(values, threads=threads, nodata=nodata)
@@ -469,16 +473,8 @@ class Plugin:
             water_level = water if water_level is None else water_level
         if mask is not None:
             selection = mask if selection is None else selection
-        if _is_xarray(heights):  # as the functions take one: its NoData, steps made heights
-            if heights.ndim != 2:
-                raise ValueError(f"heights must have two dimensions (rows, columns), not "
-                                 f"{heights.ndim}")
-            nodata = _nodata(nodata)
-            if nodata is None:
-                nodata = _nodata(_xarray_nodata(heights))
-            decoded = _xarray_heights(heights, nodata)
-            if decoded is not heights:
-                heights, nodata = decoded, _np.nan
+        if _is_xarray(heights):  # as the functions take one
+            heights, nodata = _xarray_input(heights, _nodata(nodata))
             result, found = self.run(heights.values, settings, action=action,
                                      water_level=water_level, selection=selection, nodata=nodata)
             return heights.copy(data=result), found

@@ -168,12 +168,7 @@ def _make(action):
         if a.get("height_range") is not None:
             _rv._checked_range(action, a["height_range"])
         if _rv._is_xarray(heights):
-            if nodata is None:
-                nodata = _rv._nodata(_rv._xarray_nodata(heights))
-            if heights.ndim == 2:
-                decoded = _rv._xarray_heights(heights, nodata)
-                if decoded is not heights:  # steps made heights, their voids NaN
-                    heights, nodata = decoded, _np.nan
+            heights, nodata = _rv._xarray_input(heights, nodata)
             result = _chunked(action, _dask_heights(heights.data), settings, threads, nodata,
                               a.get("height_range"), a.get("water_level"))
             return heights.copy(data=result)
