@@ -294,6 +294,12 @@ PendingSave::PendingSave(const std::string& path, const Landscape& land,
         WriteGeoTiff(file, land, options, report_);
         break;
       case FormatId::kAsciiGrid:
+        // Its header places the grid by a corner and the cells' sides, north up; GDAL
+        // would write a rotated grid's there, quietly at another place.
+        if (const auto& t = land.geo.geoTransform; t && ((*t)[2] != 0.0 || (*t)[4] != 0.0))
+          throw Error(path,
+                      "an ASCII grid cannot hold the rotation of this landscape's "
+                      "geotransform; save it as .tif or .png");
         WriteByCopy(file, land, format->gdalDriver, options.progress, report_);
         break;
       case FormatId::kPng16:

@@ -157,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Actions, EveryAction, testing::ValuesIn(settings_schema
                          });
 
 // A 16-bit PNG keeps the coordinate system and the geotransform in the .aux.xml GIS
-// programs read; a RAW grid has no place for them, and the run says so.
+// programs read; a RAW grid has no place for them, and the run says so; an ASCII grid
+// has none for a rotation.
 TEST_F(Georeferenced, APngKeepsTheGeoreferencingARawGridSaysItDoesNot) {
   for (const char* output : {"out.png", "out.r32"}) {
     QString log;
@@ -171,6 +172,20 @@ TEST_F(Georeferenced, APngKeepsTheGeoreferencingARawGridSaysItDoesNot) {
     for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ((*back.geo.geoTransform)[i], kTransform[i]);
     EXPECT_EQ(back.geo.unit, "m");
   }
+  // A rotated grid: the PNG keeps the rotation; an ASCII grid, whose header cannot hold
+  // it, is refused rather than written at another place.
+  Landscape rotated = host::ReadHeightmap(Path("tile.tif"));
+  (*rotated.geo.geoTransform)[2] = 15.0;
+  (*rotated.geo.geoTransform)[4] = 15.0;
+  host::WriteHeightmap(Path("rotated.png"), rotated);
+  EXPECT_EQ(host::ReadHeightmap(Path("rotated.png")).geo.geoTransform, rotated.geo.geoTransform);
+  try {
+    host::WriteHeightmap(Path("rotated.asc"), rotated);
+    FAIL() << "wrote a rotated ASCII grid";
+  } catch (const host::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot hold the rotation"), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(Path("rotated.asc")));
 }
 
 // Side files belong to the target: a world file asked for with --co is written for it,
