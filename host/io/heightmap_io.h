@@ -31,17 +31,17 @@ struct RawOptions {
 Landscape ReadHeightmap(const std::string& path, const RawOptions& raw = {},
                         int64_t maxPoints = kMaxGridPoints - 1, const ProgressFn& progress = {});
 
-// One band of a raster GDAL reads, as the host reads its heights, a window at a time: for
-// grids too large to hold at once. The band's scale and offset are applied and every void
-// (its NoData value, its mask, NaN) is NaN. Refuses what ReadHeightmap refuses of the
-// file itself (no such file, a FIFO, an unknown format, several bands without a choice,
-// a headerless RAW grid). Throws Error naming the file.
 // A stored value's height by its band's scale and offset: the rule every reader of
 // scaled values uses.
 inline float StoredHeight(float stored, double scale, double offset) {
   return static_cast<float>(stored * scale + offset);
 }
 
+// One band of a raster GDAL reads, as the host reads its heights, a window at a time: for
+// grids too large to hold at once. The band's scale and offset are applied and every void
+// (its NoData value, its mask, NaN) is NaN. Refuses what ReadHeightmap refuses of the
+// file itself (no such file, a FIFO, an unknown format, several bands without a choice,
+// a headerless RAW grid). Throws Error naming the file.
 class RasterHeights {
  public:
   RasterHeights(const std::string& path, int band = 0);  // band from 1; 0: the only one
